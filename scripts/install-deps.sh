@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the app and the tests need.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git
+  # Qt 6 (Core, Gui, Widgets, Sql, Network, DBus) and the SQLite driver
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
+  # libraries named by the design
+  libsodium-dev liblua5.2-dev libzip-dev zlib1g-dev libmosquitto-dev
+  libspdlog-dev libfmt-dev libsecret-1-dev libplist-dev libsqlite3-dev
+  libx11-dev libxtst-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  xvfb xauth xclip xdotool mosquitto sqlite3 fonts-dejavu-core
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null

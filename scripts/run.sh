@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds the app (RelWithDebInfo) into build/ and starts it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNUVAREL_SANITIZE=OFF
+cmake --build build --parallel "$(nproc)" --target nuvarel
+exec build/bin/nuvarel "$@"

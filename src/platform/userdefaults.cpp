@@ -1,0 +1,153 @@
+#include "platform/userdefaults.h"
+
+#include <QSettings>
+
+UserDefaults& UserDefaults::standard()
+{
+    static UserDefaults store;
+    return store;
+}
+
+UserDefaults::UserDefaults()
+{
+    open(QString());
+}
+
+void UserDefaults::useFile(const QString& path)
+{
+    UserDefaults& store = standard();
+    QMutexLocker lock(&store.m_mutex);
+    store.open(path);
+}
+
+void UserDefaults::open(const QString& path)
+{
+    if (m_settings)
+        m_settings->sync();
+    if (path.isEmpty())
+        m_settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                                 QStringLiteral("Nuvarel"), QStringLiteral("Nuvarel"));
+    else
+        m_settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+}
+
+QString UserDefaults::fileName() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_settings->fileName();
+}
+
+bool UserDefaults::contains(const QString& key) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_settings->contains(key);
+}
+
+QVariant UserDefaults::value(const QString& key) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_settings->value(key);
+}
+
+void UserDefaults::setValue(const QString& key, const QVariant& value)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!value.isValid())
+        m_settings->remove(key);
+    else
+        m_settings->setValue(key, value);
+}
+
+void UserDefaults::remove(const QString& key)
+{
+    setValue(key, QVariant());
+}
+
+bool UserDefaults::boolForKey(const QString& key, bool defaultValue) const
+{
+    const QVariant v = value(key);
+    if (!v.isValid())
+        return defaultValue;
+    // An INI file gives back "true"/"false" text after a restart.
+    if (v.typeId() == QMetaType::QString) {
+        const QString s = v.toString().trimmed().toLower();
+        if (s == QLatin1String("true") || s == QLatin1String("yes"))
+            return true;
+        if (s == QLatin1String("false") || s == QLatin1String("no") || s.isEmpty())
+            return false;
+        bool ok = false;
+        const double d = s.toDouble(&ok);
+        return ok && d != 0.0;
+    }
+    return v.toBool();
+}
+
+void UserDefaults::setBool(const QString& key, bool value)
+{
+    setValue(key, value);
+}
+
+std::optional<QString> UserDefaults::string(const QString& key) const
+{
+    const QVariant v = value(key);
+    if (!v.isValid() || !v.canConvert<QString>())
+        return std::nullopt;
+    if (v.typeId() == QMetaType::QStringList || v.typeId() == QMetaType::QVariantList
+        || v.typeId() == QMetaType::QVariantMap || v.typeId() == QMetaType::QByteArray)
+        return std::nullopt;
+    return v.toString();
+}
+
+QStringList UserDefaults::stringList(const QString& key) const
+{
+    const QVariant v = value(key);
+    if (!v.isValid())
+        return {};
+    // An INI file stores a one-element list as a plain string.
+    if (v.typeId() == QMetaType::QString)
+        return {v.toString()};
+    return v.toStringList();
+}
+
+QVariantMap UserDefaults::dictionary(const QString& key) const
+{
+    const QVariant v = value(key);
+    return v.typeId() == QMetaType::QVariantMap ? v.toMap() : QVariantMap();
+}
+
+std::optional<QByteArray> UserDefaults::data(const QString& key) const
+{
+    const QVariant v = value(key);
+    if (v.typeId() != QMetaType::QByteArray)
+        return std::nullopt;
+    return v.toByteArray();
+}
+
+std::optional<double> UserDefaults::doubleForKey(const QString& key) const
+{
+    const QVariant v = value(key);
+    if (!v.isValid())
+        return std::nullopt;
+    bool ok = false;
+    const double d = v.toDouble(&ok);
+    return ok ? std::optional<double>(d) : std::nullopt;
+}
+
+std::optional<qint64> UserDefaults::integerForKey(const QString& key) const
+{
+    const QVariant v = value(key);
+    if (!v.isValid())
+        return std::nullopt;
+    bool ok = false;
+    const qint64 i = v.toLongLong(&ok);
+    if (ok)
+        return i;
+    const double d = v.toDouble(&ok);
+    return ok ? std::optional<qint64>(static_cast<qint64>(d)) : std::nullopt;
+}
+
+void UserDefaults::sync()
+{
+    QMutexLocker lock(&m_mutex);
+    m_settings->sync();
+}

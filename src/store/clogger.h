@@ -1,0 +1,11 @@
+#pragma once
+
+// Logging set-up: a console sink and a rotating file sink in the application library folder.
+// Qt's own messages (qDebug, qWarning, ...) go to the same loggers.
+class CLogger {
+public:
+    // Once per process; later calls do nothing.
+    static void config();
+    // Name of the log file inside the application library folder.
+    static const char* logFileName();
+};

@@ -1,0 +1,84 @@
+#include "store/deviceidentity.h"
+
+#include "platform/bundle.h"
+#include "platform/deviceinfo.h"
+#include "store/clipuserdefaults.h"
+#include "store/digest.h"
+
+#include <QMutex>
+#include <QUuid>
+
+#include <chrono>
+
+namespace {
+QMutex g_mutex;
+QString g_token;
+QString g_serial;
+const QString kDeviceTokenKey = QStringLiteral("deviceToken");
+}
+
+QString platformSerialNumber()
+{
+    QMutexLocker lock(&g_mutex);
+    if (g_serial.isEmpty())
+        g_serial = DeviceInfo::current().serialNumber();
+    return g_serial;
+}
+
+QString currentDeviceToken()
+{
+    {
+        QMutexLocker lock(&g_mutex);
+        if (!g_token.isEmpty())
+            return g_token;
+    }
+    QString token;
+    const auto stored = ClipUserDefaults::standardUserDefaults().string(kDeviceTokenKey);
+    if (stored && !stored->isEmpty()) {
+        token = *stored;
+    } else {
+        const QString serial = platformSerialNumber();
+        token = !serial.isEmpty() ? md5HexOfString(serial)
+                                  : md5HexOfString(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+        ClipUserDefaults::standardUserDefaults().setValue(kDeviceTokenKey, token);
+    }
+    QMutexLocker lock(&g_mutex);
+    if (g_token.isEmpty())
+        g_token = token;
+    return g_token;
+}
+
+QString currentDeviceType()
+{
+    const auto v = DeviceInfo::current().osVersion();
+    return DeviceInfo::current().osTypePrefix()
+        + QStringLiteral("%1.%2.%3").arg(v[0]).arg(v[1]).arg(v[2]);
+}
+
+QString hostDeviceName()
+{
+    return DeviceInfo::current().hostName();
+}
+
+QString appShortVersion()
+{
+    return Bundle::shortVersion();
+}
+
+QString appVersionString()
+{
+    return QStringLiteral("%1_%2").arg(Bundle::shortVersion(), Bundle::buildVersion());
+}
+
+double unixTimeNowNumber()
+{
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+void resetDeviceIdentityCache()
+{
+    QMutexLocker lock(&g_mutex);
+    g_token.clear();
+    g_serial.clear();
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Device identity sent with every web request and used as the MQTT client id.
+
+// The platform serial number; empty when there is none. Read again while it is empty.
+QString platformSerialNumber();
+// MD5 hex of the serial number (of a new UUID when there is none), kept in "deviceToken".
+QString currentDeviceToken();
+// "linux_" (or "osx_") and the OS version as major.minor.patch.
+QString currentDeviceType();
+QString hostDeviceName();
+QString appShortVersion();
+// "<short version>_<build>"
+QString appVersionString();
+
+// Current time in Unix seconds with its fraction.
+double unixTimeNowNumber();
+
+// Test hook: forgets the cached token and serial number.
+void resetDeviceIdentityCache();

@@ -1,0 +1,48 @@
+#include "store/digest.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+
+QString md5HexOfString(const QString& text)
+{
+    QByteArray utf8 = text.toUtf8();
+    const qsizetype nul = utf8.indexOf('\0');
+    if (nul >= 0)
+        utf8.truncate(nul);
+    return md5HexOfData(utf8);
+}
+
+QString md5HexOfData(const QByteArray& data)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
+}
+
+std::optional<QString> md5HexOfFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    char buffer[1024];
+    for (;;) {
+        const qint64 n = file.read(buffer, sizeof buffer);
+        if (n < 0)
+            return std::nullopt;  // never the digest of a prefix
+        if (n == 0)
+            break;
+        hash.addData(QByteArrayView(buffer, n));
+    }
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+bool isValidFileHash(const QString& hash)
+{
+    if (hash.size() != 32)
+        return false;
+    for (QChar c : hash)
+        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
+            return false;
+    return true;
+}

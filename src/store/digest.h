@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// 32 lower-case hex digits of an MD5.
+
+// The UTF-8 bytes of the text up to its first NUL.
+QString md5HexOfString(const QString& text);
+QString md5HexOfData(const QByteArray& data);
+// Streams the file in 1024-byte reads. Nothing when it cannot be opened or a read fails.
+std::optional<QString> md5HexOfFile(const QString& path);
+
+// True for 32 lower-case hex digits: the only form a file_hash may take.
+bool isValidFileHash(const QString& hash);

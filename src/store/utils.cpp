@@ -1,0 +1,243 @@
+#include "store/utils.h"
+
+#include "store/clipuserdefaults.h"
+#include "store/configuremanager.h"
+#include "store/deviceidentity.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QPainter>
+#include <QRegularExpression>
+
+#include <cmath>
+
+namespace {
+
+const QString kAnalyseSecert = QStringLiteral("analyseSecert");
+const QString kFileAsSecert = QStringLiteral("fileAsSecert");
+const QString kAutoSetPasteboard = QStringLiteral("autoSetPasteboard");
+const QString kAdvancePrivacy = QStringLiteral("advancePrivacy");
+
+bool isLineBreak(QChar c)
+{
+    // The line ends of the platform's line enumeration.
+    const char16_t u = c.unicode();
+    return u == u'\n' || u == u'\r' || u == 0x0085 || u == 0x2028 || u == 0x2029;
+}
+
+QImage decode(const QByteArray& data)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(false);
+    return reader.read();
+}
+
+qint64 leadingInteger(const QString& part)
+{
+    // Leading sign and digits, as a C integer conversion reads them.
+    static const QRegularExpression re(QStringLiteral("^\\s*([+-]?\\d+)"));
+    const auto m = re.match(part);
+    if (!m.hasMatch())
+        return 0;
+    bool ok = false;
+    const qint64 v = m.captured(1).toLongLong(&ok);
+    return ok ? v : 0;
+}
+
+}  // namespace
+
+QString clipTextSummary(const QString& text)
+{
+    QString result;
+    const qsizetype n = text.size();
+    qsizetype start = 0;
+    while (start < n) {
+        qsizetype end = start;
+        while (end < n && !isLineBreak(text[end]))
+            ++end;
+        bool inRun = false;
+        for (qsizetype i = start; i < end; ++i) {
+            const QChar c = text[i];
+            if (c != u' ' || !inRun)
+                result.append(c);
+            inRun = c == u' ';
+        }
+        if (result.size() > 30) {
+            qsizetype cut = 30;
+            // Never leave half of a surrogate pair at the end.
+            if (result[cut - 1].isHighSurrogate())
+                --cut;
+            result.truncate(cut);
+            return result;
+        }
+        if (end == n)
+            break;
+        // CRLF is one line end.
+        if (text[end] == u'\r' && end + 1 < n && text[end + 1] == u'\n')
+            ++end;
+        start = end + 1;
+    }
+    return result;
+}
+
+std::optional<QString> imageThumbnailBase64(const QByteArray& imageData)
+{
+    const QImage image = decode(imageData);
+    if (image.isNull() || image.height() <= 0 || image.width() <= 0)
+        return std::nullopt;
+    const float f = 40.0f / static_cast<float>(image.height());
+    // JPEG stops at 65500 pixels a side; anything that wide ends 1 pixel high either way.
+    QByteArray jpeg = Utils::resizeImage(image, std::min(image.width() * f, 65500.0f), image.height() * f);
+    const QImage small = decode(jpeg);
+    if (small.isNull())
+        return std::nullopt;
+    if (small.width() > 120) {
+        const float g = 120.0f / static_cast<float>(small.width());
+        jpeg = Utils::resizeImage(small, small.width() * g, small.height() * g);
+    }
+    if (jpeg.isEmpty())
+        return std::nullopt;
+    return QString::fromLatin1(jpeg.toBase64());
+}
+
+const QStringList& syncableTypes()
+{
+    static const QStringList kinds{QStringLiteral("text"), QStringLiteral("image"), QStringLiteral("file")};
+    return kinds;
+}
+
+bool isSyncableType(const std::optional<QString>& type)
+{
+    if (!type)
+        return false;
+    return syncableTypes().contains(type->section(QLatin1Char('_'), 0, 0));
+}
+
+QString Utils::typeFromString(const QString& text)
+{
+    if (text.size() > kTextLargeLimit)
+        return QStringLiteral("text_large");
+    if (text.startsWith(QLatin1String("http://")) || text.startsWith(QLatin1String("https://")))
+        return QStringLiteral("text_url_http");
+    return QStringLiteral("text_txt");
+}
+
+std::optional<QString> Utils::typeFromImageData(const QByteArray& data)
+{
+    if (data.isEmpty())
+        return std::nullopt;
+    switch (static_cast<unsigned char>(data[0])) {
+    case 0xFF: return QStringLiteral("jpg");
+    case 0x89: return QStringLiteral("png");
+    case 0x47: return QStringLiteral("gif");
+    case 0x49:
+    case 0x4D: return QStringLiteral("tiff");
+    default: return std::nullopt;
+    }
+}
+
+std::optional<QStringList> Utils::externTypeList(const std::optional<QString>& type)
+{
+    if (!type)
+        return std::nullopt;
+    QStringList parts = type->split(QLatin1Char('+'));
+    parts.removeFirst();
+    return parts;
+}
+
+std::optional<QString> Utils::largeVersion(const QString& one, const QString& two)
+{
+    const QStringList a = one.split(QLatin1Char('.'));
+    const QStringList b = two.split(QLatin1Char('.'));
+    const qsizetype n = std::min(a.size(), b.size());
+    qint64 extraA = 0;
+    qint64 extraB = 0;
+    for (qsizetype i = n; i < a.size(); ++i)
+        extraA += leadingInteger(a[i]);
+    for (qsizetype i = n; i < b.size(); ++i)
+        extraB += leadingInteger(b[i]);
+    for (qsizetype i = 0; i < n; ++i) {
+        const qint64 x = leadingInteger(a[i]);
+        const qint64 y = leadingInteger(b[i]);
+        if (x > y)
+            return one;
+        if (x < y)
+            return two;
+    }
+    if (extraA > extraB)
+        return one;
+    if (extraB > extraA)
+        return two;
+    return std::nullopt;
+}
+
+bool Utils::isNeedShowUpdate()
+{
+    const auto newest = ClipUserDefaults::standardUserDefaults().string(QStringLiteral("newversion"));
+    if (!newest || newest->isEmpty())
+        return false;
+    const auto larger = largeVersion(appShortVersion(), *newest);
+    return larger && *larger == *newest;
+}
+
+bool Utils::isSecret(const QString& text)
+{
+    if (!isNeedAnalyseSecert())
+        return false;
+    if (text.size() > kTextLargeLimit)
+        return false;
+    const QRegularExpression re = ConfigureManager::sharedInstance().keyWordsRegExp();
+    if (!re.isValid())
+        return false;
+    return re.match(text).hasMatch();
+}
+
+void Utils::setAnalySecert(bool on) { ClipUserDefaults::standardUserDefaults().setBool(kAnalyseSecert, on); }
+bool Utils::isNeedAnalyseSecert() { return ClipUserDefaults::standardUserDefaults().boolForKey(kAnalyseSecert, true); }
+void Utils::setFileAsSecert(bool on) { ClipUserDefaults::standardUserDefaults().setBool(kFileAsSecert, on); }
+bool Utils::isFileAsSecert() { return ClipUserDefaults::standardUserDefaults().boolForKey(kFileAsSecert, true); }
+void Utils::setAutoSetPasteboard(bool on) { ClipUserDefaults::standardUserDefaults().setBool(kAutoSetPasteboard, on); }
+bool Utils::isAutoSetPasteboard() { return ClipUserDefaults::standardUserDefaults().boolForKey(kAutoSetPasteboard, false); }
+void Utils::setAdvancePrivacy(bool on) { ClipUserDefaults::standardUserDefaults().setBool(kAdvancePrivacy, on); }
+bool Utils::isAdvancePrivacy() { return ClipUserDefaults::standardUserDefaults().boolForKey(kAdvancePrivacy, false); }
+
+QByteArray Utils::resizeImage(const QImage& image, double width, double height)
+{
+    // A picture so narrow or so wide that a side truncates to 0 is still drawn 1 pixel there.
+    const int w = std::max(1, static_cast<int>(std::isfinite(width) ? std::min(width, 65535.0) : 1.0));
+    const int h = std::max(1, static_cast<int>(std::isfinite(height) ? std::min(height, 65535.0) : 1.0));
+    QImage bitmap(w, h, QImage::Format_RGBA8888);
+    bitmap.fill(Qt::transparent);
+    {
+        QPainter painter(&bitmap);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRect(0, 0, w, h), image);
+    }
+    QByteArray out;
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    bitmap.save(&buffer, "JPEG");
+    return out;
+}
+
+QString urlencode(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    QString out;
+    out.reserve(utf8.size() * 3);
+    for (char ch : utf8) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c == ' ')
+            out.append(QLatin1Char('+'));
+        else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'
+                 || c == '.' || c == '_' || c == '~')
+            out.append(QLatin1Char(static_cast<char>(c)));
+        else
+            out.append(QStringLiteral("%%1").arg(c, 2, 16, QLatin1Char('0')).toUpper());
+    }
+    return out;
+}

@@ -1,0 +1,39 @@
+#include "platform/bundle.h"
+#include "platform/deviceinfo.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+TEST(Bundle, VersionComesFromTheBuild)
+{
+    EXPECT_FALSE(Bundle::shortVersion().isEmpty());
+    EXPECT_FALSE(Bundle::buildVersion().isEmpty());
+}
+
+TEST(Bundle, FindsResourcesInTheOverrideFolderFirst)
+{
+    const QString folder = testenv::home() + QStringLiteral("/res");
+    QDir().mkpath(folder + QStringLiteral("/plugins.bundle"));
+    QFile f(folder + QStringLiteral("/privacy.lua"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    Bundle::setResourceOverride(folder);
+    EXPECT_EQ(Bundle::pathForResource(QStringLiteral("privacy"), QStringLiteral("lua")), f.fileName());
+    EXPECT_EQ(Bundle::builtinPluginsPath(), folder + QStringLiteral("/plugins.bundle"));
+    EXPECT_TRUE(Bundle::pathForResource(QStringLiteral("absent"), QStringLiteral("lua")).isEmpty());
+    Bundle::setResourceOverride(QString());
+}
+
+TEST(DeviceInfo, SystemVersionHasThreeNumbers)
+{
+    SystemDeviceInfo info;
+    const auto v = info.osVersion();
+    EXPECT_GT(v[0], 0);
+    EXPECT_GE(v[1], 0);
+    EXPECT_GE(v[2], 0);
+    EXPECT_EQ(info.osTypePrefix(), QStringLiteral("linux_"));
+    EXPECT_FALSE(info.hostName().isEmpty());
+}

@@ -1,0 +1,67 @@
+#include "platform/userdefaults.h"
+#include "support/testenv.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+TEST(UserDefaults, BooleansReadTheirDefaultWhenAbsentAndSurviveReopening)
+{
+    auto& d = UserDefaults::standard();
+    EXPECT_TRUE(d.boolForKey(QStringLiteral("analyseSecert"), true));
+    EXPECT_FALSE(d.boolForKey(QStringLiteral("autoSetPasteboard"), false));
+    d.setBool(QStringLiteral("analyseSecert"), false);
+    d.setBool(QStringLiteral("autoSetPasteboard"), true);
+    UserDefaults::useFile(testenv::settingsFile());  // as after a restart
+    EXPECT_FALSE(d.boolForKey(QStringLiteral("analyseSecert"), true));
+    EXPECT_TRUE(d.boolForKey(QStringLiteral("autoSetPasteboard"), false));
+}
+
+TEST(UserDefaults, StoringNoneRemovesTheKey)
+{
+    auto& d = UserDefaults::standard();
+    d.setValue(QStringLiteral("loginUserToken"), QStringLiteral("t"));
+    EXPECT_TRUE(d.contains(QStringLiteral("loginUserToken")));
+    d.setValue(QStringLiteral("loginUserToken"), QVariant());
+    EXPECT_FALSE(d.contains(QStringLiteral("loginUserToken")));
+    EXPECT_FALSE(d.string(QStringLiteral("loginUserToken")).has_value());
+}
+
+TEST(UserDefaults, ListsMapsDataAndNumbersRoundTripThroughTheFile)
+{
+    auto& d = UserDefaults::standard();
+    d.setValue(QStringLiteral("one"), QStringList{QStringLiteral("a,b")});
+    d.setValue(QStringLiteral("many"), QStringList{QStringLiteral("x"), QStringLiteral("y")});
+    d.setValue(QStringLiteral("counts"), QVariantMap{{QStringLiteral("id.a"), 3}});
+    d.setValue(QStringLiteral("key"), QByteArray("\x00\x01\xff", 3));
+    d.setValue(QStringLiteral("CLIP_MONITOR_SPEED"), 0.3);
+    d.setValue(QStringLiteral("keyCode"), 9);
+    d.sync();
+    UserDefaults::useFile(testenv::settingsFile());
+    EXPECT_EQ(d.stringList(QStringLiteral("one")), QStringList{QStringLiteral("a,b")});
+    EXPECT_EQ(d.stringList(QStringLiteral("many")), (QStringList{QStringLiteral("x"), QStringLiteral("y")}));
+    EXPECT_EQ(d.dictionary(QStringLiteral("counts")).value(QStringLiteral("id.a")).toInt(), 3);
+    EXPECT_EQ(d.data(QStringLiteral("key")), QByteArray("\x00\x01\xff", 3));
+    EXPECT_DOUBLE_EQ(d.doubleForKey(QStringLiteral("CLIP_MONITOR_SPEED")).value(), 0.3);
+    EXPECT_EQ(d.integerForKey(QStringLiteral("keyCode")).value(), 9);
+    EXPECT_TRUE(d.stringList(QStringLiteral("absent")).isEmpty());
+}
+
+TEST(UserDefaults, SafeFromSeveralThreads)
+{
+    auto& d = UserDefaults::standard();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&d, t] {
+            for (int i = 0; i < 300; ++i) {
+                d.setValue(QStringLiteral("k%1").arg(t), i);
+                (void)d.integerForKey(QStringLiteral("k%1").arg((t + 1) % 4));
+                d.setValue(QStringLiteral("shared"), QVariantMap{{QStringLiteral("n"), i}});
+            }
+        });
+    for (auto& th : threads)
+        th.join();
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(d.integerForKey(QStringLiteral("k%1").arg(t)).value(), 299);
+}

@@ -1,0 +1,48 @@
+#include "platform/deviceinfo.h"
+#include "store/clipuserdefaults.h"
+#include "store/deviceidentity.h"
+#include "store/digest.h"
+#include "support/testenv.h"
+
+#include <gtest/gtest.h>
+
+TEST(DeviceIdentity, TokenIsTheDigestOfTheSerialAndPersistsAcrossRuns)
+{
+    auto fake = std::make_shared<FakeDeviceInfo>();
+    fake->serial = QStringLiteral("C02ABC");
+    DeviceInfo::setCurrent(fake);
+    const QString token = currentDeviceToken();
+    EXPECT_EQ(token, md5HexOfString(QStringLiteral("C02ABC")));
+    EXPECT_EQ(ClipUserDefaults::standardUserDefaults().string(QStringLiteral("deviceToken")).value(), token);
+
+    // Next run: the stored token is used even when the serial changed.
+    resetDeviceIdentityCache();
+    fake->serial = QStringLiteral("OTHER");
+    EXPECT_EQ(currentDeviceToken(), token);
+}
+
+TEST(DeviceIdentity, NoSerialGivesARandomTokenThatIsKept)
+{
+    auto fake = std::make_shared<FakeDeviceInfo>();
+    DeviceInfo::setCurrent(fake);
+    const QString token = currentDeviceToken();
+    EXPECT_TRUE(isValidFileHash(token));
+    EXPECT_EQ(currentDeviceToken(), token);
+    resetDeviceIdentityCache();
+    EXPECT_EQ(currentDeviceToken(), token);
+    // An empty serial is read again on the next call.
+    const int reads = fake->serialReads;
+    platformSerialNumber();
+    EXPECT_GT(fake->serialReads, reads);
+}
+
+TEST(DeviceIdentity, TypeAndVersionStrings)
+{
+    auto fake = std::make_shared<FakeDeviceInfo>();
+    fake->version = {6, 1, 27};
+    DeviceInfo::setCurrent(fake);
+    EXPECT_EQ(currentDeviceType(), QStringLiteral("linux_6.1.27"));
+    EXPECT_EQ(hostDeviceName(), QStringLiteral("test-host"));
+    EXPECT_TRUE(appVersionString().startsWith(appShortVersion() + QLatin1Char('_')));
+    EXPECT_NEAR(unixTimeNowNumber(), static_cast<double>(time(nullptr)), 2.0);
+}
