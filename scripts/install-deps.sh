@@ -6,7 +6,7 @@ PACKAGES=(
   # toolchain
   build-essential cmake ninja-build pkg-config git
   # Qt 6 (Core, Gui, Widgets, Sql, Network, DBus) and the SQLite driver
-  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite libgl-dev
   # libraries named by the design
   libsodium-dev liblua5.2-dev libzip-dev zlib1g-dev libmosquitto-dev
   libspdlog-dev libfmt-dev libsecret-1-dev libplist-dev libsqlite3-dev

@@ -1,6 +1,7 @@
 #include "store/clipuserdefaults.h"
 #include "store/deviceidentity.h"
 #include "store/utils.h"
+#include "support/testenv.h"
 
 #include <QBuffer>
 #include <QImage>

@@ -14,6 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -73,9 +78,77 @@ void spin(std::chrono::milliseconds duration)
 
 }  // namespace testenv
 
+extern "C" const char* __asan_default_options()
+{
+    return "detect_leaks=1";
+}
+
+extern "C" const char* __ubsan_default_options()
+{
+    return "print_stacktrace=1:halt_on_error=1";
+}
+
+// Leaks inside system libraries we do not own (caches kept for the life of the process).
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig\nleak:libdbus\nleak:libglib\nleak:libgobject\nleak:libQt6Gui\n"
+           "leak:libQt6DBus\nleak:libQt6Core\nleak:libxcb\nleak:libX11\n";
+}
+
+namespace {
+
+// Starts a private X server for this test process and points DISPLAY at it, so X11 tests
+// never share a clipboard or a keyboard grab with each other or with the user's desktop.
+bool startPrivateXServer()
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return false;
+    const pid_t pid = fork();
+    if (pid < 0)
+        return false;
+    if (pid == 0) {
+        close(fds[0]);
+        const std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+               "-noreset", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n')
+        number.push_back(c);
+    close(fds[0]);
+    if (number.empty())
+        return false;
+    static pid_t server = pid;
+    std::atexit([] {
+        kill(server, SIGTERM);
+        waitpid(server, nullptr, 0);
+    });
+    qputenv("DISPLAY", (":" + number).c_str());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    return true;
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // The X11 suite (test_x11) gets a private X server; listing the tests needs none.
+    bool listing = false;
+    for (int i = 1; i < argc; ++i)
+        listing = listing || std::string(argv[i]).rfind("--gtest_list_tests", 0) == 0;
+    const std::string program = argv[0];
+    const bool x11Suite = program.size() >= 8 && program.compare(program.size() - 8, 8, "test_x11") == 0;
+    if (x11Suite && !listing) {
+        if (!startPrivateXServer()) {
+            fprintf(stderr, "could not start Xvfb\n");
+            return 1;
+        }
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || listing)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleMock(&argc, argv);
     QApplication app(argc, argv);

@@ -4,6 +4,13 @@
 
 #include <chrono>
 #include <functional>
+#include <ostream>
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 // Every test runs with its own temporary HOME and settings file (set up by the test main
 // before each test), so nothing a test writes reaches the user's files or another test.
