@@ -2,10 +2,14 @@
 
 #include <sodium.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +45,7 @@ constexpr size_t kChunkOverhead = crypto_secretstream_xchacha20poly1305_ABYTES;
 constexpr size_t kHashBytes = 32;
 constexpr unsigned char kTagMessage = crypto_secretstream_xchacha20poly1305_TAG_MESSAGE;
 constexpr unsigned char kTagFinal = crypto_secretstream_xchacha20poly1305_TAG_FINAL;
+constexpr size_t kMaxChunkBytes = CE_FILE_CHUNK_BYTES + kChunkOverhead;
 
 // 0: sodium_init not run yet, 1: usable, -1: failed.
 std::atomic<int> g_sodiumState{0};
@@ -65,58 +70,157 @@ void pinSecret(const unsigned char* pin, size_t pin_len, unsigned char h[kHashBy
     crypto_generichash(h, kHashBytes, pin, pin_len, nullptr, 0);
 }
 
-bool samePath(const struct stat& a, const char* path)
-{
-    struct stat b;
-    return stat(path, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
+// Files are read and written through batches of whole chunks so that a 5.5 MiB body does
+// not cost thousands of system calls; the batches live on the stack, so memory use does not
+// grow with the file.
+constexpr size_t kBatchChunks = 16;
 
-bool writeAll(FILE* f, const unsigned char* data, size_t len)
-{
-    return std::fwrite(data, 1, len, f) == len;
-}
+// Hands out the source's bytes in chunk-sized pieces straight from its batch buffer.
+class ChunkReader {
+public:
+    explicit ChunkReader(int fd) : m_fd(fd) {}
+    ~ChunkReader() { sodium_memzero(m_buf, sizeof m_buf); }
 
-// A regular stdio buffer would cut each 4113-byte chunk into several system calls.
-constexpr size_t kStdioBuffer = 64 * 1024;
-
-struct FilePair {
-    FILE* source = nullptr;
-    FILE* target = nullptr;
-    char sourceBuffer[kStdioBuffer];
-    char targetBuffer[kStdioBuffer];
-
-    bool open(const char* target_path, const char* source_path)
+    // Up to `want` bytes (fewer only at the end of the file); null after a read error.
+    const unsigned char* next(size_t want, size_t* got)
     {
-        struct stat st;
-        if (stat(source_path, &st) != 0)
+        if (m_len - m_pos < want && !m_eof && !fill())
+            return nullptr;
+        *got = std::min(want, m_len - m_pos);
+        const unsigned char* p = m_buf + m_pos;
+        m_pos += *got;
+        return p;
+    }
+
+    // Whether nothing is left to read; false also after a read error.
+    bool atEnd()
+    {
+        if (m_pos < m_len)
             return false;
-        // Opening the target truncates it; when it is the source that would destroy the data.
-        if (samePath(st, target_path))
-            return false;
-        source = std::fopen(source_path, "rb");
-        if (!source)
-            return false;
-        std::setvbuf(source, sourceBuffer, _IOFBF, sizeof sourceBuffer);
-        target = std::fopen(target_path, "wb");
-        if (!target)
-            return false;
-        std::setvbuf(target, targetBuffer, _IOFBF, sizeof targetBuffer);
+        return (m_eof || fill()) && m_pos == m_len;
+    }
+
+private:
+    bool fill()
+    {
+        std::memmove(m_buf, m_buf + m_pos, m_len - m_pos);
+        m_len -= m_pos;
+        m_pos = 0;
+        while (m_len < sizeof m_buf) {
+            const ssize_t n = ::read(m_fd, m_buf + m_len, sizeof m_buf - m_len);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return false;
+            if (n == 0) {
+                m_eof = true;
+                break;
+            }
+            m_len += static_cast<size_t>(n);
+        }
         return true;
     }
 
-    // A close can be the first place a full disk shows, so the target's close decides too.
-    bool close()
+    int m_fd;
+    unsigned char m_buf[kBatchChunks * kMaxChunkBytes];
+    size_t m_pos = 0;
+    size_t m_len = 0;
+    bool m_eof = false;
+};
+
+// Collects chunks in its batch buffer; a write error sticks.
+class ChunkWriter {
+public:
+    explicit ChunkWriter(int fd) : m_fd(fd) {}
+    ~ChunkWriter() { sodium_memzero(m_buf, sizeof m_buf); }
+
+    // Room for one chunk of up to kMaxChunkBytes; null once a write has failed.
+    unsigned char* reserve()
     {
-        bool ok = true;
-        if (source)
-            std::fclose(source);
-        if (target)
-            ok = std::fclose(target) == 0;
-        source = target = nullptr;
+        if (sizeof m_buf - m_len < kMaxChunkBytes)
+            flush();
+        return m_ok ? m_buf + m_len : nullptr;
+    }
+    void commit(size_t n) { m_len += n; }
+
+    bool flush()
+    {
+        size_t done = 0;
+        while (m_ok && done < m_len) {
+            const ssize_t n = ::write(m_fd, m_buf + done, m_len - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                m_ok = false;
+            else
+                done += static_cast<size_t>(n);
+        }
+        m_written += done;
+        m_len = 0;
+        return m_ok;
+    }
+
+    bool ok() const { return m_ok; }
+    off_t written() const { return static_cast<off_t>(m_written); }
+
+private:
+    int m_fd;
+    unsigned char m_buf[kBatchChunks * kMaxChunkBytes];
+    size_t m_len = 0;
+    uint64_t m_written = 0;
+    bool m_ok = true;
+};
+
+class FilePair {
+public:
+    bool open(const char* target_path, const char* source_path)
+    {
+        m_source = ::open(source_path, O_RDONLY | O_CLOEXEC);
+        if (m_source < 0)
+            return false;
+        // Not truncated on open: a rewritten file ends with ftruncate instead, which spares
+        // ext4 the flush it forces when a file truncated to zero is closed, and leaves a
+        // target that is the source itself untouched until it is recognised below.
+        m_target = ::open(target_path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+        if (m_target < 0)
+            return false;
+        struct stat src, dst;
+        if (::fstat(m_source, &src) != 0 || ::fstat(m_target, &dst) != 0)
+            return false;
+        m_targetIsFile = S_ISREG(dst.st_mode);
+        // Writing over the source would destroy the data being read.
+        return !(src.st_dev == dst.st_dev && src.st_ino == dst.st_ino);
+    }
+
+    int source() const { return m_source; }
+    int target() const { return m_target; }
+
+    // Flushes what was produced (also after a failure, so the target holds it), cuts off
+    // whatever an older, longer file left behind, and closes; a close can be the first place
+    // a full disk shows.
+    bool finish(ChunkWriter& writer)
+    {
+        bool ok = writer.flush();
+        if (m_targetIsFile && ::ftruncate(m_target, writer.written()) != 0)
+            ok = false;
+        if (::close(m_target) != 0)
+            ok = false;
+        m_target = -1;
         return ok;
     }
 
-    ~FilePair() { close(); }
+    ~FilePair()
+    {
+        if (m_source >= 0)
+            ::close(m_source);
+        if (m_target >= 0)
+            ::close(m_target);
+    }
+
+private:
+    int m_source = -1;
+    int m_target = -1;
+    bool m_targetIsFile = false;
 };
 
 }  // namespace
@@ -270,32 +374,39 @@ int ce_encrypt_file(const char* target_path, const char* source_path, const unsi
     FilePair files;
     if (!files.open(target_path, source_path))
         return -1;
+    ChunkReader reader(files.source());
+    ChunkWriter writer(files.target());
 
     crypto_secretstream_xchacha20poly1305_state state;
-    unsigned char header[kHeaderBytes];
-    crypto_secretstream_xchacha20poly1305_init_push(&state, header, key);
-    bool ok = writeAll(files.target, header, sizeof header);
+    unsigned char* out = writer.reserve();
+    crypto_secretstream_xchacha20poly1305_init_push(&state, out, key);
+    writer.commit(kHeaderBytes);
 
-    unsigned char plain[CE_FILE_CHUNK_BYTES];
-    unsigned char chunk[CE_FILE_CHUNK_BYTES + kChunkOverhead];
-    while (ok) {
-        const size_t n = std::fread(plain, 1, sizeof plain, files.source);
-        // A read error also sets no end-of-file; without this check it would loop on empty chunks.
-        if (std::ferror(files.source)) {
+    bool ok = true;
+    for (;;) {
+        size_t n = 0;
+        const unsigned char* plain = reader.next(CE_FILE_CHUNK_BYTES, &n);
+        // Without this a read error would look like an endless run of empty chunks.
+        if (!plain) {
             ok = false;
             break;
         }
-        const bool end = std::feof(files.source) != 0;
+        // Only the end of the file gives a short chunk, so a short chunk is the last one.
+        const bool end = n < CE_FILE_CHUNK_BYTES;
+        out = writer.reserve();
+        if (!out) {
+            ok = false;
+            break;
+        }
         unsigned long long chunkLen = 0;
-        crypto_secretstream_xchacha20poly1305_push(&state, chunk, &chunkLen, plain, n, nullptr, 0,
+        crypto_secretstream_xchacha20poly1305_push(&state, out, &chunkLen, plain, n, nullptr, 0,
                                                    end ? kTagFinal : kTagMessage);
-        ok = writeAll(files.target, chunk, static_cast<size_t>(chunkLen));
+        writer.commit(static_cast<size_t>(chunkLen));
         if (end)
             break;
     }
-    sodium_memzero(plain, sizeof plain);
     sodium_memzero(&state, sizeof state);
-    ok = files.close() && ok;
+    ok = files.finish(writer) && ok;
     return ok ? 0 : -1;
 }
 
@@ -306,42 +417,42 @@ int ce_decrypt_file(const char* target_path, const char* source_path, const unsi
     FilePair files;
     if (!files.open(target_path, source_path))
         return -1;
+    ChunkReader reader(files.source());
+    ChunkWriter writer(files.target());
 
     crypto_secretstream_xchacha20poly1305_state state;
-    unsigned char header[kHeaderBytes];
-    bool ok = std::fread(header, 1, sizeof header, files.source) == sizeof header &&
-              crypto_secretstream_xchacha20poly1305_init_pull(&state, header, key) == 0;
+    size_t n = 0;
+    const unsigned char* header = reader.next(kHeaderBytes, &n);
+    bool ok = header && n == kHeaderBytes && crypto_secretstream_xchacha20poly1305_init_pull(&state, header, key) == 0;
 
-    unsigned char chunk[CE_FILE_CHUNK_BYTES + kChunkOverhead];
-    unsigned char plain[CE_FILE_CHUNK_BYTES];
     while (ok) {
-        const size_t n = std::fread(chunk, 1, sizeof chunk, files.source);
-        if (std::ferror(files.source)) {
-            ok = false;
-            break;
-        }
+        const unsigned char* chunk = reader.next(kMaxChunkBytes, &n);
+        unsigned char* plain = writer.reserve();
         unsigned long long plainLen = 0;
         unsigned char tag = 0;
-        if (crypto_secretstream_xchacha20poly1305_pull(&state, plain, &plainLen, &tag, chunk, n, nullptr, 0) != 0) {
+        // An empty read here means the file stopped at a chunk boundary without its FINAL
+        // chunk; the pull refuses it like any chunk that does not authenticate.
+        if (!chunk || !plain ||
+            crypto_secretstream_xchacha20poly1305_pull(&state, plain, &plainLen, &tag, chunk, n, nullptr, 0) != 0) {
             ok = false;
             break;
         }
         if (tag == kTagFinal) {
             // Anything after the FINAL chunk was not written by the encryptor.
-            const bool trailing = std::fgetc(files.source) != EOF || std::ferror(files.source);
-            ok = !trailing && writeAll(files.target, plain, static_cast<size_t>(plainLen));
+            ok = reader.atEnd();
+            if (ok)
+                writer.commit(static_cast<size_t>(plainLen));
             break;
         }
+        writer.commit(static_cast<size_t>(plainLen));
         // A stream that stops on an ordinary chunk has lost its end.
-        if (std::feof(files.source)) {
+        if (reader.atEnd()) {
             ok = false;
             break;
         }
-        ok = writeAll(files.target, plain, static_cast<size_t>(plainLen));
     }
-    sodium_memzero(plain, sizeof plain);
     sodium_memzero(&state, sizeof state);
-    ok = files.close() && ok;
+    ok = files.finish(writer) && ok;
     return ok ? 0 : -1;
 }
 
