@@ -280,9 +280,11 @@ TEST_F(SodiumGlue, FilesEncryptInChunksWithExactLengthsAndRoundTrip)
     for (const auto& c : cases) {
         const Bytes plain = pattern(c.plain);
         writeFile(src, plain);
+        // Targets are overwritten: nothing of a longer old file may remain.
+        writeFile(enc, pattern(c.encrypted + 5000));
         ASSERT_EQ(ce_encrypt_file(enc.c_str(), src.c_str(), key), 0) << c.plain;
         EXPECT_EQ(std::filesystem::file_size(enc), c.encrypted) << c.plain;
-        writeFile(dec, pattern(9000));  // the target is truncated, not appended to
+        writeFile(dec, pattern(c.plain + 9000));
         ASSERT_EQ(ce_decrypt_file(dec.c_str(), enc.c_str(), key), 0) << c.plain;
         EXPECT_EQ(readFile(dec), plain) << c.plain;
     }
