@@ -5,8 +5,8 @@
 #include <QMutex>
 
 // A reminders store in memory. The test sets how access, the default list and saving turn
-// out; saved reminders are kept in order. Access completes on the global queue, as a real
-// store's may.
+// out (before the store is used); saved reminders are kept in order. Access completes on the
+// global queue, as a real store's may.
 class RemindersFake : public Reminders {
 public:
     bool accessGranted = true;

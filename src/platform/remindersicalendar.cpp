@@ -9,8 +9,6 @@
 #include <QSaveFile>
 #include <QUuid>
 
-#include <spdlog/spdlog.h>
-
 #include <vector>
 
 namespace {
@@ -63,26 +61,7 @@ qsizetype calendarEnd(const QByteArray& data)
     return at;
 }
 
-}  // namespace
-
-RemindersICalendar::RemindersICalendar(const QString& filePath)
-    : m_filePath(filePath)
-{
-}
-
-void RemindersICalendar::requestAccessToReminders(AccessCompletion completion)
-{
-    dispatch::globalAsync([completion = std::move(completion)] { completion(true, QString()); });
-}
-
-std::optional<ReminderList> RemindersICalendar::defaultListForNewReminders()
-{
-    if (m_filePath.isEmpty())
-        return std::nullopt;
-    return ReminderList{kDefaultListIdentifier, kDefaultListTitle};
-}
-
-QByteArray RemindersICalendar::todoText(const Reminder& reminder, const QString& uid, const QDateTime& stamp)
+QByteArray todoText(const Reminder& reminder, const QString& uid, const QDateTime& stamp)
 {
     using icalendar::contentLine;
     using icalendar::escapeText;
@@ -110,6 +89,25 @@ QByteArray RemindersICalendar::todoText(const Reminder& reminder, const QString&
     }
     out += contentLine(QStringLiteral("END"), QStringLiteral("VTODO"));
     return out;
+}
+
+}  // namespace
+
+RemindersICalendar::RemindersICalendar(const QString& filePath)
+    : m_filePath(filePath)
+{
+}
+
+void RemindersICalendar::requestAccessToReminders(AccessCompletion completion)
+{
+    dispatch::globalAsync([completion = std::move(completion)] { completion(true, QString()); });
+}
+
+std::optional<ReminderList> RemindersICalendar::defaultListForNewReminders()
+{
+    if (m_filePath.isEmpty())
+        return std::nullopt;
+    return ReminderList{kDefaultListIdentifier, kDefaultListTitle};
 }
 
 ReminderSaveResult RemindersICalendar::saveReminder(const Reminder& reminder)

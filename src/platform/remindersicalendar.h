@@ -35,9 +35,6 @@ public:
     using ChangeObserver = std::function<void(const QString& filePath)>;
     static void addChangeObserver(QObject* owner, ChangeObserver observer);
 
-    // The VTODO item for a reminder, as written into the file.
-    static QByteArray todoText(const Reminder& reminder, const QString& uid, const QDateTime& stamp);
-
 private:
     QString m_filePath;
 };

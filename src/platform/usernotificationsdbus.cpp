@@ -152,7 +152,8 @@ UserNotificationsDBus::~UserNotificationsDBus()
         if (!state->connectionName.isEmpty())
             QDBusConnection::disconnectFromBus(state->connectionName);
     };
-    if (dispatch::isMainThread())
+    // Without an application (static destruction at exit) no reply can arrive any more.
+    if (dispatch::isMainThread() || !QCoreApplication::instance())
         close();
     else
         dispatch::mainAsync(close);
