@@ -1,0 +1,32 @@
+#include "platform/reminders.h"
+
+#include "platform/remindersicalendar.h"
+
+#include <QMutex>
+
+#include <spdlog/spdlog.h>
+
+namespace {
+QMutex g_mutex;
+Reminders::Factory g_factory;
+}
+
+std::shared_ptr<Reminders> Reminders::create()
+{
+    Factory factory;
+    {
+        QMutexLocker lock(&g_mutex);
+        factory = g_factory;
+    }
+    if (factory)
+        if (auto store = factory())
+            return store;
+    spdlog::error("no reminders store configured");
+    return std::make_shared<RemindersICalendar>(QString());
+}
+
+void Reminders::setFactory(Factory factory)
+{
+    QMutexLocker lock(&g_mutex);
+    g_factory = std::move(factory);
+}
