@@ -71,7 +71,11 @@ QStringList imageOffersByPreference(const QStringList& types)
 PasteboardSnapshot PasteboardSnapshot::fromMimeData(const QMimeData& data)
 {
     PasteboardSnapshot snapshot;
-    snapshot.m_types = data.formats();
+    // X11 owners also list protocol targets ("TARGETS", "TIMESTAMP", "SAVE_TARGETS") and
+    // private atoms; none of them is content, and none is a MIME type.
+    for (const QString& type : data.formats())
+        if (type.contains(QLatin1Char('/')))
+            snapshot.m_types.append(type);
     const QStringList& types = snapshot.m_types;
     if (types.isEmpty())
         return snapshot;

@@ -27,7 +27,7 @@ public:
 
     // 0 for an empty pasteboard, else 1: an X11 selection carries one item.
     int itemCount() const { return m_types.isEmpty() ? 0 : 1; }
-    // The MIME types the item offers, in the owner's order.
+    // The MIME types the item offers, in the owner's order (X11 protocol targets left out).
     const QStringList& types() const { return m_types; }
 
     // The local file URLs offered through "text/uri-list" or, when that gives none,

@@ -41,14 +41,57 @@ bool isDown(const char keys[32], unsigned keyCode)
 
 struct X11PasteKeystroke::Connection {
     Display* display = nullptr;
-    int minKeyCode = 0;
-    int maxKeyCode = 0;
     ~Connection()
     {
         if (display)
             XCloseDisplay(display);
     }
 };
+
+namespace {
+
+// The keyboard map as the server has it now. Xlib's own key caches only follow a layout
+// change when the client reads the change events, which this connection never does.
+struct KeyboardMap {
+    explicit KeyboardMap(Display* display)
+        : desc(XkbGetMap(display, XkbAllClientInfoMask, XkbUseCoreKbd))
+    {
+        XkbStateRec state;
+        if (XkbGetState(display, XkbUseCoreKbd, &state) == Success)
+            group = state.group;
+    }
+    ~KeyboardMap()
+    {
+        if (desc)
+            XkbFreeKeyboard(desc, 0, True);
+    }
+    KeyboardMap(const KeyboardMap&) = delete;
+    KeyboardMap& operator=(const KeyboardMap&) = delete;
+
+    // The upper-cased character of the key with no modifier in the group in effect.
+    std::optional<QString> keyString(int keyCode) const
+    {
+        if (!desc || keyCode < desc->min_key_code || keyCode > desc->max_key_code)
+            return std::nullopt;
+        unsigned consumed = 0;
+        KeySym keysym = NoSymbol;
+        // XKB's translation, so a key with fewer groups than the one in effect wraps the way a
+        // real key press does.
+        if (!XkbTranslateKeyCode(desc, static_cast<KeyCode>(keyCode), XkbBuildCoreState(0, group), &consumed,
+                                 &keysym)
+            || keysym == NoSymbol)
+            return std::nullopt;
+        const char32_t character = characterOfKeysym(keysym);
+        if (!character)
+            return std::nullopt;
+        return QString::fromUcs4(&character, 1).toUpper();
+    }
+
+    XkbDescPtr desc = nullptr;
+    unsigned group = 0;
+};
+
+}  // namespace
 
 X11PasteKeystroke::X11PasteKeystroke(QString displayName)
     : m_displayName(std::move(displayName))
@@ -83,7 +126,6 @@ X11PasteKeystroke::Connection* X11PasteKeystroke::connection()
     }
     m_connection = std::make_unique<Connection>();
     m_connection->display = display;
-    XDisplayKeycodes(display, &m_connection->minKeyCode, &m_connection->maxKeyCode);
     return m_connection.get();
 }
 
@@ -92,24 +134,9 @@ std::optional<QString> X11PasteKeystroke::keyStringForKeyCode(int keyCode)
     if (keyCode < 0)
         return std::nullopt;
     Connection* x = connection();
-    if (!x || keyCode < x->minKeyCode || keyCode > x->maxKeyCode)
+    if (!x)
         return std::nullopt;
-    unsigned group = 0;
-    XkbStateRec state;
-    if (XkbGetState(x->display, XkbUseCoreKbd, &state) == Success)
-        group = state.group;
-    // XKB's own lookup, so a key with fewer groups than the one in effect wraps like a
-    // real key press would.
-    unsigned consumed = 0;
-    KeySym keysym = NoSymbol;
-    if (!XkbLookupKeySym(x->display, static_cast<KeyCode>(keyCode), XkbBuildCoreState(0, group), &consumed,
-                         &keysym)
-        || keysym == NoSymbol)
-        return std::nullopt;
-    const char32_t character = characterOfKeysym(keysym);
-    if (!character)
-        return std::nullopt;
-    return QString::fromUcs4(&character, 1).toUpper();
+    return KeyboardMap(x->display).keyString(keyCode);
 }
 
 bool X11PasteKeystroke::postCommandV()
@@ -126,12 +153,14 @@ bool X11PasteKeystroke::postCommandV()
     Display* display = x->display;
 
     if (g_keyCodeOfV.load() == 0) {
+        const KeyboardMap map(display);
         std::map<QString, int> keyCodes;
-        for (int code = x->minKeyCode; code <= x->maxKeyCode; ++code) {
-            const std::optional<QString> key = keyStringForKeyCode(code);
-            if (key && !key->isEmpty())
-                keyCodes[*key] = code;
-        }
+        if (map.desc)
+            for (int code = map.desc->min_key_code; code <= map.desc->max_key_code; ++code) {
+                const std::optional<QString> key = map.keyString(code);
+                if (key && !key->isEmpty())
+                    keyCodes[*key] = code;
+            }
         const auto v = keyCodes.find(QStringLiteral("V"));
         if (v == keyCodes.end()) {
             spdlog::warn("No V key in the current keyboard layout; nothing pasted");
@@ -141,10 +170,19 @@ bool X11PasteKeystroke::postCommandV()
     }
     const KeyCode keyOfV = static_cast<KeyCode>(g_keyCodeOfV.load());
 
-    KeyCode control = XKeysymToKeycode(display, XK_Control_L);
-    if (!control)
-        control = XKeysymToKeycode(display, XK_Control_R);
+    XModifierKeymap* modifiers = XGetModifierMapping(display);
+    if (!modifiers) {
+        spdlog::warn("No modifier map from the X server; nothing pasted");
+        return false;
+    }
+    const auto keyOf = [modifiers](int index, int i) {
+        return modifiers->modifiermap[index * modifiers->max_keypermod + i];
+    };
+    KeyCode control = 0;
+    for (int i = 0; i < modifiers->max_keypermod && !control; ++i)
+        control = keyOf(ControlMapIndex, i);
     if (!control) {
+        XFreeModifiermap(modifiers);
         spdlog::warn("No Control key in the keyboard map; nothing pasted");
         return false;
     }
@@ -152,16 +190,13 @@ bool X11PasteKeystroke::postCommandV()
     char keys[32] = {};
     XQueryKeymap(display, keys);
     // Modifiers still held from the hotkey would turn the paste into another shortcut.
-    if (XModifierKeymap* modifiers = XGetModifierMapping(display)) {
-        for (int index : {ShiftMapIndex, Mod1MapIndex, Mod3MapIndex, Mod4MapIndex, Mod5MapIndex}) {
-            for (int i = 0; i < modifiers->max_keypermod; ++i) {
-                const KeyCode code = modifiers->modifiermap[index * modifiers->max_keypermod + i];
-                if (code && isDown(keys, code))
-                    XTestFakeKeyEvent(display, code, False, CurrentTime);
-            }
+    for (int index : {ShiftMapIndex, Mod1MapIndex, Mod3MapIndex, Mod4MapIndex, Mod5MapIndex})
+        for (int i = 0; i < modifiers->max_keypermod; ++i) {
+            const KeyCode code = keyOf(index, i);
+            if (code && isDown(keys, code))
+                XTestFakeKeyEvent(display, code, False, CurrentTime);
         }
-        XFreeModifiermap(modifiers);
-    }
+    XFreeModifiermap(modifiers);
 
     // A Control the user holds stays down: releasing it would leave the keyboard state
     // out of step with the key under the finger.
