@@ -7,6 +7,8 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   # Qt 6 (Core, Gui, Widgets, Sql, Network, DBus) and the SQLite driver
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite libgl-dev
+  # the TIFF reader and writer (qtiff) for image clips
+  qt6-image-formats-plugins
   # libraries named by the design
   libsodium-dev liblua5.2-dev libzip-dev zlib1g-dev libmosquitto-dev
   libspdlog-dev libfmt-dev libsecret-1-dev libplist-dev libsqlite3-dev
@@ -15,7 +17,7 @@ PACKAGES=(
   xdg-utils
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  xvfb xauth xclip xdotool mosquitto sqlite3 fonts-dejavu-core
+  xvfb xauth xclip xdotool x11-xkb-utils mosquitto sqlite3 fonts-dejavu-core
   # a private session bus for the desktop notification tests
   dbus-daemon
 )

@@ -1,0 +1,90 @@
+#include "platform/systempasteboard.h"
+
+#include "platform/dispatch.h"
+#include "platform/pasteboardmimedata.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+#include <spdlog/spdlog.h>
+
+namespace {
+
+// QClipboard belongs to the main thread; touching it elsewhere races the event loop.
+bool onMainThread(const char* operation)
+{
+    if (dispatch::isMainThread() && QGuiApplication::clipboard())
+        return true;
+    spdlog::error("Pasteboard {} refused: not on the main thread of a GUI application", operation);
+    return false;
+}
+
+}  // namespace
+
+SystemPasteboard::SystemPasteboard()
+{
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+        // The clipboard object is the context, so the count is bumped on the main thread
+        // whichever thread made this object.
+        m_changed = QObject::connect(clipboard, &QClipboard::dataChanged, clipboard,
+                                     [this] { m_count.fetch_add(1, std::memory_order_relaxed); });
+    } else {
+        spdlog::error("Pasteboard without a GUI application: the change count will not move");
+    }
+}
+
+SystemPasteboard::~SystemPasteboard()
+{
+    QObject::disconnect(m_changed);
+}
+
+qint64 SystemPasteboard::changeCount() const
+{
+    return m_count.load(std::memory_order_relaxed);
+}
+
+PasteboardSnapshot SystemPasteboard::snapshot()
+{
+    if (!onMainThread("read"))
+        return {};
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    if (!data)
+        return {};
+    return PasteboardSnapshot::fromMimeData(*data);
+}
+
+void SystemPasteboard::clearContents()
+{
+    if (!onMainThread("clear"))
+        return;
+    QGuiApplication::clipboard()->clear(QClipboard::Clipboard);
+}
+
+void SystemPasteboard::writeString(const QString& text)
+{
+    if (!onMainThread("write"))
+        return;
+    QGuiApplication::clipboard()->setMimeData(PasteboardMimeData::forString(text).release(),
+                                              QClipboard::Clipboard);
+}
+
+bool SystemPasteboard::writeImageData(const QByteArray& data)
+{
+    if (!onMainThread("write"))
+        return false;
+    auto content = PasteboardMimeData::forImageData(data);
+    if (!content) {
+        QGuiApplication::clipboard()->clear(QClipboard::Clipboard);
+        return false;
+    }
+    QGuiApplication::clipboard()->setMimeData(content.release(), QClipboard::Clipboard);
+    return true;
+}
+
+void SystemPasteboard::writeFileURL(const QString& path)
+{
+    if (!onMainThread("write"))
+        return;
+    QGuiApplication::clipboard()->setMimeData(PasteboardMimeData::forFileURL(path).release(),
+                                              QClipboard::Clipboard);
+}
