@@ -10,10 +10,12 @@ PACKAGES=(
   # libraries named by the design
   libsodium-dev liblua5.2-dev libzip-dev zlib1g-dev libmosquitto-dev
   libspdlog-dev libfmt-dev libsecret-1-dev libplist-dev libsqlite3-dev
-  libx11-dev libxtst-dev
+  libx11-dev libxcb1-dev libxtst-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xclip xdotool mosquitto sqlite3 fonts-dejavu-core
+  # a private message bus for the D-Bus tests
+  dbus-daemon
 )
 
 SUDO=""
