@@ -36,7 +36,7 @@ struct Counter {
 
 const Shortcut kDefault = Shortcut::defaultShortcut();
 
-class Hotkey : public ::testing::Test {
+class X11Hotkey : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb")); }
     GlobalHotkeyX11 monitor;
@@ -45,7 +45,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Hotkey, TheDefaultFiresOnTheMainThreadForShiftSuperV)
+TEST_F(X11Hotkey, TheDefaultFiresOnTheMainThreadForShiftSuperV)
 {
     ASSERT_EQ(monitor.registerShortcut(kDefault, counter.action()), GlobalHotkey::Status::Registered);
     EXPECT_EQ(monitor.registeredShortcut(), kDefault);
@@ -62,7 +62,7 @@ TEST_F(Hotkey, TheDefaultFiresOnTheMainThreadForShiftSuperV)
     EXPECT_EQ(counter.presses, 2);
 }
 
-TEST_F(Hotkey, FiresWithCapsLockOrNumLockOn)
+TEST_F(X11Hotkey, FiresWithCapsLockOrNumLockOn)
 {
     ASSERT_EQ(monitor.registerShortcut(kDefault, counter.action()), GlobalHotkey::Status::Registered);
     press(QStringLiteral("Caps_Lock"));
@@ -77,7 +77,7 @@ TEST_F(Hotkey, FiresWithCapsLockOrNumLockOn)
     press(QStringLiteral("Num_Lock"));
 }
 
-TEST_F(Hotkey, AnotherShortcutReplacesTheFirst)
+TEST_F(X11Hotkey, AnotherShortcutReplacesTheFirst)
 {
     ASSERT_EQ(monitor.registerShortcut(kDefault, counter.action()), GlobalHotkey::Status::Registered);
     Counter second;
@@ -93,7 +93,7 @@ TEST_F(Hotkey, AnotherShortcutReplacesTheFirst)
     EXPECT_TRUE(other.grab(kDefault));
 }
 
-TEST_F(Hotkey, UnregisteringStopsTheActionAndFreesTheKey)
+TEST_F(X11Hotkey, UnregisteringStopsTheActionAndFreesTheKey)
 {
     ASSERT_EQ(monitor.registerShortcut(kDefault, counter.action()), GlobalHotkey::Status::Registered);
     monitor.unregisterAllShortcuts();
@@ -113,7 +113,7 @@ TEST_F(Hotkey, UnregisteringStopsTheActionAndFreesTheKey)
     EXPECT_TRUE(other.grab(superF1, true));
 }
 
-TEST_F(Hotkey, ACombinationAnotherProgramHoldsIsReportedTakenAndLeavesNothingGrabbed)
+TEST_F(X11Hotkey, ACombinationAnotherProgramHoldsIsReportedTakenAndLeavesNothingGrabbed)
 {
     HotkeyForeignClient other;
     ASSERT_TRUE(other.isConnected());
@@ -137,7 +137,7 @@ TEST_F(Hotkey, ACombinationAnotherProgramHoldsIsReportedTakenAndLeavesNothingGra
     ASSERT_TRUE(counter.waitFor(1));
 }
 
-TEST_F(Hotkey, OffRegistersNothing)
+TEST_F(X11Hotkey, OffRegistersNothing)
 {
     ASSERT_EQ(monitor.registerShortcut(kDefault, counter.action()), GlobalHotkey::Status::Registered);
     EXPECT_EQ(monitor.registerShortcut({-8192, -8192}, counter.action()), GlobalHotkey::Status::Off);
@@ -148,14 +148,14 @@ TEST_F(Hotkey, OffRegistersNothing)
     EXPECT_TRUE(other.grab(kDefault, true));
 }
 
-TEST_F(Hotkey, AKeyCodeWithoutAKeyIsReportedUnknown)
+TEST_F(X11Hotkey, AKeyCodeWithoutAKeyIsReportedUnknown)
 {
     EXPECT_EQ(monitor.registerShortcut({10, Shortcut::CommandFlag}, counter.action()),
               GlobalHotkey::Status::UnknownKey);
     EXPECT_FALSE(monitor.registeredShortcut());
 }
 
-TEST_F(Hotkey, EveryKeyOfTheTableIsOnAPcKeyboardExceptF13ToF20)
+TEST_F(X11Hotkey, EveryKeyOfTheTableIsOnAPcKeyboardExceptF13ToF20)
 {
     HotkeyForeignClient other;
     ASSERT_TRUE(other.isConnected());
