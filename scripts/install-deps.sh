@@ -12,13 +12,13 @@ PACKAGES=(
   # libraries named by the design
   libsodium-dev liblua5.2-dev libzip-dev zlib1g-dev libmosquitto-dev
   libspdlog-dev libfmt-dev libsecret-1-dev libplist-dev libsqlite3-dev
-  libx11-dev libxtst-dev
+  libx11-dev libxcb1-dev libxtst-dev
   # the app's sharing: xdg-email and xdg-open
   xdg-utils
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xclip xdotool x11-xkb-utils mosquitto sqlite3 fonts-dejavu-core
-  # a private session bus for the desktop notification tests
+  # a private message bus for the D-Bus tests
   dbus-daemon
 )
 
