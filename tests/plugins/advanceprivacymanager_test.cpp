@@ -271,3 +271,17 @@ TEST(AdvancePrivacyManager, VerdictsFromWorkersAndReloadsFromTheMainThreadTakeTu
     done.acquire(workers);
     EXPECT_EQ(unexpected.load(), 0);
 }
+
+TEST(AdvancePrivacyManager, StoredScriptSurvivesARestart)
+{
+    const QString script = QStringLiteral("-- 注释, with \"quotes\", commas = and \\ backslashes\n"
+                                          "local t = {1, 2, 3}\nfunction main(f, e, c) return #t end\n");
+    {
+        AdvancePrivacyManager manager;
+        manager.setScriptContent(script);
+    }
+    UserDefaults::useFile(testenv::settingsFile());  // what the next start reads
+    AdvancePrivacyManager manager;
+    EXPECT_EQ(manager.scriptContent(), script);
+    EXPECT_EQ(textVerdict(manager, QStringLiteral("x")), 3);
+}

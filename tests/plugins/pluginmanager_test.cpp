@@ -175,7 +175,8 @@ TEST_F(PluginManagerTest, EveryRunIsCountedAndStored)
         EXPECT_EQ(stored.value(QStringLiteral("id.gone")).toLongLong(), 9);
         EXPECT_EQ(manager.countDict(), stored);
     }
-    // The next start reads them back.
+    // The next start reads them back from the file.
+    UserDefaults::useFile(testenv::settingsFile());
     PluginManager again;
     EXPECT_EQ(again.listPlugins().value(QStringLiteral("id.count"))->count(), 8);
 }
