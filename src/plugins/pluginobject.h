@@ -28,7 +28,7 @@ public:
     // not a string gives no value. count 0.
     static PluginObjectPtr loadFromJsonDict(const QJsonObject& dictionary);
 
-    // True when the object stands for a loaded plugin (the spec's record is there).
+    // True when the object stands for a loaded plugin (not a store entry).
     bool hasPlugin() const { return m_source != Source::Store; }
     Source source() const { return m_source; }
     void setSource(Source source) { m_source = source; }
