@@ -1,0 +1,5 @@
+plugin_name = "合并为一行"
+plugin_desc = "把多行文字合并为一行：去掉空行和每行首尾的空白，英文单词之间留一个空格"
+plugin_version = "1.0"
+plugin_author = "Nuvarel"
+plugin_bundle_id = "com.nuvarel.plugin.joinlines"

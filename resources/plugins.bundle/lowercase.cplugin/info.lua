@@ -1,0 +1,5 @@
+plugin_name = "转为小写"
+plugin_desc = "把文字中的英文字母全部转为小写"
+plugin_version = "1.0"
+plugin_author = "Nuvarel"
+plugin_bundle_id = "com.nuvarel.plugin.lowercase"

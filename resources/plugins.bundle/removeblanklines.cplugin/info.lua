@@ -1,0 +1,5 @@
+plugin_name = "去除空行"
+plugin_desc = "删除只含空白的行，其余各行保持原样"
+plugin_version = "1.0"
+plugin_author = "Nuvarel"
+plugin_bundle_id = "com.nuvarel.plugin.removeblanklines"

@@ -1,0 +1,5 @@
+plugin_name = "去除首尾空白"
+plugin_desc = "去掉文字开头和结尾的空格、制表符、换行和全角空格"
+plugin_version = "1.0"
+plugin_author = "Nuvarel"
+plugin_bundle_id = "com.nuvarel.plugin.trim"

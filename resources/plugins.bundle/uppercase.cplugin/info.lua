@@ -1,0 +1,5 @@
+plugin_name = "转为大写"
+plugin_desc = "把文字中的英文字母全部转为大写"
+plugin_version = "1.0"
+plugin_author = "Nuvarel"
+plugin_bundle_id = "com.nuvarel.plugin.uppercase"
