@@ -268,17 +268,57 @@ bool DBFetcher::columnExists(QSqlDatabase& db, const QString& column, const QStr
     return false;
 }
 
+namespace {
+
+// Index of a column by name, or -1 (which reads as NULL).
+int indexOf(const QSqlQuery& rs, const QString& column)
+{
+    return rs.record().indexOf(column);
+}
+
+QVariant valueAt(const QSqlQuery& rs, int index)
+{
+    return index < 0 ? QVariant() : rs.value(index);
+}
+
+}  // namespace
+
 std::optional<QString> DBFetcher::stringForColumn(const QSqlQuery& rs, const QString& column)
 {
-    const QVariant v = rs.value(column);
+    return stringForColumnIndex(rs, indexOf(rs, column));
+}
+
+qint64 DBFetcher::longForColumn(const QSqlQuery& rs, const QString& column)
+{
+    return longForColumnIndex(rs, indexOf(rs, column));
+}
+
+qint32 DBFetcher::intForColumn(const QSqlQuery& rs, const QString& column)
+{
+    return intForColumnIndex(rs, indexOf(rs, column));
+}
+
+double DBFetcher::doubleForColumn(const QSqlQuery& rs, const QString& column)
+{
+    return doubleForColumnIndex(rs, indexOf(rs, column));
+}
+
+bool DBFetcher::boolForColumn(const QSqlQuery& rs, const QString& column)
+{
+    return boolForColumnIndex(rs, indexOf(rs, column));
+}
+
+std::optional<QString> DBFetcher::stringForColumnIndex(const QSqlQuery& rs, int index)
+{
+    const QVariant v = valueAt(rs, index);
     if (v.isNull())
         return std::nullopt;
     return v.toString();
 }
 
-qint64 DBFetcher::longForColumn(const QSqlQuery& rs, const QString& column)
+qint64 DBFetcher::longForColumnIndex(const QSqlQuery& rs, int index)
 {
-    const QVariant v = rs.value(column);
+    const QVariant v = valueAt(rs, index);
     if (v.isNull())
         return 0;
     switch (v.typeId()) {
@@ -300,15 +340,15 @@ qint64 DBFetcher::longForColumn(const QSqlQuery& rs, const QString& column)
     }
 }
 
-qint32 DBFetcher::intForColumn(const QSqlQuery& rs, const QString& column)
+qint32 DBFetcher::intForColumnIndex(const QSqlQuery& rs, int index)
 {
     // The low 32 bits, as SQLite's own 32-bit read gives them.
-    return static_cast<qint32>(static_cast<quint32>(static_cast<quint64>(longForColumn(rs, column))));
+    return static_cast<qint32>(static_cast<quint32>(static_cast<quint64>(longForColumnIndex(rs, index))));
 }
 
-double DBFetcher::doubleForColumn(const QSqlQuery& rs, const QString& column)
+double DBFetcher::doubleForColumnIndex(const QSqlQuery& rs, int index)
 {
-    const QVariant v = rs.value(column);
+    const QVariant v = valueAt(rs, index);
     if (v.isNull())
         return 0.0;
     bool ok = false;
@@ -316,9 +356,9 @@ double DBFetcher::doubleForColumn(const QSqlQuery& rs, const QString& column)
     return ok ? d : 0.0;
 }
 
-bool DBFetcher::boolForColumn(const QSqlQuery& rs, const QString& column)
+bool DBFetcher::boolForColumnIndex(const QSqlQuery& rs, int index)
 {
-    return intForColumn(rs, column) != 0;
+    return intForColumnIndex(rs, index) != 0;
 }
 
 QVariant DBFetcher::bindable(const std::optional<QString>& text)

@@ -74,6 +74,12 @@ public:
     static qint32 intForColumn(const QSqlQuery& rs, const QString& column);
     static double doubleForColumn(const QSqlQuery& rs, const QString& column);
     static bool boolForColumn(const QSqlQuery& rs, const QString& column);
+    // The same by position (from rs.record().indexOf), for reading many columns of a row.
+    static std::optional<QString> stringForColumnIndex(const QSqlQuery& rs, int index);
+    static qint64 longForColumnIndex(const QSqlQuery& rs, int index);
+    static qint32 intForColumnIndex(const QSqlQuery& rs, int index);
+    static double doubleForColumnIndex(const QSqlQuery& rs, int index);
+    static bool boolForColumnIndex(const QSqlQuery& rs, int index);
 
     // An optional text as a bound value: nothing becomes NULL.
     static QVariant bindable(const std::optional<QString>& text);

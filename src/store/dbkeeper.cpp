@@ -60,8 +60,12 @@ bool isPresent(const std::optional<QString>& text)
 HistoryList listOf(QSqlQuery& rs)
 {
     HistoryList list;
-    while (rs.next())
-        list.append(HistoryModel::getObjectFrom(&rs));
+    std::optional<HistoryModel::Columns> columns;
+    while (rs.next()) {
+        if (!columns)
+            columns = HistoryModel::columnsOf(rs);
+        list.append(HistoryModel::getObjectFrom(&rs, *columns));
+    }
     rs.finish();
     return list;
 }

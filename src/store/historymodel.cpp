@@ -7,6 +7,7 @@
 
 #include <QJsonValue>
 #include <QSqlQuery>
+#include <QSqlRecord>
 
 #include <spdlog/spdlog.h>
 
@@ -153,35 +154,61 @@ QVariant HistoryModel::local_file_ok() const
     return QVariant(ClipFileManager::sharedInstance().isHistoryFileExist(*this));
 }
 
-void HistoryModel::fillFrom(const QSqlQuery& rs, bool keepChangeTimestamp)
+HistoryModel::Columns HistoryModel::columnsOf(const QSqlQuery& resultSet)
 {
-    m_content = DBFetcher::stringForColumn(rs, QStringLiteral("content"));
-    m_timestamp = QVariant(DBFetcher::longForColumn(rs, QStringLiteral("timeStamp")));
-    m_deviceName = DBFetcher::stringForColumn(rs, QStringLiteral("deviceName"));
-    m_fileHash = DBFetcher::stringForColumn(rs, QStringLiteral("file_hash"));
-    m_type = DBFetcher::stringForColumn(rs, QStringLiteral("type"));
-    m_historyId = QVariant(DBFetcher::longForColumn(rs, QStringLiteral("history_id")));
-    m_fileId = QVariant(DBFetcher::longForColumn(rs, QStringLiteral("file_id")));
-    m_fileReady = QVariant(DBFetcher::intForColumn(rs, QStringLiteral("file_ready")));
+    // The columns in field order.
+    static const char* const names[16] = {"content",   "timeStamp",     "deviceName", "file_hash",
+                                          "type",      "history_id",    "file_id",    "file_ready",
+                                          "change_timestamp", "local_file_ok", "file_size", "file_name",
+                                          "secert",    "category",      "favourite",  "key_hash"};
+    Columns columns;
+    columns.fill(-1);
+    const QSqlRecord record = resultSet.record();
+    for (int i = 0; i < record.count(); ++i) {
+        const QString name = record.fieldName(i);
+        for (int f = 0; f < 16; ++f)
+            if (columns[f] < 0 && name.compare(QLatin1String(names[f]), Qt::CaseInsensitive) == 0)
+                columns[f] = i;
+    }
+    return columns;
+}
+
+void HistoryModel::fillFrom(const QSqlQuery& rs, const Columns& c, bool keepChangeTimestamp)
+{
+    m_content = DBFetcher::stringForColumnIndex(rs, c[0]);
+    m_timestamp = QVariant(DBFetcher::longForColumnIndex(rs, c[1]));
+    m_deviceName = DBFetcher::stringForColumnIndex(rs, c[2]);
+    m_fileHash = DBFetcher::stringForColumnIndex(rs, c[3]);
+    m_type = DBFetcher::stringForColumnIndex(rs, c[4]);
+    m_historyId = QVariant(DBFetcher::longForColumnIndex(rs, c[5]));
+    m_fileId = QVariant(DBFetcher::longForColumnIndex(rs, c[6]));
+    m_fileReady = QVariant(DBFetcher::intForColumnIndex(rs, c[7]));
     if (keepChangeTimestamp)
         m_changeTimestamp = QVariant(wholeSeconds(m_changeTimestamp));
     else
-        m_changeTimestamp = QVariant(DBFetcher::longForColumn(rs, QStringLiteral("change_timestamp")));
-    m_localFileOk = QVariant(DBFetcher::intForColumn(rs, QStringLiteral("local_file_ok")));
-    m_fileSize = QVariant(DBFetcher::doubleForColumn(rs, QStringLiteral("file_size")));
-    m_fileName = DBFetcher::stringForColumn(rs, QStringLiteral("file_name"));
-    m_secert = QVariant(DBFetcher::boolForColumn(rs, QStringLiteral("secert")));
-    m_category = DBFetcher::stringForColumn(rs, QStringLiteral("category"));
-    m_favourite = QVariant(DBFetcher::longForColumn(rs, QStringLiteral("favourite")));
-    m_keyHash = DBFetcher::stringForColumn(rs, QStringLiteral("key_hash"));
+        m_changeTimestamp = QVariant(DBFetcher::longForColumnIndex(rs, c[8]));
+    m_localFileOk = QVariant(DBFetcher::intForColumnIndex(rs, c[9]));
+    m_fileSize = QVariant(DBFetcher::doubleForColumnIndex(rs, c[10]));
+    m_fileName = DBFetcher::stringForColumnIndex(rs, c[11]);
+    m_secert = QVariant(DBFetcher::boolForColumnIndex(rs, c[12]));
+    m_category = DBFetcher::stringForColumnIndex(rs, c[13]);
+    m_favourite = QVariant(DBFetcher::longForColumnIndex(rs, c[14]));
+    m_keyHash = DBFetcher::stringForColumnIndex(rs, c[15]);
 }
 
 HistoryModelPtr HistoryModel::getObjectFrom(const QSqlQuery* resultSet)
 {
     if (!resultSet)
         return nullptr;
+    return getObjectFrom(resultSet, columnsOf(*resultSet));
+}
+
+HistoryModelPtr HistoryModel::getObjectFrom(const QSqlQuery* resultSet, const Columns& columns)
+{
+    if (!resultSet)
+        return nullptr;
     auto record = std::make_shared<HistoryModel>();
-    record->fillFrom(*resultSet, false);
+    record->fillFrom(*resultSet, columns, false);
     return record;
 }
 
@@ -334,7 +361,7 @@ void HistoryModel::fetch()
         QSqlQuery rs = DBFetcher::executeQuery(
             db, QStringLiteral("select * from History where file_hash = ? and category = ?;"), args);
         if (rs.next())
-            fillFrom(rs, keep);
+            fillFrom(rs, columnsOf(rs), keep);
     });
 }
 

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <array>
 #include <memory>
 #include <optional>
 
@@ -39,6 +40,10 @@ public:
     // without a result set. Ids, change_timestamp, favourite and timestamp read as 64-bit
     // integers (a fraction dropped), file_size as a double, secert as a boolean.
     static HistoryModelPtr getObjectFrom(const QSqlQuery* resultSet);
+    // Where the sixteen columns are in a result set, found once for all its rows.
+    using Columns = std::array<int, 16>;
+    static Columns columnsOf(const QSqlQuery& resultSet);
+    static HistoryModelPtr getObjectFrom(const QSqlQuery* resultSet, const Columns& columns);
 
     // The JSON form: "content", "timestamp", "device_name", "file_hash", "type", "history_id",
     // "file_id", "file_ready", "file_name", "favourite", "key_hash". Every key is optional;
@@ -116,7 +121,7 @@ public:
     void setKey_hash(const std::optional<QString>& v) { m_keyHash = v; }
 
 private:
-    void fillFrom(const QSqlQuery& rs, bool keepChangeTimestamp);
+    void fillFrom(const QSqlQuery& rs, const Columns& columns, bool keepChangeTimestamp);
 
     std::optional<QString> m_content;
     QVariant m_timestamp;
