@@ -175,7 +175,9 @@ bool ClipFileManager::writeZip(const QString& hash, const QByteArray* data, cons
             zip_source_free(entry);
         ok = index >= 0;
     }
-    ok = ok && zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 0) == 0;
+    // The fastest deflate level: zipping sits on every image and file capture, and most file
+    // bodies are compressed already, so higher levels cost several times the time for little.
+    ok = ok && zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 1) == 0;
     if (ok && zip_close(archive) == 0) {
         if (std::rename(temporaryName.constData(), QFile::encodeName(target).constData()) == 0)
             return true;
