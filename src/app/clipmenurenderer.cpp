@@ -98,18 +98,19 @@ ClipMenuRenderer::MenuState& ClipMenuRenderer::stateFor(QMenu* menu)
                 self->flushPending();
         });
     });
-    connect(menu, &QObject::destroyed, this, [this, menu] {
-        m_states.erase(menu);
-        m_pending.erase(menu);
+    connect(menu, &QObject::destroyed, this, [this](QObject* gone) {
+        m_states.erase(gone);
+        m_pending.erase(gone);
     });
     MenuState& ref = *state;
     m_states.emplace(menu, std::move(state));
     return ref;
 }
 
-ClipMenuRenderer::MenuState* ClipMenuRenderer::findState(QObject* menu) const
+ClipMenuRenderer::MenuState* ClipMenuRenderer::findState(const QObject* menu) const
 {
-    auto found = m_states.find(static_cast<QMenu*>(menu));
+    // Looked up by address only: the object may be a menu half destroyed.
+    auto found = m_states.find(menu);
     return found == m_states.end() ? nullptr : found->second.get();
 }
 
@@ -147,8 +148,8 @@ void ClipMenuRenderer::flushPending()
     auto pending = std::move(m_pending);
     m_pending.clear();
     for (auto& [menu, model] : pending)
-        if (findState(menu))
-            draw(stateFor(menu), model);
+        if (MenuState* state = findState(menu))
+            draw(*state, model);
 }
 
 void ClipMenuRenderer::draw(MenuState& state, const ClipMenuModelPtr& model)

@@ -81,7 +81,7 @@ private:
     };
 
     MenuState& stateFor(QMenu* menu);
-    MenuState* findState(QObject* menu) const;
+    MenuState* findState(const QObject* menu) const;
     void draw(MenuState& state, const ClipMenuModelPtr& model);
     void fillSubmenu(QMenu* submenu);
     void showAlternates(bool on);
@@ -95,8 +95,8 @@ private:
 
     TriggerHandler m_trigger;
     HighlightHandler m_highlight;
-    std::map<QMenu*, std::unique_ptr<MenuState>> m_states;
+    std::map<const QObject*, std::unique_ptr<MenuState>> m_states;
     std::map<const ClipMenuModel*, QPointer<QMenu>> m_bound;
-    std::map<QMenu*, ClipMenuModelPtr> m_pending;
+    std::map<const QObject*, ClipMenuModelPtr> m_pending;
     bool m_mousePressed = false;
 };
