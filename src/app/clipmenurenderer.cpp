@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QFile>
 #include <QGuiApplication>
+#include <QHash>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -52,13 +53,21 @@ ClipMenuRenderer::~ClipMenuRenderer()
 
 QIcon ClipMenuRenderer::namedImage(const QString& name)
 {
+    // Menus are drawn on the main thread only; every rebuild asks for the same few images.
+    static QHash<QString, QIcon> cache;
+    if (auto found = cache.constFind(name); found != cache.constEnd())
+        return *found;
     initMenuResources();
+    QIcon icon;
     for (const char* ext : {".svg", ".png"}) {
         const QString path = QStringLiteral(":/icons/") + name + QLatin1String(ext);
-        if (!name.isEmpty() && QFile::exists(path))
-            return QIcon(path);
+        if (!name.isEmpty() && QFile::exists(path)) {
+            icon = QIcon(path);
+            break;
+        }
     }
-    return QIcon();
+    cache.insert(name, icon);
+    return icon;
 }
 
 QString ClipMenuRenderer::displayText(const ClipMenuItem& item)
