@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 
 #include <gtest/gtest.h>
 
@@ -175,4 +176,42 @@ TEST_F(MenuRendering, RebuildWhileOpenWaitsUntilTheMenuCloses)
     EXPECT_EQ(mainMenu.actions()[1]->text(), QStringLiteral("newer\t1"));
     EXPECT_EQ(texts(mainMenu).last(), QStringLiteral("退出"));
     EXPECT_TRUE(texts(mainMenu).contains(QStringLiteral("登录/注册")));
+}
+
+TEST_F(MenuRendering, ClickOrReturnOnAClipChoosesItThoughItOpensASubmenu)
+{
+    open();
+    QAction* second = mainMenu.actions()[2];
+    const QPoint inside = mainMenu.actionGeometry(second).center();
+    // The release of the press that opened the menu chooses nothing.
+    QMouseEvent strayRelease(QEvent::MouseButtonRelease, inside, mainMenu.mapToGlobal(inside), Qt::LeftButton,
+                             Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&mainMenu, &strayRelease);
+    testenv::spin(20ms);
+    EXPECT_TRUE(chosen.empty());
+
+    QMouseEvent press(QEvent::MouseButtonPress, inside, mainMenu.mapToGlobal(inside), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, inside, mainMenu.mapToGlobal(inside), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&mainMenu, &press);
+    QApplication::sendEvent(&mainMenu, &release);
+    ASSERT_TRUE(waitChosen(1));
+    EXPECT_EQ(chosen[0].item->clip, history[1]);
+    EXPECT_FALSE(mainMenu.isVisible());
+
+    open();
+    mainMenu.setActiveAction(mainMenu.actions()[1]);
+    key(&mainMenu, QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    ASSERT_TRUE(waitChosen(2));
+    EXPECT_EQ(chosen[1].item->clip, history[0]);
+
+    // The favourites item only opens its menu.
+    open();
+    mainMenu.setActiveAction(mainMenu.actions()[4]);
+    key(&mainMenu, QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    testenv::spin(20ms);
+    EXPECT_EQ(chosen.size(), 2u);
+    favMenu.hide();
+    mainMenu.hide();
 }
