@@ -9,6 +9,8 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite libgl-dev
   # the TIFF reader and writer (qtiff) for image clips
   qt6-image-formats-plugins
+  # the SVG icon engine for the clip menu's images
+  libqt6svg6
   # libraries named by the design
   libsodium-dev liblua5.2-dev libzip-dev zlib1g-dev libmosquitto-dev
   libspdlog-dev libfmt-dev libsecret-1-dev libplist-dev libsqlite3-dev

@@ -1,9 +1,43 @@
 #include "app/menucontroller.h"
 
 #include "app/clipcontroller.h"
+#include "app/clipdownloadshelper.h"
+#include "app/clipmenubuilder.h"
+#include "app/clipmenurenderer.h"
+#include "app/clipreminderhelper.h"
 #include "platform/dispatch.h"
+#include "platform/notificationcenter.h"
+#include "platform/usernotifications.h"
 #include "store/clipfilemanager.h"
+#include "store/clipuserdefaults.h"
+#include "store/configuremanager.h"
 #include "store/dbkeeper.h"
+#include "store/pathhelper.h"
+#include "store/utils.h"
+#include "windows/pluginwindowcontroller.h"
+#include "windows/preferences/settingwindowcontroller.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QImage>
+#include <QUrl>
+
+namespace {
+
+const QString kHistory = QStringLiteral("history");
+const QString kFavourite = QStringLiteral("favourite");
+
+bool hasPrefix(const HistoryModelPtr& clip, QLatin1String prefix)
+{
+    return clip && clip->type() && clip->type()->startsWith(prefix);
+}
+
+QString hashOf(const HistoryModelPtr& clip)
+{
+    return clip->file_hash().value_or(QString());
+}
+
+}  // namespace
 
 MenuController& MenuController::sharedInstance()
 {
@@ -13,9 +47,37 @@ MenuController& MenuController::sharedInstance()
     return *instance;
 }
 
-QMenu* MenuController::buildMenu()
+MenuController::MenuController()
+    : m_services(MenuServices::standard())
+    , m_mainModel(ClipMenuModel::create())
+    , m_favModel(ClipMenuModel::create())
+    , m_renderer(std::make_unique<ClipMenuRenderer>())
 {
-    return mainMenu();
+    m_renderer->setTriggerHandler(
+        [this](const ClipMenuItemPtr& item, const ClipMenuItemPtr& parent) { perform(item, parent); });
+    m_renderer->setHighlightHandler([this](const ClipMenuItemPtr& item) { menuWillHighlightItem(item); });
+    m_renderer->bindMenu(m_favModel, favMenu());
+    mainMenu();
+    observe();
+}
+
+void MenuController::setServices(MenuServices services)
+{
+    m_services = std::move(services);
+}
+
+void MenuController::observe()
+{
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    center.addObserver(QStringLiteral("history_delete"), nullptr,
+                       [this](const Notification& n) { historyDelete(n); });
+    center.addObserver(QStringLiteral("DATA_CHANGED"), nullptr, [this](const Notification&) { dataChanged(); });
+    center.addObserver(QStringLiteral("ZERO_CHANGED"), nullptr, [this](const Notification&) { dataChanged(); });
+    center.addObserver(QStringLiteral("USER_LOGINED"), nullptr, [this](const Notification&) { userLogined(); });
+    center.addObserver(QStringLiteral("ALL_FILE_DOWNLOAD_DONE"), nullptr,
+                       [this](const Notification& n) { allFileDownloadDone(n); });
+    center.addObserver(QStringLiteral("FILE_DOWNLOAD_DONE"), nullptr,
+                       [this](const Notification& n) { fileDownloadDone(n); });
 }
 
 QMenu* MenuController::mainMenu()
@@ -23,6 +85,112 @@ QMenu* MenuController::mainMenu()
     if (!m_mainMenu)
         m_mainMenu = std::make_unique<QMenu>();
     return m_mainMenu.get();
+}
+
+QMenu* MenuController::favMenu()
+{
+    if (!m_favMenu)
+        m_favMenu = std::make_unique<QMenu>();
+    return m_favMenu.get();
+}
+
+QString MenuController::reasonablySizedVersionOfString(const QString& text)
+{
+    return ClipMenuBuilder::reasonablySizedVersionOfString(text);
+}
+
+QMenu* MenuController::buildMenu()
+{
+    buildFavouriteMenu();
+    ClipMenuBuilder::AccountState state;
+    state.logined = ConfigureManager::sharedInstance().isLogined();
+    state.hasKeyHash = state.logined && m_services.currentKeyHash && m_services.currentKeyHash().has_value();
+    state.needShowUpdate = Utils::isNeedShowUpdate();
+    if (state.needShowUpdate)
+        state.newVersion =
+            ClipUserDefaults::standardUserDefaults().string(QStringLiteral("newversion")).value_or(QString());
+    ClipMenuBuilder::fillMainMenu(*m_mainModel, DBKeeper::getAllHistory(), m_favModel, state);
+    m_renderer->render(mainMenu(), m_mainModel);
+    return mainMenu();
+}
+
+void MenuController::buildFavouriteMenu()
+{
+    ClipMenuBuilder::fillFavouriteMenu(*m_favModel, DBKeeper::getAllFavourites(),
+                                       ConfigureManager::sharedInstance().isLogined());
+    m_renderer->render(favMenu(), m_favModel);
+}
+
+void MenuController::rebuildLater()
+{
+    dispatch::mainAsync([this] { buildMenu(); });
+}
+
+void MenuController::menuWillHighlightItem(const ClipMenuItemPtr& item)
+{
+    if (!item || !item->submenu || !item->submenu->isEmpty() || !item->hasRepresentedObject())
+        return;
+    if (ClipMenuModelPtr menu = subMenu(item->clip))
+        item->submenu = menu;
+}
+
+ClipMenuModelPtr MenuController::subMenu(const HistoryModelPtr& clip)
+{
+    if (!clip)
+        return nullptr;
+    const bool text = hasPrefix(clip, QLatin1String("text"));
+    const bool known = text || hasPrefix(clip, QLatin1String("image")) || hasPrefix(clip, QLatin1String("file"));
+    if (!known)
+        return nullptr;
+    const PluginDict plugins = text && m_services.listPlugins ? m_services.listPlugins() : PluginDict();
+    const QList<int> reminders = text ? ClipReminderHelper::avalilabeTypes() : QList<int>();
+    return ClipMenuBuilder::subMenu(*clip, plugins, reminders, share(clip),
+                                    ConfigureManager::sharedInstance().isLogined());
+}
+
+ClipMenuModelPtr MenuController::share(const HistoryModelPtr& clip)
+{
+    if (!clip || !ClipFileManager::sharedInstance().isHistoryFileExist(*clip))
+        return ClipMenuModel::create();
+    std::optional<SharingItem> sample;
+    if (hasPrefix(clip, QLatin1String("text")))
+        sample = SharingItem::fromText(QString());
+    else if (hasPrefix(clip, QLatin1String("image")))
+        sample = SharingItem::fromImage(QImage());
+    else if (hasPrefix(clip, QLatin1String("file")))
+        sample = SharingItem::fromFileUrl(QUrl::fromLocalFile(ClipFileManager::sharedInstance().makePreviewLink(*clip)));
+    const QList<SharingService> services =
+        sample ? Sharing::current().sharingServicesForItem(*sample) : QList<SharingService>();
+    return ClipMenuBuilder::shareMenu(clip, services);
+}
+
+void MenuController::perform(const ClipMenuItemPtr& item, const ClipMenuItemPtr& parent)
+{
+    if (!item)
+        return;
+    const HistoryModelPtr parentClip = parent ? parent->clip : nullptr;
+    switch (item->action) {
+    case ClipMenuAction::None: break;
+    case ClipMenuAction::ClickItem: clickIteam(item->clip); break;
+    case ClipMenuAction::ShiftClickItem: shiftClickIteam(item->clip); break;
+    case ClipMenuAction::Plugin: plugin(parentClip, item->plugin); break;
+    case ClipMenuAction::Reminder: reminder(parentClip, item->fireType.value_or(-1)); break;
+    case ClipMenuAction::Save: save(parentClip); break;
+    case ClipMenuAction::Favourite: favourite(parentClip); break;
+    case ClipMenuAction::ShareClicked:
+        if (item->shareService)
+            shareClicked(item->clip, *item->shareService);
+        break;
+    case ClipMenuAction::UnlockSecert: unlockSecert(parentClip); break;
+    case ClipMenuAction::Delete: del(parentClip); break;
+    case ClipMenuAction::Push: push(); break;
+    case ClipMenuAction::SyncFavourite: syncFavourite(); break;
+    case ClipMenuAction::Login: login(); break;
+    case ClipMenuAction::Setting: setting(); break;
+    case ClipMenuAction::Encrypt: encrypt(); break;
+    case ClipMenuAction::Plugins: plugins(); break;
+    case ClipMenuAction::Quit: quit(); break;
+    }
 }
 
 void MenuController::keepInHistory(const HistoryModel& clip)
@@ -69,4 +237,209 @@ void MenuController::shiftClickIteam(const HistoryModelPtr& clip)
         controller.sendToClipboard(merged, false);
         controller.paste();
     });
+}
+
+void MenuController::plugin(const HistoryModelPtr& clip, const PluginObjectPtr& plugin)
+{
+    if (!clip)
+        return;
+    ClipController& controller = ClipController::sharedInstance();
+    controller.sendToClipboard(clip, plugin);
+    controller.paste();
+}
+
+void MenuController::reminder(const HistoryModelPtr& clip, int fireType)
+{
+    ClipReminderHelper::addReminderItem(clip, fireType);
+}
+
+std::optional<QString> MenuController::save(const HistoryModelPtr& clip)
+{
+    if (!clip)
+        return std::nullopt;
+    return ClipDownloadsHelper::saveToDownloads(*clip);
+}
+
+void MenuController::favourite(const HistoryModelPtr& clip)
+{
+    if (!clip)
+        return;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (clip->favourite().toLongLong() <= 0) {
+        clip->fetch();
+        clip->setCategory(kFavourite);
+        clip->setFavourite(now);
+        clip->save();
+        clip->increase_change_count();
+    } else if (ConfigureManager::sharedInstance().isLogined()) {
+        // The request gets a record of its own: this one goes on to be saved below with the
+        // value it keeps until the server's answer settles it.
+        const HistoryModelPtr request = clip->copy();
+        request->setFavourite(-now);
+        if (m_services.setFavourite)
+            m_services.setFavourite(request, [this] { buildMenu(); });
+    } else {
+        DBKeeper::deleteClipItem(clip->file_hash(), kFavourite);
+        // Unfavourited, at this time: what the server path would send, so sync sees the
+        // later decision and the menu offers "收藏" again.
+        clip->setFavourite(-now);
+    }
+    clip->setCategory(kHistory);
+    clip->save();
+    buildMenu();
+    if (m_services.processFavourites)
+        m_services.processFavourites();
+}
+
+bool MenuController::shareClicked(const HistoryModelPtr& clip, const SharingService& service)
+{
+    if (!clip)
+        return false;
+    ClipFileManager& files = ClipFileManager::sharedInstance();
+    std::optional<SharingItem> item;
+    if (hasPrefix(clip, QLatin1String("text"))) {
+        if (const auto text = files.getStringWithMd5(hashOf(clip)))
+            item = SharingItem::fromText(*text);
+    } else if (hasPrefix(clip, QLatin1String("image"))) {
+        const QString path = PathHelper::getBaseFilePath(hashOf(clip));
+        if (!path.isEmpty() && files.isExist(path))
+            item = SharingItem::fromImage(QImage(path));
+    } else if (hasPrefix(clip, QLatin1String("file"))) {
+        item = SharingItem::fromFileUrl(QUrl::fromLocalFile(files.makePreviewLink(*clip)));
+    }
+    if (!item)
+        return false;
+    return Sharing::current().performWithItem(service, *item);
+}
+
+void MenuController::unlockSecert(const HistoryModelPtr& clip)
+{
+    if (!clip)
+        return;
+    clip->signSecert(false);
+    if (m_services.processHistory)
+        m_services.processHistory();
+    rebuildLater();
+}
+
+void MenuController::del(const HistoryModelPtr& clip)
+{
+    if (!clip || !m_services.deleteClip)
+        return;
+    m_services.deleteClip(clip->copy(), [this] { buildMenu(); });
+}
+
+void MenuController::push()
+{
+    if (m_isRefresh)
+        return;
+    if (!m_services.keyState || m_services.keyState() == 0)
+        return;
+    if (!ConfigureManager::sharedInstance().isLogined())
+        return;
+    if (!m_services.pullHistory)
+        return;
+    m_isRefresh = true;
+    m_services.pullHistory([this] {
+        buildMenu();
+        if (m_services.processHistory)
+            m_services.processHistory();
+        m_isRefresh = false;
+    });
+}
+
+void MenuController::syncFavourite()
+{
+    if (m_isSyncFavourite || !ConfigureManager::sharedInstance().isLogined() || !m_services.pullFavourites)
+        return;
+    m_isSyncFavourite = true;
+    m_services.pullFavourites([this] {
+        buildFavouriteMenu();
+        m_isSyncFavourite = false;
+    });
+}
+
+void MenuController::login()
+{
+    SettingWindowController& window = SettingWindowController::sharedInstance();
+    window.showWindow();
+    window.showPanel(1);
+}
+
+void MenuController::setting()
+{
+    SettingWindowController& window = SettingWindowController::sharedInstance();
+    window.showWindow();
+    if (Utils::isNeedShowUpdate())
+        window.showPanel(3);
+}
+
+void MenuController::encrypt()
+{
+    SettingWindowController& window = SettingWindowController::sharedInstance();
+    window.showWindow();
+    window.showPanel(1);
+    window.activeEncryptPanel();
+}
+
+void MenuController::plugins()
+{
+    PluginWindowController::sharedInstance().showWindow();
+}
+
+void MenuController::quit()
+{
+    QCoreApplication::quit();
+}
+
+void MenuController::dataChanged()
+{
+    rebuildLater();
+}
+
+void MenuController::historyDelete(const Notification&)
+{
+    rebuildLater();
+}
+
+void MenuController::userLogined()
+{
+    push();
+}
+
+void MenuController::allFileDownloadDone(const Notification&)
+{
+    rebuildLater();
+}
+
+void MenuController::fileDownloadDone(const Notification& notification)
+{
+    const HistoryModelPtr clip = notification.object.value<HistoryModelPtr>();
+    dispatch::mainAsync([this, clip] {
+        if (!clip)
+            return;
+        const std::optional<QString> incoming = ConfigureManager::sharedInstance().incommingHash();
+        if (!incoming || *incoming != clip->file_hash())
+            return;
+        // The incoming hash stays: the watcher clears it when it sees this clip.
+        ClipController::sharedInstance().sendToClipboard(clip, nullptr);
+        showNotif(clip);
+    });
+}
+
+void MenuController::showNotif(const HistoryModelPtr& clip)
+{
+    if (!clip)
+        return;
+    UserNotification notification;
+    notification.title = QStringLiteral("已设置剪贴板");
+    if (hasPrefix(clip, QLatin1String("text"))) {
+        notification.informativeText = clip->content().value_or(QString());
+    } else if (hasPrefix(clip, QLatin1String("image"))) {
+        notification.contentImage =
+            QImage::fromData(QByteArray::fromBase64(clip->content().value_or(QString()).toLatin1()));
+    } else if (hasPrefix(clip, QLatin1String("file"))) {
+        notification.informativeText = QStringLiteral("文件内容");
+    }
+    UserNotifications::current().deliverNotification(notification);
 }

@@ -1,0 +1,6 @@
+#include "app/ccalert.h"
+
+CCAlert::CCAlert(QWidget* parent)
+    : QMessageBox(parent)
+{
+}

@@ -1,0 +1,43 @@
+#include "app/menuservices.h"
+
+#include "service/zeromanager.h"
+#include "sync/favouriteservice.h"
+#include "sync/getfavouriterequestmanager.h"
+#include "sync/historyservice.h"
+#include "sync/pullclipmanager.h"
+#include "sync/pushclipsmanager.h"
+#include "sync/setfavouriterequestmanager.h"
+
+MenuServices MenuServices::standard()
+{
+    MenuServices s;
+    s.listPlugins = [] { return PluginManager::sharedInstance().listPlugins(); };
+    s.keyState = [] { return ZeroManager::sharedInstance().state(); };
+    s.currentKeyHash = [] { return ZeroManager::sharedInstance().currentKeyHash(); };
+    s.pullHistory = [](Done done) {
+        // Kept by its callback until it has run.
+        auto pull = std::make_shared<PullClipManager>();
+        pull->request([pull, done](const QVariant&, int, const std::optional<RequestError>&) mutable {
+            pull.reset();
+            done();
+        });
+    };
+    s.pullFavourites = [](Done done) {
+        auto pull = std::make_shared<GetFavouriteRequestManager>();
+        pull->request([pull, done](const QVariant&, int, const std::optional<RequestError>&) mutable {
+            pull.reset();
+            done();
+        });
+    };
+    s.setFavourite = [](const HistoryModelPtr& clip, Done done) {
+        SetFavouriteRequestManager::sharedInstance().setFavourite(
+            clip, [done](const HistoryModelPtr&, const std::optional<RequestError>&) { done(); });
+    };
+    s.deleteClip = [](const HistoryModelPtr& clip, Done done) {
+        PushClipsManager::sharedInstance().Del(clip,
+                                               [done](const QVariant&, const std::optional<RequestError>&) { done(); });
+    };
+    s.processHistory = [] { HistoryService::sharedInstance().process(); };
+    s.processFavourites = [] { FavouriteService::sharedInstance().process(); };
+    return s;
+}
