@@ -1,15 +1,60 @@
 #include "store/configuremanager.h"
 
+#include "platform/notificationcenter.h"
+#include "store/clipfilemanager.h"
 #include "store/clipuserdefaults.h"
+#include "store/dbkeeper.h"
+#include "store/pathhelper.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 namespace {
+
+const QString kLoginUserToken = QStringLiteral("loginUserToken");
+const QString kLoginUserId = QStringLiteral("loginUserId");
+const QString kLoginUserEmail = QStringLiteral("loginUserEmail");
 const QString kUserKeyWords = QStringLiteral("userKeyWords");
+
+QVariant stored(const std::optional<QString>& value)
+{
+    return value ? QVariant(*value) : QVariant();
 }
+
+void storeValue(const QString& key, const std::optional<QString>& value)
+{
+    ClipUserDefaults::standardUserDefaults().setValue(key, stored(value));
+}
+
+// Empties a folder of the library; a symbolic link in its place is removed, never followed.
+void emptyFolder(const QString& folder)
+{
+    if (folder.isEmpty())
+        return;
+    if (QFileInfo(folder).isSymLink()) {
+        QFile::remove(folder);
+        return;
+    }
+    QDir(folder).removeRecursively();
+}
+
+}  // namespace
 
 ConfigureManager& ConfigureManager::sharedInstance()
 {
     static ConfigureManager instance;
     return instance;
+}
+
+ConfigureManager::ConfigureManager()
+{
+    UserDefaults& defaults = ClipUserDefaults::standardUserDefaults();
+    m_token = defaults.string(kLoginUserToken);
+    m_userId = defaults.string(kLoginUserId);
+    m_email = defaults.string(kLoginUserEmail);
+    QMutexLocker lock(&m_mutex);
+    syncWordsLocked();
 }
 
 const QStringList& ConfigureManager::builtinKeyWords()
@@ -18,6 +63,146 @@ const QStringList& ConfigureManager::builtinKeyWords()
                                    QStringLiteral("账"), QStringLiteral("码"), QStringLiteral("password"),
                                    QStringLiteral("account"), QStringLiteral("username")};
     return words;
+}
+
+std::optional<QString> ConfigureManager::loginUserToken() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_token;
+}
+
+std::optional<QString> ConfigureManager::loginUserId() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_userId;
+}
+
+std::optional<QString> ConfigureManager::loginUserEmail() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_email;
+}
+
+void ConfigureManager::setLoginUserToken(const std::optional<QString>& token)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_token = token;
+        storeValue(kLoginUserToken, token);
+    }
+    if (token) {
+        NotificationCenter::defaultCenter().postOnMain(QStringLiteral("USER_LOGINED"));
+        return;
+    }
+    logoutPurge();
+    NotificationCenter::defaultCenter().postOnMain(QStringLiteral("USER_LOGOUTED"));
+}
+
+void ConfigureManager::logoutPurge()
+{
+    // Under the body lock, so a capture cannot store a row and its body between the two.
+    QMutexLocker lock(&ClipFileManager::bodyLock());
+    ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(DBKeeper::removeAllData());
+    // No row is left, so no body is in use: nothing of any clip, secret ones included, may
+    // survive the logout as a file nobody knows about.
+    emptyFolder(PathHelper::getBaseFilePath());
+    emptyFolder(PathHelper::getZipsFilePath());
+    emptyFolder(PathHelper::getEncFilePath());
+    emptyFolder(PathHelper::getPreviewsFilePath());
+}
+
+void ConfigureManager::setLoginUserId(const std::optional<QString>& userId)
+{
+    QMutexLocker lock(&m_mutex);
+    m_userId = userId;
+    storeValue(kLoginUserId, userId);
+}
+
+void ConfigureManager::setLoginUserEmail(const std::optional<QString>& email)
+{
+    QMutexLocker lock(&m_mutex);
+    m_email = email;
+    storeValue(kLoginUserEmail, email);
+}
+
+bool ConfigureManager::isLogined() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_token && !m_token->isEmpty();
+}
+
+std::optional<QString> ConfigureManager::incommingHash() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_incommingHash;
+}
+
+void ConfigureManager::setIncommingHash(const std::optional<QString>& hash)
+{
+    QMutexLocker lock(&m_mutex);
+    m_incommingHash = hash;
+}
+
+bool ConfigureManager::clearIncommingHashIfEqual(const QString& hash)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_incommingHash || *m_incommingHash != hash)
+        return false;
+    m_incommingHash.reset();
+    return true;
+}
+
+QStringList ConfigureManager::customKeyWords()
+{
+    QMutexLocker lock(&m_mutex);
+    syncWordsLocked();
+    return m_words;
+}
+
+bool ConfigureManager::addNewWord(const QString& word)
+{
+    QMutexLocker lock(&m_mutex);
+    syncWordsLocked();
+    if (m_words.size() >= kMaxCustomKeyWords)
+        return false;
+    if (!word.isEmpty())
+        storeWordsLocked(m_words + QStringList{word});
+    return true;
+}
+
+void ConfigureManager::setKeyWord(const QString& word, qsizetype index)
+{
+    QMutexLocker lock(&m_mutex);
+    syncWordsLocked();
+    if (word.isEmpty() || index < 0 || index >= m_words.size())
+        return;
+    QStringList words = m_words;
+    words[index] = word;
+    storeWordsLocked(words);
+}
+
+void ConfigureManager::removeKeyWordAtIndex(qsizetype index)
+{
+    QMutexLocker lock(&m_mutex);
+    syncWordsLocked();
+    if (index < 0 || index >= m_words.size())
+        return;
+    QStringList words = m_words;
+    words.removeAt(index);
+    storeWordsLocked(words);
+}
+
+void ConfigureManager::storeWordsLocked(const QStringList& userWords)
+{
+    ClipUserDefaults::standardUserDefaults().setValue(kUserKeyWords, userWords);
+    rebuildLocked(userWords);
+}
+
+void ConfigureManager::syncWordsLocked()
+{
+    const QStringList words = ClipUserDefaults::standardUserDefaults().stringList(kUserKeyWords);
+    if (!m_built || words != m_words)
+        rebuildLocked(words);
 }
 
 void ConfigureManager::rebuildLocked(const QStringList& userWords)
@@ -31,23 +216,20 @@ void ConfigureManager::rebuildLocked(const QStringList& userWords)
     m_words = userWords;
     m_pattern = parts.join(QLatin1Char('|'));
     m_regExp = QRegularExpression(m_pattern, QRegularExpression::CaseInsensitiveOption);
+    m_regExp.optimize();  // compiled once here, not by the first capture that matches
     m_built = true;
 }
 
 QString ConfigureManager::keyWordsRegPattern()
 {
-    const QStringList words = ClipUserDefaults::standardUserDefaults().stringList(kUserKeyWords);
     QMutexLocker lock(&m_mutex);
-    if (!m_built || words != m_words)
-        rebuildLocked(words);
+    syncWordsLocked();
     return m_pattern;
 }
 
 QRegularExpression ConfigureManager::keyWordsRegExp()
 {
-    const QStringList words = ClipUserDefaults::standardUserDefaults().stringList(kUserKeyWords);
     QMutexLocker lock(&m_mutex);
-    if (!m_built || words != m_words)
-        rebuildLocked(words);
+    syncWordsLocked();
     return m_regExp;
 }

@@ -5,24 +5,67 @@
 #include <QString>
 #include <QStringList>
 
-// Holder of the account state, the incoming-clip hash and the privacy key words.
-// Reached from the main thread, the capture queue and the network queues: one lock.
+#include <optional>
+
+// Holder of the account state (login token, user id, e-mail), the hash of a clip another
+// device is putting on the pasteboard, and the privacy key words.
+//
+// Reached from the main thread, the capture queue and the network queues: one lock over the
+// fields; accessors return copies. Login and logout are announced with "USER_LOGINED" and
+// "USER_LOGOUTED", always posted to the main queue, so observers run after the caller is done.
 class ConfigureManager {
 public:
     static ConfigureManager& sharedInstance();
 
-    // The eight built-in key words followed by the user's, joined by "|".
+    std::optional<QString> loginUserToken() const;
+    std::optional<QString> loginUserId() const;
+    std::optional<QString> loginUserEmail() const;
+    // Stores the token ("loginUserToken"; none removes it). With a token (an empty one too):
+    // posts "USER_LOGINED". With none: the logout purge on the calling thread (every row of
+    // both categories and every clip file) and then "USER_LOGOUTED".
+    void setLoginUserToken(const std::optional<QString>& token);
+    void setLoginUserId(const std::optional<QString>& userId);
+    void setLoginUserEmail(const std::optional<QString>& email);
+    // A non-empty token is stored.
+    bool isLogined() const;
+
+    std::optional<QString> incommingHash() const;
+    void setIncommingHash(const std::optional<QString>& hash);
+    // When the incoming hash equals the given one: clears it and answers true, in one step.
+    bool clearIncommingHashIfEqual(const QString& hash);
+
+    // The eight built-in key words.
+    static const QStringList& builtinKeyWords();
+    const QStringList& sysKeyWords() const { return builtinKeyWords(); }
+    // The user's words ("userKeyWords"), at most 25.
+    QStringList customKeyWords();
+    // NO when 25 words are kept already; otherwise YES, and a non-empty word is appended.
+    bool addNewWord(const QString& word);
+    // Replaces the word at the index with a non-empty word; out of range does nothing.
+    void setKeyWord(const QString& word, qsizetype index);
+    void removeKeyWordAtIndex(qsizetype index);
+
+    // The built-in words followed by the user's, joined by "|". The user's words are plain
+    // words, escaped, so a typed "?" or "(" cannot switch the other words off.
     QString keyWordsRegPattern();
     // The pattern compiled case-insensitively; rebuilt only when the words change.
     QRegularExpression keyWordsRegExp();
 
-    static const QStringList& builtinKeyWords();
+    static constexpr int kMaxCustomKeyWords = 25;
 
 private:
-    ConfigureManager() = default;
+    ConfigureManager();
+    // The stored list is the user's words: adopts it when it changed, rebuilding the pattern.
+    void syncWordsLocked();
     void rebuildLocked(const QStringList& userWords);
+    void storeWordsLocked(const QStringList& userWords);
+    void logoutPurge();
 
-    QMutex m_mutex;
+    mutable QMutex m_mutex;
+    std::optional<QString> m_token;
+    std::optional<QString> m_userId;
+    std::optional<QString> m_email;
+    std::optional<QString> m_incommingHash;
     bool m_built = false;
     QStringList m_words;
     QString m_pattern;

@@ -1,0 +1,343 @@
+#include "store/dbkeeper.h"
+
+#include <QSqlQuery>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const QString kHistoryCategory = QStringLiteral("history");
+const QString kFavouriteCategory = QStringLiteral("favourite");
+constexpr qint64 kListLimit = 30;
+constexpr qint64 kCleanupKeep = 60;
+
+// A server id taken from a number or a decimal text; nothing unless it is above 0.
+std::optional<qint64> serverId(const QVariant& id)
+{
+    std::optional<qint64> value;
+    switch (id.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::Long:
+        value = id.toLongLong();
+        break;
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::UShort:
+    case QMetaType::ULong:
+        if (id.toULongLong() <= quint64(std::numeric_limits<qint64>::max()))
+            value = id.toLongLong();
+        break;
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = id.toDouble();
+        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.0e18)
+            value = static_cast<qint64>(d);
+        break;
+    }
+    case QMetaType::QString: {
+        bool ok = false;
+        const qint64 n = id.toString().trimmed().toLongLong(&ok, 10);
+        if (ok)
+            value = n;
+        break;
+    }
+    default:
+        break;
+    }
+    if (value && *value > 0)
+        return value;
+    return std::nullopt;
+}
+
+bool isPresent(const std::optional<QString>& text)
+{
+    return text && !text->isEmpty();
+}
+
+HistoryList listOf(QSqlQuery& rs)
+{
+    HistoryList list;
+    std::optional<HistoryModel::Columns> columns;
+    while (rs.next()) {
+        if (!columns)
+            columns = HistoryModel::columnsOf(rs);
+        list.append(HistoryModel::getObjectFrom(&rs, *columns));
+    }
+    rs.finish();
+    return list;
+}
+
+HistoryList selectList(QSqlDatabase& db, const QString& sql, const QVariantList& args = {})
+{
+    QSqlQuery rs = DBFetcher::executeQuery(db, sql, args);
+    return listOf(rs);
+}
+
+HistoryModelPtr selectLast(const QString& sql, const QVariantList& args = {})
+{
+    HistoryModelPtr last;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        const HistoryList list = selectList(db, sql, args);
+        if (!list.isEmpty())
+            last = list.last();
+    });
+    return last;
+}
+
+// Select, then delete the same rows, in one block so nothing comes between.
+HistoryList selectThenDelete(const QString& select, const QString& remove, const QVariantList& args = {})
+{
+    HistoryList deleted;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        deleted = selectList(db, select, args);
+        DBFetcher::executeUpdate(db, remove, args);
+    });
+    return deleted;
+}
+
+bool update(const QString& sql, const QVariantList& args)
+{
+    bool ok = false;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) { ok = DBFetcher::executeUpdate(db, sql, args); });
+    return ok;
+}
+
+}  // namespace
+
+HistoryList DBKeeper::getAllHistory()
+{
+    return getAllHistoryAtCategory(kHistoryCategory);
+}
+
+HistoryList DBKeeper::getAllFavourites()
+{
+    return getAllHistoryAtCategory(kFavouriteCategory);
+}
+
+HistoryList DBKeeper::getAllHistoryAtCategory(const std::optional<QString>& category)
+{
+    return getAllHistoryAtCategory(category, kListLimit);
+}
+
+HistoryList DBKeeper::getAllHistoryAtCategory(const std::optional<QString>& category, qint64 count)
+{
+    const qint64 limit = static_cast<quint64>(count) < static_cast<quint64>(kListLimit) ? count : kListLimit;
+    HistoryList list;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        list = selectList(db, QStringLiteral("select * from History where category is ? order by timeStamp desc limit ?"),
+                          {DBFetcher::bindable(category), QVariant(limit)});
+    });
+    return list;
+}
+
+HistoryList DBKeeper::getHistoryGreatThan(const QVariant& time)
+{
+    HistoryList list;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        list = selectList(db,
+                          QStringLiteral("select * from history where category is 'history' and type like 'text%' "
+                                         "and timestamp >= ? order by timestamp"),
+                          {time});
+    });
+    return list;
+}
+
+HistoryModelPtr DBKeeper::getClipObjectWithHistoryID(const QVariant& historyId, const std::optional<QString>& category)
+{
+    const auto id = serverId(historyId);
+    if (!id)
+        return nullptr;
+    return selectLast(QStringLiteral("select * from History where history_id = ? and category is ?"),
+                      {QVariant(*id), DBFetcher::bindable(category)});
+}
+
+HistoryModelPtr DBKeeper::getUnProcessHistory()
+{
+    return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
+                                     "secert = 0 and category = 'history' order by timeStamp desc limit 1"));
+}
+
+HistoryModelPtr DBKeeper::getUnProcessFavourite()
+{
+    return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
+                                     "secert = 0 and category = 'favourite' order by timeStamp desc limit 1"));
+}
+
+HistoryModelPtr DBKeeper::getFileProcessHistory()
+{
+    return selectLast(QStringLiteral("select * from History where (file_ready + local_file_ok = 1) and file_id > 0 "
+                                     "order by timeStamp desc limit 1"));
+}
+
+QVariantMap DBKeeper::getSyncFavourite()
+{
+    QVariantMap result;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        QSqlQuery rs = DBFetcher::executeQuery(
+            db, QStringLiteral("select history_id,favourite from History where category is 'favourite' and "
+                               "history_id > 0 and favourite > 0 order by timestamp"));
+        while (rs.next()) {
+            const qint64 id = DBFetcher::longForColumn(rs, QStringLiteral("history_id"));
+            const qint64 favourite = DBFetcher::longForColumn(rs, QStringLiteral("favourite"));
+            result.insert(QString::number(id), QVariantMap{{QStringLiteral("favourite"), QVariant(favourite)}});
+        }
+    });
+    return result;
+}
+
+HistoryList DBKeeper::cleanupDatabase(const std::optional<QString>& category)
+{
+    const QVariant cat = DBFetcher::bindable(category);
+    HistoryList deleted;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        const auto count = DBFetcher::longForQuery(
+            db, QStringLiteral("select count(history_id) from history where category is ?"), {cat});
+        if (count.value_or(0) <= kCleanupKeep)
+            return;
+        const QVariantList args{cat, cat};
+        deleted = selectList(db,
+                             QStringLiteral("select * from history where timestamp < (select min(timestamp) from "
+                                            "(select timestamp from history where category is ? order by timestamp "
+                                            "desc limit 60)) and category is ?"),
+                             args);
+        DBFetcher::executeUpdate(db,
+                                 QStringLiteral("delete from history where timestamp < (select min(timestamp) from "
+                                                "(select timestamp from history where category is ? order by "
+                                                "timestamp desc limit 60)) and category is ?"),
+                                 args);
+    });
+    return deleted;
+}
+
+HistoryList DBKeeper::clearAllHistory()
+{
+    return selectThenDelete(QStringLiteral("select * from history where favourite <= 0"),
+                            QStringLiteral("delete from history where favourite <= 0"));
+}
+
+HistoryList DBKeeper::clearHistoryLessThan(const QVariant& time)
+{
+    return selectThenDelete(QStringLiteral("select * from history where favourite <= 0 and timestamp < ?"),
+                            QStringLiteral("delete from history where favourite <= 0 and timestamp < ?"), {time});
+}
+
+HistoryList DBKeeper::removeAllData()
+{
+    return selectThenDelete(QStringLiteral("select * from history"), QStringLiteral("delete from history"));
+}
+
+HistoryList DBKeeper::removeInvalidDatas()
+{
+    return selectThenDelete(QStringLiteral("select * from history where file_ready = 0 and local_file_ok = 0;"),
+                            QStringLiteral("delete from history where file_ready = 0 and local_file_ok = 0;"));
+}
+
+HistoryList DBKeeper::deleteHistoryWithId(const QVariant& historyId)
+{
+    const auto id = serverId(historyId);
+    if (!id)
+        return {};
+    return selectThenDelete(QStringLiteral("select * from history where history_id = ?"),
+                            QStringLiteral("delete from history where history_id = ?"), {QVariant(*id)});
+}
+
+void DBKeeper::setLocalFileOkWithHash(const std::optional<QString>& fileHash)
+{
+    if (!isPresent(fileHash))
+        return;
+    update(QStringLiteral("update History set local_file_ok = ? where file_hash = ?;"), {QVariant(1), *fileHash});
+}
+
+void DBKeeper::setLocalHistoryOnly(const std::optional<QString>& fileHash)
+{
+    if (!isPresent(fileHash))
+        return;
+    update(QStringLiteral("update History set history_id = ?, file_ready = ?, file_id = ?, key_hash = NULL where "
+                          "file_hash = ?;"),
+           {QVariant(0), QVariant(0), QVariant(0), *fileHash});
+}
+
+HistoryList DBKeeper::setLocalOnlyWithoutKeyHash(const std::optional<QString>& keyHash)
+{
+    if (!isPresent(keyHash))
+        return {};
+    HistoryList deleted;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        DBFetcher::executeUpdate(db,
+                                 QStringLiteral("update History set history_id = 0, file_ready = 0, file_id = 0, "
+                                                "key_hash = NULL where key_hash not NULL and key_hash is not ?;"),
+                                 {*keyHash});
+        deleted = selectList(db, QStringLiteral("select * from History where local_file_ok = 0;"));
+        DBFetcher::executeUpdate(db, QStringLiteral("delete from History where local_file_ok = 0;"));
+    });
+    return deleted;
+}
+
+void DBKeeper::setRemoteFileReady(const QVariant& fileReady, const std::optional<QString>& fileHash,
+                                  const std::optional<QString>& keyHash)
+{
+    if (!isPresent(fileHash))
+        return;
+    update(QStringLiteral("update History set file_ready = ?, key_hash = ? where file_hash = ?;"),
+           {fileReady, DBFetcher::bindable(keyHash), *fileHash});
+}
+
+bool DBKeeper::updateTimestamp(const QVariant& time, const std::optional<QString>& fileHash)
+{
+    return update(QStringLiteral("update History set timestamp = ? where file_hash is ?;"),
+                  {time, DBFetcher::bindable(fileHash)});
+}
+
+bool DBKeeper::setFavourite(const QVariant& favourite, const std::optional<QString>& fileHash)
+{
+    return update(QStringLiteral("update History set favourite = ? where file_hash is ?;"),
+                  {favourite, DBFetcher::bindable(fileHash)});
+}
+
+bool DBKeeper::updateHistoryID(const QVariant& historyId, const QVariant& fileId,
+                               const std::optional<QString>& fileHash)
+{
+    return update(QStringLiteral("update History set history_id = ?, file_id = ? where file_hash is ?;"),
+                  {historyId, fileId, DBFetcher::bindable(fileHash)});
+}
+
+bool DBKeeper::historyExist(const std::optional<QString>& fileHash)
+{
+    bool exists = false;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        const auto n = DBFetcher::longForQuery(
+            db, QStringLiteral("select count(file_hash) from History where file_hash = ?;"),
+            {DBFetcher::bindable(fileHash)});
+        exists = n.value_or(0) > 0;
+    });
+    return exists;
+}
+
+bool DBKeeper::deleteClipWithHistoryID(const QVariant& historyId, HistoryList* deleted)
+{
+    const auto id = serverId(historyId);
+    if (!id)
+        return false;
+    bool ok = false;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        HistoryList rows = selectList(db, QStringLiteral("select * from History where history_id is ?;"), {*id});
+        ok = DBFetcher::executeUpdate(db, QStringLiteral("delete from History where history_id is ?;"), {*id});
+        if (deleted)
+            *deleted = ok ? rows : HistoryList();
+    });
+    return ok;
+}
+
+bool DBKeeper::deleteClipItem(const std::optional<QString>& fileHash)
+{
+    return update(QStringLiteral("delete from History where file_hash is ?;"), {DBFetcher::bindable(fileHash)});
+}
+
+bool DBKeeper::deleteClipItem(const std::optional<QString>& fileHash, const std::optional<QString>& category)
+{
+    return update(QStringLiteral("delete from History where file_hash is ? and category is ?;"),
+                  {DBFetcher::bindable(fileHash), DBFetcher::bindable(category)});
+}

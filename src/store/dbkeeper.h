@@ -1,0 +1,83 @@
+#pragma once
+
+#include "store/historymodel.h"
+
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+#include <optional>
+
+// The query layer over the History table: the menu's lists, the upload workers' next job,
+// clean-up and clearing, sync-state updates and deletes. Stateless; every operation is one
+// block on the database queue.
+//
+// Lists come back in the order the query yields them. A "deleted list" holds the records of
+// the rows the operation removed (selected in the same block as the delete); callers pass it
+// to ClipFileManager::deleteFilesWithHistoryArray so the unused bodies go too. Database
+// failures are not reported: lists come back empty, single clips null, booleans false.
+//
+// A server history id (a number or decimal text) must be above 0 before it selects or
+// deletes anything: 0 means "not on the server", and would match every local-only clip.
+class DBKeeper {
+public:
+    DBKeeper() = delete;
+
+    // The newest 30 clips of "history" / "favourite", newest first.
+    static HistoryList getAllHistory();
+    static HistoryList getAllFavourites();
+    static HistoryList getAllHistoryAtCategory(const std::optional<QString>& category);
+    // At most min(count, 30) clips, the count taken as unsigned (so -1 gives 30, 0 none).
+    static HistoryList getAllHistoryAtCategory(const std::optional<QString>& category, qint64 count);
+    // Text history clips from that Unix time on, oldest first.
+    static HistoryList getHistoryGreatThan(const QVariant& time);
+    // The last row with that server id in the category; null for an id of 0 or below.
+    static HistoryModelPtr getClipObjectWithHistoryID(const QVariant& historyId,
+                                                      const std::optional<QString>& category);
+
+    // The next clip an upload worker handles, or null.
+    static HistoryModelPtr getUnProcessHistory();
+    static HistoryModelPtr getUnProcessFavourite();
+    // The newest clip of either category whose body is on exactly one side and that has a
+    // server file id.
+    static HistoryModelPtr getFileProcessHistory();
+    // Body of the favourites request: "<history_id>" -> {"favourite": value}, for every
+    // favourite row with an id and a favourite value above 0, oldest first (later rows win).
+    static QVariantMap getSyncFavourite();
+
+    // Keeps the newest 60 of the category (rows sharing the 60th newest time stay too).
+    static HistoryList cleanupDatabase(const std::optional<QString>& category);
+    // Every row of either category whose favourite value is not above 0.
+    static HistoryList clearAllHistory();
+    static HistoryList clearHistoryLessThan(const QVariant& time);
+    static HistoryList removeAllData();
+    // Rows whose body is neither on the server nor on this machine.
+    static HistoryList removeInvalidDatas();
+    static HistoryList deleteHistoryWithId(const QVariant& historyId);
+
+    // Sync-state updates; each does nothing for an absent or empty hash (or key hash).
+    static void setLocalFileOkWithHash(const std::optional<QString>& fileHash);
+    // Detaches the clip from the server: ids, file_ready and key_hash cleared.
+    static void setLocalHistoryOnly(const std::optional<QString>& fileHash);
+    // Detaches every row encrypted under another key, then deletes every row whose body is
+    // not on this machine; gives the deleted list.
+    static HistoryList setLocalOnlyWithoutKeyHash(const std::optional<QString>& keyHash);
+    // An absent key hash clears key_hash.
+    static void setRemoteFileReady(const QVariant& fileReady, const std::optional<QString>& fileHash,
+                                   const std::optional<QString>& keyHash);
+
+    // Updates of both categories by file_hash; true when the statement ran (matched or not).
+    static bool updateTimestamp(const QVariant& time, const std::optional<QString>& fileHash);
+    static bool setFavourite(const QVariant& favourite, const std::optional<QString>& fileHash);
+    static bool updateHistoryID(const QVariant& historyId, const QVariant& fileId,
+                                const std::optional<QString>& fileHash);
+
+    // Any row of either category has the hash.
+    static bool historyExist(const std::optional<QString>& fileHash);
+    // False, and nothing deleted, for an absent id or one of 0 or below. The removed rows go
+    // to deleted when it is given.
+    static bool deleteClipWithHistoryID(const QVariant& historyId, HistoryList* deleted = nullptr);
+    // Both categories.
+    static bool deleteClipItem(const std::optional<QString>& fileHash);
+    static bool deleteClipItem(const std::optional<QString>& fileHash, const std::optional<QString>& category);
+};

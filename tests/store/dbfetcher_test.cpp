@@ -1,0 +1,186 @@
+#include "historytestsupport.h"
+
+#include "store/dbkeeper.h"
+#include "store/historymodel.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <functional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+using namespace historytest;
+
+namespace {
+
+const QStringList kSixteenColumns{
+    "content",       "timeStamp",  "deviceName", "file_hash", "type",     "history_id", "file_id", "file_ready",
+    "file_name",     "change_timestamp", "local_file_ok", "file_size", "secert", "category", "favourite", "key_hash"};
+
+QStringList corruptCopies()
+{
+    return QDir(libraryDir()).entryList({QStringLiteral("clipDB.sqlite.corrupt-*")}, QDir::Files, QDir::Name);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+}  // namespace
+
+class DatabaseFile : public HistoryDbTest {};
+
+TEST_F(DatabaseFile, MissingFileIsCreatedWithTheFullTableAndIndex)
+{
+    ASSERT_FALSE(QFile::exists(dbPath()));
+    HistoryModel::initialize();
+    EXPECT_TRUE(DBFetcher::sharedInstance().isOpen());
+    RawDb raw(dbPath());
+    EXPECT_EQ(raw.columns(), kSixteenColumns);
+    EXPECT_TRUE(raw.hasUniqueIndex());
+    EXPECT_TRUE(corruptCopies().isEmpty());
+}
+
+// A file SQLite cannot read as a database, or one its integrity check reports damaged, is
+// moved aside whole (journal included) and a new database takes its place.
+TEST_F(DatabaseFile, BrokenFileIsMovedAsideAndANewDatabaseWorks)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+    };
+    const Case cases[] = {
+        {"not a database",
+         [] {
+             writeFile(dbPath(), QByteArray("this is not a database, just some text\n").repeated(200));
+             writeFile(dbPath() + "-wal", "wal bytes");
+         }},
+        {"damaged index",
+         [] {
+             RawDb raw(dbPath());
+             raw.exec("create table t(a, b)");
+             raw.exec("create index i on t(a)");
+             raw.exec("insert into t values (1, 2), (3, 4)");
+             raw.exec("PRAGMA writable_schema=ON");
+             // The index no longer matches its table: integrity_check reports missing rows.
+             raw.exec("update sqlite_master set sql = 'CREATE INDEX i ON t(b)' where name = 'i'");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DBFetcher::resetSharedInstance();
+        QDir(libraryDir()).removeRecursively();
+        c.make();
+        const QByteArray original = readAll(dbPath());
+        const bool hadJournal = QFile::exists(dbPath() + "-wal");
+
+        LogCapture log;
+        savedClip(1);
+        const QStringList aside = corruptCopies();
+        ASSERT_FALSE(aside.isEmpty());
+        EXPECT_TRUE(aside.first().contains(QRegularExpression("^clipDB\\.sqlite\\.corrupt-\\d+$")));
+        EXPECT_EQ(readAll(libraryDir() + '/' + aside.first()), original);
+        if (hadJournal) {
+            ASSERT_TRUE(aside.contains(aside.first() + "-wal")) << aside.join(' ').toStdString();
+            EXPECT_EQ(readAll(libraryDir() + '/' + aside.first() + "-wal"), "wal bytes");
+        } else {
+            EXPECT_EQ(aside.size(), 1);
+        }
+        EXPECT_FALSE(QFile::exists(dbPath() + "-wal"));
+        EXPECT_TRUE(log.contains("moved to"));
+
+        const HistoryList all = DBKeeper::getAllHistory();
+        ASSERT_EQ(all.size(), 1);
+        EXPECT_EQ(all.first()->file_hash(), hashOf(1));
+    }
+}
+
+// A file another connection holds under an exclusive lock is not damaged: it stays where it
+// is, untouched, and the history is unavailable for this run.
+TEST_F(DatabaseFile, LockedFileIsKeptAndTheDatabaseStaysUnavailable)
+{
+    savedClip(1);
+    DBFetcher::resetSharedInstance();
+    const QByteArray before = readAll(dbPath());
+    {
+        RawDb holder(dbPath());
+        ASSERT_TRUE(holder.exec("PRAGMA locking_mode=EXCLUSIVE"));
+        ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE")) << holder.lastError().toStdString();
+
+        LogCapture log;
+        HistoryModel::initialize();  // waits out the busy timeout
+        EXPECT_FALSE(DBFetcher::sharedInstance().isOpen());
+        EXPECT_TRUE(log.contains("db error"));
+        EXPECT_TRUE(DBKeeper::getAllHistory().isEmpty());
+        savedClip(2);  // stores nothing
+        bool ran = false;
+        HistoryModel::inDatabase([&](QSqlDatabase&) { ran = true; });
+        EXPECT_FALSE(ran);
+        EXPECT_TRUE(corruptCopies().isEmpty());
+        EXPECT_EQ(readAll(dbPath()), before);
+        holder.exec("ROLLBACK");
+    }
+    DBFetcher::resetSharedInstance();
+    EXPECT_EQ(hashesOf(DBKeeper::getAllHistory()), QStringList{hashOf(1)});
+}
+
+TEST_F(DatabaseFile, ClosedDatabaseSkipsEveryBlock)
+{
+    savedClip(1);
+    DBFetcher::sharedInstance().close();
+    EXPECT_FALSE(DBFetcher::sharedInstance().isOpen());
+    bool ran = false;
+    HistoryModel::inDatabase([&](QSqlDatabase&) { ran = true; });
+    EXPECT_FALSE(ran);
+    EXPECT_TRUE(DBKeeper::getAllHistory().isEmpty());
+}
+
+TEST_F(DatabaseFile, BlocksFromManyThreadsRunOneAtATime)
+{
+    HistoryModel::initialize();
+    std::atomic<int> inside{0};
+    std::atomic<int> overlap{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 25; ++i) {
+                HistoryModel::inDatabase([&](QSqlDatabase&) {
+                    if (inside.fetch_add(1) != 0)
+                        ++overlap;
+                    std::this_thread::yield();
+                    inside.fetch_sub(1);
+                });
+                savedClip(t * 100 + i);
+            }
+        });
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(overlap.load(), 0);
+    RawDb raw(dbPath());
+    EXPECT_EQ(raw.scalar("select count(*) from History").toInt(), 100);
+}
+
+using DatabaseFileDeathTest = DatabaseFile;
+
+TEST_F(DatabaseFileDeathTest, NestedBlockAbortsInsteadOfDeadlocking)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            HistoryModel::inDatabase([](QSqlDatabase&) { DBKeeper::getAllHistory(); });
+        },
+        "nested database block");
+}

@@ -1,0 +1,157 @@
+#include "historytestsupport.h"
+
+#include "store/dbkeeper.h"
+#include "store/historymodel.h"
+
+#include <gtest/gtest.h>
+
+using namespace historytest;
+
+namespace {
+
+const QStringList kSixteenColumns{
+    "content",       "timeStamp",  "deviceName", "file_hash", "type",     "history_id", "file_id", "file_ready",
+    "file_name",     "change_timestamp", "local_file_ok", "file_size", "secert", "category", "favourite", "key_hash"};
+
+// The oldest layout: thirteen columns, no category, no unique index.
+const char* kThirteenColumns =
+    "CREATE TABLE History (content TEXT NOT NULL, timeStamp REAL NOT NULL DEFAULT 0, deviceName TEXT, "
+    "file_hash TEXT NOT NULL, type TEXT, history_id INTEGER NOT NULL DEFAULT 0, file_id INTEGER NOT NULL DEFAULT 0 , "
+    "file_ready INTEGER NOT NULL DEFAULT 0, file_name TEXT, change_timestamp INTEGER NOT NULL DEFAULT 0, "
+    "local_file_ok INTEGER NOT NULL DEFAULT 0, file_size REAL NOT NULL DEFAULT 0, secert INTEGER NOT NULL DEFAULT 0)";
+
+const char* kTwelveColumns =
+    "CREATE TABLE History (content TEXT NOT NULL, timeStamp REAL NOT NULL DEFAULT 0, deviceName TEXT, "
+    "file_hash TEXT NOT NULL, type TEXT, history_id INTEGER NOT NULL DEFAULT 0, file_id INTEGER NOT NULL DEFAULT 0 , "
+    "file_ready INTEGER NOT NULL DEFAULT 0, file_name TEXT, change_timestamp INTEGER NOT NULL DEFAULT 0, "
+    "local_file_ok INTEGER NOT NULL DEFAULT 0, file_size REAL NOT NULL DEFAULT 0)";
+
+// The full layout but without its index and with content allowed to be NULL, as a damaged
+// or hand-edited table might be.
+const char* kSixteenNoIndex =
+    "CREATE TABLE History (content TEXT, timeStamp REAL NOT NULL DEFAULT 0, deviceName TEXT, "
+    "file_hash TEXT NOT NULL, type TEXT, history_id INTEGER NOT NULL DEFAULT 0, file_id INTEGER NOT NULL DEFAULT 0 , "
+    "file_ready INTEGER NOT NULL DEFAULT 0, file_name TEXT, change_timestamp INTEGER NOT NULL DEFAULT 0, "
+    "local_file_ok INTEGER NOT NULL DEFAULT 0, file_size REAL NOT NULL DEFAULT 0, secert INTEGER NOT NULL DEFAULT 0, "
+    "category TEXT NOT NULL DEFAULT 'history', favourite INTEGER NOT NULL DEFAULT 0, key_hash TEXT DEFAULT NULL)";
+
+void makeFixture(const char* create, const QStringList& inserts)
+{
+    RawDb raw(dbPath());
+    ASSERT_TRUE(raw.exec(create)) << raw.lastError().toStdString();
+    for (const QString& sql : inserts)
+        ASSERT_TRUE(raw.exec(sql)) << sql.toStdString() << ": " << raw.lastError().toStdString();
+}
+
+}  // namespace
+
+class HistorySchemaTest : public HistoryDbTest {};
+
+TEST_F(HistorySchemaTest, ThirteenColumnTableGetsAllColumnsTheIndexAndCategoryHistory)
+{
+    makeFixture(kThirteenColumns,
+                {QStringLiteral("insert into History (content, timeStamp, deviceName, file_hash, type, history_id, "
+                                "file_id, file_ready, file_name, change_timestamp, local_file_ok, file_size, secert) "
+                                "values ('a', 100.5, 'mac', '%1', 'text_txt', 7, 8, 1, NULL, 99, 1, 12.5, 1)")
+                     .arg(hashOf(1)),
+                 QStringLiteral("insert into History (content, timeStamp, file_hash) values ('b', 200, '%1')")
+                     .arg(hashOf(2)),
+                 // A copy table left by an interrupted earlier rebuild.
+                 QStringLiteral("CREATE TABLE History2 (x)")});
+    HistoryModel::initialize();
+
+    RawDb raw(dbPath());
+    EXPECT_EQ(raw.columns(), kSixteenColumns);
+    EXPECT_TRUE(raw.hasUniqueIndex());
+    EXPECT_EQ(raw.scalar("select count(*) from sqlite_master where name = 'History2'").toInt(), 0);
+    const auto rows = raw.rows("select content, timeStamp, deviceName, history_id, file_id, file_ready, "
+                               "change_timestamp, local_file_ok, file_size, secert, category, favourite, key_hash "
+                               "from History order by timeStamp");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].mid(0, 12), (QVariantList{"a", 100.5, "mac", 7, 8, 1, 99, 1, 12.5, 1, "history", 0}));
+    EXPECT_TRUE(rows[0].at(12).isNull());
+    EXPECT_EQ(rows[1].at(0), "b");
+    EXPECT_EQ(rows[1].at(10), "history");
+
+    auto clip = std::make_shared<HistoryModel>();
+    clip->setFile_hash(hashOf(1));
+    clip->fetch();
+    EXPECT_EQ(clip->content(), "a");
+    EXPECT_EQ(clip->history_id().toLongLong(), 7);
+}
+
+TEST_F(HistorySchemaTest, TableWithoutSecertGetsItBeforeTheRebuild)
+{
+    makeFixture(kTwelveColumns, {QStringLiteral("insert into History (content, timeStamp, file_hash) values "
+                                                "('a', 100, '%1')")
+                                     .arg(hashOf(1))});
+    HistoryModel::initialize();
+    RawDb raw(dbPath());
+    EXPECT_EQ(raw.columns(), kSixteenColumns);
+    EXPECT_TRUE(raw.hasUniqueIndex());
+    EXPECT_EQ(raw.rows("select content, secert, category from History"),
+              (std::vector<QVariantList>{{"a", 0, "history"}}));
+}
+
+// Without a category every old row becomes "history": a repeated hash is reduced to its
+// newest row (the later one on a tie) so the unique index can be made; every hash stays.
+TEST_F(HistorySchemaTest, RepeatedHashesInTheOldTableKeepTheNewestRow)
+{
+    const QString insert = QStringLiteral("insert into History (content, timeStamp, file_hash) values ('%1', %2, '%3')");
+    makeFixture(kThirteenColumns, {insert.arg("a-old").arg(100).arg(hashOf(1)), insert.arg("a-new").arg(300).arg(hashOf(1)),
+                                   insert.arg("a-mid").arg(200).arg(hashOf(1)), insert.arg("b").arg(150).arg(hashOf(2)),
+                                   insert.arg("c-first").arg(50).arg(hashOf(3)),
+                                   insert.arg("c-second").arg(50).arg(hashOf(3))});
+    HistoryModel::initialize();
+    RawDb raw(dbPath());
+    EXPECT_TRUE(raw.hasUniqueIndex());
+    EXPECT_EQ(raw.columns(), kSixteenColumns);
+    EXPECT_EQ(raw.rows("select content from History order by file_hash"),
+              (std::vector<QVariantList>{{"a-new"}, {"b"}, {"c-second"}}));
+}
+
+TEST_F(HistorySchemaTest, TableLeftWithoutItsIndexGetsItBack)
+{
+    const QString insert =
+        QStringLiteral("insert into History (content, timeStamp, file_hash, category) values ('%1', %2, '%3', '%4')");
+    makeFixture(kSixteenNoIndex, {insert.arg("h-old").arg(1).arg(hashOf(1)).arg("history"),
+                                  insert.arg("h-new").arg(2).arg(hashOf(1)).arg("history"),
+                                  insert.arg("fav").arg(1).arg(hashOf(1)).arg("favourite")});
+    HistoryModel::initialize();
+    RawDb raw(dbPath());
+    EXPECT_TRUE(raw.hasUniqueIndex());
+    EXPECT_EQ(raw.rows("select content, category from History order by category"),
+              (std::vector<QVariantList>{{"fav", "favourite"}, {"h-new", "history"}}));
+}
+
+TEST_F(HistorySchemaTest, EveryStartDropsRowsWithoutContentAndClipsOfNothing)
+{
+    const QString insert = QStringLiteral("insert into History (content, file_hash) values (%1, '%2')");
+    makeFixture(kSixteenNoIndex, {insert.arg("NULL").arg(hashOf(1)), insert.arg("'x'").arg("d41d8cd98f00b204e9800998ecf8427e"),
+                                  insert.arg("'kept'").arg(hashOf(3))});
+    HistoryModel::initialize();
+    EXPECT_EQ(hashesOf(DBKeeper::getAllHistory()), QStringList{hashOf(3)});
+}
+
+TEST_F(HistorySchemaTest, FailedRebuildRollsBackAndKeepsTheOldTable)
+{
+    // No content column: the copy into the new table cannot fill it, so the rebuild fails.
+    makeFixture("CREATE TABLE History (timeStamp REAL, file_hash TEXT NOT NULL)",
+                {QStringLiteral("insert into History values (1, '%1')").arg(hashOf(1)),
+                 QStringLiteral("insert into History values (2, '%1')").arg(hashOf(2))});
+    HistoryModel::initialize();
+    RawDb raw(dbPath());
+    EXPECT_EQ(raw.scalar("select count(*) from History").toInt(), 2);
+    EXPECT_FALSE(raw.columns().contains("category"));
+    EXPECT_EQ(raw.scalar("select count(*) from sqlite_master where name = 'History2'").toInt(), 0);
+}
+
+TEST_F(HistorySchemaTest, UniqueIndexAllowsOneRowPerHashAndCategory)
+{
+    HistoryModel::initialize();
+    RawDb raw(dbPath());
+    const QString insert = QStringLiteral("insert into History (content, file_hash, category) values ('x', ?, ?)");
+    EXPECT_TRUE(raw.exec(insert, {hashOf(1), "history"}));
+    EXPECT_FALSE(raw.exec(insert, {hashOf(1), "history"}));
+    EXPECT_TRUE(raw.exec(insert, {hashOf(1), "favourite"}));
+}
