@@ -51,6 +51,7 @@ AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    m_launched = true;
     ClipAppHelper::sharedInstance().setDelegate(shared_from_this());
     regSystemNotifications();
     if (m_services.isLogined())
@@ -71,8 +72,10 @@ void AppDelegate::applicationWillTerminate()
         return;
     m_terminated = true;
     m_updateCheckTimer.reset();
-    // A capture still queued writes rows and files: closing first would lose it.
-    m_services.finishCaptures();
+    // A capture still queued writes rows and files: closing first would lose it. Before
+    // launch there is no watcher to wait for.
+    if (m_launched)
+        m_services.finishCaptures();
     m_services.closeDatabase();
 }
 

@@ -94,5 +94,6 @@ private:
     std::unique_ptr<TimerSource::Repeating> m_updateCheckTimer;
     // Power connections end with the delegate.
     QObject m_context;
+    bool m_launched = false;
     bool m_terminated = false;
 };

@@ -271,6 +271,12 @@ TEST_F(AppDelegateTest, TerminationFinishesTheQueuedCapturesBeforeClosingTheData
     EXPECT_EQ(world.checksSent(), 0);
 }
 
+TEST_F(AppDelegateTest, TerminationBeforeLaunchOnlyClosesTheDatabase)
+{
+    delegate->applicationWillTerminate();
+    EXPECT_EQ(world.steps, QStringList({"close database"}));
+}
+
 TEST_F(AppDelegateTest, PluginsOpenUrlsThroughTheDelegateOnTheMainThread)
 {
     delegate->applicationDidFinishLaunching();
