@@ -1,0 +1,357 @@
+#include "app/clipcontroller.h"
+
+#include "app/menucontroller.h"
+#include "platform/notificationcenter.h"
+#include "platform/pasteboard.h"
+#include "platform/pastekeystroke.h"
+#include "plugins/advanceprivacymanager.h"
+#include "plugins/pluginmanager.h"
+#include "store/clipfilemanager.h"
+#include "store/clipuserdefaults.h"
+#include "store/configuremanager.h"
+#include "store/dbkeeper.h"
+#include "store/digest.h"
+#include "store/utils.h"
+#include "sync/historyservice.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QMutexLocker>
+
+#include <spdlog/spdlog.h>
+
+#include <cmath>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString kMonitorSpeed = QStringLiteral("CLIP_MONITOR_SPEED");
+
+// The privacy decision: nothing when the clip is not to be recorded, else whether it is
+// secret. Without the privacy script the kind's own rule decides.
+std::optional<bool> verdict(const QString& from, const QString& extension, const QString& content,
+                            const std::function<bool()>& ownRule)
+{
+    if (!Utils::isAdvancePrivacy())
+        return ownRule();
+    const int32_t result = AdvancePrivacyManager::sharedInstance().saveOptionFrom(from, extension, content);
+    if (result == -1)
+        return std::nullopt;
+    return result == 1;
+}
+
+// The sync layer put this clip on the pasteboard itself: that one change is not a copy.
+bool isIncoming(const QString& hash)
+{
+    return ConfigureManager::sharedInstance().clearIncommingHashIfEqual(hash);
+}
+
+// What follows the last "." of the name; a name that starts with its only dot (".bashrc")
+// or ends in one has none.
+QString pathExtension(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0 || dot == name.size() - 1)
+        return QString();
+    return name.mid(dot + 1);
+}
+
+std::chrono::milliseconds intervalFromSettings()
+{
+    double seconds = ClipController::kDefaultMonitorSpeed;
+    if (const auto stored = ClipUserDefaults::standardUserDefaults().doubleForKey(kMonitorSpeed))
+        seconds = *stored;
+    // Taken in single precision, as the setting has always been read.
+    const float interval = static_cast<float>(seconds);
+    // 0, a negative or a broken number would poll without pause or not at all.
+    if (!std::isfinite(interval) || interval <= 0.0f)
+        return std::chrono::milliseconds(std::lround(ClipController::kDefaultMonitorSpeed * 1000));
+    return std::chrono::milliseconds(std::max(1L, std::lround(double(interval) * 1000.0)));
+}
+
+}  // namespace
+
+ClipController& ClipController::sharedInstance()
+{
+    // Never released: the capture queue must outlive every block that reaches the controller.
+    static ClipController* instance = new ClipController();
+    return *instance;
+}
+
+ClipController::ClipController()
+{
+    if (!dispatch::isMainThread())
+        spdlog::error("ClipController made off the main thread: its poll timer will not run");
+    m_timer.callOnTimeout([this] { seekClipboard(); });
+    startClipObserver();
+    NotificationCenter::defaultCenter().addObserver(QStringLiteral("USER_LOGOUTED"), nullptr,
+                                                    [this](const Notification& n) { userLogout(n); });
+}
+
+void ClipController::startClipObserver()
+{
+    m_timer.stop();
+    m_timer.setInterval(m_intervalOverride.value_or(intervalFromSettings()));
+    m_timer.start();
+    seekClipboard();
+}
+
+void ClipController::setPollInterval(std::optional<std::chrono::milliseconds> interval)
+{
+    m_intervalOverride = interval;
+    startClipObserver();
+}
+
+std::chrono::milliseconds ClipController::pollInterval() const
+{
+    return m_timer.intervalAsDuration();
+}
+
+void ClipController::seekClipboard()
+{
+    Pasteboard& pasteboard = Pasteboard::general();
+    const qint64 count = pasteboard.changeCount();
+    if (count == 0)
+        return;
+    if (m_lastChangedCount != 0 && m_lastChangedCount == count)
+        return;
+    m_captureQueue.async([this, snapshot = pasteboard.snapshot()] {
+        if (catchSnapshot(snapshot))
+            dispatch::mainAsync([] { MenuController::sharedInstance().buildMenu(); });
+    });
+    m_lastChangedCount = count;
+}
+
+bool ClipController::catchClipboard()
+{
+    if (!dispatch::isMainThread()) {
+        spdlog::error("catchClipboard off the main thread: nothing captured");
+        return false;
+    }
+    const PasteboardSnapshot snapshot = Pasteboard::general().snapshot();
+    bool saved = false;
+    m_captureQueue.sync([&] { saved = catchSnapshot(snapshot); });
+    return saved;
+}
+
+void ClipController::userLogout(const Notification&)
+{
+    const PasteboardSnapshot snapshot = Pasteboard::general().snapshot();
+    // On the capture queue, so a capture queued before the logout cannot store its clip
+    // after the purge.
+    m_captureQueue.sync([&] {
+        {
+            QMutexLocker lock(&ClipFileManager::bodyLock());
+            ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(DBKeeper::removeAllData());
+        }
+        catchSnapshot(snapshot);
+    });
+    NotificationCenter::defaultCenter().post(QStringLiteral("DATA_CHANGED"));
+}
+
+void ClipController::waitForCaptures()
+{
+    m_captureQueue.sync([] {});
+}
+
+bool ClipController::catchSnapshot(const PasteboardSnapshot& snapshot)
+{
+    if (snapshot.itemCount() == 0)
+        return false;
+    // A refused file never falls back to the text or image of the same copy: a file
+    // manager also offers a copied folder's name as text.
+    if (!snapshot.fileURLs().isEmpty())
+        return catchFile(snapshot.fileURLs().first());
+    if (snapshot.string() && !snapshot.string()->isEmpty())
+        return catchText(*snapshot.string());
+    if (snapshot.hasImage())
+        return catchImage(snapshot);
+    return false;
+}
+
+bool ClipController::catchFile(const QUrl& url)
+{
+    const QString path = url.toLocalFile();
+    if (path.isEmpty())
+        return false;
+    // stat follows links. Only a regular file: a FIFO, socket or device would block the
+    // capture queue in the read below, or never end.
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    if (info.st_size > kMaxFileSize)
+        return false;
+    const std::optional<QString> hash = md5HexOfFile(path);
+    if (!hash)
+        return false;
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    QString extension = pathExtension(name);
+    if (extension.isEmpty())
+        extension = QStringLiteral("unknow");
+
+    const std::optional<bool> secret =
+        verdict(QStringLiteral("file"), extension, path, [] { return Utils::isFileAsSecert(); });
+    if (!secret)
+        return false;
+    if (isIncoming(*hash))
+        return false;
+
+    HistoryModel record;
+    record.setContent(name);
+    record.setType(QStringLiteral("%1_%2+%3+%4")
+                       .arg(QStringLiteral("file"), extension, QStringLiteral("zip"), QStringLiteral("enc")));
+    record.setFile_hash(*hash);
+    record.setFile_name(name);
+    record.setLocal_file_ok(QVariant(1));
+    record.setSecert(QVariant(*secret));
+    // A body that could not be copied or zipped still gets its row.
+    return saveRecord(record, [&] { ClipFileManager::sharedInstance().saveClipFile(path, record); });
+}
+
+bool ClipController::catchText(const QString& text)
+{
+    // Our own write with recording off comes back once; the check comes before the verdict.
+    if (clearSkipedIfEqual(text))
+        return false;
+    const std::optional<bool> secret =
+        verdict(QStringLiteral("text"), QString(), text, [&] { return Utils::isSecret(text); });
+    if (!secret)
+        return false;
+    const QString hash = md5HexOfString(text);
+    if (isIncoming(hash))
+        return false;
+
+    HistoryModel record;
+    record.setContent(clipTextSummary(text));
+    record.setType(Utils::typeFromString(text) + QStringLiteral("+enc"));
+    record.setFile_hash(hash);
+    record.setLocal_file_ok(QVariant(1));
+    record.setSecert(QVariant(*secret));
+    const QByteArray body = text.toUtf8();
+    return saveRecord(record, [&] { ClipFileManager::sharedInstance().saveClipData(body, record); });
+}
+
+bool ClipController::catchImage(const PasteboardSnapshot& snapshot)
+{
+    const std::optional<QByteArray> tiff = snapshot.tiffRepresentation();
+    if (!tiff || tiff->isEmpty())
+        return false;
+    const std::optional<bool> secret =
+        verdict(QStringLiteral("image"), QStringLiteral("data"), QStringLiteral("image data"), [] { return false; });
+    if (!secret)
+        return false;
+    const QString hash = md5HexOfData(*tiff);
+    if (isIncoming(hash))
+        return false;
+    // Without a thumbnail the row could not be stored (content is required).
+    const std::optional<QString> thumbnail = imageThumbnailBase64(*tiff);
+    if (!thumbnail)
+        return false;
+
+    HistoryModel record;
+    record.setContent(*thumbnail);
+    record.setType(QStringLiteral("image_data+zip+enc"));
+    record.setFile_hash(hash);
+    record.setLocal_file_ok(QVariant(1));
+    record.setSecert(QVariant(*secret));
+    return saveRecord(record, [&] { ClipFileManager::sharedInstance().saveClipData(*tiff, record); });
+}
+
+bool ClipController::saveRecord(HistoryModel& record, const std::function<void()>& saveBody)
+{
+    {
+        // The body and its row together, so a delete of the same hash cannot come between
+        // them and leave a row without a body.
+        QMutexLocker lock(&ClipFileManager::bodyLock());
+        saveBody();
+        // An existing row keeps its content, type and secret flag.
+        if (record.isExist())
+            DBKeeper::setLocalFileOkWithHash(record.file_hash());
+        else
+            record.save();
+    }
+    DBKeeper::updateTimestamp(QVariant(QDateTime::currentSecsSinceEpoch()), record.file_hash());
+    record.increase_change_count();
+    HistoryService::sharedInstance().process();
+    return true;
+}
+
+void ClipController::sendToClipboard(const HistoryModelPtr& clip, const PluginObjectPtr& plugin, bool record)
+{
+    if (!clip)
+        return;
+    Pasteboard& pasteboard = Pasteboard::general();
+    ClipFileManager& files = ClipFileManager::sharedInstance();
+    const QString type = clip->type().value_or(QString());
+    const QString hash = clip->file_hash().value_or(QString());
+
+    if (type.startsWith(QLatin1String("text"))) {
+        // Emptied first: a body that cannot be read, or a plugin that gives nothing, leaves
+        // the pasteboard empty rather than holding the previous clip.
+        pasteboard.clearContents();
+        std::optional<QString> text = files.getStringWithMd5(hash);
+        if (plugin) {
+            if (text)
+                text = PluginManager::sharedInstance().processText(*text, plugin);
+            if (!text || text->isEmpty())
+                return;
+        }
+        if (!text)
+            return;
+        if (!record)
+            setSkiped(*text);
+        pasteboard.writeString(*text);
+    } else if (type.startsWith(QLatin1String("image"))) {
+        const std::optional<QByteArray> data = files.getDataWithMd5(hash);
+        pasteboard.clearContents();
+        if (data)
+            pasteboard.writeImageData(*data);
+    } else if (type.startsWith(QLatin1String("file"))) {
+        const QString link = files.makePreviewLink(*clip);
+        pasteboard.clearContents();
+        if (!link.isEmpty())
+            pasteboard.writeFileURL(link);
+    }
+}
+
+void ClipController::sendToClipboard(const HistoryModelPtr& clip, const PluginObjectPtr& plugin)
+{
+    sendToClipboard(clip, plugin, true);
+}
+
+void ClipController::sendToClipboard(const QString& string, bool record)
+{
+    if (string.isEmpty())
+        return;
+    if (!record)
+        setSkiped(string);
+    Pasteboard::general().writeString(string);
+}
+
+void ClipController::paste()
+{
+    // After the write in hand, so the front application reads the new content.
+    dispatch::mainAsync([] { postCommandV(); });
+}
+
+std::optional<QString> ClipController::skiped() const
+{
+    QMutexLocker lock(&m_skipedLock);
+    return m_skiped;
+}
+
+void ClipController::setSkiped(const QString& text)
+{
+    QMutexLocker lock(&m_skipedLock);
+    m_skiped = text;
+}
+
+bool ClipController::clearSkipedIfEqual(const QString& text)
+{
+    QMutexLocker lock(&m_skipedLock);
+    if (!m_skiped || *m_skiped != text)
+        return false;
+    m_skiped.reset();
+    return true;
+}

@@ -1,0 +1,76 @@
+#include "platform/pasteboardimage.h"
+#include "store/digest.h"
+#include "store/dbkeeper.h"
+#include "store/pathhelper.h"
+#include "x11/clipx11fixture.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QUrl>
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+}  // namespace
+
+TEST_F(ClipX11Test, TextCopiedByAnotherClientBecomesAClip)
+{
+    const QString text = QStringLiteral("copied with xclip: Gr\u00fc\u00dfe \u4f60\u597d \u2713");
+    ASSERT_TRUE(xclipCopy(text.toUtf8()));
+    const QString hash = md5HexOfString(text);
+    const HistoryModelPtr clip = waitForRow(hash);
+    ASSERT_TRUE(clip);
+    EXPECT_EQ(clip->type(), QStringLiteral("text_txt+enc"));
+    EXPECT_EQ(clip->local_file_ok().toInt(), 1);
+    EXPECT_EQ(readFile(PathHelper::getBaseFilePath(hash)), text.toUtf8());
+
+    // The same copy again is the same clip.
+    ASSERT_TRUE(xclipCopy(text.toUtf8()));
+    testenv::spin(std::chrono::milliseconds(300));
+    watcher->waitForCaptures();
+    EXPECT_EQ(DBKeeper::getAllHistory().size(), 1);
+}
+
+TEST_F(ClipX11Test, AFileOfferedAsAUriListBecomesAFileClipWithItsZip)
+{
+    const QString path = testenv::home() + QStringLiteral("/Quarterly report.csv");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("quarter,revenue\nQ1,100\n");
+    file.close();
+    ASSERT_TRUE(xclipCopy(QUrl::fromLocalFile(path).toEncoded() + "\r\n", QStringLiteral("text/uri-list")));
+    const QString hash = *md5HexOfFile(path);
+    const HistoryModelPtr clip = waitForRow(hash);
+    ASSERT_TRUE(clip);
+    EXPECT_EQ(clip->type(), QStringLiteral("file_csv+zip+enc"));
+    EXPECT_EQ(clip->file_name(), QStringLiteral("Quarterly report.csv"));
+    EXPECT_EQ(readFile(PathHelper::getBaseFilePath(hash)), readFile(path));
+    EXPECT_TRUE(QFileInfo::exists(PathHelper::getZipsFilePath(hash)));
+}
+
+TEST_F(ClipX11Test, APngOfferBecomesAnImageClip)
+{
+    QImage image(90, 60, QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgba(x * 2, y * 4, (x * y) & 0xff, 255));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    ASSERT_TRUE(xclipCopy(png, QStringLiteral("image/png")));
+
+    const QByteArray tiff = PasteboardImage::tiffRepresentation(image).value_or(QByteArray());
+    ASSERT_FALSE(tiff.isEmpty());
+    const HistoryModelPtr clip = waitForRow(md5HexOfData(tiff));
+    ASSERT_TRUE(clip);
+    EXPECT_EQ(clip->type(), QStringLiteral("image_data+zip+enc"));
+    EXPECT_EQ(readFile(PathHelper::getBaseFilePath(*clip->file_hash())), tiff);
+}

@@ -1,0 +1,38 @@
+#include "app/menucontroller.h"
+#include "store/dbkeeper.h"
+#include "store/digest.h"
+#include "x11/clipx11fixture.h"
+
+#include <QLineEdit>
+#include <QVBoxLayout>
+#include <QWidget>
+
+TEST_F(ClipX11Test, AChosenTextClipIsPastedIntoTheFocusedFieldOfAnotherWindow)
+{
+    const QString text = QStringLiteral("pasted from the history \u2713");
+    ASSERT_TRUE(xclipCopy(text.toUtf8()));
+    const HistoryModelPtr clip = waitForRow(md5HexOfString(text));
+    ASSERT_TRUE(clip);
+
+    // Someone copies something else before the clip is chosen again.
+    ASSERT_TRUE(xclipCopy("a later copy"));
+    ASSERT_TRUE(waitForRow(md5HexOfString(QStringLiteral("a later copy"))));
+
+    QWidget window;
+    auto* field = new QLineEdit(&window);
+    (new QVBoxLayout(&window))->addWidget(field);
+    window.show();
+    window.activateWindow();
+    field->setFocus();
+    ASSERT_TRUE(testenv::waitUntil([&] { return window.isActiveWindow() && field->hasFocus(); }));
+
+    MenuController::sharedInstance().clickIteam(clip);
+    EXPECT_TRUE(testenv::waitUntil([&] { return field->text() == text; })) << field->text().toStdString();
+    EXPECT_EQ(QString::fromUtf8(xclipPaste().output), text) << "other clients read the clip too";
+
+    // The watcher sees our write as the same clip.
+    testenv::spin(std::chrono::milliseconds(300));
+    watcher->waitForCaptures();
+    EXPECT_EQ(DBKeeper::getAllHistory().size(), 2);
+    EXPECT_EQ(DBKeeper::getAllHistory().front()->file_hash(), md5HexOfString(text)) << "moved to the top";
+}
