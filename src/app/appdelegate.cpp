@@ -1,5 +1,7 @@
 #include "app/appdelegate.h"
 
+#include "app/clipcontroller.h"
+#include "app/menucontroller.h"
 #include "app/shortcutcontroller.h"
 #include "app/statusbarcontroller.h"
 #include "platform/dispatch.h"
@@ -30,9 +32,9 @@ AppDelegate::Services AppDelegate::Services::system()
     s.makeStatusItem = [] { return StatusBarController::sharedInstance(); };
     s.makePrivacyEngine = [] { AdvancePrivacyManager::sharedInstance(); };
     s.makeShortcutController = [] { ShortcutController::sharedInstance(); };
-    s.makeClipController = [] {};
-    s.buildMenu = [] {};
-    s.finishCaptures = [] {};
+    s.makeClipController = [] { ClipController::sharedInstance(); };
+    s.buildMenu = [] { MenuController::sharedInstance().buildMenu(); };
+    s.finishCaptures = [] { ClipController::sharedInstance().waitForCaptures(); };
     s.closeDatabase = [] { DBFetcher::sharedInstance().close(); };
     s.openURL = [](const QUrl& url) {
         if (!QDesktopServices::openUrl(url))

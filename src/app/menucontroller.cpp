@@ -1,6 +1,7 @@
 #include "app/menucontroller.h"
 
 #include "app/clipcontroller.h"
+#include "app/menupopup.h"
 #include "platform/dispatch.h"
 #include "store/clipfilemanager.h"
 #include "store/dbkeeper.h"
@@ -23,6 +24,11 @@ QMenu* MenuController::mainMenu()
     if (!m_mainMenu)
         m_mainMenu = std::make_unique<QMenu>();
     return m_mainMenu.get();
+}
+
+void MenuController::showMenu()
+{
+    MenuPopup::popUp(mainMenu());
 }
 
 void MenuController::keepInHistory(const HistoryModel& clip)

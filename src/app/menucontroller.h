@@ -19,6 +19,8 @@ public:
     QMenu* buildMenu();
     // The menu the status item shows; owned here.
     QMenu* mainMenu();
+    // Pops the main menu up at the pointer, leaving the keyboard focus where it was.
+    void showMenu();
 
     // A clip item was chosen: a favourite copy is kept in (or put back into) the history
     // with its favourite value, the clip goes onto the pasteboard (recorded, so the watcher

@@ -1,5 +1,6 @@
 #include "app/shortcutcontroller.h"
 
+#include "app/menucontroller.h"
 #include "store/clipuserdefaults.h"
 
 #include <spdlog/spdlog.h>
@@ -23,8 +24,7 @@ std::string describe(const Shortcut& shortcut)
 
 ShortcutController& ShortcutController::sharedInstance()
 {
-    // The clip menu's showMenu is wired in here once the menu controller exists.
-    static ShortcutController instance([] {});
+    static ShortcutController instance([] { MenuController::sharedInstance().showMenu(); });
     return instance;
 }
 

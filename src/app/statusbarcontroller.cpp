@@ -1,6 +1,6 @@
 #include "app/statusbarcontroller.h"
 
-#include "app/menupopup.h"
+#include "app/menucontroller.h"
 
 #include <spdlog/spdlog.h>
 
@@ -31,8 +31,8 @@ std::shared_ptr<StatusBarController> StatusBarController::sharedInstance()
 {
     auto& instance = shared();
     if (!instance) {
-        // The clip menu is wired in here once the menu controller exists.
-        instance = create(Menu{[]() -> QMenu* { return nullptr; }, [] {}});
+        instance = create(Menu{[] { return MenuController::sharedInstance().mainMenu(); },
+                               [] { MenuController::sharedInstance().showMenu(); }});
     }
     return instance;
 }
