@@ -1,20 +1,13 @@
 #pragma once
 
+#include "service/requesterror.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
-#include <QVariantMap>
 
 #include <functional>
 #include <optional>
-
-// A failed request as its callback sees it.
-struct RequestError {
-    QString domain;
-    qint64 code = 0;
-    QVariantMap userInfo;
-    QString description;
-};
 
 // Base of every call to the web API: a request object is made for each call, configured and
 // sent with request(); the outcome arrives once through the completion, on the main queue.

@@ -106,6 +106,9 @@ struct World {
 
 class AppDelegateTest : public ::testing::Test {
 protected:
+    // Rebuilds still queued for the main thread run while the world they touch exists.
+    void TearDown() override { testenv::spin(std::chrono::milliseconds(5)); }
+
     World world;
     std::shared_ptr<AppDelegate> delegate = std::make_shared<AppDelegate>(world.services());
 };
@@ -226,7 +229,7 @@ TEST_F(AppDelegateTest, OnlyAnIntegerCodeZeroReplyChangesTheStoredVersion)
         {"no code", json(R"({"data":{"version":"99.0"}})"), {}, kept, false},
         {"reply not an object", json(R"([0,{"version":"99.0"}])"), {}, kept, false},
         {"no result", QVariant(), {}, kept, false},
-        {"transport error", json(R"({"code":0,"data":{"version":"99.0"}})"), RequestError{"net", 1, {}, "down"}, kept, false},
+        {"transport error", json(R"({"code":0,"data":{"version":"99.0"}})"), RequestError{"net", 1, {}}, kept, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
