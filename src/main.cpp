@@ -1,6 +1,9 @@
 #include "app/appdelegate.h"
 #include "app/statusbarcontroller.h"
+#include "platform/globalhotkey.h"
 #include "platform/instancelockfile.h"
+#include "platform/pasteboard.h"
+#include "platform/pastekeystroke.h"
 #include "platform/reminders.h"
 #include "platform/remindersalarmwatcher.h"
 #include "platform/remindersicalendar.h"
@@ -72,5 +75,9 @@ int main(int argc, char* argv[])
     notifications->setFallback({});
     delegate.reset();
     StatusBarController::releaseSharedInstance();
+    // The hotkey's grab and the display connections of the clipboard and the paste keystroke.
+    GlobalHotkey::setCurrent(nullptr);
+    PasteKeystroke::setCurrent(nullptr);
+    Pasteboard::setGeneral(nullptr);
     return result;
 }
