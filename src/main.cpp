@@ -1,14 +1,83 @@
+#include "app/appdelegate.h"
+#include "app/statusbarcontroller.h"
+#include "platform/globalhotkey.h"
+#include "platform/instancelockfile.h"
+#include "platform/pasteboard.h"
+#include "platform/pastekeystroke.h"
+#include "platform/reminders.h"
+#include "platform/remindersalarmwatcher.h"
+#include "platform/remindersicalendar.h"
+#include "platform/sharing.h"
+#include "platform/sharingdesktop.h"
+#include "platform/terminationsignals.h"
+#include "platform/usernotificationsdbus.h"
 #include "store/clogger.h"
+#include "store/pathhelper.h"
 
 #include <QApplication>
+#include <QTimer>
+
+#include <spdlog/spdlog.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+// The test build: what system libraries keep for the life of the process (libdbus's caches)
+// is not a leak of ours.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libdbus\nleak:libfontconfig\nleak:libglib\nleak:libQt6DBus\nleak:libxcb\nleak:libX11\n";
+}
+#endif
 
 int main(int argc, char* argv[])
 {
+    // Before anything reads the settings, whose location follows these names.
+    QCoreApplication::setApplicationName(QStringLiteral("Nuvarel"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Nuvarel"));
     CLogger::config();
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Nuvarel"));
-    QApplication::setOrganizationName(QStringLiteral("Nuvarel"));
     // A tray application: closing a window never ends it.
     app.setQuitOnLastWindowClosed(false);
-    return app.exec();
+
+    // Two processes must never share the database and the clipboard.
+    InstanceLockFile lock(PathHelper::getBaseAppLibraryPath());
+    if (lock.tryLock() != InstanceLock::Result::Acquired) {
+        // The console logger writes it to stderr as well.
+        spdlog::error("{}", lock.errorMessage().toStdString());
+        return 1;
+    }
+
+    const QString remindersFile = PathHelper::getBaseAppLibraryPath(QStringLiteral("reminders.ics"));
+    Reminders::setFactory([remindersFile] { return std::make_shared<RemindersICalendar>(remindersFile); });
+    RemindersAlarmWatcher alarms(remindersFile);
+    alarms.start();
+    Sharing::setCurrent(std::make_shared<SharingDesktop>(PathHelper::getTmpDir()));
+    auto notifications = std::make_shared<UserNotificationsDBus>();
+    UserNotifications::setCurrent(notifications);
+
+    auto delegate = std::make_shared<AppDelegate>();
+    // The delegate outlives the event loop; the lambdas below run only inside it.
+    AppDelegate* const appDelegate = delegate.get();
+    TerminationSignals::install([](int) { QCoreApplication::quit(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [appDelegate] { appDelegate->applicationWillTerminate(); });
+    // Launching has finished once the event loop runs.
+    QTimer::singleShot(0, &app, [appDelegate, notifications] {
+        appDelegate->applicationDidFinishLaunching();
+        // Notifications no desktop service takes show as the tray icon's message.
+        std::weak_ptr<StatusBarController> tray = appDelegate->statusController();
+        notifications->setFallback([tray](const UserNotification& n) {
+            if (const auto controller = tray.lock())
+                controller->showMessage(n.title, n.informativeText);
+        });
+    });
+    const int result = app.exec();
+
+    // Everything that holds windows or X resources goes while the application still exists.
+    notifications->setFallback({});
+    delegate.reset();
+    StatusBarController::releaseSharedInstance();
+    // The hotkey's grab and the display connections of the clipboard and the paste keystroke.
+    GlobalHotkey::setCurrent(nullptr);
+    PasteKeystroke::setCurrent(nullptr);
+    Pasteboard::setGeneral(nullptr);
+    return result;
 }

@@ -5,6 +5,7 @@
 #include "app/clipmenubuilder.h"
 #include "app/clipmenurenderer.h"
 #include "app/clipreminderhelper.h"
+#include "app/menupopup.h"
 #include "platform/dispatch.h"
 #include "platform/notificationcenter.h"
 #include "platform/usernotifications.h"
@@ -191,6 +192,11 @@ void MenuController::perform(const ClipMenuItemPtr& item, const ClipMenuItemPtr&
     case ClipMenuAction::Plugins: plugins(); break;
     case ClipMenuAction::Quit: quit(); break;
     }
+}
+
+void MenuController::showMenu()
+{
+    MenuPopup::popUp(mainMenu());
 }
 
 void MenuController::keepInHistory(const HistoryModel& clip)

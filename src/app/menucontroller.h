@@ -58,6 +58,8 @@ public:
 
     // Carries out a chosen item; inside a clip's action submenu the parent is the clip item.
     void perform(const ClipMenuItemPtr& item, const ClipMenuItemPtr& parent);
+    // Pops the main menu up at the pointer, leaving the keyboard focus where it was.
+    void showMenu();
 
     // A clip item was chosen: a favourite copy is kept in (or put back into) the history
     // with its favourite value, the clip goes onto the pasteboard (recorded, so the watcher

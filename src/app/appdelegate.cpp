@@ -1,0 +1,176 @@
+#include "app/appdelegate.h"
+
+#include "app/clipcontroller.h"
+#include "app/menucontroller.h"
+#include "app/shortcutcontroller.h"
+#include "app/statusbarcontroller.h"
+#include "platform/dispatch.h"
+#include "platform/powerevents.h"
+#include "plugins/advanceprivacymanager.h"
+#include "service/checkupdaterequestmanager.h"
+#include "service/initrequestmanager.h"
+#include "service/replyvalue.h"
+#include "store/clipuserdefaults.h"
+#include "store/configuremanager.h"
+#include "store/dbfetcher.h"
+#include "sync/mqttmanager.h"
+
+#include <QDesktopServices>
+#include <QVariantMap>
+
+#include <spdlog/spdlog.h>
+
+AppDelegate::Services AppDelegate::Services::system()
+{
+    Services s;
+    s.powerEvents = []() -> PowerEvents& { return PowerEvents::current(); };
+    s.isLogined = [] { return ConfigureManager::sharedInstance().isLogined(); };
+    s.connectMqtt = [] { MqttManager::sharedInstance().connect(); };
+    s.closeMqtt = [] { MqttManager::sharedInstance().close(); };
+    s.makeInitRequest = [] { return std::make_shared<InitRequestManager>(); };
+    s.makeCheckUpdateRequest = [] { return std::make_shared<CheckUpdateRequestManager>(); };
+    s.makeStatusItem = [] { return StatusBarController::sharedInstance(); };
+    s.makePrivacyEngine = [] { AdvancePrivacyManager::sharedInstance(); };
+    s.makeShortcutController = [] { ShortcutController::sharedInstance(); };
+    s.makeClipController = [] { ClipController::sharedInstance(); };
+    s.buildMenu = [] { MenuController::sharedInstance().buildMenu(); };
+    s.finishCaptures = [] { ClipController::sharedInstance().waitForCaptures(); };
+    s.closeDatabase = [] { DBFetcher::sharedInstance().close(); };
+    s.openURL = [](const QUrl& url) {
+        if (!QDesktopServices::openUrl(url))
+            spdlog::warn("could not open {}", url.toString().toStdString());
+    };
+    s.timers = TimerSource::system();
+    return s;
+}
+
+AppDelegate::AppDelegate(Services services)
+    : m_services(std::move(services))
+{
+}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    m_launched = true;
+    ClipAppHelper::sharedInstance().setDelegate(shared_from_this());
+    regSystemNotifications();
+    if (m_services.isLogined())
+        m_services.connectMqtt();
+    initRequest();
+    m_statusController = m_services.makeStatusItem();
+    m_services.makePrivacyEngine();
+    m_services.makeShortcutController();
+    m_services.makeClipController();
+    m_services.buildMenu();
+    checkVersion();
+    spdlog::info("launch finished");
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    if (m_terminated)
+        return;
+    m_terminated = true;
+    m_updateCheckTimer.reset();
+    // A capture still queued writes rows and files: closing first would lose it. Before
+    // launch there is no watcher to wait for.
+    if (m_launched)
+        m_services.finishCaptures();
+    m_services.closeDatabase();
+}
+
+void AppDelegate::regSystemNotifications()
+{
+    PowerEvents& power = m_services.powerEvents();
+    QObject::connect(&power, &PowerEvents::didWake, &m_context, [this] { receiveWakeNotif(); });
+    QObject::connect(&power, &PowerEvents::willSleep, &m_context, [this] { receiveSleepNotif(); });
+}
+
+void AppDelegate::receiveWakeNotif()
+{
+    spdlog::info("receiveSleepNote: {}", "didWake");
+    m_services.connectMqtt();
+    initRequest();
+    checkVersion();
+}
+
+void AppDelegate::receiveSleepNotif()
+{
+    spdlog::info("receiveSleepNote: {}", "willSleep");
+    m_services.closeMqtt();
+}
+
+void AppDelegate::initRequest()
+{
+    m_clipInitManager = m_services.makeInitRequest();
+    if (m_clipInitManager)
+        m_clipInitManager->request([](const QVariant&, int, const std::optional<RequestError>&) {});
+}
+
+void AppDelegate::checkVersion()
+{
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    m_services.timers->after(kFirstCheckDelay, [weak] {
+        const auto self = weak.lock();
+        if (!self || self->m_terminated)
+            return;
+        self->m_updateCheckTimer = self->m_services.timers->repeating(kCheckInterval, [weak] {
+            if (const auto delegate = weak.lock())
+                delegate->startCheckVersion();
+        });
+        self->startCheckVersion();
+    });
+}
+
+void AppDelegate::startCheckVersion()
+{
+    m_updateCheckRequest = m_services.makeCheckUpdateRequest();
+    if (!m_updateCheckRequest)
+        return;
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    m_updateCheckRequest->request(
+        [weak](const QVariant& result, int status, const std::optional<RequestError>& error) {
+            if (const auto self = weak.lock())
+                self->updateCheckFinished(result, status, error);
+        });
+}
+
+void AppDelegate::updateCheckFinished(const QVariant& result, int status, const std::optional<RequestError>& error)
+{
+    Q_UNUSED(status);
+    if (error)
+        return;
+    if (result.typeId() != QMetaType::QVariantMap)
+        return;
+    const QVariantMap reply = result.toMap();
+    const auto code = ReplyValue::integer(reply.value(QStringLiteral("code")));
+    if (!code || *code != 0)
+        return;
+
+    QVariant version;
+    const QVariant data = reply.value(QStringLiteral("data"));
+    if (data.typeId() == QMetaType::QVariantMap) {
+        const QVariant value = data.toMap().value(QStringLiteral("version"));
+        if (value.typeId() == QMetaType::QString)
+            version = value;
+    }
+    UserDefaults& defaults = ClipUserDefaults::standardUserDefaults();
+    if (version.isValid())
+        defaults.setValue(QString::fromLatin1(kNewVersionKey), version);
+    else
+        defaults.remove(QString::fromLatin1(kNewVersionKey));
+
+    auto buildMenu = m_services.buildMenu;
+    dispatch::mainAsync([buildMenu] {
+        if (buildMenu)
+            buildMenu();
+    });
+}
+
+void AppDelegate::openURL(const QUrl& url)
+{
+    if (m_services.openURL)
+        m_services.openURL(url);
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "service/requestmanager.h"
+
+// The update check ("/check_version/"). Its result is the decoded reply as QJsonDocument's
+// toVariant() gives it (a QVariantMap for an object); callers read "code" and, inside "data",
+// "version", "update_info" and "download_url" themselves.
+class CheckUpdateRequestManager : public RequestManager {
+public:
+    QString methodURL() const override;
+    bool isContinueRequest() const override;
+    QVariant parse(const QByteArray& data) override;
+};
