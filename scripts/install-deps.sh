@@ -17,6 +17,8 @@ PACKAGES=(
   libx11-dev libxcb1-dev libxtst-dev
   # the app's sharing: xdg-email and xdg-open
   xdg-utils
+  # the interface is in Chinese and its reminder items carry an emoji
+  fonts-noto-cjk fonts-noto-color-emoji
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xclip xdotool x11-xkb-utils mosquitto sqlite3 fonts-dejavu-core
