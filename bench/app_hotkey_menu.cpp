@@ -4,6 +4,7 @@
 // the user's desktop.
 
 #include "app/menupopup.h"
+#include "support/xserver/privatexserver.h"
 #include "platform/userdefaults.h"
 #include "platform/x11/globalhotkeyx11.h"
 #include "platform/x11/x11pastekeystroke.h"
@@ -17,42 +18,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include <csignal>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
-
-pid_t g_server = 0;
-
-bool startXvfb()
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return false;
-    g_server = fork();
-    if (g_server < 0)
-        return false;
-    if (g_server == 0) {
-        close(fds[0]);
-        const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-               "-noreset", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n')
-        number.push_back(c);
-    close(fds[0]);
-    if (number.empty())
-        return false;
-    qputenv("DISPLAY", (":" + number).c_str());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    return true;
-}
 
 // Notes when the menu has painted.
 class PaintWatch : public QObject {
@@ -139,7 +107,7 @@ extern "C" const char* __lsan_default_suppressions()
 
 int main(int argc, char** argv)
 {
-    if (!startXvfb()) {
+    if (!startPrivateXServer()) {
         fprintf(stderr, "could not start Xvfb\n");
         return 1;
     }
@@ -152,7 +120,5 @@ int main(int argc, char** argv)
         benchmark::RunSpecifiedBenchmarks();
         benchmark::Shutdown();
     }
-    kill(g_server, SIGTERM);
-    waitpid(g_server, nullptr, 0);
     return 0;
 }

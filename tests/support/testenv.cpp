@@ -1,4 +1,5 @@
 #include "support/testenv.h"
+#include "support/xserver/privatexserver.h"
 
 #include "platform/deviceinfo.h"
 #include "platform/userdefaults.h"
@@ -16,9 +17,6 @@
 #include <memory>
 #include <string>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -94,45 +92,6 @@ extern "C" const char* __lsan_default_suppressions()
     return "leak:libfontconfig\nleak:libdbus\nleak:libglib\nleak:libgobject\nleak:libQt6Gui\n"
            "leak:libQt6DBus\nleak:libQt6Core\nleak:libxcb\nleak:libX11\n";
 }
-
-namespace {
-
-// Starts a private X server for this test process and points DISPLAY at it, so X11 tests
-// never share a clipboard or a keyboard grab with each other or with the user's desktop.
-bool startPrivateXServer()
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return false;
-    const pid_t pid = fork();
-    if (pid < 0)
-        return false;
-    if (pid == 0) {
-        close(fds[0]);
-        const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-               "-noreset", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n')
-        number.push_back(c);
-    close(fds[0]);
-    if (number.empty())
-        return false;
-    static pid_t server = pid;
-    std::atexit([] {
-        kill(server, SIGTERM);
-        waitpid(server, nullptr, 0);
-    });
-    qputenv("DISPLAY", (":" + number).c_str());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    return true;
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -10,12 +10,12 @@
 #include "store/digest.h"
 #include "store/historymodel.h"
 #include "support/testenv.h"
+#include "x11/typingwindow.h"
 #include "x11/pasteboardclients.h"
 
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
-#include <QVBoxLayout>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -57,12 +57,8 @@ protected:
     {
         ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
         DBFetcher::resetSharedInstance();
-        field = new QLineEdit(&window);
-        (new QVBoxLayout(&window))->addWidget(field);
-        window.show();
-        window.activateWindow();
-        field->setFocus();
-        ASSERT_TRUE(testenv::waitUntil([&] { return window.isActiveWindow() && field->hasFocus(); }));
+        field = showFocusedField(window);
+        ASSERT_NE(field, nullptr);
         delegate = std::make_shared<AppDelegate>();
         delegate->applicationDidFinishLaunching();
         ClipController::sharedInstance().setPollInterval(50ms);

@@ -4,12 +4,12 @@
 #include "platform/x11/globalhotkeyx11.h"
 #include "platform/x11/x11pastekeystroke.h"
 #include "support/testenv.h"
+#include "x11/typingwindow.h"
 #include "x11/pasteboardclients.h"
 
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
-#include <QVBoxLayout>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -39,12 +39,8 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
-        field = new QLineEdit(&window);
-        (new QVBoxLayout(&window))->addWidget(field);
-        window.show();
-        window.activateWindow();
-        field->setFocus();
-        ASSERT_TRUE(testenv::waitUntil([&] { return window.isActiveWindow() && field->hasFocus(); }));
+        field = showFocusedField(window);
+        ASSERT_NE(field, nullptr);
         ASSERT_TRUE(testenv::waitUntil([&] { return focusedWindow() == QByteArray::number(window.winId()); }));
         fieldWindow = focusedWindow();
 

@@ -1,4 +1,5 @@
 #include "support/testenv.h"
+#include "x11/typingwindow.h"
 #include "x11/pasteboardclients.h"
 
 #include <QCoreApplication>
@@ -7,7 +8,6 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QVBoxLayout>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -23,12 +23,8 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
-        field = new QLineEdit(&window);
-        (new QVBoxLayout(&window))->addWidget(field);
-        window.show();
-        window.activateWindow();
-        field->setFocus();
-        ASSERT_TRUE(testenv::waitUntil([&] { return window.isActiveWindow() && field->hasFocus(); }));
+        field = showFocusedField(window);
+        ASSERT_NE(field, nullptr);
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), testenv::home());

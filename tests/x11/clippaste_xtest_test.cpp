@@ -2,9 +2,9 @@
 #include "store/dbkeeper.h"
 #include "store/digest.h"
 #include "x11/clipx11fixture.h"
+#include "x11/typingwindow.h"
 
 #include <QLineEdit>
-#include <QVBoxLayout>
 #include <QWidget>
 
 TEST_F(ClipX11Test, AChosenTextClipIsPastedIntoTheFocusedFieldOfAnotherWindow)
@@ -19,12 +19,8 @@ TEST_F(ClipX11Test, AChosenTextClipIsPastedIntoTheFocusedFieldOfAnotherWindow)
     ASSERT_TRUE(waitForRow(md5HexOfString(QStringLiteral("a later copy"))));
 
     QWidget window;
-    auto* field = new QLineEdit(&window);
-    (new QVBoxLayout(&window))->addWidget(field);
-    window.show();
-    window.activateWindow();
-    field->setFocus();
-    ASSERT_TRUE(testenv::waitUntil([&] { return window.isActiveWindow() && field->hasFocus(); }));
+    QLineEdit* field = showFocusedField(window);
+    ASSERT_NE(field, nullptr);
 
     MenuController::sharedInstance().clickIteam(clip);
     EXPECT_TRUE(testenv::waitUntil([&] { return field->text() == text; })) << field->text().toStdString();

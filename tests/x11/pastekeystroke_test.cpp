@@ -2,11 +2,11 @@
 #include "platform/x11/x11pastekeystroke.h"
 #include "support/testenv.h"
 #include "x11/pasteboardclients.h"
+#include "x11/typingwindow.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QVBoxLayout>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -33,14 +33,6 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override { presses.push_back({event->key(), event->modifiers()}); }
 };
-
-bool focus(QWidget& window, QWidget& target)
-{
-    window.show();
-    window.activateWindow();
-    target.setFocus();
-    return testenv::waitUntil([&] { return window.isActiveWindow() && target.hasFocus(); });
-}
 
 bool setLayout(const QStringList& arguments)
 {
@@ -70,9 +62,8 @@ protected:
 TEST_F(PasteKeystrokeX11, PastesAnotherClientsTextIntoTheFocusedField)
 {
     QWidget window;
-    auto* field = new QLineEdit(&window);
-    (new QVBoxLayout(&window))->addWidget(field);
-    ASSERT_TRUE(focus(window, *field));
+    QLineEdit* field = showFocusedField(window);
+    ASSERT_NE(field, nullptr);
 
     ASSERT_TRUE(xclipCopy("pasted through XTest"));
     SystemPasteboard pasteboard;
@@ -89,7 +80,7 @@ TEST_F(PasteKeystrokeX11, PastesAnotherClientsTextIntoTheFocusedField)
 TEST_F(PasteKeystrokeX11, ReleasesModifiersStillHeldFromTheHotkey)
 {
     KeyRecorder recorder;
-    ASSERT_TRUE(focus(recorder, recorder));
+    ASSERT_TRUE(showFocused(recorder, recorder));
     const ClientRun hold = runClient(QStringLiteral("xdotool"), {QStringLiteral("keydown"), QStringLiteral("shift+super+alt")});
     ASSERT_TRUE(hold.finished && hold.exitCode == 0);
     testenv::waitUntil([&] { return !recorder.presses.empty(); }, std::chrono::milliseconds(1000));
@@ -107,7 +98,7 @@ TEST_F(PasteKeystrokeX11, ReleasesModifiersStillHeldFromTheHotkey)
 TEST_F(PasteKeystrokeX11, FindsVInTheCurrentLayoutOnceAndKeepsIt)
 {
     KeyRecorder recorder;
-    ASSERT_TRUE(focus(recorder, recorder));
+    ASSERT_TRUE(showFocused(recorder, recorder));
     X11PasteKeystroke keystroke;
 
     // A layout without a Latin V: nothing is posted and the search runs again next time.
