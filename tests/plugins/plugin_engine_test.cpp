@@ -12,18 +12,6 @@ using namespace pluginfixture;
 
 namespace {
 
-QString pluginsDir()
-{
-    return testenv::home() + QStringLiteral("/plugins");
-}
-
-StatePtr scannedState()
-{
-    StatePtr state = makeState(pluginsDir(), testenv::home() + QStringLiteral("/tmp"));
-    plugin_scan_folder(state.get());
-    return state;
-}
-
 const char* const kEcho = "function main(text) return text end\n";
 
 }  // namespace

@@ -7,22 +7,6 @@
 
 using namespace pluginfixture;
 
-namespace {
-
-QString pluginsDir()
-{
-    return testenv::home() + QStringLiteral("/plugins");
-}
-
-StatePtr scannedState()
-{
-    StatePtr state = makeState(pluginsDir(), testenv::home() + QStringLiteral("/tmp"));
-    plugin_scan_folder(state.get());
-    return state;
-}
-
-}  // namespace
-
 // Each endless loop below must end at its deadline; a hang fails the test by its CTest timeout.
 TEST(PluginLimits, EndlessMainTimesOutAndThePluginStaysUsable)
 {

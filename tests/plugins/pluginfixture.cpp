@@ -1,5 +1,7 @@
 #include "pluginfixture.h"
 
+#include "support/testenv.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -105,6 +107,18 @@ StatePtr makeState(const QString& pluginsFolder, const QString& tmpFolder)
     StatePtr state(plugin_state_new());
     if (state)
         plugin_state_set_folders(pluginsFolder.toUtf8().constData(), tmpFolder.toUtf8().constData(), state.get());
+    return state;
+}
+
+QString pluginsDir()
+{
+    return testenv::home() + QStringLiteral("/plugins");
+}
+
+StatePtr scannedState()
+{
+    StatePtr state = makeState(pluginsDir(), testenv::home() + QStringLiteral("/tmp"));
+    plugin_scan_folder(state.get());
     return state;
 }
 

@@ -44,6 +44,11 @@ using StatePtr = std::unique_ptr<clip_plugin_state, StateDeleter>;
 // A state over the given folders (both made).
 StatePtr makeState(const QString& pluginsFolder, const QString& tmpFolder);
 
+// The test's plugins folder, under its temporary home.
+QString pluginsDir();
+// A state over the test's plugins and tmp folders, scanned.
+StatePtr scannedState();
+
 // What the plugin returns for text, or "<none>".
 QByteArray run(plugin* record, const char* text);
 
