@@ -1,26 +1,27 @@
 #include "platform/deviceinfo.h"
 
-#include <QMutex>
+#include "platform/currentimplementation.h"
+
 #include <QRegularExpression>
 #include <QSysInfo>
 
 namespace {
-QMutex g_mutex;
-std::shared_ptr<DeviceInfo> g_current;
+CurrentImplementation<DeviceInfo>& slot()
+{
+    static CurrentImplementation<DeviceInfo> implementation(
+        []() -> std::shared_ptr<DeviceInfo> { return std::make_shared<SystemDeviceInfo>(); });
+    return implementation;
 }
+}  // namespace
 
 DeviceInfo& DeviceInfo::current()
 {
-    QMutexLocker lock(&g_mutex);
-    if (!g_current)
-        g_current = std::make_shared<SystemDeviceInfo>();
-    return *g_current;
+    return slot().get();
 }
 
 void DeviceInfo::setCurrent(std::shared_ptr<DeviceInfo> info)
 {
-    QMutexLocker lock(&g_mutex);
-    g_current = std::move(info);
+    slot().set(std::move(info));
 }
 
 QString SystemDeviceInfo::serialNumber() const

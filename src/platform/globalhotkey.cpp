@@ -1,21 +1,25 @@
 #include "platform/globalhotkey.h"
 
+#include "platform/currentimplementation.h"
 #include "platform/x11/globalhotkeyx11.h"
 
 namespace {
-std::shared_ptr<GlobalHotkey> g_current;
+CurrentImplementation<GlobalHotkey>& slot()
+{
+    static CurrentImplementation<GlobalHotkey> implementation(
+        []() -> std::shared_ptr<GlobalHotkey> { return std::make_shared<GlobalHotkeyX11>(); });
+    return implementation;
 }
+}  // namespace
 
 GlobalHotkey& GlobalHotkey::current()
 {
-    if (!g_current)
-        g_current = std::make_shared<GlobalHotkeyX11>();
-    return *g_current;
+    return slot().get();
 }
 
 void GlobalHotkey::setCurrent(std::shared_ptr<GlobalHotkey> monitor)
 {
-    g_current = std::move(monitor);
+    slot().set(std::move(monitor));
 }
 
 const char* GlobalHotkey::statusName(Status status)

@@ -1,24 +1,23 @@
 #include "platform/pasteboard.h"
 
+#include "platform/currentimplementation.h"
 #include "platform/systempasteboard.h"
 
-#include <QMutex>
-
 namespace {
-QMutex g_mutex;
-std::shared_ptr<Pasteboard> g_general;
+CurrentImplementation<Pasteboard>& slot()
+{
+    static CurrentImplementation<Pasteboard> implementation(
+        []() -> std::shared_ptr<Pasteboard> { return std::make_shared<SystemPasteboard>(); });
+    return implementation;
+}
 }  // namespace
 
 Pasteboard& Pasteboard::general()
 {
-    QMutexLocker lock(&g_mutex);
-    if (!g_general)
-        g_general = std::make_shared<SystemPasteboard>();
-    return *g_general;
+    return slot().get();
 }
 
 void Pasteboard::setGeneral(std::shared_ptr<Pasteboard> pasteboard)
 {
-    QMutexLocker lock(&g_mutex);
-    g_general = std::move(pasteboard);
+    slot().set(std::move(pasteboard));
 }

@@ -1,28 +1,27 @@
 #include "platform/pastekeystroke.h"
 
+#include "platform/currentimplementation.h"
 #include "platform/x11/x11pastekeystroke.h"
-
-#include <QMutex>
 
 #include <spdlog/spdlog.h>
 
 namespace {
-QMutex g_mutex;
-std::shared_ptr<PasteKeystroke> g_current;
+CurrentImplementation<PasteKeystroke>& slot()
+{
+    static CurrentImplementation<PasteKeystroke> implementation(
+        []() -> std::shared_ptr<PasteKeystroke> { return std::make_shared<X11PasteKeystroke>(); });
+    return implementation;
+}
 }  // namespace
 
 PasteKeystroke& PasteKeystroke::current()
 {
-    QMutexLocker lock(&g_mutex);
-    if (!g_current)
-        g_current = std::make_shared<X11PasteKeystroke>();
-    return *g_current;
+    return slot().get();
 }
 
 void PasteKeystroke::setCurrent(std::shared_ptr<PasteKeystroke> keystroke)
 {
-    QMutexLocker lock(&g_mutex);
-    g_current = std::move(keystroke);
+    slot().set(std::move(keystroke));
 }
 
 bool postCommandV()

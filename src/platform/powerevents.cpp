@@ -1,19 +1,23 @@
 #include "platform/powerevents.h"
 
+#include "platform/currentimplementation.h"
 #include "platform/powereventslogind.h"
 
 namespace {
-std::shared_ptr<PowerEvents> g_current;
+CurrentImplementation<PowerEvents>& slot()
+{
+    static CurrentImplementation<PowerEvents> implementation(
+        []() -> std::shared_ptr<PowerEvents> { return std::make_shared<PowerEventsLogind>(); });
+    return implementation;
 }
+}  // namespace
 
 PowerEvents& PowerEvents::current()
 {
-    if (!g_current)
-        g_current = std::make_shared<PowerEventsLogind>();
-    return *g_current;
+    return slot().get();
 }
 
 void PowerEvents::setCurrent(std::shared_ptr<PowerEvents> events)
 {
-    g_current = std::move(events);
+    slot().set(std::move(events));
 }

@@ -1,13 +1,16 @@
 #include "platform/sharing.h"
 
+#include "platform/currentimplementation.h"
 #include "platform/sharingdesktop.h"
 
-#include <QMutex>
-
 namespace {
-QMutex g_mutex;
-std::shared_ptr<Sharing> g_current;
+CurrentImplementation<Sharing>& slot()
+{
+    static CurrentImplementation<Sharing> implementation(
+        []() -> std::shared_ptr<Sharing> { return std::make_shared<SharingDesktop>(); });
+    return implementation;
 }
+}  // namespace
 
 SharingItem SharingItem::fromText(const QString& text)
 {
@@ -35,14 +38,10 @@ SharingItem SharingItem::fromFileUrl(const QUrl& fileUrl)
 
 Sharing& Sharing::current()
 {
-    QMutexLocker lock(&g_mutex);
-    if (!g_current)
-        g_current = std::make_shared<SharingDesktop>();
-    return *g_current;
+    return slot().get();
 }
 
 void Sharing::setCurrent(std::shared_ptr<Sharing> sharing)
 {
-    QMutexLocker lock(&g_mutex);
-    g_current = std::move(sharing);
+    slot().set(std::move(sharing));
 }

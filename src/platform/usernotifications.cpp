@@ -1,24 +1,23 @@
 #include "platform/usernotifications.h"
 
+#include "platform/currentimplementation.h"
 #include "platform/usernotificationsdbus.h"
 
-#include <QMutex>
-
 namespace {
-QMutex g_mutex;
-std::shared_ptr<UserNotifications> g_current;
+CurrentImplementation<UserNotifications>& slot()
+{
+    static CurrentImplementation<UserNotifications> implementation(
+        []() -> std::shared_ptr<UserNotifications> { return std::make_shared<UserNotificationsDBus>(); });
+    return implementation;
 }
+}  // namespace
 
 UserNotifications& UserNotifications::current()
 {
-    QMutexLocker lock(&g_mutex);
-    if (!g_current)
-        g_current = std::make_shared<UserNotificationsDBus>();
-    return *g_current;
+    return slot().get();
 }
 
 void UserNotifications::setCurrent(std::shared_ptr<UserNotifications> notifications)
 {
-    QMutexLocker lock(&g_mutex);
-    g_current = std::move(notifications);
+    slot().set(std::move(notifications));
 }
