@@ -241,10 +241,7 @@ std::optional<qint64> DBFetcher::longForQuery(QSqlDatabase& db, const QString& s
     QSqlQuery query = executeQuery(db, sql, args);
     if (!query.isActive() || !query.next())
         return std::nullopt;
-    const QVariant v = query.value(0);
-    if (v.typeId() == QMetaType::Double)
-        return integerOfDouble(v.toDouble());
-    return v.toLongLong();
+    return integerFromValue(query.value(0));
 }
 
 bool DBFetcher::tableExists(QSqlDatabase& db, const QString& table)
@@ -318,14 +315,20 @@ std::optional<QString> DBFetcher::stringForColumnIndex(const QSqlQuery& rs, int 
 
 qint64 DBFetcher::longForColumnIndex(const QSqlQuery& rs, int index)
 {
-    const QVariant v = valueAt(rs, index);
-    if (v.isNull())
+    return integerFromValue(valueAt(rs, index));
+}
+
+qint64 DBFetcher::integerFromValue(const QVariant& v)
+{
+    if (!v.isValid() || v.isNull())
         return 0;
     switch (v.typeId()) {
     case QMetaType::LongLong:
     case QMetaType::Int:
+    case QMetaType::Bool:
         return v.toLongLong();
     case QMetaType::Double:
+    case QMetaType::Float:
         return integerOfDouble(v.toDouble());
     default: {
         // Text in a numeric column: its integer, else its number's whole part.

@@ -81,6 +81,10 @@ public:
     static double doubleForColumnIndex(const QSqlQuery& rs, int index);
     static bool boolForColumnIndex(const QSqlQuery& rs, int index);
 
+    // A stored number as a whole 64-bit number: no value reads 0, a fraction is dropped
+    // toward zero, a number beyond the range is held at its end, numeric text is read.
+    static qint64 integerFromValue(const QVariant& value);
+
     // An optional text as a bound value: nothing becomes NULL.
     static QVariant bindable(const std::optional<QString>& text);
 

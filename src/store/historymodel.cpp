@@ -27,36 +27,6 @@ const QString kFileName = QStringLiteral("file_name");
 const QString kFavourite = QStringLiteral("favourite");
 const QString kKeyHash = QStringLiteral("key_hash");
 
-// A number's whole part, fraction dropped toward zero; 0 for no value.
-qint64 wholeSeconds(const QVariant& v)
-{
-    if (!v.isValid() || v.isNull())
-        return 0;
-    switch (v.typeId()) {
-    case QMetaType::Double:
-    case QMetaType::Float: {
-        const double d = v.toDouble();
-        if (std::isnan(d))
-            return 0;
-        if (d >= 9223372036854775807.0)
-            return std::numeric_limits<qint64>::max();
-        if (d <= -9223372036854775808.0)
-            return std::numeric_limits<qint64>::min();
-        return static_cast<qint64>(d);
-    }
-    case QMetaType::Bool:
-        return v.toBool() ? 1 : 0;
-    default: {
-        bool ok = false;
-        const qint64 n = v.toLongLong(&ok);
-        if (ok)
-            return n;
-        const double d = v.toString().toDouble(&ok);
-        return ok ? static_cast<qint64>(d) : 0;
-    }
-    }
-}
-
 enum class Kind { Text, Number };
 
 struct JsonKey {
@@ -184,7 +154,7 @@ void HistoryModel::fillFrom(const QSqlQuery& rs, const Columns& c, bool keepChan
     m_fileId = QVariant(DBFetcher::longForColumnIndex(rs, c[6]));
     m_fileReady = QVariant(DBFetcher::intForColumnIndex(rs, c[7]));
     if (keepChangeTimestamp)
-        m_changeTimestamp = QVariant(wholeSeconds(m_changeTimestamp));
+        m_changeTimestamp = QVariant(DBFetcher::integerFromValue(m_changeTimestamp));
     else
         m_changeTimestamp = QVariant(DBFetcher::longForColumnIndex(rs, c[8]));
     m_localFileOk = QVariant(DBFetcher::intForColumnIndex(rs, c[9]));
@@ -395,7 +365,7 @@ void HistoryModel::increase_change_count()
 void HistoryModel::return_to_zero_change_count() const
 {
     const QVariantList args{DBFetcher::bindable(m_fileHash), DBFetcher::bindable(m_category)};
-    const qint64 mine = wholeSeconds(m_changeTimestamp);
+    const qint64 mine = DBFetcher::integerFromValue(m_changeTimestamp);
     inDatabase([&](QSqlDatabase& db) {
         qint64 stored = 0;
         QSqlQuery rs = DBFetcher::executeQuery(
