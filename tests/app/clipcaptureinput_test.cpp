@@ -21,7 +21,16 @@ using namespace cliptest;
 
 namespace {
 
-class ClipCaptureInputTest : public ClipTest {};
+class ClipCaptureInputTest : public ClipTest {
+protected:
+    void SetUp() override
+    {
+        ClipTest::SetUp();
+        // The watcher outlives each test with the last count it acted on; counting on from
+        // there, every copy here is one it has not seen.
+        pasteboard->setChangeCount(watcher().lastChangedCount() + 1);
+    }
+};
 
 // Writes the bytes under a path given as raw bytes (a name need not be UTF-8).
 bool writeRaw(const QByteArray& path, const QByteArray& bytes)
