@@ -5,7 +5,6 @@
 #include <QBuffer>
 #include <QImageReader>
 #include <QMimeData>
-#include <QStringDecoder>
 
 #include <cstring>
 
@@ -34,13 +33,6 @@ bool isUriCharacter(char c)
         || (c != '\0' && std::strchr("-._~:/?#[]@!$&'()*+,;=", c) != nullptr);
 }
 
-bool isUtf8(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    (void)decoder.decode(bytes);
-    return !decoder.hasError();
-}
-
 // Some programs write a path into the list as it is: spaces, letters beyond ASCII, even
 // bytes that are no UTF-8. Escaping each such byte keeps it; a writer that escaped nothing
 // also meant "?", "#" and a lone "%" as part of the name.
@@ -65,7 +57,7 @@ QByteArray escapedRawCharacters(const QByteArray& line)
 QUrl parseLine(const QByteArray& line)
 {
     const QUrl strict = QUrl::fromEncoded(line, QUrl::StrictMode);
-    if (strict.isValid() && isUtf8(line))
+    if (strict.isValid() && line.isValidUtf8())
         return strict;
     return QUrl::fromEncoded(escapedRawCharacters(line), QUrl::StrictMode);
 }
