@@ -127,6 +127,18 @@ TEST_F(ClipCaptureInputTest, FilesNamedInAnyBytesAndListedWithoutEscapesAreRecor
         EXPECT_EQ(readFile(body(hash)), contents);
     }
     EXPECT_EQ(rowCount(), n);
+    EXPECT_TRUE(leftInTmp().isEmpty()) << "each copy became its body";
+}
+
+TEST_F(ClipCaptureInputTest, AFileThePrivacyScriptKeepsOutLeavesNoCopyBehind)
+{
+    watcher();
+    usePrivacyScript(QStringLiteral("function main(from, ext, content) return -1 end\n"));
+    copyFile(writeFile(QStringLiteral("payslip.pdf"), "private"));
+    poll();
+    EXPECT_EQ(rowCount(), 0);
+    EXPECT_TRUE(QDir(PathHelper::getBaseFilePath()).isEmpty());
+    EXPECT_TRUE(leftInTmp().isEmpty()) << leftInTmp().join(',').toStdString();
 }
 
 TEST_F(ClipCaptureInputTest, AFileEditedWhileItIsCapturedKeepsTheBytesThatWereHashed)
