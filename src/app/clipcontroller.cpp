@@ -11,6 +11,7 @@
 #include "store/configuremanager.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
+#include "store/stagedfile.h"
 #include "store/utils.h"
 #include "sync/historyservice.h"
 
@@ -21,8 +22,6 @@
 #include <spdlog/spdlog.h>
 
 #include <cmath>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -161,8 +160,8 @@ bool ClipController::catchSnapshot(const PasteboardSnapshot& snapshot)
         return false;
     // A refused file never falls back to the text or image of the same copy: a file
     // manager also offers a copied folder's name as text.
-    if (!snapshot.fileURLs().isEmpty())
-        return catchFile(snapshot.fileURLs().first());
+    if (!snapshot.filePaths().isEmpty())
+        return catchFile(snapshot.filePaths().first());
     if (snapshot.string() && !snapshot.string()->isEmpty())
         return catchText(*snapshot.string());
     if (snapshot.hasImage())
@@ -170,43 +169,40 @@ bool ClipController::catchSnapshot(const PasteboardSnapshot& snapshot)
     return false;
 }
 
-bool ClipController::catchFile(const QUrl& url)
+bool ClipController::catchFile(const QByteArray& path)
 {
-    const QString path = url.toLocalFile();
-    if (path.isEmpty())
+    // Hashed while it is copied, and stored from that copy: a file that changes meanwhile
+    // cannot leave a body whose digest is not its name. Only a regular file is read (a FIFO
+    // or device would block the capture queue), and the read stops past the limit, whatever
+    // size the system reports (a /proc file reports 0 and never ends).
+    std::optional<StagedFile> staged = StagedFile::copyOf(path, kMaxFileSize);
+    if (!staged)
         return false;
-    // stat follows links. Only a regular file: a FIFO, socket or device would block the
-    // capture queue in the read below, or never end.
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
-    if (info.st_size > kMaxFileSize)
-        return false;
-    const std::optional<QString> hash = md5HexOfFile(path);
-    if (!hash)
-        return false;
-    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    const QString hash = staged->md5();
+    // The bytes of the path go to the file system as they are; its text (invalid UTF-8
+    // replaced) names the clip.
+    const QString name = QFile::decodeName(path.mid(path.lastIndexOf('/') + 1));
     QString extension = pathExtension(name);
     if (extension.isEmpty())
         extension = QStringLiteral("unknow");
 
     const std::optional<bool> secret =
-        verdict(QStringLiteral("file"), extension, path, [] { return Utils::isFileAsSecert(); });
+        verdict(QStringLiteral("file"), extension, QFile::decodeName(path), [] { return Utils::isFileAsSecert(); });
     if (!secret)
         return false;
-    if (isIncoming(*hash))
+    if (isIncoming(hash))
         return false;
 
     HistoryModel record;
     record.setContent(name);
     record.setType(QStringLiteral("%1_%2+%3+%4")
                        .arg(QStringLiteral("file"), extension, QStringLiteral("zip"), QStringLiteral("enc")));
-    record.setFile_hash(*hash);
+    record.setFile_hash(hash);
     record.setFile_name(name);
     record.setLocal_file_ok(QVariant(1));
     record.setSecert(QVariant(*secret));
     // A body that could not be copied or zipped still gets its row.
-    return saveRecord(record, [&] { ClipFileManager::sharedInstance().saveClipFile(path, record); });
+    return saveRecord(record, [&] { ClipFileManager::sharedInstance().saveClipFile(*staged, record); });
 }
 
 bool ClipController::catchText(const QString& text)
@@ -235,8 +231,10 @@ bool ClipController::catchText(const QString& text)
 bool ClipController::catchImage(const PasteboardSnapshot& snapshot)
 {
     const std::optional<QByteArray> tiff = snapshot.tiffRepresentation();
-    if (!tiff || tiff->isEmpty())
+    if (!tiff || tiff->isEmpty()) {
+        spdlog::warn("image not captured: it could not be decoded or encoded as TIFF");
         return false;
+    }
     const std::optional<bool> secret =
         verdict(QStringLiteral("image"), QStringLiteral("data"), QStringLiteral("image data"), [] { return false; });
     if (!secret)
@@ -246,8 +244,10 @@ bool ClipController::catchImage(const PasteboardSnapshot& snapshot)
         return false;
     // Without a thumbnail the row could not be stored (content is required).
     const std::optional<QString> thumbnail = imageThumbnailBase64(*tiff);
-    if (!thumbnail)
+    if (!thumbnail) {
+        spdlog::warn("image {} not captured: no thumbnail could be made", hash.toStdString());
         return false;
+    }
 
     HistoryModel record;
     record.setContent(*thumbnail);

@@ -90,7 +90,7 @@ private:
 
     // The capture itself, on the capture queue.
     bool catchSnapshot(const PasteboardSnapshot& snapshot);
-    bool catchFile(const QUrl& url);
+    bool catchFile(const QByteArray& path);
     bool catchText(const QString& text);
     bool catchImage(const PasteboardSnapshot& snapshot);
     // Stores the body and the row, refreshes the time, marks the change and wakes the upload.

@@ -30,7 +30,8 @@ public:
     void writeFileURL(const QString& path) override;
 
     // Another application's copy: these (type, data) offers, in this order, replace the
-    // content. No offers leaves the pasteboard empty.
+    // content; each type's bytes are read back exactly as given, as from an X11 owner. No
+    // offers leaves the pasteboard empty.
     void offer(const QList<std::pair<QString, QByteArray>>& offers);
     // The same with ready-made content (for example a QMimeData holding a QImage).
     void offerMimeData(std::unique_ptr<QMimeData> data);

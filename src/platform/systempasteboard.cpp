@@ -1,6 +1,7 @@
 #include "platform/systempasteboard.h"
 
 #include "platform/dispatch.h"
+#include "platform/pasteboardimage.h"
 #include "platform/pasteboardmimedata.h"
 
 #include <QClipboard>
@@ -23,6 +24,8 @@ bool onMainThread(const char* operation)
 
 SystemPasteboard::SystemPasteboard()
 {
+    // Here, on the main thread, before the capture queue decodes anything.
+    PasteboardImage::allowLargeImages();
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {
         // The clipboard object is the context, so the count is bumped on the main thread
         // whichever thread made this object.

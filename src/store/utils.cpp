@@ -1,5 +1,6 @@
 #include "store/utils.h"
 
+#include "platform/pasteboardimage.h"
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
 #include "store/deviceidentity.h"
@@ -8,6 +9,8 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QRegularExpression>
+
+#include <spdlog/spdlog.h>
 
 #include <cmath>
 
@@ -85,12 +88,34 @@ QString clipTextSummary(const QString& text)
 
 std::optional<QString> imageThumbnailBase64(const QByteArray& imageData)
 {
-    const QImage image = decode(imageData);
-    if (image.isNull() || image.height() <= 0 || image.width() <= 0)
+    QBuffer buffer;
+    buffer.setData(imageData);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(false);
+    QSize size = reader.size();
+    const bool sized = size.isValid() && !size.isEmpty();
+    // Decoded straight at the thumbnail's size where the format can (PNG, JPEG), so a picture
+    // too large to decode whole still gets one. Others (TIFF, the body of every image clip)
+    // are read whole, under the raised limit of the pasteboard's decode, then scaled.
+    if (!sized || !reader.supportsOption(QImageIOHandler::ScaledSize))
+        PasteboardImage::allowLargeImages();
+    if (sized) {
+        const float f = 40.0f / static_cast<float>(size.height());
+        reader.setScaledSize(QSize(std::max(1, static_cast<int>(std::min(size.width() * f, 65500.0f))),
+                                   std::max(1, static_cast<int>(size.height() * f))));
+    }
+    const QImage image = reader.read();
+    if (image.isNull() || image.height() <= 0 || image.width() <= 0) {
+        if (!imageData.isEmpty())
+            spdlog::warn("no thumbnail: the image could not be decoded: {}", reader.errorString().toStdString());
         return std::nullopt;
-    const float f = 40.0f / static_cast<float>(image.height());
+    }
+    if (!sized)
+        size = image.size();
+    const float f = 40.0f / static_cast<float>(size.height());
     // JPEG stops at 65500 pixels a side; anything that wide ends 1 pixel high either way.
-    QByteArray jpeg = Utils::resizeImage(image, std::min(image.width() * f, 65500.0f), image.height() * f);
+    QByteArray jpeg = Utils::resizeImage(image, std::min(size.width() * f, 65500.0f), size.height() * f);
     const QImage small = decode(jpeg);
     if (small.isNull())
         return std::nullopt;

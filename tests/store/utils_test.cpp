@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 std::optional<QString> larger(const char* a, const char* b)
 {
@@ -134,6 +136,44 @@ TEST(Utils, ThumbnailSizes)
     EXPECT_FALSE(imageThumbnailBase64(QByteArray()).has_value());
     const QString b64 = imageThumbnailBase64(png(10, 10)).value();
     EXPECT_FALSE(b64.contains(QLatin1Char('\n')));
+}
+
+TEST(Utils, APictureBeyondTheDefaultDecodeLimitStillGetsItsThumbnail)
+{
+    // Qt's default limit (128 MiB decoded) in force, as for any reader in the process that
+    // did not raise it; put back afterwards.
+    const int previous = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(128);
+    struct Restore {
+        int limit;
+        ~Restore() { QImageReader::setAllocationLimit(limit); }
+    } restore{previous};
+
+    // 6000 x 6000 and 8192 x 4608 (a stitched screenshot) take 137 and 144 MiB decoded.
+    const struct {
+        QSize size;
+        const char* format;
+        QSize thumbnail;
+    } cases[] = {
+        {{6000, 6000}, "PNG", {40, 40}},
+        {{8192, 4608}, "JPEG", {71, 40}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        QByteArray encoded;
+        {
+            QImage picture(c.size, QImage::Format_RGB32);
+            picture.fill(Qt::darkGreen);
+            for (int y = 0; y < picture.height(); y += 97)
+                std::fill_n(reinterpret_cast<QRgb*>(picture.scanLine(y)), picture.width(), qRgb(250, 200, 0));
+            QBuffer buffer(&encoded);
+            buffer.open(QIODevice::WriteOnly);
+            ASSERT_TRUE(picture.save(&buffer, c.format));
+        }
+        const std::optional<QString> thumbnail = imageThumbnailBase64(encoded);
+        ASSERT_TRUE(thumbnail.has_value());
+        EXPECT_EQ(jpegSize(*thumbnail), c.thumbnail);
+    }
 }
 
 TEST(Utils, SecretTestUsesKeyWordsAndTheSwitch)
