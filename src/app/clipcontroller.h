@@ -82,6 +82,8 @@ public:
 
     // The count the last acting poll saw; 0 until then.
     qint64 lastChangedCount() const { return m_lastChangedCount; }
+    // A change was announced and the check it asked for has not run yet.
+    bool changePending() const { return m_settleTimer.isActive(); }
     // The text of the last write made with record NO that no capture has seen yet (any thread).
     std::optional<QString> skiped() const;
 
