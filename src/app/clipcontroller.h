@@ -21,8 +21,8 @@ struct Notification;
 //
 // When the pasteboard announces a change, the poll's check runs 20 ms later; a further
 // change within that wait restarts it, so a burst of changes gives one capture. A repeating
-// timer on the main thread polls the general pasteboard's change count as the safety net for
-// changes the announcement misses. Each new
+// timer on the main thread polls the change count too, as the safety net for changes the
+// announcement misses. Each new
 // count reads the content into a snapshot on the main thread and queues one capture of it
 // on the capture queue: one serial queue, so captures run one at a time in the order the
 // changes were seen. A capture decides whether the clip is recorded and whether it is
