@@ -2,6 +2,7 @@
 
 #include "platform/globalhotkey.h"
 #include "platform/keytranslation.h"
+#include "store/defaultskeys.h"
 
 #include <functional>
 #include <optional>
@@ -43,8 +44,8 @@ public:
     // How the last registration went (Off while there is no hotkey).
     GlobalHotkey::Status status() const { return m_status; }
 
-    static constexpr const char* kKeyCodeKey = "keyCode";
-    static constexpr const char* kModifierFlagsKey = "modifierFlags";
+    static constexpr const char* kKeyCodeKey = DefaultsKey::KeyCode.data();
+    static constexpr const char* kModifierFlagsKey = DefaultsKey::ModifierFlags.data();
 
 private:
     Action m_action;

@@ -26,6 +26,10 @@ class SerialQueue;
 // database takes its place. Any other failure (busy or locked, I/O error, out of memory, no
 // permission) keeps the file and leaves the database unavailable for this run: every block
 // is skipped, so readers get empty results and writers store nothing.
+//
+// Lock order: a caller may hold ClipFileManager::bodyLock() while it waits for a block (that
+// lock comes before the queue); a block must never take it, nor any lock whose holder may
+// wait for the database queue.
 class DBFetcher {
 public:
     using Block = std::function<void(QSqlDatabase& db)>;

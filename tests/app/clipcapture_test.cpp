@@ -50,7 +50,8 @@ TEST_F(ClipCaptureTest, TheFirstPollCapturesWhatIsAlreadyThereAndAnUnchangedCoun
     const QString text = QStringLiteral("copied before the start");
     copyText(text);
     const qint64 count = pasteboard->changeCount();
-    ClipController& controller = ClipController::sharedInstance();  // polls at once
+    ClipController& controller = ClipController::sharedInstance();
+    controller.startClipObserver();  // as at first use: polls at once
     controller.waitForCaptures();
     EXPECT_TRUE(row(md5HexOfString(text)));
     EXPECT_EQ(controller.lastChangedCount(), count);

@@ -82,6 +82,9 @@ protected:
         keystroke = std::make_shared<FakePasteKeystroke>();
         keystroke->layout = {{9, QStringLiteral("V")}};
         PasteKeystroke::setCurrent(keystroke);
+        // Nothing of an earlier test's polls, interval or skiped text counts here; the poll
+        // starts when the test starts it.
+        ClipController::sharedInstance().resetForTests();
     }
     void TearDown() override
     {

@@ -1,5 +1,6 @@
 #include "platform/dispatch.h"
 #include "platform/notificationcenter.h"
+#include "support/mainqueue.h"
 #include "support/testenv.h"
 
 #include <QObject>
@@ -28,7 +29,7 @@ TEST(NotificationCenter, ObserversRunOnTheMainThreadWhenPostedFromAQueue)
 
     center.removeObserver(token);
     center.post(QStringLiteral("DATA_CHANGED"));
-    testenv::spin(std::chrono::milliseconds(20));
+    ASSERT_TRUE(testenv::waitForMainQueue());
     EXPECT_EQ(calls, 1);
 }
 
