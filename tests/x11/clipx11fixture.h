@@ -26,8 +26,9 @@ protected:
         DBFetcher::resetSharedInstance();
         ConfigureManager::sharedInstance().resetForTests();
         watcher = &ClipController::sharedInstance();
-        // Nothing of an earlier test's polls counts here.
+        // Nothing of an earlier test's polls counts here, nor what it left on the clipboard.
         watcher->resetForTests();
+        Pasteboard::general().clearContents();
         watcher->setPollInterval(std::chrono::milliseconds(50));
     }
     void TearDown() override
