@@ -459,7 +459,7 @@ TEST_F(ClipCaptureTest, CapturesRunOneAtATimeInTheOrderTheyWereSeen)
     // The first clip takes a while to judge; later ones must still wait for it.
     usePrivacyScript(QStringLiteral("function main(from, ext, content)\n"
                                     "  if content == '' then return 0 end\n"
-                                    "  if content == 'first' then local t = os.clock() while os.clock() - t < 0.08 do end end\n"
+                                    "  if content == 'first' then local t = os.clock() while os.clock() - t < 0.03 do end end\n"
                                     "  local f = io.open([[%1]], 'a') f:write(content .. '\\n') f:close()\n"
                                     "  return 0\n"
                                     "end\n")

@@ -77,14 +77,16 @@ protected:
     void SetUp() override
     {
         HistoryDbTest::SetUp();
+        // Nothing of an earlier test's polls, interval or skiped text counts here; the poll
+        // starts when the test starts it. (Made now, the controller polls a pasteboard of
+        // its own, not the test's.)
+        Pasteboard::setGeneral(std::make_shared<FakePasteboard>());
+        ClipController::sharedInstance().resetForTests();
         pasteboard = std::make_shared<FakePasteboard>();
         Pasteboard::setGeneral(pasteboard);
         keystroke = std::make_shared<FakePasteKeystroke>();
         keystroke->layout = {{9, QStringLiteral("V")}};
         PasteKeystroke::setCurrent(keystroke);
-        // Nothing of an earlier test's polls, interval or skiped text counts here; the poll
-        // starts when the test starts it.
-        ClipController::sharedInstance().resetForTests();
     }
     void TearDown() override
     {
