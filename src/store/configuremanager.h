@@ -46,7 +46,7 @@ public:
     void removeKeyWordAtIndex(qsizetype index);
 
     // The built-in words followed by the user's, joined by "|". Each word is a pattern of
-    // its own ("\\d{16}" marks card numbers); a word that does not compile on its own
+    // its own ("\d{16}" marks card numbers); a word that does not compile on its own
     // stands there escaped, matched literally. The empty word is left out.
     QString keyWordsRegPattern();
     // Each word of the pattern compiled on its own, case-insensitively, so one bad word never
