@@ -3,6 +3,7 @@
 #include "platform/bundle.h"
 #include "plugins/engine/luaguard.h"
 #include "store/clipuserdefaults.h"
+#include "store/defaultskeys.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -11,7 +12,7 @@
 
 namespace {
 
-const QString kScriptKey = QStringLiteral("privacy_script");
+const QString kScriptKey = DefaultsKey::PrivacyScript;
 
 // The functions run by luaguard_cpcall are plain C: Lua errors longjmp through them.
 

@@ -5,20 +5,10 @@
 #include <QString>
 #include <QUrl>
 
-#include <spdlog/spdlog.h>
-
 namespace {
 
 // Each helper owns its C++ objects for its own lifetime and lets no exception out, so the
 // Lua frames around the call only ever see plain C.
-
-void logState(lua_State* L) noexcept
-{
-    try {
-        spdlog::info("lua state here {}", static_cast<const void*>(L));
-    } catch (...) {
-    }
-}
 
 void handOnUrl(const char* text, size_t length) noexcept
 {
@@ -44,7 +34,6 @@ int luaopen_app(lua_State* L)
 
 void registerAppModule(lua_State* L)
 {
-    logState(L);
     luaL_requiref(L, "app", luaopen_app, 1);
     lua_pop(L, 1);
 }

@@ -2,24 +2,34 @@
 
 #include "platform/bundle.h"
 #include "platform/dispatch.h"
+#include "platform/numberreader.h"
 #include "plugins/appmodule.h"
 #include "plugins/engine/plugininstall.h"
 #include "store/clipuserdefaults.h"
+#include "store/defaultskeys.h"
 #include "store/pathhelper.h"
 
 #include <QByteArray>
 #include <QFile>
+
+#include <limits>
 
 #include <stdlib.h>
 #include <string.h>
 
 namespace {
 
-const QString kCountDictKey = QStringLiteral("plugin_used_count_dict");
+const QString kCountDictKey = DefaultsKey::PluginUsedCountDict;
 
 QByteArray fileSystemPath(const QString& path)
 {
     return QFile::encodeName(path);
+}
+
+// A stored use count; a hand-edited or broken one reads 0, and one more never overflows.
+qint64 useCount(const QVariant& stored)
+{
+    return NumberReader::wholeNumber(stored, 0, std::numeric_limits<qint64>::max() - 1).value_or(0);
 }
 
 }  // namespace
@@ -88,7 +98,7 @@ void PluginManager::addPlugin(::plugin* record, PluginObject::Source source, Plu
     object->setPlugin_author(QString::fromUtf8(record->author));
     const QString key = QString::fromUtf8(bundleId);
     object->setPlugin_bundle_id(key);
-    object->setCount(m_countDict.value(key).toLongLong());
+    object->setCount(useCount(m_countDict.value(key)));
     dict.insert(key, object);
 }
 
@@ -152,7 +162,7 @@ std::optional<QString> PluginManager::processText(const QString& text, const Plu
             result = QString::fromUtf8(output);
             free(output);
         }
-        m_countDict.insert(bundleId, m_countDict.value(bundleId).toLongLong() + 1);
+        m_countDict.insert(bundleId, useCount(m_countDict.value(bundleId)) + 1);
     });
     if (ran)
         storeCountDict();

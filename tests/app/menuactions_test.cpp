@@ -3,6 +3,7 @@
 #include "platform/notificationcenter.h"
 #include "plugins/pluginmanager.h"
 #include "store/dbkeeper.h"
+#include "support/mainqueue.h"
 
 #include <QDir>
 
@@ -172,7 +173,7 @@ TEST_F(MenuActions, LoginPullsOnlyWithAKey)
     login();
     EXPECT_TRUE(pulls.empty());
     ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
-    testenv::spin(20ms);
+    ASSERT_TRUE(testenv::waitForMainQueue());
     keyState = 1;
     login();
     EXPECT_EQ(pulls.size(), 1u);
