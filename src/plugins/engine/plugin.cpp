@@ -12,6 +12,7 @@
 // Everything below is C-style on purpose: Lua errors longjmp through these frames.
 
 plugin_state_hook_fn plugin_state_hook = nullptr;
+plugin_scan_hook_fn plugin_scan_hook = nullptr;
 
 namespace {
 
@@ -213,6 +214,8 @@ int plugin_scan_folder(clip_plugin_state* state)
             continue;
         char folder[PLUGIN_PATH_SIZE];
         if (!plugin_build_path(folder, "%s/%s/", state->plugins_folder, entry->d_name))
+            continue;
+        if (plugin_scan_hook && !plugin_scan_hook(folder))
             continue;
         plugin* record = nullptr;
         if (plugin_load_info(&record, folder))

@@ -52,6 +52,12 @@ struct clip_plugin_state {
 typedef void (*plugin_state_hook_fn)(lua_State* L);
 extern plugin_state_hook_fn plugin_state_hook;
 
+// Called by a scan with each plugin folder (ending in "/") before its info.lua runs; a hook
+// that returns 0 leaves the folder out. Unset, every folder loads. The host uses it to watch
+// which plugin is loading and to skip one that took a previous attempt down.
+typedef int (*plugin_scan_hook_fn)(const char* folder);
+extern plugin_scan_hook_fn plugin_scan_hook;
+
 // A new state with both folders empty and count 0, or nullptr when memory runs out.
 clip_plugin_state* plugin_state_new();
 // 1 when both folders are non-empty, fit their buffers and were copied; 0 with nothing copied.
