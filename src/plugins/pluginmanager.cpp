@@ -114,8 +114,13 @@ bool PluginManager::ensureWorker()
             return false;
         if (scan())
             return true;
-        if (m_loadingFolder.isEmpty())
+        // Each failure either leaves one more plugin out or counts against the worker.
+        if (m_loadingFolder.isEmpty() || m_leftOut.contains(m_loadingFolder)) {
             ++fruitless;
+        } else {
+            spdlog::warn("plugin {} stopped its worker while loading; left out", m_loadingFolder.toStdString());
+            m_leftOut.append(m_loadingFolder);
+        }
     }
     return false;
 }
@@ -166,13 +171,8 @@ bool PluginManager::scan()
                 return true;
             }
         }
-        m_worker->stop();
-        return false;
     }
-    if (!m_loadingFolder.isEmpty()) {
-        spdlog::warn("plugin {} stopped its worker while loading; left out", m_loadingFolder.toStdString());
-        m_leftOut.append(m_loadingFolder);
-    }
+    m_worker->stop();
     return false;
 }
 
