@@ -125,7 +125,7 @@ bool PluginManager::ensureWorker()
     return false;
 }
 
-int PluginManager::onEvent(const QByteArray& event, bool* reloading)
+int PluginManager::onEvent(const QByteArray& event)
 {
     Reader r(event);
     switch (r.kind()) {
@@ -133,8 +133,6 @@ int PluginManager::onEvent(const QByteArray& event, bool* reloading)
         QByteArray folder;
         r.in() >> folder;
         m_loadingFolder = folder;
-        if (reloading)
-            *reloading = true;
         return kPluginStepMs;
     }
     case LoadingMain:
@@ -294,10 +292,18 @@ void PluginManager::installPlugin(const QUrl& url, std::function<void(int)> comp
                 code = PLUGIN_INSTALL_NO_PACKAGE;
         } else {
             m_loadingFolder.clear();
+            // The package's own info.lua is read from the tmp folder; after the move, the
+            // reload reads every plugin from the plugins folder.
+            const QByteArray pluginsPrefix = fileSystemPath(PathHelper::getPluginsBaseDir()) + '/';
+            bool checking = false;
             bool reloading = false;
             const LuaWorkerClient::Result r =
-                m_worker->call(message(InstallPackage, path), kInstallMs,
-                               [&](const QByteArray& e) { return onEvent(e, &reloading); });
+                m_worker->call(message(InstallPackage, path), kInstallMs, [&](const QByteArray& e) {
+                    const int next = onEvent(e);
+                    if (Reader(e).kind() == LoadingInfo)
+                        (m_loadingFolder.startsWith(pluginsPrefix) ? reloading : checking) = true;
+                    return next;
+                });
             std::optional<PluginListing> listing;
             if (r.outcome == LuaWorkerClient::Outcome::Replied) {
                 Reader reply(r.reply);
@@ -309,14 +315,14 @@ void PluginManager::installPlugin(const QUrl& url, std::function<void(int)> comp
             if (listing) {
                 publish(*listing);
             } else {
-                // The reload runs only after the plugin was moved into place: the install
-                // itself went through, and a plugin that hung its loading stays out.
-                if (reloading)
+                // Named by how far the install got: a hang in the reload comes after the
+                // plugin was moved into place, and the plugin that hung stays out.
+                if (reloading) {
                     code = PLUGIN_INSTALL_OK;
-                else if (r.outcome != LuaWorkerClient::Outcome::Replied)
-                    code = PLUGIN_INSTALL_BAD_INFO;
-                if (!m_loadingFolder.isEmpty())
                     m_leftOut.append(m_loadingFolder);
+                } else {
+                    code = checking ? PLUGIN_INSTALL_BAD_INFO : PLUGIN_INSTALL_EXTRACT_FAILED;
+                }
                 m_worker->stop();
                 ensureWorker();
             }

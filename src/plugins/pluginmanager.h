@@ -92,7 +92,7 @@ private:
     bool scan();
     void publish(const luaworker::PluginListing& listing);
     bool isListed(PluginObject::Source source, const QString& bundleId) const;
-    int onEvent(const QByteArray& event, bool* reloading = nullptr);
+    int onEvent(const QByteArray& event);
     PluginDict listed(bool withBuiltin);
 
     std::unique_ptr<LuaWorkerClient> m_worker;

@@ -1,6 +1,7 @@
 // Plugins and the privacy script that hang inside one C call, end their process or eat
 // memory, against real worker processes.
 #include "platform/bundle.h"
+#include "plugins/engine/plugininstall.h"
 #include "plugins/advanceprivacymanager.h"
 #include "plugins/pluginmanager.h"
 #include "pluginfixture.h"
@@ -180,15 +181,32 @@ TEST_F(LuaWorkerPlugins, AllFourBadPluginsTogetherCostOneRestartEach)
     EXPECT_EQ(manager.processText(QStringLiteral("x"), object(manager, "id.fine")), QStringLiteral("fine:x"));
 }
 
-TEST_F(LuaWorkerPlugins, InstallOfAPackageWhoseInfoHangsFailsAndTheProgramGoesOn)
+TEST_F(LuaWorkerPlugins, InstallOfAPackageWhoseInfoHangsOrExitsFailsAndTheProgramGoesOn)
 {
+    const qint64 start = goodStartMs();
     PluginManager manager;
-    const QString package = testenv::home() + QStringLiteral("/hang.cpk");
-    makeZip(package, packageEntries(infoLua("H", "id.h") + kHang, "function main(t) return t end"));
+    ASSERT_EQ(manager.listPlugins().keys(), QStringList{"id.fine"});
+    for (const QByteArray& bad : {kHang, kExit}) {
+        const QString package = testenv::home() + QStringLiteral("/bad.cpk");
+        makeZip(package, packageEntries(infoLua("H", "id.h") + bad, "function main(t) return t end"));
+        std::optional<int> code;
+        QElapsedTimer timer;
+        timer.start();
+        manager.installPlugin(QUrl::fromLocalFile(package), [&](int c) { code = c; });
+        ASSERT_TRUE(testenv::waitUntil([&] { return code.has_value(); }, 20s));
+        // The answer comes once a fresh worker has loaded the plugins again.
+        expectWithin(timer, 1000, bad.constData(), start);
+        EXPECT_EQ(*code, 5) << bad.constData();
+        EXPECT_EQ(manager.listPlugins().keys(), QStringList{"id.fine"});
+        EXPECT_EQ(manager.processText(QStringLiteral("x"), object(manager, "id.fine")), QStringLiteral("fine:x"));
+    }
+    // A package whose plugin installs but then hangs its loading is installed, and left out.
+    const QString package = testenv::home() + QStringLiteral("/late.cpk");
+    makeZip(package, packageEntries(infoLua("L", "id.late"), kHang + "\nfunction main(t) return t end"));
     std::optional<int> code;
     manager.installPlugin(QUrl::fromLocalFile(package), [&](int c) { code = c; });
     ASSERT_TRUE(testenv::waitUntil([&] { return code.has_value(); }, 20s));
-    EXPECT_EQ(*code, 5);
+    EXPECT_EQ(*code, 0);
     EXPECT_EQ(manager.listPlugins().keys(), QStringList{"id.fine"});
     EXPECT_EQ(manager.processText(QStringLiteral("x"), object(manager, "id.fine")), QStringLiteral("fine:x"));
 }
@@ -360,4 +378,43 @@ TEST(LuaWorkerPrivacy, AWorkerKilledFromOutsideMidVerdictGivesZeroAndTheNextOneW
     capture.join();
     EXPECT_EQ(result.load(), 0);
     EXPECT_EQ(verdict(manager, "note"), 1);
+}
+
+namespace {
+
+QStringList g_seen;
+int leaveOutSkip(const char* folder)
+{
+    g_seen << QString::fromUtf8(folder);
+    return QByteArray(folder).contains("skip") ? 0 : 1;
+}
+
+struct LoadHookReset {
+    ~LoadHookReset() { plugin_load_hook = nullptr; }
+};
+
+}  // namespace
+
+// The engine's hook the worker watches loading with, in this process.
+TEST(PluginLoadHook, SeesEveryFolderBeforeItsInfoRunsAndLeavesOutWhatItRefuses)
+{
+    const LoadHookReset reset;
+    g_seen.clear();
+    plugin_load_hook = leaveOutSkip;
+    makePlugin(pluginsDir() + QStringLiteral("/keep.cplugin"), infoLua("Keep", "id.keep"), "function main(t) return t end");
+    makePlugin(pluginsDir() + QStringLiteral("/skip.cplugin"), infoLua("Skip", "id.skip"), "function main(t) return t end");
+    StatePtr state = scannedState();
+    ASSERT_EQ(state->count, 1);
+    EXPECT_STREQ(state->plugins[0]->bundle_id, "id.keep");
+    g_seen.sort();
+    EXPECT_EQ(g_seen, (QStringList{pluginsDir() + QStringLiteral("/keep.cplugin/"),
+                                   pluginsDir() + QStringLiteral("/skip.cplugin/")}));
+
+    // A package's own info.lua passes the hook too; refused, it is not accepted.
+    const QString package = testenv::home() + QStringLiteral("/skip.cpk");
+    makeZip(package, packageEntries(infoLua("S", "id.s"), "function main(t) return t end", "skip.cplugin"));
+    EXPECT_EQ(plugin_install_package(QFile::encodeName(package).constData(), state.get()), 5);
+    makeZip(package, packageEntries(infoLua("S", "id.s"), "function main(t) return t end", "fine.cplugin"));
+    EXPECT_EQ(plugin_install_package(QFile::encodeName(package).constData(), state.get()), 0);
+    EXPECT_EQ(state->count, 2);
 }

@@ -12,7 +12,7 @@
 // Everything below is C-style on purpose: Lua errors longjmp through these frames.
 
 plugin_state_hook_fn plugin_state_hook = nullptr;
-plugin_scan_hook_fn plugin_scan_hook = nullptr;
+plugin_load_hook_fn plugin_load_hook = nullptr;
 
 namespace {
 
@@ -215,8 +215,6 @@ int plugin_scan_folder(clip_plugin_state* state)
         char folder[PLUGIN_PATH_SIZE];
         if (!plugin_build_path(folder, "%s/%s/", state->plugins_folder, entry->d_name))
             continue;
-        if (plugin_scan_hook && !plugin_scan_hook(folder))
-            continue;
         plugin* record = nullptr;
         if (plugin_load_info(&record, folder))
             plugin_load_main(state, record);
@@ -256,6 +254,8 @@ int plugin_load_info(plugin** out, const char* folder)
     char file[PLUGIN_PATH_SIZE];
     struct stat st;
     if (!plugin_build_path(file, "%s/%s", folder, "info.lua") || stat(file, &st) != 0)
+        return 0;
+    if (plugin_load_hook && !plugin_load_hook(folder))
         return 0;
     plugin* record = plugin_new();
     if (!record)

@@ -32,7 +32,7 @@ void send(const QByteArray& payload)
 
 // The engine's hooks: C callbacks that let no exception out.
 
-int scanHook(const char* folder)
+int loadHook(const char* folder)
 {
     try {
         if (g_host && g_host->isLeftOut(folder))
@@ -166,7 +166,7 @@ int LuaWorkerServer::run(int argc, char** argv)
     if (plugins) {
         host = std::make_unique<PluginHost>();
         g_host = host.get();
-        plugin_scan_hook = scanHook;
+        plugin_load_hook = loadHook;
         plugin_state_hook = stateHook;
         app_open_url_sink = urlSink;
     } else {
