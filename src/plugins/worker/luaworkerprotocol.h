@@ -36,7 +36,8 @@
 //   {name, desc, version, author, bundle id}, in load order.
 //
 // Events (worker -> application, during a request):
-//   LoadingInfo {plugin folder}: the folder's info.lua is about to run
+//   LoadingInfo {plugin folder}: the folder's info.lua is about to run (in a scan, or the
+//       package's own in an install)
 //   LoadingMain {}: the same folder's main.lua is about to run
 //   OpenURL {text}: a plugin called app.openURL with this text
 namespace luaworker {
