@@ -82,6 +82,7 @@ private:
     bool ensureWorker();
     void noteLostLoad(const QString& script);
 
+    // Lock order: taken alone (the settings store locks inside it). Guards everything below.
     mutable QRecursiveMutex m_lock;
     std::unique_ptr<LuaWorkerClient> m_worker;
     // The script whose loading took the worker down, and how often in a row.
