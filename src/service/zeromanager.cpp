@@ -15,6 +15,7 @@
 
 #include <sodium.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -152,10 +153,21 @@ std::shared_ptr<ZeroManager::Pair> ZeroManager::newPair(const QString& userId, c
     return pair;
 }
 
+namespace {
+std::atomic<ZeroManager*> g_made{nullptr};
+}
+
 ZeroManager& ZeroManager::sharedInstance()
 {
     static ZeroManager instance;
+    g_made.store(&instance);
     return instance;
+}
+
+void ZeroManager::resetSharedInstanceIfMadeForTesting()
+{
+    if (ZeroManager* made = g_made.load())
+        made->resetForTesting();
 }
 
 ZeroManager::ZeroManager()
