@@ -98,8 +98,9 @@ std::optional<QString> stringValue(const QVariantMap& map, const QString& key)
 
 std::optional<QByteArray> strictBase64(const QString& text)
 {
+    // Non-Latin-1 characters become '?', which is no Base64 digit, so they abort too.
     auto decoded = QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded || text.size() != text.toLatin1().size())
+    if (!decoded)
         return std::nullopt;
     return *decoded;
 }
@@ -729,12 +730,6 @@ void ZeroManager::emptyAllSlots()
     m_pending.reset();
     m_missingFor.reset();
     m_retry.reset();
-}
-
-void ZeroManager::emptyCurrentSlots()
-{
-    QMutexLocker lock(&m_mutex);
-    m_current.reset();
 }
 
 void ZeroManager::resetForTesting()

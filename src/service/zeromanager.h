@@ -158,7 +158,6 @@ private:
     PairPtr usablePair();
     PairPtr currentSnapshot();
     void emptyAllSlots();
-    void emptyCurrentSlots();
     void deleteItemLocked(const QString& userId);
 
     QMutex m_keychainMutex;
