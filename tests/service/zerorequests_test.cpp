@@ -1,6 +1,7 @@
 #include "support/webservicetest.h"
 
 #include "platform/keychainfake.h"
+#include "service/initrequestmanager.h"
 #include "service/serverpublickey.h"
 #include "service/sodiumglue.h"
 #include "service/zerogetrequestmanager.h"
@@ -298,6 +299,54 @@ TEST_F(KeyRequests, AnExpiredLoginIsAFailedReplyAndChangesNoKey)
     const Outcome outcome = modify(*zm().modifyKeyWithPwd(kNewPin), kPin, kNewPin);
     EXPECT_NE(codeOf(outcome), 0);
     EXPECT_EQ(zm().currentCipherHash(), dict.value("cipher_hash").toString());
+}
+
+// A PIN changed on another device re-wraps the same key: the next reply's key check drops
+// the local pair and its item; the new PIN opens the server's record again.
+TEST_F(KeyRequests, APinChangedElsewhereDropsTheLocalPairAtTheNextServerCheck)
+{
+    const QVariantMap first = setUpFirstKey();
+    const auto elsewhere = zm().modifyKeyWithPwd(kNewPin);
+    ASSERT_EQ(codeOf(modify(*elsewhere, kPin, kNewPin)), 0);
+    ASSERT_EQ(zm().state(), 1);
+
+    const Outcome init = send(std::make_shared<InitRequestManager>());
+    EXPECT_EQ(codeOf(init), 0);
+    EXPECT_FALSE(zm().currentKeyHash().has_value());
+    EXPECT_EQ(zm().state(), 0);
+
+    const Outcome held = get();
+    ASSERT_TRUE(zm().decryptKey(kNewPin, held.result.toMap().value(QStringLiteral("cipher"))));
+    EXPECT_EQ(zm().currentKeyHash(), first.value("key_hash").toString());
+    EXPECT_EQ(zm().currentCipherHash(), elsewhere->value("cipher_hash").toString());
+    // Now the check agrees and nothing is dropped.
+    send(std::make_shared<InitRequestManager>());
+    EXPECT_EQ(zm().state(), 1);
+}
+
+// An expired login ends in "USER_LOGOUTED" without the user pane: the key leaves memory, the
+// user's item stays for their next login, and another account never sees it.
+TEST_F(KeyRequests, ALogoutByAnExpiredTokenEmptiesTheSlots)
+{
+    const QVariantMap first = setUpFirstKey();
+    server.expireToken(*ConfigureManager::sharedInstance().loginUserToken());
+    send(std::make_shared<InitRequestManager>());
+    EXPECT_FALSE(ConfigureManager::sharedInstance().isLogined());
+    ASSERT_TRUE(testenv::waitUntil([] { return !ZeroManager::sharedInstance().currentKeyHash().has_value(); }));
+    drainMainQueue();
+
+    server.addAccount(QStringLiteral("other@example.com"), kPassword);
+    logIn(QStringLiteral("other@example.com"), server.issueToken(QStringLiteral("other@example.com")));
+    drainMainQueue();
+    EXPECT_EQ(zm().state(), 0);
+    EXPECT_EQ(codeOf(get()), 404);
+    EXPECT_EQ(lastRequest().query.find("&key_hash="), std::string::npos);
+
+    logOutQuietly();
+    logIn(kEmail, server.issueToken(kEmail));
+    drainMainQueue();
+    EXPECT_EQ(zm().state(), 1);
+    EXPECT_EQ(zm().currentKeyHash(), first.value("key_hash").toString());
 }
 
 // Whatever the flow, the server sees wrapped keys, hashes, verifiers and sealed values only.
