@@ -358,3 +358,18 @@ TEST(StandaloneDouble, ServesTheGivenAccountAndPrintsEachRequestAsAJsonLine)
     ASSERT_TRUE(program.waitForFinished(10000));
     EXPECT_EQ(program.exitCode(), 0);
 }
+
+TEST_F(DoubleTest, AFaultCanHoldForOneMethodAndForAFewRequests)
+{
+    webdouble::Fault twice = webdouble::Fault::replyCode(-10);
+    twice.times = 2;
+    server.setFault("/push/", twice, "PUT");
+    // POST is not touched; the PUTs of a known clip answer -10 twice, then as they should.
+    const Answer posted = call(QStringLiteral("POST"), withToken(QStringLiteral("/push/")), {{QStringLiteral("history"), clip(kHashA)}});
+    EXPECT_EQ(posted.json.value(QStringLiteral("code")).toInt(-1), 0);
+    QJsonObject known = clip(kHashA);
+    known.insert(QStringLiteral("history_id"), posted.json.value(QStringLiteral("history")).toObject().value(QStringLiteral("history_id")));
+    EXPECT_EQ(call(QStringLiteral("PUT"), withToken(QStringLiteral("/push/")), {{QStringLiteral("history"), known}}).json.value(QStringLiteral("code")).toInt(), -10);
+    EXPECT_EQ(call(QStringLiteral("PUT"), withToken(QStringLiteral("/push/")), {{QStringLiteral("history"), known}}).json.value(QStringLiteral("code")).toInt(), -10);
+    EXPECT_EQ(call(QStringLiteral("PUT"), withToken(QStringLiteral("/push/")), {{QStringLiteral("history"), known}}).json.value(QStringLiteral("code")).toInt(-1), 0);
+}
