@@ -1,12 +1,16 @@
 #include "pluginwindowfixture.h"
 
 #include "platform/userdefaults.h"
+#include "service/httpsession.h"
+#include "support/webservice/webservicedouble.h"
 #include "store/defaultskeys.h"
 #include "windows/pluginstoretableviewcell.h"
 #include "windows/progressoverlay.h"
 
 #include <QFileDialog>
 #include <QJsonArray>
+#include <QProcess>
+#include <QSslCertificate>
 #include <QPushButton>
 #include <QTabWidget>
 
@@ -393,4 +397,66 @@ TEST_F(PluginWindowTest, HelpAndGuideOpenThroughTheDesktop)
     EXPECT_TRUE(delegate->urls[3].isLocalFile());
     EXPECT_TRUE(delegate->urls[3].toLocalFile().endsWith(QStringLiteral("/GettingStart.pdf")));
     EXPECT_TRUE(QFileInfo::exists(delegate->urls[3].toLocalFile()));
+}
+
+namespace {
+
+// A test CA and a certificate it signed for 127.0.0.1, made with the openssl tool.
+bool makeTestCertificates(const QString& dir)
+{
+    auto run = [&dir](const QStringList& args) {
+        QProcess process;
+        process.setWorkingDirectory(dir);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("openssl"), args);
+        return process.waitForFinished(30000) && process.exitCode() == 0;
+    };
+    if (!pluginstorefixture::writeFile(dir + QStringLiteral("/ext.cnf"),
+                                       "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"))
+        return false;
+    const QString ec = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ");
+    auto args = [](const QString& text) { return text.split(QLatin1Char(' '), Qt::SkipEmptyParts); };
+    return run(args(QStringLiteral("req -x509 ") + ec + QStringLiteral("-keyout ca.key -out ca.pem -days 2"))
+                   << QStringLiteral("-subj") << QStringLiteral("/CN=Nuvarel Test CA"))
+           && run(args(QStringLiteral("req ") + ec + QStringLiteral("-keyout server.key -out server.csr"))
+                  << QStringLiteral("-subj") << QStringLiteral("/CN=127.0.0.1"))
+           && run(args(QStringLiteral("x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
+                                      "-out server.pem -days 2 -extfile ext.cnf")));
+}
+
+}  // namespace
+
+TEST_F(PluginWindowTest, APackageFromAServerWithAnUntrustedCertificateIsRefused)
+{
+    const QString dir = testenv::home();
+    ASSERT_TRUE(makeTestCertificates(dir));
+    webdouble::WebServiceDouble tls;
+    ASSERT_TRUE(tls.startTls((dir + QStringLiteral("/server.pem")).toStdString(),
+                             (dir + QStringLiteral("/server.key")).toStdString()));
+    {
+        auto lock = tls.lock();
+        tls.pluginRoutes().state().plugins.push_back(
+            {QStringLiteral("t.tls"), QStringLiteral("Tls"), QString(), QStringLiteral("1.0"), QString(),
+             pluginstorefixture::package(QStringLiteral("Tls"), QStringLiteral("t.tls"), QStringLiteral("1.0"))});
+    }
+    const QString url = QString::fromStdString(tls.baseURL()) + QStringLiteral("/plugin_package/?bundle_id=t.tls&version=1.0");
+    ASSERT_TRUE(url.startsWith(QStringLiteral("https://")));
+    const PluginObjectPtr entry = PluginObject::loadFromJsonDict(QJsonObject{{"bundle_id", "t.tls"}, {"version", "1.0"}});
+
+    std::optional<bool> result;
+    packageHelper().installPackageFromUrl(url, entry, [&](bool ok) { result = ok; });
+    ASSERT_TRUE(testenv::waitUntil([&] { return result.has_value(); }, std::chrono::seconds(20)));
+    EXPECT_FALSE(*result);
+    EXPECT_TRUE(tls.requests().empty());
+    EXPECT_FALSE(QFileInfo::exists(cachePath(QStringLiteral("t.tls"), QStringLiteral("1.0"))));
+    EXPECT_FALSE(pluginManager().listPlugins().contains(QStringLiteral("t.tls")));
+
+    // Trusted once its CA is.
+    packageHelper().httpManager().addCaCertificates(QSslCertificate::fromPath(dir + QStringLiteral("/ca.pem")));
+    result.reset();
+    packageHelper().installPackageFromUrl(url, entry, [&](bool ok) { result = ok; });
+    ASSERT_TRUE(testenv::waitUntil([&] { return result.has_value(); }, std::chrono::seconds(20)));
+    EXPECT_TRUE(*result);
+    EXPECT_TRUE(pluginManager().listPlugins().contains(QStringLiteral("t.tls")));
+    tls.stop();
 }
