@@ -1,6 +1,7 @@
 #include "windows/messageboxalerts.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -27,8 +28,11 @@ void MessageBoxAlerts::show(QWidget* parent, const Alert& alert, Answer answer)
     box->setIcon(boxIcon(alert.icon));
     box->setText(alert.messageText);
     box->setInformativeText(alert.informativeText);
-    // Server and user texts are never read as markup.
+    // Server and user texts are never read as markup. Qt guesses the informative label's
+    // format from its text, so that label is set apart.
     box->setTextFormat(Qt::PlainText);
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
 
     QList<QAbstractButton*> buttons;
     if (alert.buttons.isEmpty()) {

@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -103,6 +104,9 @@ TEST(MessageBoxAlerts, ShowsTextsWindowModalAndAnswersWithTheChosenButton)
     EXPECT_EQ(box->text(), QStringLiteral("警告"));
     EXPECT_EQ(box->informativeText(), QStringLiteral("<b>不是标记</b>"));
     EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+    ASSERT_TRUE(informative);
+    EXPECT_EQ(informative->textFormat(), Qt::PlainText);
     ASSERT_EQ(box->buttons().size(), 2);
     EXPECT_TRUE(answers.isEmpty());  // show() did not wait
 
