@@ -24,6 +24,8 @@ PACKAGES=(
   xvfb xauth xclip xdotool x11-xkb-utils mosquitto sqlite3 fonts-dejavu-core
   # a private message bus for the D-Bus tests
   dbus-daemon
+  # a private Secret Service for the keychain test
+  gnome-keyring libsecret-tools
 )
 
 SUDO=""

@@ -3,6 +3,7 @@
 #include "service/sodiumglue.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QMutex>
 #include <QString>
 #include <QVariant>
@@ -33,8 +34,9 @@ struct ZeroEncryptedText {
 // Keychain failures are not reported: a key that could not be saved stays usable for this run.
 //
 // Called from the main thread, the "data manager" queue and the worker queues.
-// Lock order: m_keychainMutex, then m_mutex, then ConfigureManager's lock is never taken while
-// m_mutex is held (the user id is read first). Keychain and database calls run outside m_mutex.
+// Lock order: m_keychainMutex (held across a slot change and the keychain call that follows it,
+// so the item always ends as the slots do), then ConfigureManager's lock, then m_mutex. The
+// user id is read before m_mutex is taken; keychain and database calls run outside m_mutex.
 class ZeroManager {
 public:
     static ZeroManager& sharedInstance();
@@ -146,6 +148,9 @@ private:
 
     ZeroManager();
 
+    // Takes both records (either may be null); null unless both are there.
+    static std::shared_ptr<Pair> newPair(const QString& userId, ce_data* data, ce_cipher_data* cipher);
+
     // The current pair when it belongs to the logged-in user.
     PairPtr usablePair();
     PairPtr currentSnapshot();
@@ -160,4 +165,6 @@ private:
     // The user whose keychain lookup found nothing usable, so state() does not ask the
     // keychain again on every call; forgotten on login, logout and every store or delete.
     std::optional<QString> m_missingFor;
+    // Set when that lookup failed (no Secret Service): when to ask again.
+    std::optional<QDeadlineTimer> m_retry;
 };
