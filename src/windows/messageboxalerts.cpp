@@ -33,10 +33,18 @@ void MessageBoxAlerts::show(QWidget* parent, const Alert& alert, Answer answer)
     box->setTextFormat(Qt::PlainText);
     if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
         label->setTextFormat(Qt::PlainText);
+    // Wide enough that a sentence of informative text is not broken every few characters.
+    for (auto* label : box->findChildren<QLabel*>())
+        if (label->objectName() == QLatin1String("qt_msgbox_label")
+            || label->objectName() == QLatin1String("qt_msgbox_informativelabel"))
+            label->setMinimumWidth(320);
 
     QList<QAbstractButton*> buttons;
     if (alert.buttons.isEmpty()) {
-        buttons << box->addButton(QMessageBox::Ok);
+        // The interface is Chinese throughout; Qt's own "OK" would stand out.
+        QPushButton* ok = box->addButton(QMessageBox::Ok);
+        ok->setText(QStringLiteral("确定"));
+        buttons << ok;
     } else {
         for (const QString& title : alert.buttons)
             buttons << box->addButton(title, QMessageBox::AcceptRole);

@@ -141,6 +141,9 @@ TEST(MessageBoxAlerts, EscapeAnswersWithTheEscapeButtonAndTheDefaultIsOneOkButto
         QMessageBox* box = openBox(&window.widget);
         ASSERT_TRUE(box);
         EXPECT_EQ(box->buttons().size(), c.buttons.isEmpty() ? 1 : c.buttons.size());
+        if (c.buttons.isEmpty()) {
+            EXPECT_EQ(box->buttons().first()->text(), QStringLiteral("确定"));
+        }
         pressKey(box, Qt::Key_Escape);
         ASSERT_TRUE(testenv::waitUntil([&] { return !answers.isEmpty(); }));
         EXPECT_EQ(answers, QList<int>{c.expected}) << c.buttons.join(',').toStdString();
