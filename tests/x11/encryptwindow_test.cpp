@@ -1,5 +1,8 @@
 #include "windows/encryptionfixture.h"
-#include "windows/scriptedkeyserver.h"
+
+#include "platform/userdefaults.h"
+#include "store/defaultskeys.h"
+#include "support/webservice/webservicedouble.h"
 
 #include "windows/encryption/encryptwindowcontroller.h"
 #include "x11/pasteboardclients.h"
@@ -43,14 +46,38 @@ protected:
         KeyTest::SetUp();
         Alerts::setCurrent(alerts);
         EncryptWindowController::sharedInstance().resetForTesting();
+        // Logged in to an account of the web service double, which holds no key yet.
+        ASSERT_TRUE(server.start());
+        UserDefaults::standard().setValue(DefaultsKey::ApiBaseURL, QString::fromStdString(server.baseURL()));
+        const QString email = QStringLiteral("ada@example.com");
+        userId = server.addAccount(email, QStringLiteral("login secret"));
+        ConfigureManager& account = ConfigureManager::sharedInstance();
+        account.setLoginUserId(QString::number(userId));
+        account.setLoginUserEmail(email);
+        account.setLoginUserToken(server.issueToken(email));
+        keytest::drainMainQueue();
+        keytest::zm().resetForTesting();
     }
     void TearDown() override
     {
+        server.stop();
         EncryptWindowController::sharedInstance().resetForTesting();
         Alerts::setCurrent(nullptr);
         KeyTest::TearDown();
     }
+    std::optional<QString> serverKeyHash()
+    {
+        auto lock = server.lock();
+        const auto& keys = server.keyRoutes().state().keys;
+        const auto it = keys.find(userId);
+        if (it == keys.end())
+            return std::nullopt;
+        return it->second.keyDict.value(QStringLiteral("key_hash")).toString();
+    }
+
     std::shared_ptr<AlertsFake> alerts = std::make_shared<AlertsFake>();
+    webdouble::WebServiceDouble server;
+    qint64 userId = 0;
 };
 
 }  // namespace
@@ -61,10 +88,6 @@ TEST_F(EncryptWindowX11, TypingANewPinTwiceInstallsTheKey)
     controller.showWindow();
     EncMainViewController* view = controller.contentViewController();
     ASSERT_TRUE(view);
-    ScriptedKeyServer server;
-    server.script(QStringLiteral("get"), codeReply(404));
-    server.script(QStringLiteral("push"), codeReply(0));
-    view->setRequests(server.requests());
     ASSERT_TRUE(testenv::waitUntil([&] { return controller.window()->isVisible(); }));
     EXPECT_EQ(view->pinButton()->text(), QStringLiteral("激活端对端加密"));
 
@@ -83,7 +106,7 @@ TEST_F(EncryptWindowX11, TypingANewPinTwiceInstallsTheKey)
 
     ASSERT_TRUE(testenv::waitUntil([&] { return keytest::zm().state() == 1; }));
     const QString hash = keytest::zm().currentKeyHash().value_or(QString());
-    EXPECT_EQ(server.sent().last().keyDict.value(QStringLiteral("key_hash")).toString(), hash);
+    EXPECT_EQ(serverKeyHash(), hash);
     EXPECT_TRUE(keytest::zm().checkCurrentPwd(QStringLiteral("2468")));
     ASSERT_TRUE(testenv::waitUntil([&] { return view->fingerprint()->text() == QStringLiteral("指纹: ") + hash; }));
     EXPECT_EQ(view->pinButton()->text(), QStringLiteral("修改PIN"));
