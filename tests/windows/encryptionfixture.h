@@ -27,6 +27,9 @@
 
 namespace enctest {
 
+// Long enough for a loopback round trip on a loaded machine; waits end as soon as they can.
+inline constexpr std::chrono::seconds kFlowTimeout{20};
+
 inline void pressKey(QWidget* widget, int key)
 {
     QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
@@ -73,12 +76,12 @@ protected:
     // The PIN sheet of the flow once it is up; null when none came.
     PINViewController* pinSheet()
     {
-        testenv::waitUntil([this] { return view->pinSheet() != nullptr; });
+        testenv::waitUntil([this] { return view->pinSheet() != nullptr; }, kFlowTimeout);
         return view->pinSheet();
     }
     EncryptAccountPwdViewController* pwdSheet()
     {
-        testenv::waitUntil([this] { return view->accountPwdSheet() != nullptr; });
+        testenv::waitUntil([this] { return view->accountPwdSheet() != nullptr; }, kFlowTimeout);
         return view->accountPwdSheet();
     }
     // Enters each PIN into the PIN sheet that is up, one step each.
@@ -91,7 +94,7 @@ protected:
     }
     bool waitForAlerts(int count)
     {
-        return testenv::waitUntil([&] { return alerts->count() >= count; });
+        return testenv::waitUntil([&] { return alerts->count() >= count; }, kFlowTimeout);
     }
     bool loadingShown() const { return view->loadingVC() && view->loadingVC()->isPresented(); }
     // The flow has ended: no flag, no sheet up.

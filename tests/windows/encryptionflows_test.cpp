@@ -54,7 +54,7 @@ protected:
     }
     bool waitForEnd()
     {
-        return testenv::waitUntil([this] { return flowEnded(); });
+        return testenv::waitUntil([this] { return flowEnded(); }, kFlowTimeout);
     }
 
     ScriptedKeyServer server;
@@ -120,7 +120,7 @@ TEST_F(EncryptionFlowTest, ActivationAsksTheServerEvenWithAKeyAndUnlocksItsRecor
     ASSERT_TRUE(waitForAlerts(1));
     EXPECT_EQ(alerts->texts(),
               QStringList{QStringLiteral("PIN错误|如果您忘记了PIN, 只能选择“销毁并重置加密档案”")});
-    ASSERT_TRUE(testenv::waitUntil([&] { return view->pinSheet() && view->pinSheet() != sheet; }));
+    ASSERT_TRUE(testenv::waitUntil([&] { return view->pinSheet() && view->pinSheet() != sheet; }, kFlowTimeout));
     EXPECT_TRUE(view->isSetingUp());
     EXPECT_NE(keytest::zm().currentKeyHash(), pair.keyHash());
 

@@ -49,7 +49,7 @@ protected:
             return std::nullopt;
         return it->second.keyDict;
     }
-    bool waitForEnd(std::chrono::milliseconds timeout = std::chrono::seconds(20))
+    bool waitForEnd(std::chrono::milliseconds timeout = kFlowTimeout)
     {
         return testenv::waitUntil([this] { return flowEnded(); }, timeout);
     }
@@ -112,7 +112,7 @@ TEST_F(EncryptionServerTest, AnotherDeviceUnlocksTheStoredKeyAfterAWrongPin)
     typePins({QStringLiteral("0000")});
     ASSERT_TRUE(waitForAlerts(1));
     EXPECT_EQ(alerts->messages(), QStringList{QStringLiteral("PIN错误")});
-    ASSERT_TRUE(testenv::waitUntil([&] { return view->pinSheet() && view->pinSheet() != sheet; }));
+    ASSERT_TRUE(testenv::waitUntil([&] { return view->pinSheet() && view->pinSheet() != sheet; }, kFlowTimeout));
     typePins({kPin});
     ASSERT_TRUE(waitForEnd());
     EXPECT_EQ(keytest::zm().currentKeyHash(), hash);

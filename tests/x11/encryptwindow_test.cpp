@@ -92,7 +92,7 @@ TEST_F(EncryptWindowX11, TypingANewPinTwiceInstallsTheKey)
     EXPECT_EQ(view->pinButton()->text(), QStringLiteral("激活端对端加密"));
 
     controller.activeEncrypt();
-    ASSERT_TRUE(testenv::waitUntil([&] { return view->pinSheet() != nullptr; }));
+    ASSERT_TRUE(testenv::waitUntil([&] { return view->pinSheet() != nullptr; }, kFlowTimeout));
     PINViewController* sheet = view->pinSheet();
     ASSERT_TRUE(focusedSheet(sheet));
 
@@ -104,7 +104,7 @@ TEST_F(EncryptWindowX11, TypingANewPinTwiceInstallsTheKey)
     ASSERT_TRUE(xdotool({QStringLiteral("type"), QStringLiteral("2468")}));
     ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Return")}));
 
-    ASSERT_TRUE(testenv::waitUntil([&] { return keytest::zm().state() == 1; }));
+    ASSERT_TRUE(testenv::waitUntil([&] { return keytest::zm().state() == 1; }, kFlowTimeout));
     const QString hash = keytest::zm().currentKeyHash().value_or(QString());
     EXPECT_EQ(serverKeyHash(), hash);
     EXPECT_TRUE(keytest::zm().checkCurrentPwd(QStringLiteral("2468")));
