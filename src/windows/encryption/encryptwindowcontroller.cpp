@@ -2,6 +2,7 @@
 
 #include "windows/encryption/encmainviewcontroller.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -27,6 +28,8 @@ void EncryptWindowController::windowDidLoad()
 {
     m_window = new QWidget;
     m_window->setObjectName(QStringLiteral("EncryptWindowController"));
+    // The window lives as long as the program, but must go before the application object.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_window, [this] { delete m_window; });
     m_window->setWindowTitle(QStringLiteral("端对端加密"));
     m_content = new EncMainViewController(m_window);
     auto* layout = new QVBoxLayout(m_window);
