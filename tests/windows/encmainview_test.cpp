@@ -1,6 +1,7 @@
 #include "app/menucontroller.h"
 #include "windows/encryption/encryptwindowcontroller.h"
 #include "encryptionfixture.h"
+#include "scriptedkeyserver.h"
 
 #include "platform/userdefaults.h"
 #include "store/clipuserdefaults.h"
@@ -90,10 +91,20 @@ TEST_F(EncryptionViewTest, AWrongCurrentPinEndsThePinChangeHereWithoutAsking)
 
 TEST_F(EncryptionViewTest, APinButtonWithoutAKeyStartsTheSetUp)
 {
+    ScriptedKeyServer server;
+    server.script(QStringLiteral("get"), codeReply(404));
+    view->setRequests(server.requests());
     view->pinButton()->click();
     EXPECT_TRUE(view->isSetingUp());
-    EXPECT_TRUE(view->getRequest());
-    EXPECT_FALSE(view->pinSheet());
+    EXPECT_TRUE(loadingShown());
+    EXPECT_EQ(server.kinds(), QStringList{QStringLiteral("get")});
+    // The answer leads to the new key's PIN, not the PIN change's.
+    PINViewController* sheet = pinSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->step(), 1);
+    EXPECT_FALSE(loadingShown());
+    sheet->cancelButton()->click();
+    EXPECT_TRUE(flowEnded());
 }
 
 TEST_F(EncryptionViewTest, CancellingAnySheetOfTheResetClearsTheFlagAndShowsNothingMore)

@@ -5,7 +5,9 @@
 
 #include "service/keyfixture.h"
 
+#include "platform/userdefaults.h"
 #include "store/clipapphelper.h"
+#include "store/defaultskeys.h"
 #include "support/testenv.h"
 #include "windows/alerts.h"
 #include "windows/alertsfake.h"
@@ -57,6 +59,9 @@ protected:
     void SetUp() override
     {
         KeyTest::SetUp();
+        // No request of these tests may leave the machine: a port where nothing listens,
+        // unless a test starts the web service double.
+        UserDefaults::standard().setValue(DefaultsKey::ApiBaseURL, QStringLiteral("http://127.0.0.1:1"));
         Alerts::setCurrent(alerts);
         ClipAppHelper::sharedInstance().setDelegate(urls);
         window = std::make_unique<QWidget>();
