@@ -2,6 +2,7 @@
 
 #include "app/menucontroller.h"
 #include "platform/notificationcenter.h"
+#include "platform/numberreader.h"
 #include "platform/pasteboard.h"
 #include "platform/pastekeystroke.h"
 #include "plugins/advanceprivacymanager.h"
@@ -9,8 +10,11 @@
 #include "store/clipfilemanager.h"
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
+#include "store/dbfetcher.h"
 #include "store/dbkeeper.h"
+#include "store/defaultskeys.h"
 #include "store/digest.h"
+#include "store/stagedfile.h"
 #include "store/utils.h"
 #include "sync/historyservice.h"
 
@@ -22,11 +26,7 @@
 
 #include <cmath>
 
-#include <sys/stat.h>
-
 namespace {
-
-const QString kMonitorSpeed = QStringLiteral("CLIP_MONITOR_SPEED");
 
 // The privacy decision: nothing when the clip is not to be recorded, else whether it is
 // secret. Without the privacy script the kind's own rule decides.
@@ -60,11 +60,14 @@ QString pathExtension(const QString& name)
 std::chrono::milliseconds intervalFromSettings()
 {
     double seconds = ClipController::kDefaultMonitorSpeed;
-    if (const auto stored = ClipUserDefaults::standardUserDefaults().doubleForKey(kMonitorSpeed))
+    // 0, a negative, a broken or a huge number would poll without pause or not at all.
+    const auto stored = NumberReader::realNumber(
+        ClipUserDefaults::standardUserDefaults().value(DefaultsKey::ClipMonitorSpeed), 0.0,
+        ClipController::kMaxMonitorSpeed);
+    if (stored && *stored > 0.0)
         seconds = *stored;
     // Taken in single precision, as the setting has always been read.
     const float interval = static_cast<float>(seconds);
-    // 0, a negative or a broken number would poll without pause or not at all.
     if (!std::isfinite(interval) || interval <= 0.0f)
         return std::chrono::milliseconds(std::lround(ClipController::kDefaultMonitorSpeed * 1000));
     return std::chrono::milliseconds(std::max(1L, std::lround(double(interval) * 1000.0)));
@@ -83,7 +86,15 @@ ClipController::ClipController()
 {
     if (!dispatch::isMainThread())
         spdlog::error("ClipController made off the main thread: its poll timer will not run");
-    m_timer.callOnTimeout([this] { seekClipboard(); });
+    m_timer.callOnTimeout([this] {
+        // A capture is due within the settle time anyway; polling now would split a burst.
+        if (!m_settleTimer.isActive())
+            seekClipboard();
+    });
+    m_settleTimer.setSingleShot(true);
+    m_settleTimer.setInterval(kChangeSettle);
+    m_settleTimer.callOnTimeout([this] { seekClipboard(); });
+    Pasteboard::setChangeObserver([this] { m_settleTimer.start(); });
     startClipObserver();
     NotificationCenter::defaultCenter().addObserver(QStringLiteral("USER_LOGOUTED"), nullptr,
                                                     [this](const Notification& n) { userLogout(n); });
@@ -155,14 +166,24 @@ void ClipController::waitForCaptures()
     m_captureQueue.sync([] {});
 }
 
+void ClipController::resetForTests()
+{
+    waitForCaptures();
+    m_timer.stop();
+    m_lastChangedCount = 0;
+    m_intervalOverride.reset();
+    QMutexLocker lock(&m_skipedLock);
+    m_skiped.reset();
+}
+
 bool ClipController::catchSnapshot(const PasteboardSnapshot& snapshot)
 {
     if (snapshot.itemCount() == 0)
         return false;
     // A refused file never falls back to the text or image of the same copy: a file
     // manager also offers a copied folder's name as text.
-    if (!snapshot.fileURLs().isEmpty())
-        return catchFile(snapshot.fileURLs().first());
+    if (!snapshot.filePaths().isEmpty())
+        return catchFile(snapshot.filePaths().first());
     if (snapshot.string() && !snapshot.string()->isEmpty())
         return catchText(*snapshot.string());
     if (snapshot.hasImage())
@@ -170,43 +191,40 @@ bool ClipController::catchSnapshot(const PasteboardSnapshot& snapshot)
     return false;
 }
 
-bool ClipController::catchFile(const QUrl& url)
+bool ClipController::catchFile(const QByteArray& path)
 {
-    const QString path = url.toLocalFile();
-    if (path.isEmpty())
+    // Hashed while it is copied, and stored from that copy: a file that changes meanwhile
+    // cannot leave a body whose digest is not its name. Only a regular file is read (a FIFO
+    // or device would block the capture queue), and the read stops past the limit, whatever
+    // size the system reports (a /proc file reports 0 and never ends).
+    std::optional<StagedFile> staged = StagedFile::copyOf(path, kMaxFileSize);
+    if (!staged)
         return false;
-    // stat follows links. Only a regular file: a FIFO, socket or device would block the
-    // capture queue in the read below, or never end.
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
-    if (info.st_size > kMaxFileSize)
-        return false;
-    const std::optional<QString> hash = md5HexOfFile(path);
-    if (!hash)
-        return false;
-    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    const QString hash = staged->md5();
+    // The bytes of the path go to the file system as they are; its text (invalid UTF-8
+    // replaced) names the clip.
+    const QString name = QFile::decodeName(path.mid(path.lastIndexOf('/') + 1));
     QString extension = pathExtension(name);
     if (extension.isEmpty())
         extension = QStringLiteral("unknow");
 
     const std::optional<bool> secret =
-        verdict(QStringLiteral("file"), extension, path, [] { return Utils::isFileAsSecert(); });
+        verdict(QStringLiteral("file"), extension, QFile::decodeName(path), [] { return Utils::isFileAsSecert(); });
     if (!secret)
         return false;
-    if (isIncoming(*hash))
+    if (isIncoming(hash))
         return false;
 
     HistoryModel record;
     record.setContent(name);
     record.setType(QStringLiteral("%1_%2+%3+%4")
                        .arg(QStringLiteral("file"), extension, QStringLiteral("zip"), QStringLiteral("enc")));
-    record.setFile_hash(*hash);
+    record.setFile_hash(hash);
     record.setFile_name(name);
     record.setLocal_file_ok(QVariant(1));
     record.setSecert(QVariant(*secret));
     // A body that could not be copied or zipped still gets its row.
-    return saveRecord(record, [&] { ClipFileManager::sharedInstance().saveClipFile(path, record); });
+    return saveRecord(record, [&] { ClipFileManager::sharedInstance().saveClipFile(*staged, record); });
 }
 
 bool ClipController::catchText(const QString& text)
@@ -235,8 +253,10 @@ bool ClipController::catchText(const QString& text)
 bool ClipController::catchImage(const PasteboardSnapshot& snapshot)
 {
     const std::optional<QByteArray> tiff = snapshot.tiffRepresentation();
-    if (!tiff || tiff->isEmpty())
+    if (!tiff || tiff->isEmpty()) {
+        spdlog::warn("image not captured: it could not be decoded or encoded as TIFF");
         return false;
+    }
     const std::optional<bool> secret =
         verdict(QStringLiteral("image"), QStringLiteral("data"), QStringLiteral("image data"), [] { return false; });
     if (!secret)
@@ -246,8 +266,10 @@ bool ClipController::catchImage(const PasteboardSnapshot& snapshot)
         return false;
     // Without a thumbnail the row could not be stored (content is required).
     const std::optional<QString> thumbnail = imageThumbnailBase64(*tiff);
-    if (!thumbnail)
+    if (!thumbnail) {
+        spdlog::warn("image {} not captured: no thumbnail could be made", hash.toStdString());
         return false;
+    }
 
     HistoryModel record;
     record.setContent(*thumbnail);
@@ -260,19 +282,26 @@ bool ClipController::catchImage(const PasteboardSnapshot& snapshot)
 
 bool ClipController::saveRecord(HistoryModel& record, const std::function<void()>& saveBody)
 {
+    // A file another process held locked at start may be free by now.
+    DBFetcher::sharedInstance().retryOpenIfDue();
+    bool stored = false;
     {
         // The body and its row together, so a delete of the same hash cannot come between
         // them and leave a row without a body.
         QMutexLocker lock(&ClipFileManager::bodyLock());
         saveBody();
-        // An existing row keeps its content, type and secret flag.
-        if (record.isExist())
-            DBKeeper::setLocalFileOkWithHash(record.file_hash());
-        else
-            record.save();
+        const QVariant now(QDateTime::currentSecsSinceEpoch());
+        // The row, its time and its pending mark are one change: one commit, one disk sync.
+        stored = HistoryModel::inTransaction([&](QSqlDatabase& db) {
+            // An existing row keeps its content, type and secret flag.
+            const bool rowWritten =
+                record.isExist(db) ? DBKeeper::setLocalFileOkWithHash(db, record.file_hash()) : record.save(db);
+            return rowWritten && DBKeeper::updateTimestamp(db, now, record.file_hash())
+                && record.increase_change_count(db);
+        });
     }
-    DBKeeper::updateTimestamp(QVariant(QDateTime::currentSecsSinceEpoch()), record.file_hash());
-    record.increase_change_count();
+    if (!stored)
+        return false;
     HistoryService::sharedInstance().process();
     return true;
 }

@@ -4,6 +4,43 @@
 
 #include <QMimeData>
 
+namespace {
+
+// Another application's offers as the X11 clipboard hands them over: each type's bytes
+// exactly as given. QMimeData::setData would reparse a "text/uri-list" and drop or
+// rewrite what it cannot parse, which no real copy goes through.
+class OfferedData : public QMimeData {
+public:
+    explicit OfferedData(const QList<std::pair<QString, QByteArray>>& offers) : m_offers(offers) {}
+
+    QStringList formats() const override
+    {
+        QStringList types;
+        for (const auto& offer : m_offers)
+            types.append(offer.first);
+        return types;
+    }
+
+protected:
+    QVariant retrieveData(const QString& mimeType, QMetaType type) const override
+    {
+        for (const auto& [offered, bytes] : m_offers) {
+            if (offered != mimeType)
+                continue;
+            // Text asked for as text: the bytes are UTF-8, as X11 owners send them.
+            if (type.id() == QMetaType::QString)
+                return QString::fromUtf8(bytes);
+            return bytes;
+        }
+        return {};
+    }
+
+private:
+    QList<std::pair<QString, QByteArray>> m_offers;
+};
+
+}  // namespace
+
 FakePasteboard::FakePasteboard() = default;
 FakePasteboard::~FakePasteboard() = default;
 
@@ -24,11 +61,14 @@ PasteboardSnapshot FakePasteboard::snapshot()
 
 void FakePasteboard::clearContents()
 {
-    QMutexLocker lock(&m_mutex);
-    if (!m_content)
-        return;
-    m_content.reset();
-    ++m_count;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!m_content)
+            return;
+        m_content.reset();
+        ++m_count;
+    }
+    announceChange();
 }
 
 void FakePasteboard::writeString(const QString& text)
@@ -58,10 +98,7 @@ void FakePasteboard::offer(const QList<std::pair<QString, QByteArray>>& offers)
         clearContents();
         return;
     }
-    auto content = std::make_unique<QMimeData>();
-    for (const auto& [type, bytes] : offers)
-        content->setData(type, bytes);
-    replace(std::move(content));
+    replace(std::make_unique<OfferedData>(offers));
 }
 
 void FakePasteboard::offerMimeData(std::unique_ptr<QMimeData> data)
@@ -99,7 +136,10 @@ int FakePasteboard::snapshotCount() const
 
 void FakePasteboard::replace(std::unique_ptr<QMimeData> data)
 {
-    QMutexLocker lock(&m_mutex);
-    m_content = std::move(data);
-    ++m_count;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_content = std::move(data);
+        ++m_count;
+    }
+    announceChange();
 }

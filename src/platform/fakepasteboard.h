@@ -15,8 +15,8 @@ class QMimeData;
 
 // An in-memory pasteboard for tests. Writes build the same content the system pasteboard
 // would put on the clipboard, and snapshots are read from it the same way; offer() plays
-// another application copying something. Unlike the system one it may be used from any
-// thread.
+// another application copying something. Each change is announced to the change observer
+// as the system one does. Unlike the system one it may be used from any thread.
 class FakePasteboard : public Pasteboard {
 public:
     FakePasteboard();
@@ -30,7 +30,8 @@ public:
     void writeFileURL(const QString& path) override;
 
     // Another application's copy: these (type, data) offers, in this order, replace the
-    // content. No offers leaves the pasteboard empty.
+    // content; each type's bytes are read back exactly as given, as from an X11 owner. No
+    // offers leaves the pasteboard empty.
     void offer(const QList<std::pair<QString, QByteArray>>& offers);
     // The same with ready-made content (for example a QMimeData holding a QImage).
     void offerMimeData(std::unique_ptr<QMimeData> data);

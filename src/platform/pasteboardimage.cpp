@@ -17,6 +17,18 @@ constexpr int kTiffLzw = 1;
 
 }  // namespace
 
+void PasteboardImage::allowLargeImages()
+{
+    // A function-local static: one write, and every later caller sees it done.
+    static const bool raised = [] {
+        const int current = QImageReader::allocationLimit();
+        if (current != 0 && current < kDecodeLimitMiB)
+            QImageReader::setAllocationLimit(kDecodeLimitMiB);
+        return true;
+    }();
+    (void)raised;
+}
+
 QString PasteboardImage::mimeTypeOf(const QByteArray& data)
 {
     if (data.isEmpty())
@@ -38,13 +50,20 @@ QImage PasteboardImage::decode(const QByteArray& data)
 {
     if (data.isEmpty())
         return {};
+    allowLargeImages();
     QBuffer buffer;
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     // A photo's orientation tag is part of how it looks; the normalized clip carries none.
     reader.setAutoTransform(true);
-    return reader.read();
+    QImage image = reader.read();
+    if (image.isNull()) {
+        const QSize size = reader.size();
+        spdlog::warn("image of {} bytes ({} x {}) could not be decoded: {}", data.size(), size.width(),
+                     size.height(), reader.errorString().toStdString());
+    }
+    return image;
 }
 
 QImage PasteboardImage::normalized(const QImage& image)

@@ -31,8 +31,13 @@ public:
     const QStringList& types() const { return m_types; }
 
     // The local file URLs offered through "text/uri-list" or, when that gives none,
-    // "x-special/gnome-copied-files"; other URLs are left out. Folders are not filtered.
+    // "x-special/gnome-copied-files"; other URLs are left out. Folders are not filtered. A
+    // line with raw characters that should have been escaped (spaces, letters beyond ASCII,
+    // bytes that are no UTF-8) is read leniently, keeping those bytes.
     const QList<QUrl>& fileURLs() const { return m_fileURLs; }
+    // The paths of fileURLs(), one for one, as the bytes the file system knows them by: a
+    // name need not be UTF-8, which a QString would not keep.
+    const QList<QByteArray>& filePaths() const { return m_filePaths; }
 
     // The plain text of the item; nothing when no text type is offered. May be empty.
     const std::optional<QString>& string() const { return m_string; }
@@ -47,6 +52,7 @@ public:
 private:
     QStringList m_types;
     QList<QUrl> m_fileURLs;
+    QList<QByteArray> m_filePaths;
     std::optional<QString> m_string;
     // Either the encoded offer (decoded late, off the main thread) or, for content set
     // within this process as a QImage, the image itself.

@@ -1,6 +1,7 @@
 #include "platform/systempasteboard.h"
 
 #include "platform/dispatch.h"
+#include "platform/pasteboardimage.h"
 #include "platform/pasteboardmimedata.h"
 
 #include <QClipboard>
@@ -23,11 +24,16 @@ bool onMainThread(const char* operation)
 
 SystemPasteboard::SystemPasteboard()
 {
+    // Here, on the main thread, before the capture queue decodes anything.
+    PasteboardImage::allowLargeImages();
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {
         // The clipboard object is the context, so the count is bumped on the main thread
         // whichever thread made this object.
         m_changed = QObject::connect(clipboard, &QClipboard::dataChanged, clipboard,
-                                     [this] { m_count.fetch_add(1, std::memory_order_relaxed); });
+                                     [this] {
+                                         m_count.fetch_add(1, std::memory_order_relaxed);
+                                         announceChange();
+                                     });
     } else {
         spdlog::error("Pasteboard without a GUI application: the change count will not move");
     }

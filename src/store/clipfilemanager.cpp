@@ -37,31 +37,6 @@ bool writeAtomically(const QString& path, const QByteArray& bytes)
     return file.commit();
 }
 
-bool copyAtomically(const QString& source, const QString& destination)
-{
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return false;
-    QSaveFile out(destination);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    char buffer[64 * 1024];
-    for (;;) {
-        const qint64 n = in.read(buffer, sizeof buffer);
-        if (n < 0) {
-            out.cancelWriting();
-            return false;
-        }
-        if (n == 0)
-            break;
-        if (out.write(buffer, n) != n) {
-            out.cancelWriting();
-            return false;
-        }
-    }
-    return out.commit();
-}
-
 void removeFile(const QString& path)
 {
     if (!path.isEmpty())
@@ -130,25 +105,30 @@ void ClipFileManager::saveClipData(const QByteArray& data, HistoryModel& clip)
     }
 }
 
-bool ClipFileManager::saveClipFile(const QString& sourcePath, HistoryModel& clip)
+bool ClipFileManager::saveClipFile(StagedFile& file, HistoryModel& clip)
 {
     if (!isHash(clip.file_hash()))
         return false;
     const QString hash = *clip.file_hash();
+    if (file.md5() != hash) {
+        spdlog::warn("file body {} refused: the copy's digest is {}", hash.toStdString(), file.md5().toStdString());
+        return false;
+    }
     QMutexLocker lock(&bodyLock());
     const QString body = PathHelper::getBaseFilePath(hash);
     // A body already here came from the same bytes (the other category's row keeps it);
     // the new row still needs its zip and its size.
-    if (!QFileInfo::exists(body) && !copyAtomically(sourcePath, body))
+    if (!QFileInfo::exists(body) && !file.moveTo(body))
         return false;
     const auto modifiers = Utils::externTypeList(clip.type());
     if (modifiers && modifiers->contains(QLatin1String("zip"))) {
-        if (!writeZip(hash, nullptr, &sourcePath))
+        // From the body, never the source again: it may have changed since it was read.
+        if (!writeZip(hash, nullptr, &body))
             return false;
         clip.setFile_size(QVariant(double(fileSize(PathHelper::getZipsFilePath(hash)))));
         return true;
     }
-    clip.setFile_size(QVariant(double(fileSize(sourcePath))));
+    clip.setFile_size(QVariant(double(file.size())));
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/historymodel.h"
+#include "store/stagedfile.h"
 
 #include <QByteArray>
 #include <QRecursiveMutex>
@@ -28,6 +29,10 @@ public:
     // of a hash together with removing its body, so a capture of a hash and a delete of the
     // same hash never interleave (which would leave a row without a body). The save and
     // delete operations below take it themselves; it is recursive.
+    //
+    // Lock order: bodyLock, then the database queue (a DBFetcher block run while it is held),
+    // then the settings store's lock. A database block must never take bodyLock: its holder
+    // waits for the database queue, so the block would wait for itself.
     static QRecursiveMutex& bodyLock();
 
     // A file or folder exists at the path.
@@ -39,11 +44,13 @@ public:
     // Stores a text or image body under the clip's hash and sets its file_size: the zip's
     // size when its type carries "zip" (the zip is then written too), else the data's length.
     void saveClipData(const QByteArray& data, HistoryModel& clip);
-    // Stores a copy of the file under the clip's hash and sets its file_size (the zip's size
-    // for a type with "zip", else the file's). A body already present (kept by the clip's
-    // other category) is not copied again; the zip and the size are still made. NO only when
-    // the copy or the zip failed (or the hash is refused).
-    bool saveClipFile(const QString& sourcePath, HistoryModel& clip);
+    // Stores a file read once into a staged copy as the body of the clip, whose hash must be
+    // the copy's digest, and sets its file_size (the zip's size for a type with "zip", else
+    // the copy's). The copy becomes files/H; a body already present (kept by the clip's other
+    // category) is kept instead, and the zip is made from files/H, so both hold bytes whose
+    // digest is H. NO when the hash is refused or is not the copy's, or the body or the zip
+    // could not be written.
+    bool saveClipFile(StagedFile& file, HistoryModel& clip);
 
     // files/H as UTF-8 text; nothing when it is absent or not valid UTF-8.
     std::optional<QString> getStringWithMd5(const QString& md5) const;

@@ -1,11 +1,15 @@
 #include "store/historymodel.h"
 
+#include "platform/numberreader.h"
+#include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
+#include "store/clipkinds.h"
 #include "store/deviceidentity.h"
 #include "store/digest.h"
 #include "store/historyschema.h"
 
 #include <QJsonValue>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
@@ -50,14 +54,14 @@ std::optional<QVariant> jsonNumber(const QJsonValue& value)
     case QJsonValue::Bool:
         return QVariant(value.toBool());
     case QJsonValue::String: {
-        const QString s = value.toString().trimmed();
-        bool ok = false;
-        const qlonglong n = s.toLongLong(&ok);
-        if (ok)
-            return QVariant(n);
-        const double d = s.toDouble(&ok);
-        if (ok && std::isfinite(d))
-            return QVariant(d);
+        // Integer text keeps the integer kind; other numeric text becomes a double.
+        static const QRegularExpression integerText(QStringLiteral("^\\s*[+-]?[0-9]+\\s*$"));
+        const QVariant text(value.toString());
+        if (integerText.match(value.toString()).hasMatch())
+            if (const auto n = NumberReader::wholeNumber(text))
+                return QVariant(static_cast<qlonglong>(*n));
+        if (const auto d = NumberReader::realNumber(text))
+            return QVariant(*d);
         return std::nullopt;
     }
     default:
@@ -91,12 +95,12 @@ QVariant jsonOfNumber(const QVariant& v)
 
 HistoryModel::HistoryModel()
     : m_deviceName(hostDeviceName())
-    , m_type(QStringLiteral("text_txt"))
+    , m_type(ClipKind::TextTxt)
     , m_fileReady(0)
     , m_localFileOk(0)
     , m_fileSize(0.0)
     , m_secert(0)
-    , m_category(QStringLiteral("history"))
+    , m_category(ClipCategory::History)
     , m_favourite(0)
 {
 }
@@ -110,6 +114,12 @@ void HistoryModel::inDatabase(const DBFetcher::Block& block)
 {
     initialize();
     DBObject::inDatabase(block);
+}
+
+bool HistoryModel::inTransaction(const DBFetcher::TransactionBlock& block)
+{
+    initialize();
+    return DBObject::inTransaction(block);
 }
 
 QString HistoryModel::device_name() const
@@ -266,18 +276,32 @@ HistoryModelPtr HistoryModel::copy() const
 bool HistoryModel::isExist() const
 {
     bool exists = false;
-    const QVariantList args{DBFetcher::bindable(m_fileHash), DBFetcher::bindable(m_category)};
-    inDatabase([&](QSqlDatabase& db) {
-        const auto n = DBFetcher::longForQuery(
-            db, QStringLiteral("select count(file_hash) from History where file_hash = ? and category = ?;"), args);
-        exists = n.value_or(0) != 0;
-    });
+    inDatabase([&](QSqlDatabase& db) { exists = isExist(db); });
     return exists;
+}
+
+bool HistoryModel::isExist(QSqlDatabase& db) const
+{
+    const auto n = DBFetcher::longForQuery(
+        db, QStringLiteral("select count(file_hash) from History where file_hash = ? and category = ?;"),
+        {DBFetcher::bindable(m_fileHash), DBFetcher::bindable(m_category)});
+    return n.value_or(0) != 0;
 }
 
 void HistoryModel::save() const
 {
-    // Everything is read before the block: local_file_ok looks at the disk.
+    // Read before the block: local_file_ok looks at the disk.
+    const QVariant localFileOk = local_file_ok();
+    inDatabase([&](QSqlDatabase& db) { writeRow(db, localFileOk); });
+}
+
+bool HistoryModel::save(QSqlDatabase& db) const
+{
+    return writeRow(db, local_file_ok());
+}
+
+bool HistoryModel::writeRow(QSqlDatabase& db, const QVariant& localFileOk) const
+{
     const QVariant content = DBFetcher::bindable(m_content);
     const QVariant deviceName = QVariant(device_name());
     const QVariant fileHash = DBFetcher::bindable(m_fileHash);
@@ -285,9 +309,7 @@ void HistoryModel::save() const
     const QVariant fileName = DBFetcher::bindable(m_fileName);
     const QVariant category = DBFetcher::bindable(m_category);
     const QVariant keyHash = DBFetcher::bindable(m_keyHash);
-    const QVariant localFileOk = local_file_ok();
-
-    inDatabase([&](QSqlDatabase& db) {
+    {
         const auto n = DBFetcher::longForQuery(
             db, QStringLiteral("select count(file_hash) from History where file_hash = ? and category = ?;"),
             {fileHash, category});
@@ -306,7 +328,7 @@ void HistoryModel::save() const
             if (!ok)
                 spdlog::error("history save: the row of {} was not updated: {}",
                               m_fileHash.value_or(QString()).toStdString(), error.toStdString());
-            return;
+            return ok;
         }
         const bool ok = DBFetcher::executeUpdate(
             db,
@@ -320,7 +342,8 @@ void HistoryModel::save() const
             spdlog::error("error");
             spdlog::debug("history insert failed: {}", error.toStdString());
         }
-    });
+        return ok;
+    }
 }
 
 void HistoryModel::fetch()
@@ -354,12 +377,15 @@ void HistoryModel::signSecert(bool flag) const
 
 void HistoryModel::increase_change_count()
 {
-    inDatabase([&](QSqlDatabase& db) {
-        m_changeTimestamp = QVariant(unixTimeNowNumber());
-        DBFetcher::executeUpdate(
-            db, QStringLiteral("UPDATE History SET change_timestamp = ? where file_hash is ? and category is ?"),
-            {m_changeTimestamp, DBFetcher::bindable(m_fileHash), DBFetcher::bindable(m_category)});
-    });
+    inDatabase([&](QSqlDatabase& db) { increase_change_count(db); });
+}
+
+bool HistoryModel::increase_change_count(QSqlDatabase& db)
+{
+    m_changeTimestamp = QVariant(unixTimeNowNumber());
+    return DBFetcher::executeUpdate(
+        db, QStringLiteral("UPDATE History SET change_timestamp = ? where file_hash is ? and category is ?"),
+        {m_changeTimestamp, DBFetcher::bindable(m_fileHash), DBFetcher::bindable(m_category)});
 }
 
 void HistoryModel::return_to_zero_change_count() const

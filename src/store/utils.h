@@ -12,7 +12,8 @@ inline constexpr int kTextLargeLimit = 4096;
 
 // Summary shown for a text clip: lines joined, runs of spaces collapsed, at most 30 units.
 QString clipTextSummary(const QString& text);
-// Base64 of a JPEG thumbnail 40 high (or 120 wide); nothing when the data is no image.
+// Base64 of a JPEG thumbnail 40 high (or 120 wide); nothing (logged) when the data is no
+// image that can be decoded. Decoded at that size where the format allows.
 std::optional<QString> imageThumbnailBase64(const QByteArray& imageData);
 
 // "text", "image", "file"

@@ -4,6 +4,7 @@
 #include "platform/notificationcenter.h"
 #include "store/clipfilemanager.h"
 #include "store/dbkeeper.h"
+#include "store/notificationnames.h"
 
 PushClipsManager& PushClipsManager::sharedInstance()
 {
@@ -18,7 +19,7 @@ void PushClipsManager::Del(const HistoryModelPtr& clip, Callback callback)
     dispatch::mainAsync([clip, callback = std::move(callback)] {
         DBKeeper::deleteClipItem(clip->file_hash());
         ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
-        NotificationCenter::defaultCenter().post(QStringLiteral("DATA_CHANGED"));
+        NotificationCenter::defaultCenter().post(NotificationName::DataChanged);
         if (callback)
             callback(QVariant(), std::nullopt);
     });

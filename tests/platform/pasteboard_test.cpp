@@ -7,6 +7,7 @@
 
 #include <QBuffer>
 #include <QClipboard>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
@@ -34,12 +35,12 @@ QByteArray tiffOf(const QByteArray& encoded)
     return PasteboardImage::tiffRepresentation(PasteboardImage::decode(encoded)).value_or(QByteArray());
 }
 
+// Another application's offers, their bytes read back as given (as X11 hands them over).
 PasteboardSnapshot snapshotOf(const QList<std::pair<QString, QByteArray>>& offers)
 {
-    QMimeData data;
-    for (const auto& [type, bytes] : offers)
-        data.setData(type, bytes);
-    return PasteboardSnapshot::fromMimeData(data);
+    FakePasteboard pasteboard;
+    pasteboard.offer(offers);
+    return pasteboard.snapshot();
 }
 
 QStringList localPaths(const PasteboardSnapshot& snapshot)
@@ -96,6 +97,40 @@ TEST(PasteboardSnapshot, TakesOnlyLocalFileUrls)
         const PasteboardSnapshot snapshot = snapshotOf(c.offers);
         EXPECT_EQ(snapshot.itemCount(), 1);
         EXPECT_EQ(localPaths(snapshot), c.paths);
+    }
+}
+
+TEST(PasteboardSnapshot, ReadsRawCharactersLenientlyAndKeepsThePathsBytes)
+{
+    const QString uriList = QStringLiteral("text/uri-list");
+    const QString gnome = QStringLiteral("x-special/gnome-copied-files");
+    const struct {
+        const char* name;
+        QString type;
+        QByteArray list;
+        QList<QByteArray> paths;
+    } cases[] = {
+        {"raw spaces", uriList, "file:///tmp/my notes.txt\r\n", {"/tmp/my notes.txt"}},
+        {"raw letters beyond ASCII", uriList, "file:///tmp/\xc3\xa9t\xc3\xa9 2024.txt", {"/tmp/\xc3\xa9t\xc3\xa9 2024.txt"}},
+        {"escaped bytes that are no UTF-8", uriList, "file:///tmp/caf%E9.txt", {"/tmp/caf\xe9.txt"}},
+        {"raw bytes that are no UTF-8", uriList, "file:///tmp/caf\xe9 \xff.txt", {"/tmp/caf\xe9 \xff.txt"}},
+        {"an unescaped name keeps its # and ?", uriList, "file:///tmp/take #2 (final?).txt",
+         {"/tmp/take #2 (final?).txt"}},
+        {"a lone percent", uriList, "file:///tmp/100% done.txt", {"/tmp/100% done.txt"}},
+        {"escapes and raw characters mixed", uriList, "file:///tmp/a%20b c.txt", {"/tmp/a b c.txt"}},
+        {"file manager list", gnome, "copy\nfile:///home/u/Spreadsheet 1.ods", {"/home/u/Spreadsheet 1.ods"}},
+        {"a well-formed line keeps its meaning", uriList, "file:///tmp/a.txt#part", {"/tmp/a.txt"}},
+        {"an escaped NUL", uriList, "file:///tmp/a%00b.txt\r\nfile:///tmp/ok", {"/tmp/ok"}},
+        {"raw, on another host", uriList, "file://server/share/a b.txt", {}},
+        {"raw, but no file", uriList, "https://example.org/a b", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const PasteboardSnapshot snapshot = snapshotOf({{c.type, c.list}});
+        EXPECT_EQ(snapshot.filePaths(), c.paths);
+        ASSERT_EQ(snapshot.fileURLs().size(), c.paths.size());
+        for (qsizetype i = 0; i < c.paths.size(); ++i)
+            EXPECT_EQ(snapshot.fileURLs()[i].toLocalFile(), QFile::decodeName(c.paths[i]));
     }
 }
 

@@ -5,7 +5,12 @@
 #include <QImage>
 #include <QtEndian>
 
+#include <spdlog/sinks/ringbuffer_sink.h>
+#include <spdlog/spdlog.h>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <map>
 
@@ -63,7 +68,66 @@ std::map<int, quint32> tiffTags(const QByteArray& tiff)
     return tags;
 }
 
+// The header of a 32-bit BMP of that size, followed by a few pixels only.
+QByteArray bmpHeader(qint32 width, qint32 height)
+{
+    QByteArray bmp(54, '\0');
+    auto* p = reinterpret_cast<uchar*>(bmp.data());
+    p[0] = 'B';
+    p[1] = 'M';
+    qToLittleEndian<quint32>(54 + 16, p + 2);
+    qToLittleEndian<quint32>(54, p + 10);
+    qToLittleEndian<quint32>(40, p + 14);
+    qToLittleEndian<qint32>(width, p + 18);
+    qToLittleEndian<qint32>(height, p + 22);
+    qToLittleEndian<quint16>(1, p + 26);
+    qToLittleEndian<quint16>(32, p + 28);
+    return bmp + QByteArray(16, '\x7f');
+}
+
+// Collects the messages logged while it lives.
+class LogCapture {
+public:
+    LogCapture() : m_sink(std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(64)), m_previous(spdlog::default_logger())
+    {
+        m_sink->set_pattern("%v");
+        spdlog::set_default_logger(std::make_shared<spdlog::logger>("capture", m_sink));
+    }
+    ~LogCapture() { spdlog::set_default_logger(m_previous); }
+    bool contains(const std::string& part) const
+    {
+        const auto lines = m_sink->last_formatted();
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != l.npos; });
+    }
+
+private:
+    std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> m_sink;
+    std::shared_ptr<spdlog::logger> m_previous;
+};
+
 }  // namespace
+
+TEST(PasteboardImage, DecodesPicturesBeyondQtsDefaultLimitAndLogsOneItStillCannotRead)
+{
+    // 8192 x 4608, a stitched screenshot: 144 MiB decoded, over Qt's default 128.
+    QByteArray png;
+    {
+        QImage screenshot(8192, 4608, QImage::Format_RGB32);
+        screenshot.fill(Qt::white);
+        for (int y = 0; y < screenshot.height(); y += 64)
+            std::fill_n(reinterpret_cast<QRgb*>(screenshot.scanLine(y)), screenshot.width(), qRgb(20, 40, 200));
+        png = encode(screenshot, "PNG");
+    }
+    const QImage decoded = PasteboardImage::decode(png);
+    EXPECT_EQ(decoded.size(), QSize(8192, 4608));
+    EXPECT_EQ(decoded.pixel(5, 64), qRgb(20, 40, 200));
+
+    // 20000 x 20000 would take 1.5 GiB: refused, and said so.
+    LogCapture log;
+    EXPECT_TRUE(PasteboardImage::decode(bmpHeader(20000, 20000)).isNull());
+    EXPECT_TRUE(log.contains("could not be decoded"));
+    EXPECT_FALSE(PasteboardImage::decode(bmpHeader(2, 2)).isNull()) << "the same header, small, reads";
+}
 
 TEST(PasteboardImage, TellsTheImageTypeByContent)
 {

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <limits>
 #include <thread>
 
 using namespace historytest;
@@ -91,6 +92,14 @@ std::map<QString, QByteArray> everythingUnder(const QString& root)
         out[p] = readAll(p);
     }
     return out;
+}
+
+// The file read once, as the capture reads it.
+StagedFile staged(const QString& path)
+{
+    auto file = StagedFile::copyOf(QFile::encodeName(path), std::numeric_limits<qint64>::max());
+    EXPECT_TRUE(file) << path.toStdString();
+    return std::move(file).value();
 }
 
 QByteArray compressible(int size)
@@ -191,8 +200,11 @@ TEST_F(ClipFiles, FileClipsAreCopiedAndZippedAndASecondCaptureStillGetsItsSize)
     writeFile(source, bytes);
     const QString h = md5HexOfData(bytes);
 
+    auto firstCopy = staged(source);
+    EXPECT_EQ(firstCopy.md5(), h);
     auto first = clipOf(h, QStringLiteral("file_pdf+zip+enc"));
-    EXPECT_TRUE(files().saveClipFile(source, *first));
+    EXPECT_TRUE(files().saveClipFile(firstCopy, *first));
+    EXPECT_TRUE(firstCopy.path().isEmpty()) << "the copy became the body";
     const QString body = PathHelper::getBaseFilePath(h);
     EXPECT_EQ(readAll(body), bytes);
     const double zipSize = double(QFileInfo(PathHelper::getZipsFilePath(h)).size());
@@ -202,20 +214,43 @@ TEST_F(ClipFiles, FileClipsAreCopiedAndZippedAndASecondCaptureStillGetsItsSize)
     // The same file again (the favourite copy's row): the body stays, the size is still set.
     const ino_t inode = inodeOf(body);
     auto second = clipOf(h, QStringLiteral("file_pdf+zip+enc"), QStringLiteral("favourite"));
-    EXPECT_TRUE(files().saveClipFile(source, *second));
+    auto secondCopy = staged(source);
+    EXPECT_TRUE(files().saveClipFile(secondCopy, *second));
     EXPECT_EQ(second->file_size().toDouble(), zipSize);
     EXPECT_EQ(inodeOf(body), inode);
 
     auto plain = clipOf(h, QStringLiteral("file_pdf"));
-    EXPECT_TRUE(files().saveClipFile(source, *plain));
+    auto plainCopy = staged(source);
+    EXPECT_TRUE(files().saveClipFile(plainCopy, *plain));
     EXPECT_EQ(plain->file_size().toDouble(), double(bytes.size()));
 
-    // A copy that fails gives NO and leaves the size alone.
-    auto missing = clipOf(hashOf(5), QStringLiteral("file_pdf+zip+enc"));
-    missing->setFile_size(QVariant(7.0));
-    EXPECT_FALSE(files().saveClipFile(testenv::home() + QStringLiteral("/nothing.pdf"), *missing));
-    EXPECT_EQ(missing->file_size().toDouble(), 7.0);
+    // A copy whose digest is not the clip's hash gives NO, stores nothing and leaves the
+    // size alone.
+    auto other = clipOf(hashOf(5), QStringLiteral("file_pdf+zip+enc"));
+    other->setFile_size(QVariant(7.0));
+    auto otherCopy = staged(source);
+    EXPECT_FALSE(files().saveClipFile(otherCopy, *other));
+    EXPECT_EQ(other->file_size().toDouble(), 7.0);
     EXPECT_FALSE(QFile::exists(PathHelper::getBaseFilePath(hashOf(5))));
+    EXPECT_FALSE(QFile::exists(PathHelper::getZipsFilePath(hashOf(5))));
+}
+
+TEST_F(ClipFiles, TheBodyAndItsZipHoldTheBytesThatWereHashedWhateverTheSourceDoesLater)
+{
+    const QString source = testenv::home() + QStringLiteral("/notes.txt");
+    const QByteArray before = compressible(30000);
+    writeFile(source, before);
+    auto copy = staged(source);
+    const QString h = copy.md5();
+    EXPECT_EQ(h, md5HexOfData(before));
+    EXPECT_EQ(copy.size(), before.size());
+
+    // The file is edited after it was read, before its clip is stored.
+    writeFile(source, "edited meanwhile");
+    auto clip = clipOf(h, QStringLiteral("file_txt+zip+enc"));
+    ASSERT_TRUE(files().saveClipFile(copy, *clip));
+    EXPECT_EQ(md5HexOfData(readAll(PathHelper::getBaseFilePath(h))), h);
+    EXPECT_EQ(zipEntries(PathHelper::getZipsFilePath(h)).at(h.toStdString()).first, before);
 }
 
 TEST_F(ClipFiles, HashesThatAreNotDigestsAreRefusedEverywhere)
@@ -241,7 +276,8 @@ TEST_F(ClipFiles, HashesThatAreNotDigestsAreRefusedEverywhere)
         clip->setKey_hash(QStringLiteral("k"));
         files().saveClipData("x", *clip);
         EXPECT_EQ(clip->file_size().toDouble(), 0.0);
-        EXPECT_FALSE(files().saveClipFile(source, *clip));
+        auto copy = staged(source);
+        EXPECT_FALSE(files().saveClipFile(copy, *clip));
         EXPECT_FALSE(files().getStringWithMd5(bad));
         EXPECT_FALSE(files().getDataWithMd5(bad));
         EXPECT_FALSE(files().isHistoryFileExist(*clip));

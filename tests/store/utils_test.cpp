@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 std::optional<QString> larger(const char* a, const char* b)
 {
@@ -46,6 +48,41 @@ TEST(Utils, VersionComparison)
     EXPECT_EQ(larger("1.2", "1.2.1"), QStringLiteral("1.2.1"));
     EXPECT_EQ(larger("1.2b", "1.1"), QStringLiteral("1.2b"));  // leading digits only
     EXPECT_FALSE(larger("x.1", "0.1"));                        // no digits reads 0
+}
+
+// Versions come from the server: no component, however long, may overflow or be misread.
+TEST(Utils, VersionComparisonOfLongComponents)
+{
+    struct Case {
+        const char* one;
+        const char* two;
+        const char* larger;  // nullptr: equal
+    };
+    const Case cases[] = {
+        {"1.99999999999999999999", "1.5", "1.99999999999999999999"},
+        {"1.9223372036854775808", "1.9223372036854775807", "1.9223372036854775808"},
+        {"1.123456789012345678901234567890", "1.123456789012345678901234567891", "1.123456789012345678901234567891"},
+        {"2.000000000000000000000000000010", "2.10", nullptr},
+        {"1.-99999999999999999999", "1.0", "1.0"},
+        {"1.-3", "1.-4", "1.-3"},
+        // The extra components' sum: signed 64-bit addition would overflow here.
+        {"1.0.9223372036854775807.9223372036854775807", "1.0", "1.0.9223372036854775807.9223372036854775807"},
+        {"1.0.-9223372036854775807.-9223372036854775807.-9", "1.0", "1.0"},
+        {"1.0.99999999999999999999999", "1.0", "1.0.99999999999999999999999"},
+        {"1.0.+7", "1", "1.0.+7"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.one) + " vs " + c.two);
+        const auto forward = larger(c.one, c.two);
+        const auto backward = larger(c.two, c.one);
+        if (c.larger) {
+            EXPECT_EQ(forward, QString::fromLatin1(c.larger));
+            EXPECT_EQ(backward, QString::fromLatin1(c.larger));
+        } else {
+            EXPECT_FALSE(forward);
+            EXPECT_FALSE(backward);
+        }
+    }
 }
 
 TEST(Utils, UpdateFlagFollowsNewversion)
@@ -134,6 +171,44 @@ TEST(Utils, ThumbnailSizes)
     EXPECT_FALSE(imageThumbnailBase64(QByteArray()).has_value());
     const QString b64 = imageThumbnailBase64(png(10, 10)).value();
     EXPECT_FALSE(b64.contains(QLatin1Char('\n')));
+}
+
+TEST(Utils, APictureBeyondTheDefaultDecodeLimitStillGetsItsThumbnail)
+{
+    // Qt's default limit (128 MiB decoded) in force, as for any reader in the process that
+    // did not raise it; put back afterwards.
+    const int previous = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(128);
+    struct Restore {
+        int limit;
+        ~Restore() { QImageReader::setAllocationLimit(limit); }
+    } restore{previous};
+
+    // 6000 x 6000 and 8192 x 4608 (a stitched screenshot) take 137 and 144 MiB decoded.
+    const struct {
+        QSize size;
+        const char* format;
+        QSize thumbnail;
+    } cases[] = {
+        {{6000, 6000}, "PNG", {40, 40}},
+        {{8192, 4608}, "JPEG", {71, 40}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        QByteArray encoded;
+        {
+            QImage picture(c.size, QImage::Format_RGB32);
+            picture.fill(Qt::darkGreen);
+            for (int y = 0; y < picture.height(); y += 97)
+                std::fill_n(reinterpret_cast<QRgb*>(picture.scanLine(y)), picture.width(), qRgb(250, 200, 0));
+            QBuffer buffer(&encoded);
+            buffer.open(QIODevice::WriteOnly);
+            ASSERT_TRUE(picture.save(&buffer, c.format));
+        }
+        const std::optional<QString> thumbnail = imageThumbnailBase64(encoded);
+        ASSERT_TRUE(thumbnail.has_value());
+        EXPECT_EQ(jpegSize(*thumbnail), c.thumbnail);
+    }
 }
 
 TEST(Utils, SecretTestUsesKeyWordsAndTheSwitch)

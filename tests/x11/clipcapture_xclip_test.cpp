@@ -10,6 +10,8 @@
 #include <QImage>
 #include <QUrl>
 
+#include <cstdio>
+
 namespace {
 
 QByteArray readFile(const QString& path)
@@ -32,8 +34,9 @@ TEST_F(ClipX11Test, TextCopiedByAnotherClientBecomesAClip)
     EXPECT_EQ(readFile(PathHelper::getBaseFilePath(hash)), text.toUtf8());
 
     // The same copy again is the same clip.
+    const qint64 seen = watcher->lastChangedCount();
     ASSERT_TRUE(xclipCopy(text.toUtf8()));
-    testenv::spin(std::chrono::milliseconds(300));
+    ASSERT_TRUE(waitForPollAfter(seen));
     watcher->waitForCaptures();
     EXPECT_EQ(DBKeeper::getAllHistory().size(), 1);
 }
@@ -53,6 +56,27 @@ TEST_F(ClipX11Test, AFileOfferedAsAUriListBecomesAFileClipWithItsZip)
     EXPECT_EQ(clip->file_name(), QStringLiteral("Quarterly report.csv"));
     EXPECT_EQ(readFile(PathHelper::getBaseFilePath(hash)), readFile(path));
     EXPECT_TRUE(QFileInfo::exists(PathHelper::getZipsFilePath(hash)));
+}
+
+TEST_F(ClipX11Test, AUriListWrittenWithoutEscapesKeepsTheNamesBytes)
+{
+    // A space and a Latin-1 letter, as some programs put a path into the list unescaped.
+    const QByteArray path = QFile::encodeName(testenv::home()) + "/caf\xe9 menu.txt";
+    const QByteArray contents("soup of the day\n");
+    {
+        // A QString cannot name this file; it is written through its bytes.
+        FILE* raw = std::fopen(path.constData(), "wb");
+        ASSERT_TRUE(raw);
+        std::fwrite(contents.constData(), 1, size_t(contents.size()), raw);
+        std::fclose(raw);
+    }
+    ASSERT_TRUE(xclipCopy("file://" + path + "\r\n", QStringLiteral("text/uri-list")));
+    const QString hash = md5HexOfData(contents);
+    const HistoryModelPtr clip = waitForRow(hash);
+    ASSERT_TRUE(clip);
+    EXPECT_EQ(clip->type(), QStringLiteral("file_txt+zip+enc"));
+    EXPECT_EQ(clip->file_name(), QFile::decodeName("caf\xe9 menu.txt"));
+    EXPECT_EQ(readFile(PathHelper::getBaseFilePath(hash)), contents);
 }
 
 TEST_F(ClipX11Test, APngOfferBecomesAnImageClip)
