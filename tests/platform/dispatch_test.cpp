@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -112,4 +113,17 @@ TEST(Dispatch, GlobalAsyncRunsOffTheMainThread)
     dispatch::globalAsync([&] { state = dispatch::isMainThread() ? 1 : 2; });
     ASSERT_TRUE(testenv::waitUntil([&] { return state.load() != 0; }));
     EXPECT_EQ(state.load(), 2);
+}
+
+TEST(SerialQueueTest, AQueueWhoseLoopEndedEarlyIsDroppedSafely)
+{
+    // A queue kept until exit may see its loop end before the queue object goes.
+    auto queue = std::make_unique<SerialQueue>(QStringLiteral("ended early"));
+    queue->thread()->quit();
+    ASSERT_TRUE(queue->thread()->wait(5000));
+    bool ran = false;
+    queue->async([&ran] { ran = true; });
+    queue->sync([&ran] { ran = true; });
+    queue.reset();
+    EXPECT_FALSE(ran);
 }
