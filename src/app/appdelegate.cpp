@@ -10,6 +10,7 @@
 #include "service/checkupdaterequestmanager.h"
 #include "service/initrequestmanager.h"
 #include "service/replyvalue.h"
+#include "store/clipbodysweeper.h"
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
 #include "store/dbfetcher.h"
@@ -32,7 +33,11 @@ AppDelegate::Services AppDelegate::Services::system()
     s.makeStatusItem = [] { return StatusBarController::sharedInstance(); };
     s.makePrivacyEngine = [] { AdvancePrivacyManager::sharedInstance(); };
     s.makeShortcutController = [] { ShortcutController::sharedInstance(); };
-    s.makeClipController = [] { ClipController::sharedInstance(); };
+    s.makeClipController = [] {
+        // Before the first capture, so a body being stored now is never taken for a leftover.
+        ClipBodySweeper::removeBodiesWithoutRows();
+        ClipController::sharedInstance();
+    };
     s.buildMenu = [] { MenuController::sharedInstance().buildMenu(); };
     s.finishCaptures = [] { ClipController::sharedInstance().waitForCaptures(); };
     s.closeDatabase = [] { DBFetcher::sharedInstance().close(); };

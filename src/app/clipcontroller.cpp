@@ -2,6 +2,7 @@
 
 #include "app/menucontroller.h"
 #include "platform/notificationcenter.h"
+#include "platform/numberreader.h"
 #include "platform/pasteboard.h"
 #include "platform/pastekeystroke.h"
 #include "plugins/advanceprivacymanager.h"
@@ -9,7 +10,9 @@
 #include "store/clipfilemanager.h"
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
+#include "store/dbfetcher.h"
 #include "store/dbkeeper.h"
+#include "store/defaultskeys.h"
 #include "store/digest.h"
 #include "store/utils.h"
 #include "sync/historyservice.h"
@@ -25,8 +28,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-const QString kMonitorSpeed = QStringLiteral("CLIP_MONITOR_SPEED");
 
 // The privacy decision: nothing when the clip is not to be recorded, else whether it is
 // secret. Without the privacy script the kind's own rule decides.
@@ -60,11 +61,14 @@ QString pathExtension(const QString& name)
 std::chrono::milliseconds intervalFromSettings()
 {
     double seconds = ClipController::kDefaultMonitorSpeed;
-    if (const auto stored = ClipUserDefaults::standardUserDefaults().doubleForKey(kMonitorSpeed))
+    // 0, a negative, a broken or a huge number would poll without pause or not at all.
+    const auto stored = NumberReader::realNumber(
+        ClipUserDefaults::standardUserDefaults().value(DefaultsKey::ClipMonitorSpeed), 0.0,
+        ClipController::kMaxMonitorSpeed);
+    if (stored && *stored > 0.0)
         seconds = *stored;
     // Taken in single precision, as the setting has always been read.
     const float interval = static_cast<float>(seconds);
-    // 0, a negative or a broken number would poll without pause or not at all.
     if (!std::isfinite(interval) || interval <= 0.0f)
         return std::chrono::milliseconds(std::lround(ClipController::kDefaultMonitorSpeed * 1000));
     return std::chrono::milliseconds(std::max(1L, std::lround(double(interval) * 1000.0)));
@@ -83,7 +87,15 @@ ClipController::ClipController()
 {
     if (!dispatch::isMainThread())
         spdlog::error("ClipController made off the main thread: its poll timer will not run");
-    m_timer.callOnTimeout([this] { seekClipboard(); });
+    m_timer.callOnTimeout([this] {
+        // A capture is due within the settle time anyway; polling now would split a burst.
+        if (!m_settleTimer.isActive())
+            seekClipboard();
+    });
+    m_settleTimer.setSingleShot(true);
+    m_settleTimer.setInterval(kChangeSettle);
+    m_settleTimer.callOnTimeout([this] { seekClipboard(); });
+    Pasteboard::setChangeObserver([this] { m_settleTimer.start(); });
     startClipObserver();
     NotificationCenter::defaultCenter().addObserver(QStringLiteral("USER_LOGOUTED"), nullptr,
                                                     [this](const Notification& n) { userLogout(n); });
@@ -260,19 +272,26 @@ bool ClipController::catchImage(const PasteboardSnapshot& snapshot)
 
 bool ClipController::saveRecord(HistoryModel& record, const std::function<void()>& saveBody)
 {
+    // A file another process held locked at start may be free by now.
+    DBFetcher::sharedInstance().retryOpenIfDue();
+    bool stored = false;
     {
         // The body and its row together, so a delete of the same hash cannot come between
         // them and leave a row without a body.
         QMutexLocker lock(&ClipFileManager::bodyLock());
         saveBody();
-        // An existing row keeps its content, type and secret flag.
-        if (record.isExist())
-            DBKeeper::setLocalFileOkWithHash(record.file_hash());
-        else
-            record.save();
+        const QVariant now(QDateTime::currentSecsSinceEpoch());
+        // The row, its time and its pending mark are one change: one commit, one disk sync.
+        stored = HistoryModel::inTransaction([&](QSqlDatabase& db) {
+            // An existing row keeps its content, type and secret flag.
+            const bool rowWritten =
+                record.isExist(db) ? DBKeeper::setLocalFileOkWithHash(db, record.file_hash()) : record.save(db);
+            return rowWritten && DBKeeper::updateTimestamp(db, now, record.file_hash())
+                && record.increase_change_count(db);
+        });
     }
-    DBKeeper::updateTimestamp(QVariant(QDateTime::currentSecsSinceEpoch()), record.file_hash());
-    record.increase_change_count();
+    if (!stored)
+        return false;
     HistoryService::sharedInstance().process();
     return true;
 }

@@ -19,7 +19,10 @@ struct Notification;
 
 // The pasteboard watcher, and the write-back of clips to the pasteboard with the paste.
 //
-// A repeating timer on the main thread polls the general pasteboard's change count. Each new
+// When the pasteboard announces a change, the poll's check runs 20 ms later; a further
+// change within that wait restarts it, so a burst of changes gives one capture. A repeating
+// timer on the main thread polls the change count too, as the safety net for changes the
+// announcement misses. Each new
 // count reads the content into a snapshot on the main thread and queues one capture of it
 // on the capture queue: one serial queue, so captures run one at a time in the order the
 // changes were seen. A capture decides whether the clip is recorded and whether it is
@@ -37,6 +40,11 @@ public:
     static constexpr qint64 kMaxFileSize = 5767168;
     // The poll interval when "CLIP_MONITOR_SPEED" holds no usable number of seconds.
     static constexpr double kDefaultMonitorSpeed = 0.6;
+    // The slowest poll a stored "CLIP_MONITOR_SPEED" may ask for, in seconds; above it the
+    // default applies (a huge value would overflow the timer and stop the poll for good).
+    static constexpr double kMaxMonitorSpeed = 10.0;
+    // How long the pasteboard stays unchanged after an announced change before the capture.
+    static constexpr std::chrono::milliseconds kChangeSettle{20};
 
     // Made on first use: starts the poll (which polls at once) and follows "USER_LOGOUTED".
     static ClipController& sharedInstance();
@@ -45,7 +53,8 @@ public:
     ClipController& operator=(const ClipController&) = delete;
 
     // (Re)starts the poll timer with the interval of "CLIP_MONITOR_SPEED" (seconds, taken in
-    // single precision; 0.6 when absent) or the test override, and polls once at once.
+    // single precision; 0.6 when absent, not above 0 or above 10) or the test override, and
+    // polls once at once.
     void startClipObserver();
     // One poll: a count of 0, or the count the last acting poll saw, does nothing; any other
     // count (or the first poll) queues one capture and is remembered at once.
@@ -73,6 +82,8 @@ public:
 
     // The count the last acting poll saw; 0 until then.
     qint64 lastChangedCount() const { return m_lastChangedCount; }
+    // A change was announced and the check it asked for has not run yet.
+    bool changePending() const { return m_settleTimer.isActive(); }
     // The text of the last write made with record NO that no capture has seen yet (any thread).
     std::optional<QString> skiped() const;
 
@@ -102,6 +113,8 @@ private:
 
     SerialQueue m_captureQueue{QStringLiteral("capture")};
     QTimer m_timer;
+    // Single-shot; restarted by every announced change.
+    QTimer m_settleTimer;
     qint64 m_lastChangedCount = 0;
     std::optional<std::chrono::milliseconds> m_intervalOverride;
 

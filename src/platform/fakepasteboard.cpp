@@ -24,11 +24,14 @@ PasteboardSnapshot FakePasteboard::snapshot()
 
 void FakePasteboard::clearContents()
 {
-    QMutexLocker lock(&m_mutex);
-    if (!m_content)
-        return;
-    m_content.reset();
-    ++m_count;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!m_content)
+            return;
+        m_content.reset();
+        ++m_count;
+    }
+    announceChange();
 }
 
 void FakePasteboard::writeString(const QString& text)
@@ -99,7 +102,10 @@ int FakePasteboard::snapshotCount() const
 
 void FakePasteboard::replace(std::unique_ptr<QMimeData> data)
 {
-    QMutexLocker lock(&m_mutex);
-    m_content = std::move(data);
-    ++m_count;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_content = std::move(data);
+        ++m_count;
+    }
+    announceChange();
 }

@@ -15,8 +15,8 @@ class QMimeData;
 
 // An in-memory pasteboard for tests. Writes build the same content the system pasteboard
 // would put on the clipboard, and snapshots are read from it the same way; offer() plays
-// another application copying something. Unlike the system one it may be used from any
-// thread.
+// another application copying something. Each change is announced to the change observer
+// as the system one does. Unlike the system one it may be used from any thread.
 class FakePasteboard : public Pasteboard {
 public:
     FakePasteboard();

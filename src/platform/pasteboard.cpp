@@ -1,7 +1,10 @@
 #include "platform/pasteboard.h"
 
 #include "platform/currentimplementation.h"
+#include "platform/dispatch.h"
 #include "platform/systempasteboard.h"
+
+#include <QMutex>
 
 namespace {
 CurrentImplementation<Pasteboard>& slot()
@@ -9,6 +12,20 @@ CurrentImplementation<Pasteboard>& slot()
     static CurrentImplementation<Pasteboard> implementation(
         []() -> std::shared_ptr<Pasteboard> { return std::make_shared<SystemPasteboard>(); });
     return implementation;
+}
+
+QMutex g_observerLock;
+std::function<void()> g_observer;
+
+void callObserver()
+{
+    std::function<void()> observer;
+    {
+        QMutexLocker lock(&g_observerLock);
+        observer = g_observer;
+    }
+    if (observer)
+        observer();
 }
 }  // namespace
 
@@ -20,4 +37,18 @@ Pasteboard& Pasteboard::general()
 void Pasteboard::setGeneral(std::shared_ptr<Pasteboard> pasteboard)
 {
     slot().set(std::move(pasteboard));
+}
+
+void Pasteboard::setChangeObserver(std::function<void()> observer)
+{
+    QMutexLocker lock(&g_observerLock);
+    g_observer = std::move(observer);
+}
+
+void Pasteboard::announceChange()
+{
+    if (dispatch::isMainThread())
+        callObserver();
+    else
+        dispatch::mainAsync(callObserver);
 }

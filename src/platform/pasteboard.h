@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // The general pasteboard: the desktop's clipboard as the watcher and the write-back see it.
@@ -44,4 +45,15 @@ public:
     static Pasteboard& general();
     // Replaces the general pasteboard (tests); nullptr restores the system one.
     static void setGeneral(std::shared_ptr<Pasteboard> pasteboard);
+
+    // Called on the main thread soon after the content of a pasteboard changed (this
+    // system's own writes included), so the watcher need not wait for its next poll. A hint
+    // only: the desktop may merge or miss changes, the count stays the truth. One observer
+    // for the process; an empty function removes it.
+    static void setChangeObserver(std::function<void()> observer);
+
+protected:
+    // Implementations call this, from any thread and with no lock held, after their count
+    // went up.
+    static void announceChange();
 };

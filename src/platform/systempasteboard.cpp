@@ -27,7 +27,10 @@ SystemPasteboard::SystemPasteboard()
         // The clipboard object is the context, so the count is bumped on the main thread
         // whichever thread made this object.
         m_changed = QObject::connect(clipboard, &QClipboard::dataChanged, clipboard,
-                                     [this] { m_count.fetch_add(1, std::memory_order_relaxed); });
+                                     [this] {
+                                         m_count.fetch_add(1, std::memory_order_relaxed);
+                                         announceChange();
+                                     });
     } else {
         spdlog::error("Pasteboard without a GUI application: the change count will not move");
     }

@@ -1,6 +1,7 @@
 #include "store/dbfetcher.h"
 
 #include "platform/dispatch.h"
+#include "platform/usernotifications.h"
 #include "store/pathhelper.h"
 
 #include <QDateTime>
@@ -11,6 +12,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -26,6 +28,15 @@ QMutex g_sharedLock;
 DBFetcher* g_shared = nullptr;
 
 std::atomic<quint64> g_connectionCounter{0};
+
+QMutex g_timingLock;
+DBFetcher::Timing g_timing;
+
+DBFetcher::Timing currentTiming()
+{
+    QMutexLocker lock(&g_timingLock);
+    return g_timing;
+}
 
 int primaryCode(const QSqlError& error)
 {
@@ -67,11 +78,19 @@ void DBFetcher::resetSharedInstance()
     g_shared = nullptr;
 }
 
+void DBFetcher::setTiming(const Timing& timing)
+{
+    QMutexLocker lock(&g_timingLock);
+    g_timing = timing;
+}
+
 DBFetcher::DBFetcher(const QString& path)
     : m_path(path)
     , m_connectionName(QStringLiteral("nuvarel-history-%1").arg(++g_connectionCounter))
+    , m_timing(currentTiming())
     , m_queue(std::make_unique<SerialQueue>(QStringLiteral("database")))
 {
+    m_retryDelay = m_timing.firstRetry;
     // A connection may be used only by the thread that made it: the queue's.
     m_queue->sync([this] { openOnQueue(); });
 }
@@ -83,34 +102,86 @@ DBFetcher::~DBFetcher()
 
 void DBFetcher::openOnQueue()
 {
+    m_retryable = false;
     if (m_path.isEmpty()) {
         spdlog::error("db error: no path for the history database");
         return;
     }
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
-    m_db.setDatabaseName(m_path);
+    if (!m_db.isValid()) {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+        m_db.setDatabaseName(m_path);
+        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_timing.busyTimeout.count()));
+    }
     if (!m_db.open()) {
         spdlog::error("db error: {}", text(m_db.lastError().text()));
+        becameUnavailable();
         return;
     }
     bool broken = false;
-    if (integrityCheckPassed(&broken)) {
-        m_available = true;
-        return;
+    if (!integrityCheckPassed(&broken)) {
+        if (!broken) {
+            // Kept as it is; tried again later.
+            m_db.close();
+            becameUnavailable();
+            return;
+        }
+        if (!replaceDamagedFile())
+            return;
     }
-    if (!broken)
-        return;  // kept as it is; unavailable for this run
+    useWriteAheadLog();
+    m_available = true;
+    m_retryDelay = m_timing.firstRetry;
+    m_userTold = false;
+}
+
+void DBFetcher::becameUnavailable()
+{
+    m_retryable = true;
+    m_nextTry = std::chrono::steady_clock::now() + m_retryDelay;
+    m_retryDelay = std::min(m_retryDelay * 2, m_timing.mostRetry);
+    if (m_userTold)
+        return;
+    m_userTold = true;
+    UserNotification notice;
+    notice.title = QStringLiteral("剪贴板历史暂时不可用");
+    notice.informativeText =
+        QStringLiteral("历史数据库暂时无法打开（可能正被其他程序占用），新的复制暂不会被记录。之后复制时会自动重试。");
+    notice.playsDefaultSound = false;
+    UserNotifications::current().deliverNotification(notice);
+}
+
+bool DBFetcher::replaceDamagedFile()
+{
     // Moved while still open: closing first would let SQLite check point and delete a -wal
     // file, and that may be what a recovery needs.
     const bool moved = moveBrokenFileAside();
     m_db.close();
     if (!moved)
-        return;
+        return false;
     if (!m_db.open()) {
         spdlog::error("db error: {}", text(m_db.lastError().text()));
-        return;
+        return false;
     }
-    m_available = true;
+    return true;
+}
+
+void DBFetcher::useWriteAheadLog()
+{
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    QString mode;
+    if (query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) && query.next())
+        mode = query.value(0).toString().toLower();
+    query.finish();
+    // SQLite answers with the mode in force: a file system without shared memory, or an
+    // in-memory database, keeps its own.
+    if (mode != QLatin1String("wal"))
+        spdlog::warn("history database {} cannot use write-ahead logging; it stays in journal mode \"{}\"",
+                     text(m_path), text(mode.isEmpty() ? QStringLiteral("unknown") : mode));
+    // Every commit reaches the disk before it returns, in either mode.
+    if (!query.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+        spdlog::warn("history database {}: synchronous=FULL refused: {}", text(m_path),
+                     text(query.lastError().text()));
 }
 
 bool DBFetcher::integrityCheckPassed(bool* broken)
@@ -127,7 +198,7 @@ bool DBFetcher::integrityCheckPassed(bool* broken)
         } else {
             // Busy, locked, I/O, memory, permissions: nothing says the file is bad, so keep it.
             spdlog::error("db error: history database {} cannot be read now (code {}): {}; "
-                          "the history is unavailable until the next start",
+                          "the history is unavailable until a later try succeeds",
                           text(m_path), code, text(error.text()));
         }
         return false;
@@ -175,11 +246,75 @@ void DBFetcher::inDatabase(const Block& block)
     });
 }
 
-void DBFetcher::prepareOnce(const Block& step)
+bool DBFetcher::inTransaction(const TransactionBlock& block)
+{
+    bool committed = false;
+    inDatabase([&](QSqlDatabase& db) {
+        // IMMEDIATE takes the write lock now, so the commit cannot fail on a lock upgrade.
+        if (!executeUpdate(db, QStringLiteral("BEGIN IMMEDIATE"))) {
+            spdlog::error("history transaction could not begin");
+            return;
+        }
+        if (block(db) && executeUpdate(db, QStringLiteral("COMMIT"))) {
+            committed = true;
+            return;
+        }
+        if (!executeUpdate(db, QStringLiteral("ROLLBACK")))
+            spdlog::error("history transaction could not be rolled back");
+        spdlog::warn("history transaction undone: nothing of it was written");
+    });
+    return committed;
+}
+
+void DBFetcher::prepareOnce(const PrepareStep& step)
 {
     if (m_queue->isCurrent())
         qFatal("nested database block: a database block must not start database work");
-    std::call_once(m_prepared, [this, &step] { inDatabase(step); });
+    if (m_prepared)
+        return;
+    m_queue->sync([this, &step] {
+        if (!m_step)
+            m_step = step;
+        prepareOnQueue();
+    });
+}
+
+void DBFetcher::prepareOnQueue()
+{
+    if (!m_available || m_prepared || !m_step)
+        return;
+    // Once per file, whatever the outcome: a step that fails again must not run before every
+    // block.
+    m_prepared = true;
+    if (m_step(m_db))
+        return;
+    spdlog::error("history database {} has a layout that cannot be brought up to date", text(m_path));
+    if (!replaceDamagedFile()) {
+        m_available = false;
+        return;
+    }
+    useWriteAheadLog();
+    if (!m_step(m_db))
+        spdlog::error("db error: the new history database could not be prepared");
+}
+
+bool DBFetcher::retryOpenIfDue()
+{
+    if (m_available)
+        return true;
+    if (m_queue->isCurrent())
+        qFatal("nested database block: a database block must not start database work");
+    m_queue->sync([this] {
+        if (m_available || m_closed || !m_retryable || std::chrono::steady_clock::now() < m_nextTry)
+            return;
+        spdlog::info("trying the history database {} again", text(m_path));
+        m_prepared = false;
+        openOnQueue();
+        if (m_available)
+            spdlog::info("history database {} is available again", text(m_path));
+        prepareOnQueue();
+    });
+    return m_available;
 }
 
 void DBFetcher::close()
@@ -191,6 +326,7 @@ void DBFetcher::close()
 
 void DBFetcher::closeOnQueue()
 {
+    m_closed = true;
     m_available = false;
     if (!m_db.isValid())
         return;

@@ -7,9 +7,9 @@
 #include <QVariantList>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 class SerialQueue;
@@ -23,12 +23,32 @@ class SerialQueue;
 // Opening tests the file with "pragma integrity_check;". Only a file that is not a database
 // or that the check reports damaged is replaced: it is moved aside as
 // "clipDB.sqlite.corrupt-<unix time>" (with its -journal/-wal/-shm), never deleted, and a new
-// database takes its place. Any other failure (busy or locked, I/O error, out of memory, no
-// permission) keeps the file and leaves the database unavailable for this run: every block
-// is skipped, so readers get empty results and writers store nothing.
+// database takes its place. The same happens when the schema step cannot bring the file to
+// the layout it needs. Any other failure (busy or locked by another process, I/O error, out
+// of memory, no permission) keeps the file and leaves the database unavailable: every block
+// is skipped, so readers get empty results and writers store nothing, until retryOpenIfDue()
+// opens it; the user is told once per such spell through a desktop notification.
+//
+// An open database runs in write-ahead-log mode with synchronous=FULL, so a commit is
+// durable across a power cut; where WAL cannot be used the file keeps its journal mode
+// (logged).
 class DBFetcher {
 public:
     using Block = std::function<void(QSqlDatabase& db)>;
+    // A block whose statements form one change: true to commit them, false to undo them.
+    using TransactionBlock = std::function<bool(QSqlDatabase& db)>;
+    // The schema step: false when the file cannot be brought to the layout the step needs.
+    using PrepareStep = std::function<bool(QSqlDatabase& db)>;
+
+    // How long opening waits for another process's lock, and the back-off between tries
+    // while the file stays locked (doubling from first to most).
+    struct Timing {
+        std::chrono::milliseconds busyTimeout{5000};
+        std::chrono::milliseconds firstRetry{1000};
+        std::chrono::milliseconds mostRetry{300000};
+    };
+    // For fetchers made from now on (tests); Timing{} restores the defaults.
+    static void setTiming(const Timing& timing);
 
     // The process's fetcher, made on first call (under a lock) on the file in the
     // application library folder.
@@ -47,9 +67,22 @@ public:
     // Runs the block with the open database and returns when it has run; skipped when the
     // database is unavailable or closed.
     void inDatabase(const Block& block);
-    // Runs the step once for this fetcher, before it returns to any caller (the schema step
-    // of the table classes). Concurrent callers wait for the first one.
-    void prepareOnce(const Block& step);
+    // The one way to write several statements as one change (a capture's row, time and
+    // pending mark; a sync reply's updates): runs the block on the queue inside one write
+    // transaction (BEGIN IMMEDIATE) and commits when the block answers true, else undoes
+    // every statement it ran. True when committed; false, with nothing written, when the
+    // block refused, a commit failed or the database is unavailable. The block must not
+    // begin, commit or roll back itself.
+    bool inTransaction(const TransactionBlock& block);
+    // Runs the step once for each file this fetcher opens, before it returns to any caller
+    // (the schema step of the table classes). Concurrent callers wait for the first one. A
+    // step that answers false has the file moved aside as damaged; it then runs once more on
+    // the new file. The step is kept and runs again after a reopen.
+    void prepareOnce(const PrepareStep& step);
+    // While the database is unavailable for a passing reason (another process holds the file
+    // locked): tries to open it again once the back-off since the last try has passed. True
+    // when the database is open. Waits up to the busy timeout; not on the main thread.
+    bool retryOpenIfDue();
     void close();
 
     bool isOpen() const;
@@ -91,14 +124,26 @@ public:
 private:
     void openOnQueue();
     bool integrityCheckPassed(bool* broken);
+    // With the damaged file open: moves it aside and opens a new one in its place.
+    bool replaceDamagedFile();
     bool moveBrokenFileAside();
+    void useWriteAheadLog();
+    void prepareOnQueue();
+    void becameUnavailable();
     void closeOnQueue();
 
     QString m_path;
     QString m_connectionName;
+    Timing m_timing;
     std::unique_ptr<SerialQueue> m_queue;
+    std::atomic<bool> m_available{false};
+    std::atomic<bool> m_prepared{false};
     // Touched only on the queue's thread.
     QSqlDatabase m_db;
-    std::atomic<bool> m_available{false};
-    std::once_flag m_prepared;
+    PrepareStep m_step;
+    bool m_retryable = false;
+    bool m_closed = false;
+    bool m_userTold = false;
+    std::chrono::steady_clock::time_point m_nextTry;
+    std::chrono::milliseconds m_retryDelay{0};
 };

@@ -249,7 +249,15 @@ void DBKeeper::setLocalFileOkWithHash(const std::optional<QString>& fileHash)
 {
     if (!isPresent(fileHash))
         return;
-    update(QStringLiteral("update History set local_file_ok = ? where file_hash = ?;"), {QVariant(1), *fileHash});
+    HistoryModel::inDatabase([&](QSqlDatabase& db) { setLocalFileOkWithHash(db, fileHash); });
+}
+
+bool DBKeeper::setLocalFileOkWithHash(QSqlDatabase& db, const std::optional<QString>& fileHash)
+{
+    if (!isPresent(fileHash))
+        return true;
+    return DBFetcher::executeUpdate(db, QStringLiteral("update History set local_file_ok = ? where file_hash = ?;"),
+                                    {QVariant(1), *fileHash});
 }
 
 void DBKeeper::setLocalHistoryOnly(const std::optional<QString>& fileHash)
@@ -288,8 +296,15 @@ void DBKeeper::setRemoteFileReady(const QVariant& fileReady, const std::optional
 
 bool DBKeeper::updateTimestamp(const QVariant& time, const std::optional<QString>& fileHash)
 {
-    return update(QStringLiteral("update History set timestamp = ? where file_hash is ?;"),
-                  {time, DBFetcher::bindable(fileHash)});
+    bool ok = false;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) { ok = updateTimestamp(db, time, fileHash); });
+    return ok;
+}
+
+bool DBKeeper::updateTimestamp(QSqlDatabase& db, const QVariant& time, const std::optional<QString>& fileHash)
+{
+    return DBFetcher::executeUpdate(db, QStringLiteral("update History set timestamp = ? where file_hash is ?;"),
+                                    {time, DBFetcher::bindable(fileHash)});
 }
 
 bool DBKeeper::setFavourite(const QVariant& favourite, const std::optional<QString>& fileHash)

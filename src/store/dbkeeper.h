@@ -58,6 +58,9 @@ public:
 
     // Sync-state updates; each does nothing for an absent or empty hash (or key hash).
     static void setLocalFileOkWithHash(const std::optional<QString>& fileHash);
+    // The same inside a block already on the queue; true when the statement ran (or there
+    // was nothing to do).
+    static bool setLocalFileOkWithHash(QSqlDatabase& db, const std::optional<QString>& fileHash);
     // Detaches the clip from the server: ids, file_ready and key_hash cleared.
     static void setLocalHistoryOnly(const std::optional<QString>& fileHash);
     // Detaches every row encrypted under another key, then deletes every row whose body is
@@ -69,6 +72,7 @@ public:
 
     // Updates of both categories by file_hash; true when the statement ran (matched or not).
     static bool updateTimestamp(const QVariant& time, const std::optional<QString>& fileHash);
+    static bool updateTimestamp(QSqlDatabase& db, const QVariant& time, const std::optional<QString>& fileHash);
     static bool setFavourite(const QVariant& favourite, const std::optional<QString>& fileHash);
     static bool updateHistoryID(const QVariant& historyId, const QVariant& fileId,
                                 const std::optional<QString>& fileHash);

@@ -12,6 +12,8 @@ public:
 
     // Runs the block on the database queue of the shared fetcher and returns when it has run.
     static void inDatabase(const DBFetcher::Block& block);
+    // The same inside one write transaction (DBFetcher::inTransaction): true when committed.
+    static bool inTransaction(const DBFetcher::TransactionBlock& block);
 
     // Every field of the JSON form is optional, so a missing key keeps the field's default.
     static bool propertyIsOptional(const QString& propertyName);

@@ -112,6 +112,12 @@ void HistoryModel::inDatabase(const DBFetcher::Block& block)
     DBObject::inDatabase(block);
 }
 
+bool HistoryModel::inTransaction(const DBFetcher::TransactionBlock& block)
+{
+    initialize();
+    return DBObject::inTransaction(block);
+}
+
 QString HistoryModel::device_name() const
 {
     if (m_deviceName && !m_deviceName->isNull())
@@ -266,18 +272,32 @@ HistoryModelPtr HistoryModel::copy() const
 bool HistoryModel::isExist() const
 {
     bool exists = false;
-    const QVariantList args{DBFetcher::bindable(m_fileHash), DBFetcher::bindable(m_category)};
-    inDatabase([&](QSqlDatabase& db) {
-        const auto n = DBFetcher::longForQuery(
-            db, QStringLiteral("select count(file_hash) from History where file_hash = ? and category = ?;"), args);
-        exists = n.value_or(0) != 0;
-    });
+    inDatabase([&](QSqlDatabase& db) { exists = isExist(db); });
     return exists;
+}
+
+bool HistoryModel::isExist(QSqlDatabase& db) const
+{
+    const auto n = DBFetcher::longForQuery(
+        db, QStringLiteral("select count(file_hash) from History where file_hash = ? and category = ?;"),
+        {DBFetcher::bindable(m_fileHash), DBFetcher::bindable(m_category)});
+    return n.value_or(0) != 0;
 }
 
 void HistoryModel::save() const
 {
-    // Everything is read before the block: local_file_ok looks at the disk.
+    // Read before the block: local_file_ok looks at the disk.
+    const QVariant localFileOk = local_file_ok();
+    inDatabase([&](QSqlDatabase& db) { writeRow(db, localFileOk); });
+}
+
+bool HistoryModel::save(QSqlDatabase& db) const
+{
+    return writeRow(db, local_file_ok());
+}
+
+bool HistoryModel::writeRow(QSqlDatabase& db, const QVariant& localFileOk) const
+{
     const QVariant content = DBFetcher::bindable(m_content);
     const QVariant deviceName = QVariant(device_name());
     const QVariant fileHash = DBFetcher::bindable(m_fileHash);
@@ -285,9 +305,7 @@ void HistoryModel::save() const
     const QVariant fileName = DBFetcher::bindable(m_fileName);
     const QVariant category = DBFetcher::bindable(m_category);
     const QVariant keyHash = DBFetcher::bindable(m_keyHash);
-    const QVariant localFileOk = local_file_ok();
-
-    inDatabase([&](QSqlDatabase& db) {
+    {
         const auto n = DBFetcher::longForQuery(
             db, QStringLiteral("select count(file_hash) from History where file_hash = ? and category = ?;"),
             {fileHash, category});
@@ -306,7 +324,7 @@ void HistoryModel::save() const
             if (!ok)
                 spdlog::error("history save: the row of {} was not updated: {}",
                               m_fileHash.value_or(QString()).toStdString(), error.toStdString());
-            return;
+            return ok;
         }
         const bool ok = DBFetcher::executeUpdate(
             db,
@@ -320,7 +338,8 @@ void HistoryModel::save() const
             spdlog::error("error");
             spdlog::debug("history insert failed: {}", error.toStdString());
         }
-    });
+        return ok;
+    }
 }
 
 void HistoryModel::fetch()
@@ -354,12 +373,15 @@ void HistoryModel::signSecert(bool flag) const
 
 void HistoryModel::increase_change_count()
 {
-    inDatabase([&](QSqlDatabase& db) {
-        m_changeTimestamp = QVariant(unixTimeNowNumber());
-        DBFetcher::executeUpdate(
-            db, QStringLiteral("UPDATE History SET change_timestamp = ? where file_hash is ? and category is ?"),
-            {m_changeTimestamp, DBFetcher::bindable(m_fileHash), DBFetcher::bindable(m_category)});
-    });
+    inDatabase([&](QSqlDatabase& db) { increase_change_count(db); });
+}
+
+bool HistoryModel::increase_change_count(QSqlDatabase& db)
+{
+    m_changeTimestamp = QVariant(unixTimeNowNumber());
+    return DBFetcher::executeUpdate(
+        db, QStringLiteral("UPDATE History SET change_timestamp = ? where file_hash is ? and category is ?"),
+        {m_changeTimestamp, DBFetcher::bindable(m_fileHash), DBFetcher::bindable(m_category)});
 }
 
 void HistoryModel::return_to_zero_change_count() const

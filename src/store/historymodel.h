@@ -35,6 +35,9 @@ public:
     static void initialize();
     // The class's entry to the database queue: the schema step, then the block.
     static void inDatabase(const DBFetcher::Block& block);
+    // The same for several statements that form one change, in one write transaction:
+    // everything the block wrote is committed together, or nothing (DBFetcher::inTransaction).
+    static bool inTransaction(const DBFetcher::TransactionBlock& block);
 
     // A new record from the row the result set is on (all sixteen columns by name); null
     // without a result set. Ids, change_timestamp, favourite and timestamp read as 64-bit
@@ -68,6 +71,12 @@ public:
     // the record already holds is kept, cut to whole seconds.
     void fetch() override;
     void del() const override;
+
+    // save, isExist and increase_change_count as statements of a block already on the queue
+    // (inside inTransaction), each true when its statements ran.
+    bool save(QSqlDatabase& db) const;
+    bool isExist(QSqlDatabase& db) const;
+    bool increase_change_count(QSqlDatabase& db);
 
     // Sets secert of every row with this file_hash (both categories); the record's own field
     // is left alone.
@@ -121,6 +130,7 @@ public:
     void setKey_hash(const std::optional<QString>& v) { m_keyHash = v; }
 
 private:
+    bool writeRow(QSqlDatabase& db, const QVariant& localFileOk) const;
     void fillFrom(const QSqlQuery& rs, const Columns& columns, bool keepChangeTimestamp);
 
     std::optional<QString> m_content;

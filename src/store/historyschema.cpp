@@ -61,13 +61,21 @@ bool indexExists(QSqlDatabase& db)
 
 }  // namespace
 
-void HistorySchema::prepare(QSqlDatabase& db)
+bool HistorySchema::prepare(QSqlDatabase& db)
 {
     if (!DBFetcher::tableExists(db, kHistory)) {
+        if (nameTaken(db)) {
+            spdlog::error("History is not a table");
+            return false;
+        }
         run(db, createTable(kHistory, true));
         run(db, QStringLiteral("CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category);"));
-        return;
+        run(db, QStringLiteral("CREATE INDEX IF NOT EXISTS History_category_timeStamp ON History(category, timeStamp);"));
+        return hasFullLayout(db);
     }
+    // Not ours: left as it is, so the file moved aside holds it untouched.
+    if (!canBeMigrated(db))
+        return false;
     run(db, QStringLiteral("delete FROM History where content is null;"));
     run(db, QStringLiteral("delete FROM History where file_hash is 'd41d8cd98f00b204e9800998ecf8427e';"));
     run(db, QStringLiteral("VACUUM"));
@@ -80,6 +88,55 @@ void HistorySchema::prepare(QSqlDatabase& db)
     if (!DBFetcher::columnExists(db, QStringLiteral("key_hash"), kHistory))
         run(db, QStringLiteral("alter table History add key_hash TEXT DEFAULT NULL"));
     ensureUniqueIndex(db);
+    run(db, QStringLiteral("CREATE INDEX IF NOT EXISTS History_category_timeStamp ON History(category, timeStamp);"));
+    return hasFullLayout(db);
+}
+
+bool HistorySchema::nameTaken(QSqlDatabase& db)
+{
+    const auto n = DBFetcher::longForQuery(
+        db, QStringLiteral("select count(*) from sqlite_master where lower(name) = lower(?)"), {kHistory});
+    return n.value_or(0) > 0;
+}
+
+bool HistorySchema::canBeMigrated(QSqlDatabase& db)
+{
+    // The steps add secert, favourite and key_hash; the category rebuild fills every column
+    // but content and file_hash with its default. Anything else missing stays missing.
+    QStringList required{QStringLiteral("content"), QStringLiteral("file_hash")};
+    if (DBFetcher::columnExists(db, QStringLiteral("category"), kHistory)) {
+        for (const QString& column : firstThirteenColumns())
+            if (column != QLatin1String("secert"))
+                required << column;
+    }
+    for (const QString& column : required) {
+        if (!DBFetcher::columnExists(db, column, kHistory)) {
+            spdlog::error("History has no column {}; it cannot be brought up to date", column.toStdString());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HistorySchema::hasFullLayout(QSqlDatabase& db)
+{
+    if (!DBFetcher::tableExists(db, kHistory)) {
+        spdlog::error("History is not a table");
+        return false;
+    }
+    QStringList columns = firstThirteenColumns();
+    columns << QStringLiteral("category") << QStringLiteral("favourite") << QStringLiteral("key_hash");
+    for (const QString& column : columns) {
+        if (!DBFetcher::columnExists(db, column, kHistory)) {
+            spdlog::error("History has no column {}", column.toStdString());
+            return false;
+        }
+    }
+    if (!indexExists(db)) {
+        spdlog::error("History has no unique index on (file_hash, category)");
+        return false;
+    }
+    return true;
 }
 
 void HistorySchema::rebuildWithCategory(QSqlDatabase& db)

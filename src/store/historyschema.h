@@ -3,11 +3,14 @@
 class QSqlDatabase;
 
 // The History table: creates it on a new database and brings a table of any earlier layout
-// to the sixteen columns and the unique index on (file_hash, category). Runs once per start,
-// as one database block, before any other History access.
+// to the sixteen columns and the unique index on (file_hash, category), plus the index on
+// (category, timeStamp) that keeps the list queries and the clean-up flat as the table grows.
+// Runs once per start, as one database block, before any other History access.
 class HistorySchema {
 public:
-    static void prepare(QSqlDatabase& db);
+    // False when the file holds something under the name History that cannot be brought to
+    // that layout (columns missing, a view): the caller treats the file as damaged.
+    static bool prepare(QSqlDatabase& db);
 
 private:
     // The category rebuild through History2, in one transaction: on any failure the old
@@ -16,4 +19,10 @@ private:
     // A table left without its unique index gets it back; rows repeating a pair are first
     // reduced to the newest.
     static void ensureUniqueIndex(QSqlDatabase& db);
+    // Something that is not a table (a view, an index) is called History.
+    static bool nameTaken(QSqlDatabase& db);
+    // The existing table has what the steps cannot add.
+    static bool canBeMigrated(QSqlDatabase& db);
+    // History is a table with the sixteen columns and the unique index.
+    static bool hasFullLayout(QSqlDatabase& db);
 };

@@ -85,6 +85,9 @@ protected:
     }
     void TearDown() override
     {
+        // A check the pasteboard asked for runs now, on this test's pasteboard, not in the next test.
+        if (m_watcher)
+            testenv::waitUntil([this] { return !m_watcher->changePending(); });
         if (m_watcher)
             m_watcher->waitForCaptures();
         HistoryDbTest::TearDown();

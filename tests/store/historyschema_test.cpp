@@ -3,6 +3,8 @@
 #include "store/dbkeeper.h"
 #include "store/historymodel.h"
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 using namespace historytest;
@@ -133,17 +135,24 @@ TEST_F(HistorySchemaTest, EveryStartDropsRowsWithoutContentAndClipsOfNothing)
     EXPECT_EQ(hashesOf(DBKeeper::getAllHistory()), QStringList{hashOf(3)});
 }
 
-TEST_F(HistorySchemaTest, FailedRebuildRollsBackAndKeepsTheOldTable)
+TEST_F(HistorySchemaTest, TableTheRebuildCannotFillIsKeptUntouchedInTheFileMovedAside)
 {
-    // No content column: the copy into the new table cannot fill it, so the rebuild fails.
+    // No content column: the copy into the new table could not fill it.
     makeFixture("CREATE TABLE History (timeStamp REAL, file_hash TEXT NOT NULL)",
                 {QStringLiteral("insert into History values (1, '%1')").arg(hashOf(1)),
                  QStringLiteral("insert into History values (2, '%1')").arg(hashOf(2))});
     HistoryModel::initialize();
+    // The file itself, beside its -wal and -shm.
+    const QStringList aside = QDir(libraryDir())
+                                  .entryList({QStringLiteral("clipDB.sqlite.corrupt-*")}, QDir::Files, QDir::Name)
+                                  .filter(QRegularExpression(QStringLiteral("corrupt-\\d+$")));
+    ASSERT_EQ(aside.size(), 1);
+    RawDb old(libraryDir() + '/' + aside.first());
+    EXPECT_EQ(old.scalar("select count(*) from History").toInt(), 2);
+    EXPECT_FALSE(old.columns().contains("category"));
+    EXPECT_EQ(old.scalar("select count(*) from sqlite_master where name = 'History2'").toInt(), 0);
     RawDb raw(dbPath());
-    EXPECT_EQ(raw.scalar("select count(*) from History").toInt(), 2);
-    EXPECT_FALSE(raw.columns().contains("category"));
-    EXPECT_EQ(raw.scalar("select count(*) from sqlite_master where name = 'History2'").toInt(), 0);
+    EXPECT_EQ(raw.columns(), kSixteenColumns);
 }
 
 TEST_F(HistorySchemaTest, UniqueIndexAllowsOneRowPerHashAndCategory)

@@ -4,6 +4,7 @@
 #include "x11/clipx11fixture.h"
 #include "x11/typingwindow.h"
 
+#include <QDateTime>
 #include <QLineEdit>
 #include <QWidget>
 
@@ -16,7 +17,13 @@ TEST_F(ClipX11Test, AChosenTextClipIsPastedIntoTheFocusedFieldOfAnotherWindow)
 
     // Someone copies something else before the clip is chosen again.
     ASSERT_TRUE(xclipCopy("a later copy"));
-    ASSERT_TRUE(waitForRow(md5HexOfString(QStringLiteral("a later copy"))));
+    const HistoryModelPtr later = waitForRow(md5HexOfString(QStringLiteral("a later copy")));
+    ASSERT_TRUE(later);
+    // Times are whole seconds, and clips of the same second list in no set order: choose
+    // the clip in a later second than that copy.
+    ASSERT_TRUE(testenv::waitUntil(
+        [&] { return QDateTime::currentSecsSinceEpoch() > later->timestamp().toLongLong(); },
+        std::chrono::milliseconds(3000)));
 
     QWidget window;
     QLineEdit* field = showFocusedField(window);
