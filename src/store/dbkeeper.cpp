@@ -360,10 +360,21 @@ bool DBKeeper::deleteClipItem(const std::optional<QString>& fileHash, const std:
 
 bool DBKeeper::applyServerState(const QString& fileHash, const QString& category, const ServerState& state)
 {
+    bool existed = false;
+    HistoryModel::inTransaction([&](QSqlDatabase& db) {
+        existed = applyServerState(db, fileHash, category, state);
+        return true;
+    });
+    return existed;
+}
+
+bool DBKeeper::applyServerState(QSqlDatabase& db, const QString& fileHash, const QString& category,
+                                const ServerState& state)
+{
     if (fileHash.isEmpty())
         return false;
     bool existed = false;
-    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+    [&] {
         QSqlQuery row = DBFetcher::executeQuery(
             db, QStringLiteral("select timeStamp, favourite from History where file_hash = ? and category = ?"),
             {fileHash, category});
@@ -441,8 +452,15 @@ bool DBKeeper::applyServerState(const QString& fileHash, const QString& category
         if (unfavourite)
             DBFetcher::executeUpdate(db, QStringLiteral("delete from History where file_hash = ? and category = ?"),
                                      {fileHash, kFavouriteCategory});
-    });
+    }();
     return existed;
+}
+
+bool DBKeeper::updateHistoryID(QSqlDatabase& db, const QVariant& historyId, const QVariant& fileId,
+                               const std::optional<QString>& fileHash)
+{
+    return DBFetcher::executeUpdate(db, QStringLiteral("update History set history_id = ?, file_id = ? where file_hash is ?;"),
+                                    {historyId, fileId, DBFetcher::bindable(fileHash)});
 }
 
 HistoryModelPtr DBKeeper::getUnProcessHistory(const QStringList& skipping)

@@ -107,6 +107,11 @@ public:
     // a reply never brings back a clip deleted while it was in flight. False when the row was
     // gone (nothing written).
     static bool applyServerState(const QString& fileHash, const QString& category, const ServerState& state);
+    // The same inside a block already on the queue.
+    static bool applyServerState(QSqlDatabase& db, const QString& fileHash, const QString& category,
+                                 const ServerState& state);
+    static bool updateHistoryID(QSqlDatabase& db, const QVariant& historyId, const QVariant& fileId,
+                                const std::optional<QString>& fileHash);
     // The next history clip to upload, passing over the given hashes; null when none is left.
     static HistoryModelPtr getUnProcessHistory(const QStringList& skipping);
 };

@@ -20,6 +20,9 @@
 #include <QJsonDocument>
 #include <QMutexLocker>
 
+#include <algorithm>
+#include <vector>
+
 #include <spdlog/spdlog.h>
 
 namespace {
@@ -77,15 +80,16 @@ QVariant PullClipManager::parse(const QByteArray& data)
         return {};
 
     bool keyMissing = false;
-    for (const QJsonValue& element : reply.value(u"histories").toArray())
-        keyMissing = mergeElement(element) || keyMissing;
+    const bool merged = mergeHistories(reply.value(u"histories").toArray(), &keyMissing);
     applyActions(reply.value(u"action"));
     if (reply.contains(u"clear_all_ts"))
         applyClearTime(reply.value(u"clear_all_ts"));
 
     // Only after the merge, so a pull cut short repeats its window.
     const auto requestTime = NumberReader::wholeNumber(reply.value(u"request_timestamp").toVariant(), 0);
-    if (keyMissing)
+    if (!merged)
+        spdlog::warn("pull: the clips could not be stored; the bookmark stays");
+    else if (keyMissing)
         spdlog::info("pull: clips of the account's key came without a usable key; the bookmark stays");
     else if (requestTime.value_or(0) != 0)
         UserDefaults::standard().setValue(DefaultsKey::LastPullRequestTime, QString::number(*requestTime));
@@ -94,69 +98,103 @@ QVariant PullClipManager::parse(const QByteArray& data)
     return reply.toVariantMap();
 }
 
-bool PullClipManager::mergeElement(const QJsonValue& element)
+bool PullClipManager::mergeHistories(const QJsonArray& histories, bool* keyMissing)
 {
-    QString reason;
-    const auto server = ServerClip::fromJson(element, &reason);
-    if (!server) {
-        spdlog::warn("pull: element skipped ({})", reason.toStdString());
-        return false;
+    std::vector<ServerClip> clips;
+    clips.reserve(size_t(histories.size()));
+    for (const QJsonValue& element : histories) {
+        QString reason;
+        if (auto clip = ServerClip::fromJson(element, &reason))
+            clips.push_back(std::move(*clip));
+        else
+            spdlog::warn("pull: element skipped ({})", reason.toStdString());
     }
+    if (clips.empty())
+        return true;
+
     const QString history = ClipCategory::History;
+    std::vector<bool> exists(clips.size(), false);
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        for (size_t i = 0; i < clips.size(); ++i) {
+            HistoryModel probe;
+            probe.setFile_hash(clips[i].fileHash);
+            exists[i] = probe.isExist(db);
+        }
+    });
 
-    HistoryModel probe;
-    probe.setFile_hash(server->fileHash);
-    if (probe.isExist()) {
-        DBKeeper::applyServerState(server->fileHash, history, server->serverState());
-        return false;
+    // New clips whose content this key can read, made before the database is entered.
+    std::vector<HistoryModelPtr> fresh(clips.size());
+    ZeroManager& zero = ZeroManager::sharedInstance();
+    const auto currentKey = zero.currentKeyHash();
+    for (size_t i = 0; i < clips.size(); ++i) {
+        const ServerClip& server = clips[i];
+        if (exists[i])
+            continue;
+        if (!server.historyId) {
+            spdlog::warn("pull: new element {} without a history_id skipped", server.fileHash.toStdString());
+            continue;
+        }
+        std::optional<QString> content;
+        if (server.keyHash) {
+            if (!currentKey) {
+                *keyMissing = true;
+                continue;
+            }
+            if (*server.keyHash == *currentKey && server.content)
+                content = zero.decryptBase64String(*server.content);
+        } else if (!hasEncModifier(server.type)) {
+            content = server.content;
+        }
+        if (!content)
+            continue;
+        auto clip = std::make_shared<HistoryModel>();
+        const DBKeeper::ServerState state = server.serverState();
+        clip->setFile_hash(server.fileHash);
+        clip->setTimestamp(state.timestamp);
+        if (server.type)
+            clip->setType(server.type);
+        clip->setFile_ready(state.fileReady);
+        clip->setFile_id(state.fileId);
+        clip->setHistory_id(state.historyId);
+        if (server.deviceName)
+            clip->setDevice_name(server.deviceName);
+        // A negative value is an unfavouring: a new clip is simply not a favourite.
+        if (server.favourite)
+            clip->setFavourite(QVariant(std::max<qint64>(*server.favourite, 0)));
+        if (server.fileName && !server.fileName->isEmpty())
+            clip->setFile_name(server.fileName);
+        clip->setKey_hash(server.keyHash);
+        clip->setContent(content);
+        fresh[i] = std::move(clip);
     }
 
-    if (!server->historyId) {
-        spdlog::warn("pull: new element {} without a history_id skipped", server->fileHash.toStdString());
-        return false;
-    }
-    std::optional<QString> content;
-    if (server->keyHash) {
-        const auto current = ZeroManager::sharedInstance().currentKeyHash();
-        if (!current)
-            return true;
-        if (*server->keyHash == *current && server->content)
-            content = ZeroManager::sharedInstance().decryptBase64String(*server->content);
-    } else if (!hasEncModifier(server->type)) {
-        content = server->content;
-    }
-    if (!content)
-        return false;
-
-    auto clip = std::make_shared<HistoryModel>();
-    clip->setFile_hash(server->fileHash);
-    const DBKeeper::ServerState state = server->serverState();
-    clip->setTimestamp(state.timestamp);
-    if (server->type)
-        clip->setType(server->type);
-    clip->setFile_ready(state.fileReady);
-    clip->setFile_id(state.fileId);
-    clip->setHistory_id(state.historyId);
-    if (server->deviceName)
-        clip->setDevice_name(server->deviceName);
-    // A negative value is an unfavouring; a new clip is simply not a favourite.
-    if (server->favourite)
-        clip->setFavourite(QVariant(std::max<qint64>(*server->favourite, 0)));
-    if (server->fileName && !server->fileName->isEmpty())
-        clip->setFile_name(server->fileName);
-    clip->setKey_hash(server->keyHash);
-    clip->setContent(content);
-    {
-        // The row and its body together, so a delete of the same hash cannot come between.
-        QMutexLocker bodyLock(&ClipFileManager::bodyLock());
-        clip->save();
-        if (md5HexOfString(*content) == server->fileHash) {
-            ClipFileManager::sharedInstance().saveString(*content, server->fileHash);
-            DBKeeper::setLocalFileOkWithHash(server->fileHash);
+    // Bodies first, then every row in one change, with no delete of the same hashes between.
+    QMutexLocker bodyLock(&ClipFileManager::bodyLock());
+    std::vector<bool> bodyWritten(clips.size(), false);
+    for (size_t i = 0; i < clips.size(); ++i) {
+        if (fresh[i] && md5HexOfString(*fresh[i]->content()) == clips[i].fileHash) {
+            ClipFileManager::sharedInstance().saveString(*fresh[i]->content(), clips[i].fileHash);
+            bodyWritten[i] = true;
         }
     }
-    DBKeeper::updateHistoryID(clip->history_id(), clip->file_id(), server->fileHash);
-    return false;
+    return HistoryModel::inTransaction([&](QSqlDatabase& db) {
+        for (size_t i = 0; i < clips.size(); ++i) {
+            if (exists[i]) {
+                DBKeeper::applyServerState(db, clips[i].fileHash, history, clips[i].serverState());
+                continue;
+            }
+            const HistoryModelPtr& clip = fresh[i];
+            if (!clip)
+                continue;
+            if (!clip->save(db))
+                return false;
+            if (bodyWritten[i] && !DBKeeper::setLocalFileOkWithHash(db, clip->file_hash()))
+                return false;
+            if (!DBKeeper::updateHistoryID(db, clip->history_id(), clip->file_id(), clip->file_hash()))
+                return false;
+        }
+        return true;
+    });
 }
 
 void PullClipManager::applyActions(const QJsonValue& actions)

@@ -2,6 +2,7 @@
 
 #include "service/requestmanager.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -37,8 +38,9 @@ public:
     qint32 limitCount = 0;
 
 private:
-    // Merges one element of "histories"; true when it was dropped for want of a usable key.
-    bool mergeElement(const QJsonValue& element);
+    // Merges the "histories" elements, the rows in one change; false when that change could
+    // not be stored. keyMissing is set when an element was dropped for want of a usable key.
+    bool mergeHistories(const QJsonArray& histories, bool* keyMissing);
     void applyActions(const QJsonValue& actions);
     void applyClearTime(const QJsonValue& time);
     static void cleanUp();
