@@ -36,7 +36,6 @@ bool hasEncModifier(const std::optional<QString>& type)
 }  // namespace
 
 PullClipManager::PullClipManager()
-    : m_loginToken(ConfigureManager::sharedInstance().loginUserToken())
 {
     // A stored bookmark that is not a whole number starts the window again.
     const auto stored = NumberReader::wholeNumber(UserDefaults::standard().value(DefaultsKey::LastPullRequestTime), 0);
@@ -50,12 +49,11 @@ QString PullClipManager::methodURL() const
 
 QString PullClipManager::combinURL() const
 {
-    QString url = RequestManager::combinURL() + QStringLiteral("&user_token=")
-        + ConfigureManager::sharedInstance().loginUserToken().value_or(QString())
-        + QStringLiteral("&last_request_timestamp=") + last_request_timestamp;
+    QString url = RequestManager::combinURL() + tokenParameter() + QStringLiteral("&last_request_timestamp=")
+        + last_request_timestamp;
     if (limitCount != 0)
         url += QStringLiteral("&count=") + QString::number(limitCount);
-    return url;
+    return percentEscape(url);
 }
 
 bool PullClipManager::isContinueRequest() const
@@ -65,7 +63,7 @@ bool PullClipManager::isContinueRequest() const
 
 QVariant PullClipManager::parse(const QByteArray& data)
 {
-    if (ConfigureManager::sharedInstance().loginUserToken() != m_loginToken) {
+    if (!isSameLoginAsSent()) {
         spdlog::info("pull: the reply belongs to another login; nothing merged");
         return {};
     }

@@ -44,7 +44,4 @@ private:
     void applyActions(const QJsonValue& actions);
     void applyClearTime(const QJsonValue& time);
     static void cleanUp();
-
-    // The login this pull was made for.
-    std::optional<QString> m_loginToken;
 };
