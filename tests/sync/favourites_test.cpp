@@ -1,6 +1,8 @@
 #include "syncfixture.h"
 
+#include "support/webservicetest.h"
 #include "sync/favouriteservice.h"
+#include "sync/getfavouriterequestmanager.h"
 #include "sync/fileservice.h"
 #include "sync/setfavouriterequestmanager.h"
 
@@ -196,6 +198,100 @@ TEST_F(Favourites, TheWorkerPostsANewFavouriteThenItsBodyMoves)
     RawDb raw(dbPath());
     EXPECT_EQ(countRows(raw, QStringLiteral("change_timestamp > 0")), 0);
     EXPECT_EQ(server.requestsTo("/push/").size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+webtest::Outcome pullFavourites()
+{
+    return webtest::send(std::make_shared<GetFavouriteRequestManager>());
+}
+
+TEST_F(Favourites, APullAppliesTheThreeArraysAndIgnoresHostileIds)
+{
+    // Local state: a favourite the server deleted, one unfavourited later elsewhere, one
+    // unfavourited earlier, one with a tie, and a bystander.
+    auto deleted = favouritedClip(QStringLiteral("deleted on the server"), 101, 100);
+    auto unfav = favouritedClip(QStringLiteral("unfavourited later"), 102, 0);
+    auto kept = favouritedClip(QStringLiteral("favourited later here"), 103, 100);
+    auto tie = favouritedClip(QStringLiteral("a tie"), 104, 100);
+    auto bystander = favouritedClip(QStringLiteral("bystander"), 105, 100);
+    const QString deletedHash = *deleted->file_hash();
+
+    const QString secret = QStringLiteral("new favourite under our key");
+    const QString plain = QStringLiteral("%PDF new plain favourite");
+    auto clipJson = [](const QString& hash, qint64 id, const QString& type, qint64 favourite) {
+        return QJsonObject{{QStringLiteral("file_hash"), hash},     {QStringLiteral("history_id"), id},
+                           {QStringLiteral("file_id"), id + 1000},  {QStringLiteral("file_ready"), 1},
+                           {QStringLiteral("type"), type},          {QStringLiteral("timestamp"), 1700001000},
+                           {QStringLiteral("favourite"), favourite}, {QStringLiteral("device_name"), QStringLiteral("other")}};
+    };
+    QJsonObject ours = clipJson(md5HexOfString(secret), 201, QStringLiteral("text_txt+enc"), 1700001000);
+    ours.insert(QStringLiteral("key_hash"), keyHash());
+    ours.insert(QStringLiteral("content"), encrypt(secret));
+    QJsonObject foreign = clipJson(md5HexOfString(QStringLiteral("foreign")), 202, QStringLiteral("text_txt+enc"), 1700001000);
+    foreign.insert(QStringLiteral("key_hash"), makePair(QStringLiteral("1111")).keyHash());
+    foreign.insert(QStringLiteral("content"), QStringLiteral("AAAA"));
+    QJsonObject unkeyedEnc = clipJson(md5HexOfString(QStringLiteral("unkeyed")), 203, QStringLiteral("text_txt+enc"), 1700001000);
+    unkeyedEnc.insert(QStringLiteral("content"), QStringLiteral("unkeyed"));
+    QJsonObject open = clipJson(md5HexOfString(plain), 204, QStringLiteral("file_pdf+zip"), 1700001000);
+    open.insert(QStringLiteral("content"), plain);
+    QJsonObject hostile = clipJson(QStringLiteral("../../etc/passwd"), 205, QStringLiteral("text_txt"), 1700001000);
+    hostile.insert(QStringLiteral("content"), QStringLiteral("x"));
+
+    const QJsonObject reply{
+        {QStringLiteral("code"), 0},
+        {QStringLiteral("cipher"), cipher()},
+        {QStringLiteral("delfavourites"),
+         QJsonArray{QJsonObject{{QStringLiteral("history_id"), 101}},
+                    QJsonObject{{QStringLiteral("history_id"), QStringLiteral("105 or 1=1")}},
+                    QJsonObject{{QStringLiteral("history_id"), -105}}, QJsonObject{{QStringLiteral("history_id"), 105.5}}}},
+        {QStringLiteral("unfavourites"),
+         QJsonArray{QJsonObject{{QStringLiteral("history_id"), 102}, {QStringLiteral("favourite"), -5}},
+                    QJsonObject{{QStringLiteral("history_id"), 103}, {QStringLiteral("favourite"), -50}}}},
+        {QStringLiteral("histories"),
+         QJsonArray{clipJson(*tie->file_hash(), 104, QStringLiteral("text_txt+enc"), -100), ours, foreign, unkeyedEnc,
+                    open, hostile}},
+    };
+    server.setFault("/get_favourite/", webdouble::Fault::rawBody(json(reply).toStdString()));
+    const webtest::Outcome outcome = pullFavourites();
+    EXPECT_FALSE(outcome.error.has_value());
+
+    EXPECT_FALSE(rowOf(deletedHash));
+    EXPECT_FALSE(rowOf(deletedHash, QString(ClipCategory::Favourite)));
+    EXPECT_FALSE(QFile::exists(bodyPath(deletedHash)));
+    ASSERT_TRUE(rowOf(*bystander->file_hash(), QString(ClipCategory::Favourite)));
+
+    EXPECT_FALSE(rowOf(*unfav->file_hash(), QString(ClipCategory::Favourite)));
+    EXPECT_EQ(rowOf(*unfav->file_hash())->favourite().toLongLong(), 0);
+    ASSERT_TRUE(rowOf(*kept->file_hash(), QString(ClipCategory::Favourite)));
+    EXPECT_EQ(rowOf(*tie->file_hash(), QString(ClipCategory::Favourite))->favourite().toLongLong(), 100);
+
+    auto added = rowOf(md5HexOfString(secret), QString(ClipCategory::Favourite));
+    ASSERT_TRUE(added);
+    EXPECT_EQ(added->content(), secret);
+    EXPECT_FALSE(rowOf(md5HexOfString(QStringLiteral("foreign")), QString(ClipCategory::Favourite)));
+    EXPECT_FALSE(rowOf(md5HexOfString(QStringLiteral("unkeyed")), QString(ClipCategory::Favourite)));
+    auto openRow = rowOf(md5HexOfString(plain), QString(ClipCategory::Favourite));
+    ASSERT_TRUE(openRow);
+    EXPECT_EQ(openRow->content(), plain);
+    RawDb raw(dbPath());
+    EXPECT_EQ(countRows(raw, QStringLiteral("file_hash like '%passwd%'")), 0);
+
+    // The request reported the favourites this device knows.
+    const auto sent = server.requestsTo("/get_favourite/");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_TRUE(QJsonDocument::fromJson(QByteArray::fromStdString(sent[0].body)).object().contains(QStringLiteral("favourites")));
+}
+
+TEST_F(Favourites, APullWithNoFavouritesSendsAnEmptyMap)
+{
+    pullFavourites();
+    const auto sent = server.requestsTo("/get_favourite/");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].body, R"({"favourites":{}})");
 }
 
 }  // namespace
