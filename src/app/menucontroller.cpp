@@ -284,6 +284,7 @@ void MenuController::favourite(const HistoryModelPtr& clip)
     if (!clip)
         return;
     const qint64 now = QDateTime::currentSecsSinceEpoch();
+    bool unfavouritedLoggedOut = false;
     if (DBFetcher::integerFromValue(clip->favourite()) <= 0) {
         clip->fetch();
         clip->setCategory(kFavourite);
@@ -302,9 +303,13 @@ void MenuController::favourite(const HistoryModelPtr& clip)
         // Unfavourited, at this time: what the server path would send, so sync sees the
         // later decision and the menu offers "收藏" again.
         clip->setFavourite(-now);
+        unfavouritedLoggedOut = true;
     }
     clip->setCategory(kHistory);
     clip->save();
+    // An unfavourite made while logged out reaches the server with the next sync.
+    if (unfavouritedLoggedOut)
+        clip->increase_change_count();
     buildMenu();
     if (m_services.processFavourites)
         m_services.processFavourites();

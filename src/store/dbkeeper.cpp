@@ -461,3 +461,19 @@ HistoryModelPtr DBKeeper::getUnProcessHistory(const QStringList& skipping)
                           .arg(marks.join(u", ")),
                       args);
 }
+
+HistoryModelPtr DBKeeper::getFileProcessHistory(const QStringList& skipping)
+{
+    if (skipping.isEmpty())
+        return getFileProcessHistory();
+    QStringList marks;
+    QVariantList args;
+    for (const QString& hash : skipping) {
+        marks << QStringLiteral("?");
+        args << hash;
+    }
+    return selectLast(QStringLiteral("select * from History where (file_ready + local_file_ok = 1) and file_id > 0 "
+                                     "and file_hash not in (%1) order by timeStamp desc limit 1")
+                          .arg(marks.join(u", ")),
+                      args);
+}

@@ -114,4 +114,6 @@ public:
                                 const std::optional<QString>& fileHash);
     // The next history clip to upload, passing over the given hashes; null when none is left.
     static HistoryModelPtr getUnProcessHistory(const QStringList& skipping);
+    // The next body for the file worker, passing over the given hashes; null when none is left.
+    static HistoryModelPtr getFileProcessHistory(const QStringList& skipping);
 };

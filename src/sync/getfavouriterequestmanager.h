@@ -1,20 +1,28 @@
 #pragma once
 
-#include "service/requesterror.h"
+#include "service/requestmanager.h"
 
-#include <QVariant>
+#include <QVariantMap>
 
-#include <functional>
-#include <optional>
-
-// One pull of the favourites the server knows, applied to the local store. Made anew for
-// each request and kept by its caller until the callback has run.
-//
-// Not built yet: a request is never sent; it answers as a refused one does.
-class GetFavouriteRequestManager {
+// One pull of the favourites (POST "/get_favourite/"): reports the favourites this device
+// knows ({"favourites": {"<history_id>": {"favourite": v}}}) and applies the answer on the
+// "data manager" queue: "delfavourites" deletes rows (and their body files once no row of
+// the hash is left), "unfavourites" drops favourites the server unfavourited later, and
+// "histories" merges or adds favourites (the value of larger magnitude wins; the local one
+// on a tie). A favourite row left with value 0 is deleted. Ids and hashes from the server
+// are checked before use. Made anew for each request and kept by its caller until the
+// callback has run.
+class GetFavouriteRequestManager : public RequestManager {
 public:
-    // (parsed result or none, HTTP status or -999, error); on the main queue.
-    using Callback = std::function<void(const QVariant& result, int status, const std::optional<RequestError>& error)>;
+    using Callback = Completion;
 
-    void request(Callback callback);
+    GetFavouriteRequestManager();
+
+    QVariantMap favourites;
+
+    QString methodURL() const override;
+    // The common query and "&user_token=", percent-escaped.
+    QString combinURL() const override;
+    void genPostData() override;
+    QVariant parse(const QByteArray& data) override;
 };

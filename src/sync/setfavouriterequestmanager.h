@@ -1,23 +1,57 @@
 #pragma once
 
-#include "service/requesterror.h"
+#include "service/requestmanager.h"
 #include "store/historymodel.h"
 
+#include <QHash>
+#include <QMutex>
+
 #include <functional>
+#include <memory>
 #include <optional>
 
-// Sends the favourite value of one clip the server already knows.
+class HttpSession;
+
+// Sends the favourite value of one clip the server already knows (POST "/set_favourite/")
+// on its own "set favourite" session, and merges the server's answer: the value of larger
+// magnitude wins, a tie goes to the server; a winning negative value removes the favourite
+// row. The body is the clip's JSON form without "content", so nothing of a clip's text
+// leaves the machine this way; secret clips and clips the server does not know are never sent.
 //
-// Not built yet: nothing is sent (no key is ever set up yet, so the request is refused).
-class SetFavouriteRequestManager {
+// A reply with code -4 (the server lost the clip) detaches the clip locally; it is kept.
+// Refused calls (not allowed, one of the same hash in flight, too large, secret, unknown to
+// the server) complete with (null, no error). The callback runs on the main queue, once.
+class SetFavouriteRequestManager : public RequestManager {
 public:
     // (the clip as the server returned it or null, error); once per call, on the main queue.
     using Callback = std::function<void(const HistoryModelPtr& result, const std::optional<RequestError>& error)>;
 
+    static constexpr double kMaxFileSize = 5767168.0;
+
     static SetFavouriteRequestManager& sharedInstance();
+
+    QString methodURL() const override;
+    // The common query and "&user_token=", percent-escaped.
+    QString combinURL() const override;
+    // A user is logged in and the key state is 1.
+    bool isContinueRequest() const override;
+    // Never used: answers at once (nothing, kNoStatus, no error).
+    void request(Completion completion) override;
 
     void setFavourite(const HistoryModelPtr& clip, Callback callback);
 
+    // A set-favourite request of this hash is in flight.
+    bool isInFlight(const QString& fileHash) const;
+
 private:
-    SetFavouriteRequestManager() = default;
+    SetFavouriteRequestManager();
+    ~SetFavouriteRequestManager() override;
+
+    // On the "set favourite" queue.
+    void handleReply(const HistoryModelPtr& clip, const QByteArray& body, const std::optional<RequestError>& error,
+                     Callback callback);
+
+    std::unique_ptr<HttpSession> m_session;
+    mutable QMutex m_tasksMutex;  // guards favouriteTask; never held while calling out
+    QHash<QString, HistoryModelPtr> favouriteTask;
 };

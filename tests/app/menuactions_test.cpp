@@ -103,6 +103,8 @@ TEST_F(MenuActions, FavouriteAndUnfavouriteLoggedOut)
     EXPECT_FALSE(row(hash, QStringLiteral("favourite")));
     // Minus the time of unfavouriting, so it no longer counts as a favourite.
     EXPECT_NEAR(double(historyRow(hash)->favourite().toLongLong()), double(-now()), 2);
+    // Pending, so the next sync sends the later decision.
+    EXPECT_GT(historyRow(hash)->change_timestamp().toDouble(), 0);
     EXPECT_TRUE(setFavourites.empty());
     EXPECT_EQ(favouriteProcesses, 2);
     EXPECT_EQ(menu().favMenuModel()->at(0)->title, QStringLiteral("收藏 (0个)"));

@@ -1,0 +1,246 @@
+#include "sync/downloadfilemanager.h"
+
+#include "platform/dispatch.h"
+#include "platform/numberreader.h"
+#include "service/httpsession.h"
+#include "service/zeromanager.h"
+#include "store/clipfilemanager.h"
+#include "store/clipkinds.h"
+#include "store/configuremanager.h"
+#include "store/dbkeeper.h"
+#include "store/digest.h"
+#include "store/pathhelper.h"
+#include "store/utils.h"
+#include "sync/progressmanager.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QUrl>
+
+#include <spdlog/spdlog.h>
+
+#include <zip.h>
+
+namespace {
+
+void answer(const DownloadFileManager::Callback& callback, const std::optional<RequestError>& error)
+{
+    if (!callback)
+        return;
+    dispatch::mainAsync([callback, error] { callback(QVariant(), error); });
+}
+
+// Moves a file; a destination left over from an earlier attempt is removed first.
+bool moveReplacing(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    return QFile::rename(from, to);
+}
+
+QStringList modifiersOf(const HistoryModel& clip)
+{
+    return clip.type().value_or(QString()).split(QLatin1Char(ClipKind::ModifierSeparator));
+}
+
+}  // namespace
+
+DownloadFileManager& DownloadFileManager::sharedInstance()
+{
+    static DownloadFileManager instance;
+    return instance;
+}
+
+DownloadFileManager::DownloadFileManager()
+    : m_session(std::make_unique<HttpSession>(QStringLiteral("download manager")))
+{
+}
+
+DownloadFileManager::~DownloadFileManager() = default;
+
+QString DownloadFileManager::methodURL() const
+{
+    return baseURL() + QStringLiteral("/download_file/");
+}
+
+QString DownloadFileManager::combinURL() const
+{
+    return RequestManager::combinURL() + tokenParameter();
+}
+
+bool DownloadFileManager::isContinueRequest() const
+{
+    return ZeroManager::sharedInstance().state() != 0 && ConfigureManager::sharedInstance().isLogined();
+}
+
+void DownloadFileManager::request(Completion completion)
+{
+    if (completion)
+        completion(QVariant(), kNoStatus, std::nullopt);
+}
+
+RequestError DownloadFileManager::error(const QString& info)
+{
+    RequestError e{QString(kErrorDomain), -1, {}};
+    if (!info.isEmpty())
+        e.userInfo.insert(QStringLiteral("error"), info);
+    return e;
+}
+
+void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, Callback callback)
+{
+    if (!clip || !isContinueRequest())
+        return answer(callback, error());
+    // The hash names every file below; anything but a digest never reaches a path.
+    const QString hash = clip->file_hash().value_or(QString());
+    if (!isValidFileHash(hash))
+        return answer(callback, error(kFileProcessError));
+
+    if (QFile::exists(PathHelper::getBaseFilePath(hash))) {
+        DBKeeper::setLocalFileOkWithHash(hash);
+        return answer(callback, std::nullopt);
+    }
+
+    const QStringList modifiers = modifiersOf(*clip);
+    const QString keyHash = clip->key_hash().value_or(QString());
+    if (modifiers.contains(ClipKind::ModifierEnc)) {
+        if (keyHash.isEmpty())
+            return answer(callback, error(kNoKey));
+        // Made under a key this device no longer has: it can never be opened here.
+        if (keyHash != ZeroManager::sharedInstance().currentKeyHash().value_or(QString())) {
+            DBKeeper::setLocalHistoryOnly(hash);
+            return answer(callback, error(kNoKey));
+        }
+    }
+
+    if (!keyHash.isEmpty()) {
+        if (const auto name = clip->encryptFileName())
+            QFile::remove(PathHelper::getEncFilePath(*name));
+    }
+    if (QFile::exists(PathHelper::getZipsFilePath(hash)))
+        ClipFileManager::sharedInstance().deleteZipfileWithName(hash);
+    const QString tmp = PathHelper::getTmpDir(hash);
+    QFile::remove(tmp);
+
+    const qint64 fileId = NumberReader::wholeNumber(clip->file_id()).value_or(0);
+    const QString url = combinURL() + QStringLiteral("&file_hash=") + hash + QStringLiteral("&file_id=")
+                        + QString::number(fileId);
+    const std::optional<QString> sentToken = user_token();
+    auto progress = [hash](qint64 received, qint64 total) {
+        ProgressManager::sharedInstance().progress(TransferProgress{received, total}, hash);
+    };
+    m_session->download(QUrl(url), tmp, std::move(progress),
+                        [this, clip, sentToken, callback = std::move(callback)](const HttpSession::Reply& reply) {
+                            finish(clip, reply.status, reply.error, sentToken, callback);
+                        });
+}
+
+void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
+                                 const std::optional<RequestError>& transportError,
+                                 const std::optional<QString>& sentToken, Callback callback)
+{
+    const QString hash = *clip->file_hash();
+    const QString tmp = PathHelper::getTmpDir(hash);
+    if (status == 404)
+        DBKeeper::setLocalHistoryOnly(hash);
+    if (status == 401) {
+        // Only the login the request was sent for is ended, never a newer one.
+        ConfigureManager& account = ConfigureManager::sharedInstance();
+        if (account.loginUserToken() == sentToken)
+            account.setLoginUserToken(std::nullopt);
+    }
+    if (status != 200 || transportError) {
+        QFile::remove(tmp);
+        ProgressManager::sharedInstance().progressEnded(hash);
+        return answer(callback, transportError ? transportError : std::optional(error()));
+    }
+
+    bool ok = undo(*clip, hash);
+    if (ok && md5HexOfFile(tmp) != hash) {
+        spdlog::warn("download {}: the body does not have the clip's digest", hash.toStdString());
+        ok = false;
+    }
+    if (ok) {
+        const QString body = PathHelper::getBaseFilePath(hash);
+        // A body that arrived meanwhile (captured here) has the same bytes: keep it.
+        ok = QFile::exists(body) || QFile::rename(tmp, body);
+    }
+    QFile::remove(tmp);
+    ProgressManager::sharedInstance().progressEnded(hash);
+    if (!ok)
+        return answer(callback, error(kFileProcessError));
+    DBKeeper::setLocalFileOkWithHash(hash);
+    answer(callback, std::nullopt);
+}
+
+bool DownloadFileManager::undo(const HistoryModel& clip, const QString& hash)
+{
+    const QString tmp = PathHelper::getTmpDir(hash);
+    QStringList modifiers = modifiersOf(clip);
+    modifiers.removeFirst();
+    if (modifiers.isEmpty())
+        return true;
+    bool ok = false;
+    for (auto it = modifiers.crbegin(); it != modifiers.crend(); ++it) {
+        if (*it == ClipKind::ModifierEnc) {
+            const auto name = clip.encryptFileName();
+            if (!name)
+                return false;
+            const QString encrypted = PathHelper::getEncFilePath(*name);
+            ok = moveReplacing(tmp, encrypted) && ZeroManager::sharedInstance().decryptFileFrom(encrypted, tmp);
+            if (!ok) {
+                QFile::remove(tmp);
+                return false;
+            }
+        } else if (*it == ClipKind::ModifierZip) {
+            const QString zip = PathHelper::getZipsFilePath(hash);
+            ok = moveReplacing(tmp, zip) && unzipSingleEntry(zip, hash, tmp);
+            if (!ok)
+                return false;
+        }
+    }
+    return ok;
+}
+
+bool DownloadFileManager::unzipSingleEntry(const QString& zipPath, const QString& entryName, const QString& target)
+{
+    int openError = 0;
+    zip_t* archive = zip_open(QFile::encodeName(zipPath).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &openError);
+    if (!archive)
+        return false;
+    bool ok = false;
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (zip_get_num_entries(archive, 0) == 1 && zip_stat_index(archive, 0, 0, &stat) == 0
+        && (stat.valid & ZIP_STAT_NAME) && (stat.valid & ZIP_STAT_SIZE)
+        && QString::fromUtf8(stat.name) == entryName && stat.size <= zip_uint64_t(kMaxBodySize)) {
+        if (zip_file_t* entry = zip_fopen_index(archive, 0, 0)) {
+            QSaveFile out(target);
+            if (out.open(QIODevice::WriteOnly)) {
+                QByteArray buffer(64 * 1024, Qt::Uninitialized);
+                zip_uint64_t total = 0;
+                bool failed = false;
+                for (;;) {
+                    // libzip checks the CRC when the entry is read to its end.
+                    const zip_int64_t n = zip_fread(entry, buffer.data(), zip_uint64_t(buffer.size()));
+                    if (n < 0) {
+                        failed = true;
+                        break;
+                    }
+                    if (n == 0)
+                        break;
+                    total += zip_uint64_t(n);
+                    if (total > stat.size || out.write(buffer.constData(), n) != n) {
+                        failed = true;
+                        break;
+                    }
+                }
+                ok = !failed && total == stat.size && out.commit();
+            }
+            zip_fclose(entry);
+        }
+    }
+    zip_discard(archive);
+    if (!ok)
+        QFile::remove(target);
+    return ok;
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "service/requestmanager.h"
+#include "store/historymodel.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class HttpSession;
+
+// Fetches the body of a clip another device uploaded and turns its stored form back into
+// files/<file_hash>: the download lands in tmp/, then the type's "enc" and "zip" modifiers are
+// undone from last to first (the encrypted form stays in encrypts/, the zip in zips/).
+//
+// Server input is untrusted: the hash must be 32 lower-case hex digits before it names a
+// file; a zip must hold exactly one entry named by the hash, no larger than a body may be;
+// and the final body must have the clip's digest, else it is removed and reported as the
+// "file process error". A body made under another key detaches the clip instead.
+//
+// Transfers run on the "download manager" session; every answer runs on the main queue,
+// exactly once. The file worker sends one clip at a time.
+class DownloadFileManager : public RequestManager {
+public:
+    // (always nothing, error or nothing)
+    using Callback = std::function<void(const QVariant& result, const std::optional<RequestError>& error)>;
+
+    static constexpr QLatin1String kErrorDomain{"com.nuvarel.download"};
+    static constexpr QLatin1String kNoKey{"no key"};
+    static constexpr QLatin1String kFileProcessError{"file process error"};
+    // The largest body a clip may have; an unzipped entry is read no further.
+    static constexpr qint64 kMaxBodySize = 5767168;
+
+    static DownloadFileManager& sharedInstance();
+
+    QString methodURL() const override;
+    // The common query and "&user_token=" with the login token (not escaped).
+    QString combinURL() const override;
+    // A user is logged in and the key state is 1.
+    bool isContinueRequest() const override;
+    // Never used: answers at once (nothing, kNoStatus, no error).
+    void request(Completion completion) override;
+
+    void downloadHistory(const HistoryModelPtr& clip, Callback callback);
+
+    // The one entry named `entryName` of the zip written to `target` (replaced atomically).
+    // False, leaving no target, unless the archive holds exactly that one entry, read in full
+    // within kMaxBodySize with its CRC checked.
+    static bool unzipSingleEntry(const QString& zipPath, const QString& entryName, const QString& target);
+
+    // The error of this domain (code -1), with {"error": info} when info is given.
+    static RequestError error(const QString& info = QString());
+
+    // The session, for tests that shorten its timeout.
+    HttpSession& session() { return *m_session; }
+
+private:
+    DownloadFileManager();
+    ~DownloadFileManager() override;
+
+    // On the session's queue, after the transfer.
+    void finish(const HistoryModelPtr& clip, int status, const std::optional<RequestError>& transportError,
+                const std::optional<QString>& sentToken, Callback callback);
+    // Undoes the modifiers; true when tmp/<hash> holds the plain body.
+    static bool undo(const HistoryModel& clip, const QString& hash);
+
+    std::unique_ptr<HttpSession> m_session;
+};

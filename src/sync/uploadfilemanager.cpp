@@ -1,0 +1,187 @@
+#include "sync/uploadfilemanager.h"
+
+#include "platform/dispatch.h"
+#include "service/httpsession.h"
+#include "service/zeromanager.h"
+#include "store/clipkinds.h"
+#include "store/configuremanager.h"
+#include "store/dbkeeper.h"
+#include "store/digest.h"
+#include "store/pathhelper.h"
+#include "sync/downloadfilemanager.h"
+#include "sync/getuploadtokenmanager.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QUrl>
+
+#include <spdlog/spdlog.h>
+
+namespace {
+
+void answer(const UploadFileManager::Callback& callback, const QVariant& result, const std::optional<RequestError>& error)
+{
+    if (!callback)
+        return;
+    dispatch::mainAsync([callback, result, error] { callback(result, error); });
+}
+
+RequestError refused()
+{
+    return DownloadFileManager::error();
+}
+
+bool isLoopback(const QString& host)
+{
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
+}
+
+}  // namespace
+
+UploadFileManager& UploadFileManager::sharedInstance()
+{
+    static UploadFileManager instance;
+    return instance;
+}
+
+UploadFileManager::UploadFileManager()
+    : m_session(std::make_unique<HttpSession>(QStringLiteral("upload manager")))
+{
+}
+
+UploadFileManager::~UploadFileManager() = default;
+
+bool UploadFileManager::isContinueRequest() const
+{
+    return ZeroManager::sharedInstance().state() != 0 && RequestManager::isContinueRequest();
+}
+
+void UploadFileManager::request(Completion completion)
+{
+    if (completion)
+        completion(QVariant(), kNoStatus, std::nullopt);
+}
+
+std::optional<UploadFileManager::Form> UploadFileManager::formFromTokenReply(const QVariant& reply)
+{
+    if (reply.typeId() != QMetaType::QVariantMap)
+        return std::nullopt;
+    const QVariantMap map = reply.toMap();
+    auto text = [&map](const char* key) -> std::optional<QString> {
+        const QVariant value = map.value(QLatin1String(key));
+        if (value.typeId() != QMetaType::QString)
+            return std::nullopt;
+        return value.toString();
+    };
+    const auto host = text("host");
+    const auto key = text("key");
+    const auto policy = text("policy");
+    const auto callback = text("callback");
+    const auto accessid = text("accessid");
+    const auto signature = text("signature");
+    if (!host || !key || !policy || !callback || !accessid || !signature)
+        return std::nullopt;
+    const QUrl url(*host, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty())
+        return std::nullopt;
+    const bool https = url.scheme() == QLatin1String("https");
+    const bool loopbackHttp = url.scheme() == QLatin1String("http") && isLoopback(url.host());
+    if (!https && !loopbackHttp)
+        return std::nullopt;
+    Form form;
+    form.host = url;
+    // Text parts in ascending byte order of their names; the file part follows.
+    form.fields = {{QStringLiteral("OSSAccessKeyID"), accessid->toUtf8()},
+                   {QStringLiteral("callback"), callback->toUtf8()},
+                   {QStringLiteral("key"), key->toUtf8()},
+                   {QStringLiteral("policy"), policy->toUtf8()},
+                   {QStringLiteral("signature"), signature->toUtf8()},
+                   {QStringLiteral("success_action_status"), QByteArrayLiteral("200")}};
+    return form;
+}
+
+void UploadFileManager::upload(const HistoryModelPtr& clip, Callback callback)
+{
+    if (!clip || !isContinueRequest())
+        return answer(callback, {}, refused());
+    const QString hash = clip->file_hash().value_or(QString());
+    if (!isValidFileHash(hash))
+        return answer(callback, {}, refused());
+    if (float(clip->file_size().toDouble()) > float(kMaxFileSize))
+        return answer(callback, {}, refused());
+    const QString keyHash = clip->key_hash().value_or(QString());
+    if (keyHash.isEmpty())
+        return answer(callback, {}, refused());
+    const auto current = ZeroManager::sharedInstance().currentKeyHash();
+    if (!current)
+        return answer(callback, {}, refused());
+    if (keyHash != *current) {
+        // Made under an older key: the server could never hand it to another device.
+        DBKeeper::setLocalHistoryOnly(hash);
+        return answer(callback, {}, refused());
+    }
+
+    m_session->queue().async([this, clip, hash, callback = std::move(callback)] {
+        auto token = std::make_shared<GetUploadTokenManager>();
+        token->history = clip;
+        const std::optional<QString> sentToken = token->user_token();
+        token->request([this, clip, hash, sentToken, token, callback](const QVariant& reply, int status,
+                                                                      const std::optional<RequestError>& error) {
+            if (!reply.isValid() || error) {
+                if (status == 401) {
+                    ConfigureManager& account = ConfigureManager::sharedInstance();
+                    if (account.loginUserToken() == sentToken)
+                        account.setLoginUserToken(std::nullopt);
+                } else if (status == 404) {
+                    DBKeeper::setLocalHistoryOnly(hash);
+                }
+                return answer(callback, {}, refused());
+            }
+            post(clip, reply, callback);
+        });
+    });
+}
+
+void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply, Callback callback)
+{
+    const QString hash = *clip->file_hash();
+    const auto form = formFromTokenReply(reply);
+    if (!form) {
+        spdlog::warn("upload {}: the token reply is not a usable form", hash.toStdString());
+        return answer(callback, {}, refused());
+    }
+    const QStringList modifiers = clip->type().value_or(QString()).split(QLatin1Char(ClipKind::ModifierSeparator));
+    QString bodyPath = modifiers.contains(ClipKind::ModifierZip) ? PathHelper::getZipsFilePath(hash)
+                                                                  : PathHelper::getBaseFilePath(hash);
+    if (modifiers.contains(ClipKind::ModifierEnc)) {
+        ZeroManager& zero = ZeroManager::sharedInstance();
+        const auto name = clip->encryptFileNameWithKeyHash(zero.currentKeyHash());
+        if (!name)
+            return answer(callback, {}, RequestError{QString(kUploadErrorDomain), -2, {}});
+        const QString encrypted = PathHelper::getEncFilePath(*name);
+        QFile::remove(encrypted);
+        if (!QFile::exists(bodyPath) || !zero.encryptFileFrom(bodyPath, encrypted))
+            return answer(callback, {}, RequestError{QString(kUploadErrorDomain), -2, {}});
+        bodyPath = encrypted;
+    }
+    QList<HttpSession::FormField> fields;
+    for (const auto& [name, value] : form->fields)
+        fields.append(HttpSession::FormField{name, value});
+    const HttpSession::FormFile file{QStringLiteral("file"), bodyPath, QFileInfo(bodyPath).fileName(),
+                                     QStringLiteral("application/octet-stream")};
+    m_session->formPost(form->host, fields, file, [clip, hash, callback](const HttpSession::Reply& reply) {
+        if (reply.error)
+            return answer(callback, {}, reply.error);
+        const QVariant result = decodeJson(reply.body);
+        dispatch::mainAsync([clip, hash, result, callback] {
+            clip->setFile_ready(QVariant(1));
+            DBKeeper::setRemoteFileReady(QVariant(1), hash, clip->key_hash());
+            if (callback)
+                callback(result, std::nullopt);
+        });
+    });
+}
