@@ -1,11 +1,11 @@
 #include "windows/scripteditwindowcontroller.h"
 
 #include "plugins/advanceprivacymanager.h"
+#include "windows/alerts.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -96,21 +96,12 @@ void ScriptEditWindowController::revertDefault()
 
 void ScriptEditWindowController::showError(const QString& error)
 {
-    if (m_alert)
-        m_alert->close();
-    auto* alert = new QMessageBox(this);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setIcon(QMessageBox::Warning);
-    alert->setTextFormat(Qt::PlainText);
-    alert->setText(QStringLiteral("错啦!"));
-    alert->setInformativeText(QStringLiteral("不能正确运行! 这里有问题:") + error
-                              + QStringLiteral("\n可以再改改，或者点击取消!"));
-    // Qt guesses the informative label's format from its text; a Lua message is plain.
-    if (auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
-        label->setTextFormat(Qt::PlainText);
-    alert->addButton(QStringLiteral("我再改改"), QMessageBox::AcceptRole);
+    Alert alert;
+    alert.icon = Alert::Icon::Warning;
+    alert.messageText = QStringLiteral("错啦!");
+    alert.informativeText = QStringLiteral("不能正确运行! 这里有问题:") + error
+                            + QStringLiteral("\n可以再改改，或者点击取消!");
+    alert.buttons = {QStringLiteral("我再改改")};
     // A sheet on the editor: modal to it only, and nothing waits for it.
-    alert->setWindowModality(Qt::WindowModal);
-    m_alert = alert;
-    alert->open();
+    Alerts::current().show(this, alert);
 }

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QMessageBox>
-#include <QPointer>
 
 class AdvancePrivacyManager;
 class QLabel;
@@ -25,13 +23,12 @@ public:
     QPushButton* doneButton() const { return m_doneButton; }
     QPushButton* cancelButton() const { return m_cancelButton; }
     QPushButton* revertButton() const { return m_revertButton; }
-    // The "错啦!" alert while it is open, else null.
-    QMessageBox* alert() const { return m_alert; }
 
 public slots:
     // Tests the text; the error label shows the message, or nothing when it passes.
     void testClicked();
-    // Tests the text: an error opens the alert and the editor stays as it is; a pass stores
+    // Tests the text: an error opens the "错啦!" alert (Alerts) over the editor, which stays
+    // as it is; a pass stores
     // the text (and reloads the script) and ends the dialog with 1.
     void doneClicked();
     // Ends the dialog with 0; nothing is stored.
@@ -51,5 +48,4 @@ private:
     QPushButton* m_doneButton = nullptr;
     QPushButton* m_cancelButton = nullptr;
     QPushButton* m_revertButton = nullptr;
-    QPointer<QMessageBox> m_alert;
 };

@@ -2,7 +2,9 @@
 #include "support/xserver/privatexserver.h"
 
 #include "platform/deviceinfo.h"
+#include "platform/keychainfake.h"
 #include "platform/userdefaults.h"
+#include "service/zeromanager.h"
 #include "store/deviceidentity.h"
 
 #include <QApplication>
@@ -31,6 +33,9 @@ class TestHomeListener : public ::testing::EmptyTestEventListener {
         UserDefaults::useFile(testenv::settingsFile());
         DeviceInfo::setCurrent(nullptr);
         resetDeviceIdentityCache();
+        // No test reaches the desktop's keychain unless it asks for it; no key carries over.
+        Keychain::setCurrent(std::make_shared<KeychainFake>());
+        ZeroManager::sharedInstance().resetForTesting();
     }
     void OnTestEnd(const ::testing::TestInfo&) override
     {
@@ -90,7 +95,7 @@ extern "C" const char* __ubsan_default_options()
 extern "C" const char* __lsan_default_suppressions()
 {
     return "leak:libfontconfig\nleak:libdbus\nleak:libglib\nleak:libgobject\nleak:libQt6Gui\n"
-           "leak:libQt6DBus\nleak:libQt6Core\nleak:libxcb\nleak:libX11\n";
+           "leak:libQt6DBus\nleak:libQt6Core\nleak:libxcb\nleak:libX11\nleak:libcrypto\nleak:libssl\n";
 }
 
 int main(int argc, char** argv)

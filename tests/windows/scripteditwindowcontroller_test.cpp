@@ -1,16 +1,18 @@
 #include "plugins/advanceprivacymanager.h"
 #include "store/clipuserdefaults.h"
 #include "support/testenv.h"
+#include "windows/alerts.h"
+#include "windows/alertsfake.h"
 #include "windows/scripteditwindowcontroller.h"
 
 #include <QAbstractButton>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 
 namespace {
@@ -39,6 +41,13 @@ struct Editor {
     QWidget parent;
     ScriptEditWindowController* controller = nullptr;
     QList<int> finished;  // the codes the dialog ended with
+};
+
+// Scripted alerts for the length of a test.
+struct ScopedAlerts {
+    ScopedAlerts() { Alerts::setCurrent(fake); }
+    ~ScopedAlerts() { Alerts::setCurrent(nullptr); }
+    std::shared_ptr<AlertsFake> fake = std::make_shared<AlertsFake>();
 };
 
 }  // namespace
@@ -84,29 +93,27 @@ TEST(ScriptEditWindowController, DoneRefusesABrokenScriptAndKeepsTheStoredOne)
     Editor editor(manager);
     EXPECT_EQ(editor.text(), stored);
 
+    // The alert waits for the test, as it would for the user.
+    ScopedAlerts scoped;
+    const std::shared_ptr<AlertsFake>& alerts = scoped.fake;
+    alerts->setHold(true);
     const QString broken = QStringLiteral("function main(f, e, c) return 1 <b>");
     editor.setText(broken);
     editor.controller->doneButton()->click();
-    QMessageBox* alert = editor.controller->alert();
-    ASSERT_NE(alert, nullptr);
-    EXPECT_TRUE(alert->isVisible());
-    EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
-    EXPECT_EQ(alert->text(), QStringLiteral("错啦!"));
+    ASSERT_EQ(alerts->count(), 1);
+    const AlertsFake::Shown shown = alerts->shown().first();
+    EXPECT_EQ(shown.parent, editor.controller);
+    EXPECT_EQ(shown.alert.icon, Alert::Icon::Warning);
+    EXPECT_EQ(shown.alert.messageText, QStringLiteral("错啦!"));
     const QString error = manager.testScript(broken).value_or(QString());
     ASSERT_FALSE(error.isEmpty());
-    EXPECT_EQ(alert->informativeText(),
+    EXPECT_EQ(shown.alert.informativeText,
               QStringLiteral("不能正确运行! 这里有问题:") + error + QStringLiteral("\n可以再改改，或者点击取消!"));
-    // The message names "<b>": shown as it is, never as markup.
-    auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
-    ASSERT_NE(label, nullptr);
-    EXPECT_EQ(label->textFormat(), Qt::PlainText);
-    ASSERT_EQ(alert->buttons().size(), 1);
-    EXPECT_EQ(alert->buttons().first()->text(), QStringLiteral("我再改改"));
+    EXPECT_EQ(shown.alert.buttons, QStringList{QStringLiteral("我再改改")});
     EXPECT_EQ(storedScript(), stored);
 
     // Closing the alert leaves the editor open with the text as it was.
-    alert->buttons().first()->click();
-    EXPECT_TRUE(testenv::waitUntil([&] { return editor.controller->alert() == nullptr; }));
+    ASSERT_TRUE(alerts->answerNext(0));
     EXPECT_TRUE(editor.controller->isVisible());
     EXPECT_EQ(editor.text(), broken);
     EXPECT_EQ(editor.finished.size(), 0);
@@ -120,8 +127,9 @@ TEST(ScriptEditWindowController, DoneStoresAndReloadsThenEndsWithOne)
     Editor editor(manager);
     const QString script = QStringLiteral("function main(f, e, c) if c == 'skip me' then return -1 end return 0 end");
     editor.setText(script);
+    ScopedAlerts alerts;
     editor.controller->doneButton()->click();
-    EXPECT_EQ(editor.controller->alert(), nullptr);
+    EXPECT_EQ(alerts.fake->count(), 0);
     ASSERT_EQ(editor.finished.size(), 1);
     EXPECT_EQ(editor.finished.first(), 1);
     EXPECT_FALSE(editor.controller->isVisible());
