@@ -15,6 +15,7 @@
 
 #include <sodium.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -97,8 +98,9 @@ std::optional<QString> stringValue(const QVariantMap& map, const QString& key)
 
 std::optional<QByteArray> strictBase64(const QString& text)
 {
+    // Non-Latin-1 characters become '?', which is no Base64 digit, so they abort too.
     auto decoded = QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded || text.size() != text.toLatin1().size())
+    if (!decoded)
         return std::nullopt;
     return *decoded;
 }
@@ -152,10 +154,21 @@ std::shared_ptr<ZeroManager::Pair> ZeroManager::newPair(const QString& userId, c
     return pair;
 }
 
+namespace {
+std::atomic<ZeroManager*> g_made{nullptr};
+}
+
 ZeroManager& ZeroManager::sharedInstance()
 {
     static ZeroManager instance;
+    g_made.store(&instance);
     return instance;
+}
+
+void ZeroManager::resetSharedInstanceIfMadeForTesting()
+{
+    if (ZeroManager* made = g_made.load())
+        made->resetForTesting();
 }
 
 ZeroManager::ZeroManager()
@@ -717,12 +730,6 @@ void ZeroManager::emptyAllSlots()
     m_pending.reset();
     m_missingFor.reset();
     m_retry.reset();
-}
-
-void ZeroManager::emptyCurrentSlots()
-{
-    QMutexLocker lock(&m_mutex);
-    m_current.reset();
 }
 
 void ZeroManager::resetForTesting()

@@ -141,6 +141,9 @@ public:
 
     // Tests only: empties every slot and forgets which users have no stored item.
     void resetForTesting();
+    // Tests only: resetForTesting on the shared instance if it has been made; never makes it
+    // (making it reads the account state, which some tests must be first to do).
+    static void resetSharedInstanceIfMadeForTesting();
 
 private:
     struct Pair;
@@ -155,7 +158,6 @@ private:
     PairPtr usablePair();
     PairPtr currentSnapshot();
     void emptyAllSlots();
-    void emptyCurrentSlots();
     void deleteItemLocked(const QString& userId);
 
     QMutex m_keychainMutex;

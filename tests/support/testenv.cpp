@@ -35,7 +35,7 @@ class TestHomeListener : public ::testing::EmptyTestEventListener {
         resetDeviceIdentityCache();
         // No test reaches the desktop's keychain unless it asks for it; no key carries over.
         Keychain::setCurrent(std::make_shared<KeychainFake>());
-        ZeroManager::sharedInstance().resetForTesting();
+        ZeroManager::resetSharedInstanceIfMadeForTesting();
     }
     void OnTestEnd(const ::testing::TestInfo&) override
     {
