@@ -1,0 +1,24 @@
+#include "windows/preferences/preferencesservices.h"
+
+#include "app/clipcontroller.h"
+#include "app/menucontroller.h"
+#include "sync/mqttmanager.h"
+
+#include <QDesktopServices>
+
+#include <spdlog/spdlog.h>
+
+PreferencesServices PreferencesServices::real()
+{
+    PreferencesServices services;
+    services.rebuildMenu = [] { MenuController::sharedInstance().buildMenu(); };
+    services.connectMqtt = [] { MqttManager::sharedInstance().connect(); };
+    services.restartPoll = [] { ClipController::sharedInstance().startClipObserver(); };
+    services.openURL = [](const QUrl& url) {
+        if (!QDesktopServices::openUrl(url))
+            spdlog::warn("no browser opened {}", url.toString().toStdString());
+    };
+    services.showEncryptWindow = [] {};
+    services.activeEncrypt = [] {};
+    return services;
+}
