@@ -69,11 +69,10 @@ qsizetype clearLocalHistory()
 
 }  // namespace
 
-GeneralViewController::GeneralViewController(PreferencesServices services, ShortcutController* shortcuts,
-                                             QWidget* parent)
+GeneralViewController::GeneralViewController(PreferencesServices services, QWidget* parent)
     : QWidget(parent)
     , m_services(std::move(services))
-    , m_shortcuts(shortcuts ? *shortcuts : ShortcutController::sharedInstance())
+    , m_shortcuts(m_services.shortcuts ? *m_services.shortcuts : ShortcutController::sharedInstance())
 {
     setObjectName(QStringLiteral("GeneralViewController"));
     m_shortcutView = new HotkeyRecorder(this);
@@ -245,7 +244,8 @@ void GeneralViewController::alertDidEndWithReturnCode(int code)
         return;
     }
     auto request = std::make_shared<ClearHistoryRequestManager>();
-    request->request([window, overlay](const QVariant& result, int, const std::optional<RequestError>& error) {
+    // The request is kept until its completion has run: its own wrapper reads it then.
+    request->request([request, window, overlay](const QVariant& result, int, const std::optional<RequestError>& error) {
         if (error || !result.isValid()) {
             if (overlay) {
                 overlay->setLabelText(QStringLiteral("清空失败"));

@@ -20,9 +20,7 @@ class ShortcutController;
 class GeneralViewController : public QWidget {
     Q_OBJECT
 public:
-    // The hotkey controller is the application's unless one is given.
-    explicit GeneralViewController(PreferencesServices services, ShortcutController* shortcuts = nullptr,
-                                   QWidget* parent = nullptr);
+    explicit GeneralViewController(PreferencesServices services, QWidget* parent = nullptr);
 
     HotkeyRecorder* shortcutView() const { return m_shortcutView; }
     QCheckBox* startupButton() const { return m_startupButton; }

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+class ShortcutController;
+
 // What the preferences panes reach outside the window: the clip menu, the push channel, the
 // pasteboard poll, the desktop's browser and the encryption window. The defaults call the
 // real application objects; tests put recorders in their place.
@@ -20,6 +22,8 @@ struct PreferencesServices {
     std::function<void()> showEncryptWindow;
     // Shows the encryption window and starts the set-up of end-to-end encryption.
     std::function<void()> activeEncrypt;
+    // The hotkey controller the General pane sets; the application's when none.
+    ShortcutController* shortcuts = nullptr;
 
     static PreferencesServices real();
 };

@@ -19,6 +19,12 @@
 #include <QScreen>
 #include <QStyledItemDelegate>
 
+// Qt resources inside a static library are only linked in when something names them.
+static void initPreferencesResources()
+{
+    Q_INIT_RESOURCE(preferences);
+}
+
 namespace {
 
 SettingWindowController* g_instance = nullptr;
@@ -84,6 +90,7 @@ void SettingWindowController::resetSharedInstanceForTesting()
 SettingWindowController::SettingWindowController()
     : m_services(PreferencesServices::real())
 {
+    initPreferencesResources();
     setWindowTitle(QStringLiteral("偏好设置"));
     setObjectName(QStringLiteral("SettingWindowController"));
     NotificationCenter& center = NotificationCenter::defaultCenter();
@@ -138,8 +145,9 @@ void SettingWindowController::awakeFromNib()
     layout->addWidget(m_panelView, 1);
     resize(640, 460);
 
+    // Panel 0 is made when the window is first shown, so whoever set the services first
+    // (tests) has them in the first panel too.
     m_sideBar->setCurrentRow(0);
-    changeViewControllerAtIndex(0);
     connect(m_sideBar, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0)
             sideBarDidSelectButton(row);
@@ -175,6 +183,8 @@ void SettingWindowController::showWindow(QObject*)
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             move(screen->availableGeometry().center() - rect().center());
     }
+    if (!m_current)
+        changeViewControllerAtIndex(selectedIndex());
     show();
     raise();
     activateWindow();
