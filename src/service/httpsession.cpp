@@ -123,8 +123,11 @@ HttpSession::TaskId HttpSession::dataTask(const QString& method, const QUrl& url
 
     const QByteArray verb = method.toLatin1();
     return start(url, [this, request, verb, body, handler = std::move(handler)](Impl& impl, TaskId id) {
-        QNetworkReply* reply = body.isEmpty() ? impl.manager()->sendCustomRequest(request, verb)
-                                              : impl.manager()->sendCustomRequest(request, verb, body);
+        // A POST or PUT states its length even when empty; servers answer one without it
+        // with 411 or wait for a body that never comes.
+        const bool bodyMethod = verb == "POST" || verb == "PUT" || verb == "PATCH";
+        QNetworkReply* reply = body.isEmpty() && !bodyMethod ? impl.manager()->sendCustomRequest(request, verb)
+                                                             : impl.manager()->sendCustomRequest(request, verb, body);
         impl.m_replies.insert(id, reply);
         QObject::connect(reply, &QNetworkReply::finished, reply, [this, id, reply, handler] {
             finished(id);

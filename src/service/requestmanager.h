@@ -22,7 +22,8 @@ class HttpSession;
 // goes out through the one shared session ("data manager"). On that session's queue the
 // reply is judged and, for a 2xx reply with a body, parse() runs there (so its side effects
 // on settings and the account happen there); the completion then runs on the main queue.
-// The session keeps the request object alive until its completion has run.
+// The session keeps the request object alive until its completion has run; send an object
+// again only after that.
 class RequestManager : public std::enable_shared_from_this<RequestManager> {
 public:
     // (parsed result or an invalid QVariant, HTTP status or kNoStatus, error or nothing)

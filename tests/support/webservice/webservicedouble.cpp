@@ -174,10 +174,10 @@ void WebServiceDouble::setRequestLogger(std::function<void(const RecordedRequest
     m_logger = std::move(logger);
 }
 
-void WebServiceDouble::setFault(const std::string& path, Fault fault)
+void WebServiceDouble::setFault(const std::string& path, Fault fault, const std::string& method)
 {
     auto guard = lock();
-    m_faults[path] = std::move(fault);
+    m_faults[{path, method}] = std::move(fault);
 }
 
 void WebServiceDouble::clearFaults()
@@ -198,6 +198,14 @@ qint64 WebServiceDouble::addAccount(const QString& email, const QString& passwor
     Account account{email, md5, m_nextUserId++};
     m_accounts.emplace(email, account);
     return account.userId;
+}
+
+qint64 WebServiceDouble::addAccountWithPasswordMd5(const QString& email, const QString& passwordMd5)
+{
+    auto guard = lock();
+    const qint64 userId = addAccount(email, QString());
+    m_accounts[email].passwordMd5 = passwordMd5;
+    return userId;
 }
 
 const Account* WebServiceDouble::accountByEmail(const QString& email) const
@@ -367,9 +375,14 @@ void WebServiceDouble::dispatch(const std::string& method, const httplib::Reques
         auto guard = lock();
         m_requests.push_back(record);
         logger = m_logger;
-        const auto it = m_faults.find(request.path);
-        if (it != m_faults.end())
+        auto it = m_faults.find({request.path, method});
+        if (it == m_faults.end())
+            it = m_faults.find({request.path, std::string()});
+        if (it != m_faults.end()) {
             fault = it->second;
+            if (it->second.times > 0 && --it->second.times == 0)
+                m_faults.erase(it);
+        }
     }
     if (logger)
         logger(record);

@@ -70,6 +70,7 @@ struct Fault {
     std::optional<int> httpStatus;       // the HTTP status of the answer
     std::optional<int> code;             // replaces "code" in the endpoint's JSON reply
     std::optional<std::string> body;     // answered as is (garbage, or "" for an empty body)
+    int times = 0;                       // how many requests it applies to; 0: until cleared
 
     static Fault status(int httpStatus)
     {
@@ -155,12 +156,16 @@ public:
     // Called for each request as it arrives (the standalone program prints it).
     void setRequestLogger(std::function<void(const RecordedRequest&)> logger);
 
-    void setFault(const std::string& path, Fault fault);
+    // A fault for every request to the path, or only to those of one method ("PUT"); one
+    // for the method wins over one for the whole path.
+    void setFault(const std::string& path, Fault fault, const std::string& method = {});
     void clearFaults();
 
     // Accounts. addAccount gives the new account's user id (an existing e-mail keeps its id).
     qint64 addAccount(const QString& email, const QString& password);
     const Account* accountByEmail(const QString& email) const;
+    // An account known only by the MD5 hex of its password (a registration); its user id.
+    qint64 addAccountWithPasswordMd5(const QString& email, const QString& passwordMd5);
     // A new token for the account, valid for the given time (0: no expiry).
     QString issueToken(const QString& email, std::chrono::seconds validFor = std::chrono::seconds(0));
     void expireToken(const QString& token);
@@ -215,7 +220,7 @@ private:
     std::map<std::pair<std::string, std::string>, Route> m_routes;
     std::vector<RecordedRequest> m_requests;
     std::function<void(const RecordedRequest&)> m_logger;
-    std::map<std::string, Fault> m_faults;
+    std::map<std::pair<std::string, std::string>, Fault> m_faults;  // by (path, method or "")
 
     std::map<QString, Account> m_accounts;  // by e-mail
     struct Token {
