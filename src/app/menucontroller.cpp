@@ -15,6 +15,7 @@
 #include "store/dbkeeper.h"
 #include "store/pathhelper.h"
 #include "store/utils.h"
+#include "windows/encryption/encryptwindowcontroller.h"
 #include "windows/pluginwindowcontroller.h"
 #include "windows/preferences/settingwindowcontroller.h"
 
@@ -382,10 +383,11 @@ void MenuController::setting()
 
 void MenuController::encrypt()
 {
-    SettingWindowController& window = SettingWindowController::sharedInstance();
+    // Straight to the encryption window until the preferences window's user pane exists to
+    // lead there.
+    EncryptWindowController& window = EncryptWindowController::sharedInstance();
     window.showWindow();
-    window.showPanel(1);
-    window.activeEncryptPanel();
+    window.activeEncrypt();
 }
 
 void MenuController::plugins()

@@ -1,0 +1,586 @@
+#include "windows/encryption/encmainviewcontroller.h"
+
+#include "platform/notificationcenter.h"
+#include "platform/numberreader.h"
+#include "service/syncpublickeyrequestmanager.h"
+#include "service/zerogetrequestmanager.h"
+#include "service/zeromanager.h"
+#include "service/zeromodifyrequestmanager.h"
+#include "service/zeropushrequestmanager.h"
+#include "service/zerorevertrequestmanager.h"
+#include "store/clipapphelper.h"
+#include "store/clipuserdefaults.h"
+#include "store/dbkeeper.h"
+#include "store/defaultskeys.h"
+#include "store/notificationnames.h"
+#include "windows/alerts.h"
+#include "windows/encryption/encloadingviewcontroller.h"
+#include "windows/encryption/encryptaccountpwdviewcontroller.h"
+#include "windows/encryption/pinviewcontroller.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// The general messages.
+const QString kErrorMessage = QStringLiteral("发生错误, 请稍后重试");
+const QString kNetworkMessage = QStringLiteral("网络问题, 请稍后重试");
+const QString kServerMessage = QStringLiteral("服务器问题, 请稍后重试");
+
+// A key request's answer as the flows read it.
+struct KeyReply {
+    enum class Kind {
+        ErrorAnswer,    // a transport failure or an HTTP status outside 200-299
+        StatusFailure,  // no error but not 200 (not sent, or another 2xx)
+        Answer,         // 200: the reply object and its code, where it has them
+    };
+    Kind kind = Kind::Answer;
+    bool isObject = false;
+    QVariantMap object;
+    // "code" when present and a JSON integer.
+    std::optional<qint64> code;
+
+    bool isSuccess() const { return kind == Kind::Answer && isObject && code == 0; }
+};
+
+bool isObject(const QVariant& value)
+{
+    return value.metaType().id() == QMetaType::QVariantMap;
+}
+
+KeyReply readReply(const QVariant& result, int status, const std::optional<RequestError>& error)
+{
+    KeyReply reply;
+    if (error) {
+        reply.kind = KeyReply::Kind::ErrorAnswer;
+        return reply;
+    }
+    if (status != 200) {
+        reply.kind = KeyReply::Kind::StatusFailure;
+        return reply;
+    }
+    reply.isObject = isObject(result);
+    if (reply.isObject) {
+        reply.object = result.toMap();
+        if (reply.object.contains(QStringLiteral("code")))
+            reply.code = NumberReader::jsonInteger(reply.object.value(QStringLiteral("code")));
+    }
+    return reply;
+}
+
+}  // namespace
+
+EncMainViewController::Requests EncMainViewController::Requests::standard()
+{
+    Requests r;
+    r.makeGet = [] { return std::make_shared<ZeroGetRequestManager>(); };
+    r.makePush = [] { return std::make_shared<ZeroPushRequestManager>(); };
+    r.makeModify = [] { return std::make_shared<ZeroModifyRequestManager>(); };
+    r.makeRevert = [] { return std::make_shared<ZeroRevertRequestManager>(); };
+    r.makeSyncPublicKey = [] { return std::make_shared<SyncPublicKeyRequestManager>(); };
+    return r;
+}
+
+QUrl EncMainViewController::builtinHelpURL()
+{
+    return QUrl(QStringLiteral("http://www.nuvarel.com/help/e2ee.html"));
+}
+
+EncMainViewController::EncMainViewController(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("EncMainViewController"));
+
+    auto* title = new QLabel(QStringLiteral("端对端加密"), this);
+    QFont titleFont = title->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.3);
+    titleFont.setBold(true);
+    title->setFont(titleFont);
+    auto* about = new QLabel(
+        QStringLiteral("剪贴板内容在本机用您的密钥加密后才会上传, 密钥由您的PIN保护, 服务器无法读取。"), this);
+    about->setWordWrap(true);
+
+    m_fingerprint = new QLabel(this);
+    m_fingerprint->setTextFormat(Qt::PlainText);
+    m_fingerprint->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_warningLabel = new QLabel(
+        QStringLiteral("尚未激活端对端加密: 激活之前, 剪贴板内容不会同步到您的其他设备。"), this);
+    m_warningLabel->setWordWrap(true);
+    m_warningLabel->setStyleSheet(QStringLiteral("color: #c0392b;"));
+
+    m_pinButton = new QPushButton(this);
+    m_revertButton = new QPushButton(QStringLiteral("销毁并重置加密档案"), this);
+    m_helpButton = new QPushButton(QStringLiteral("帮助"), this);
+    // Return in the window must not start a flow by accident.
+    for (QPushButton* b : {m_pinButton, m_revertButton, m_helpButton})
+        b->setAutoDefault(false);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_helpButton);
+    buttons->addStretch(1);
+    buttons->addWidget(m_revertButton);
+    buttons->addWidget(m_pinButton);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(title);
+    layout->addWidget(about);
+    layout->addSpacing(8);
+    layout->addWidget(m_fingerprint);
+    layout->addWidget(m_warningLabel);
+    layout->addStretch(1);
+    layout->addLayout(buttons);
+
+    connect(m_pinButton, &QPushButton::clicked, this, &EncMainViewController::modifyPIN);
+    connect(m_revertButton, &QPushButton::clicked, this, &EncMainViewController::revertKey);
+    connect(m_helpButton, &QPushButton::clicked, this, &EncMainViewController::helpClicked);
+
+    m_loadingVC = new ENCLoadingViewController;
+
+    setupViews();
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    center.addObserver(NotificationName::UserLogouted, this, [this](const Notification&) { setupViews(); });
+    center.addObserver(NotificationName::ZeroChanged, this, [this](const Notification&) { setupViews(); });
+}
+
+EncMainViewController::~EncMainViewController()
+{
+    NotificationCenter::defaultCenter().removeObserversOf(this);
+    // The sheets live on the window; they go with the view that runs them.
+    delete m_loadingVC;
+    delete m_pinSheet;
+    delete m_pwdSheet;
+}
+
+ENCLoadingViewController* EncMainViewController::loadingVC() const
+{
+    return m_loadingVC;
+}
+
+PINViewController* EncMainViewController::pinSheet() const
+{
+    return m_pinSheet && m_pinSheet->isPresented() ? m_pinSheet.data() : nullptr;
+}
+
+EncryptAccountPwdViewController* EncMainViewController::accountPwdSheet() const
+{
+    return m_pwdSheet && m_pwdSheet->isPresented() ? m_pwdSheet.data() : nullptr;
+}
+
+void EncMainViewController::setupViews()
+{
+    if (const auto hash = ZeroManager::sharedInstance().currentKeyHash()) {
+        m_fingerprint->setText(QStringLiteral("指纹: ") + *hash);
+        m_pinButton->setText(QStringLiteral("修改PIN"));
+        m_warningLabel->setHidden(true);
+    } else {
+        m_fingerprint->setText(QStringLiteral("指纹: (空)"));
+        m_pinButton->setText(QStringLiteral("激活端对端加密"));
+        m_warningLabel->setHidden(false);
+    }
+}
+
+void EncMainViewController::modifyPIN()
+{
+    if (ZeroManager::sharedInstance().currentKeyHash())
+        askModifyPIN();
+    else
+        beginSetup();
+}
+
+void EncMainViewController::revertKey()
+{
+    beginRevert();
+}
+
+void EncMainViewController::helpClicked()
+{
+    QUrl url = builtinHelpURL();
+    if (const auto page = ClipUserDefaults::standardUserDefaults().string(DefaultsKey::E2eePage)) {
+        const QUrl stored(*page, QUrl::StrictMode);
+        const QString scheme = stored.scheme().toLower();
+        // Only a web page: a stored "file:" or custom-scheme address must not be opened.
+        if (stored.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+            && !stored.host().isEmpty())
+            url = stored;
+    }
+    ClipAppHelper::sharedInstance().openURL(url);
+}
+
+void EncMainViewController::showAlert(const QString& messageText, const QString& informativeText,
+                                      std::function<void()> then)
+{
+    QPointer<EncMainViewController> self(this);
+    Alerts::current().inform(this, messageText, informativeText, [self, then](int) {
+        if (self && then)
+            then();
+    });
+}
+
+void EncMainViewController::showLoading()
+{
+    if (m_loadingVC)
+        m_loadingVC->presentAsSheetOver(this);
+}
+
+void EncMainViewController::closeLoading()
+{
+    if (m_loadingVC)
+        m_loadingVC->dismiss();
+}
+
+PINViewController* EncMainViewController::makePinSheet(qint64 step, qint64 finalStep)
+{
+    auto* sheet = new PINViewController(step);
+    sheet->setFinalStep(finalStep);
+    m_pinSheet = sheet;
+    return sheet;
+}
+
+void EncMainViewController::closeSheet(SheetDialog* sheet)
+{
+    if (!sheet)
+        return;
+    sheet->dismiss();
+    sheet->deleteLater();
+}
+
+// --- Set-up, unlock and new key -----------------------------------------------------------
+
+void EncMainViewController::beginSetup()
+{
+    if (m_isSetingUp)
+        return;
+    m_isSetingUp = true;
+    showLoading();
+    m_getRequest = m_requests.makeGet();
+    QPointer<EncMainViewController> self(this);
+    m_getRequest->request([self](const QVariant& result, int status, const std::optional<RequestError>& error) {
+        if (!self)
+            return;
+        self->closeLoading();
+        const KeyReply reply = readReply(result, status, error);
+        if (reply.kind != KeyReply::Kind::Answer) {
+            self->clearFlag();
+            self->showAlert(kErrorMessage, QString());
+            return;
+        }
+        if (!reply.code) {
+            self->clearFlag();
+            return;
+        }
+        if (*reply.code == 404) {
+            self->askNewKeyPIN();
+            return;
+        }
+        if (*reply.code != 0) {
+            self->clearFlag();
+            self->showAlert(kErrorMessage, QString());
+            return;
+        }
+        const QVariant cipher = reply.object.value(QStringLiteral("cipher"));
+        if (isObject(cipher) && !cipher.toMap().isEmpty()) {
+            self->askUnlockPIN(cipher.toMap());
+            return;
+        }
+        self->clearFlag();
+    });
+}
+
+void EncMainViewController::askUnlockPIN(const QVariantMap& cipherDict)
+{
+    PINViewController* sheet = makePinSheet(0, 0);
+    QPointer<EncMainViewController> self(this);
+    QPointer<PINViewController> weakSheet(sheet);
+    sheet->setCancelHandler([self, weakSheet] {
+        if (!self)
+            return;
+        self->clearFlag();
+        self->closeSheet(weakSheet);
+    });
+    sheet->setResultHandler([self, weakSheet, cipherDict](const PINViewController::StepPins& pins) {
+        if (!self)
+            return;
+        if (ZeroManager::sharedInstance().decryptKey(pins.value(0), cipherDict)) {
+            self->setupViews();
+            self->closeSheet(weakSheet);
+            self->clearFlag();
+            return;
+        }
+        self->closeSheet(weakSheet);
+        // The flag stays set: the loop ends with the right PIN or a cancel.
+        self->showAlert(QStringLiteral("PIN错误"),
+                        QStringLiteral("如果您忘记了PIN, 只能选择“销毁并重置加密档案”"),
+                        [self, cipherDict] { self->askUnlockPIN(cipherDict); });
+    });
+    sheet->presentAsSheetOver(this);
+}
+
+void EncMainViewController::askNewKeyPIN()
+{
+    PINViewController* sheet = makePinSheet(1, 2);
+    QPointer<EncMainViewController> self(this);
+    QPointer<PINViewController> weakSheet(sheet);
+    sheet->setCancelHandler([self, weakSheet] {
+        if (!self)
+            return;
+        self->clearFlag();
+        self->closeSheet(weakSheet);
+    });
+    sheet->setResultHandler([self, weakSheet](const PINViewController::StepPins& pins) {
+        if (!self)
+            return;
+        self->closeSheet(weakSheet);
+        self->showLoading();
+        const auto keyDict = ZeroManager::sharedInstance().generateKey(pins.value(2));
+        if (!keyDict) {
+            self->closeLoading();
+            self->clearFlag();
+            self->showAlert(kErrorMessage, QString());
+            return;
+        }
+        self->m_pushRequest = self->m_requests.makePush();
+        self->m_pushRequest->key_dict = *keyDict;
+        self->m_pushRequest->pwd_verifier = ZeroManager::pinVerifierWithBase64(pins.value(2));
+        // The flag stays set until the answer: a second set-up now would make a second
+        // pending key while this one is on its way to the server.
+        self->m_pushRequest->request([self, keyDict = *keyDict](const QVariant& result, int status,
+                                                               const std::optional<RequestError>& error) {
+            if (!self)
+                return;
+            self->closeLoading();
+            self->clearFlag();
+            const KeyReply reply = readReply(result, status, error);
+            switch (reply.kind) {
+            case KeyReply::Kind::ErrorAnswer: self->showAlert(kErrorMessage, QString()); return;
+            case KeyReply::Kind::StatusFailure: self->showAlert(kNetworkMessage, QString()); return;
+            case KeyReply::Kind::Answer: break;
+            }
+            // Only a stated success installs the key; an answer without a code is not one.
+            if (!reply.isObject || !reply.code) {
+                self->showAlert(kErrorMessage, QString());
+                return;
+            }
+            if (*reply.code != 0) {
+                self->showAlert(kServerMessage, QString());
+                return;
+            }
+            if (!ZeroManager::sharedInstance().makeKeyAvailable(keyDict)) {
+                self->showAlert(kErrorMessage, QString());
+                return;
+            }
+            self->setupViews();
+        });
+    });
+    sheet->presentAsSheetOver(this);
+}
+
+// --- PIN change ----------------------------------------------------------------------------
+
+void EncMainViewController::askModifyPIN()
+{
+    m_isSetingUp = true;
+    PINViewController* sheet = makePinSheet(0, 2);
+    QPointer<EncMainViewController> self(this);
+    QPointer<PINViewController> weakSheet(sheet);
+    sheet->setCancelHandler([self, weakSheet] {
+        if (!self)
+            return;
+        self->clearFlag();
+        self->closeSheet(weakSheet);
+    });
+    sheet->setResultHandler([self, weakSheet](const PINViewController::StepPins& pins) {
+        if (!self)
+            return;
+        self->closeSheet(weakSheet);
+        ZeroManager& zero = ZeroManager::sharedInstance();
+        // A wrong current PIN is told here; the server is not asked.
+        if (!zero.checkCurrentPwd(pins.value(0))) {
+            self->clearFlag();
+            self->showAlert(QStringLiteral("您输入的当前PIN不正确"),
+                            QStringLiteral("如果您忘记了当前的PIN, 只能选择‘重置加密档案’, 请记住, "
+                                           "重置加密档案会清空线上所有数据, 包括收藏的数据"));
+            return;
+        }
+        const auto keyDict = zero.modifyKeyWithPwd(pins.value(2));
+        if (!keyDict) {
+            self->clearFlag();
+            self->showAlert(QStringLiteral("未知错误"), QString());
+            return;
+        }
+        self->showLoading();
+        self->m_modifyRequest = self->m_requests.makeModify();
+        self->m_modifyRequest->key_dict = *keyDict;
+        // The current PIN's verifier, never its hash: the hash is the key that wraps the key.
+        self->m_modifyRequest->curPwdVerifierB64 = ZeroManager::pinVerifierWithBase64(pins.value(0));
+        self->m_modifyRequest->pwd_verifier = ZeroManager::pinVerifierWithBase64(pins.value(2));
+        self->m_modifyRequest->request([self, keyDict = *keyDict](const QVariant& result, int status,
+                                                                 const std::optional<RequestError>& error) {
+            if (!self)
+                return;
+            self->closeLoading();
+            self->clearFlag();
+            const KeyReply reply = readReply(result, status, error);
+            switch (reply.kind) {
+            case KeyReply::Kind::ErrorAnswer: self->showAlert(kErrorMessage, QString()); return;
+            case KeyReply::Kind::StatusFailure: self->showAlert(kNetworkMessage, QString()); return;
+            case KeyReply::Kind::Answer: break;
+            }
+            if (!reply.code)
+                return;
+            if (*reply.code == 0) {
+                if (!ZeroManager::sharedInstance().makeKeyAvailable(keyDict)) {
+                    self->showAlert(kErrorMessage, QString());
+                    return;
+                }
+                self->setupViews();
+                self->showAlert(QStringLiteral("修改PIN成功"),
+                                QStringLiteral("请牢记当前的PIN, 否则只能重置PIN, 重置PIN将清空所有线上数据, "
+                                               "包括收藏数据!"));
+                return;
+            }
+            if (*reply.code == 401) {
+                self->showAlert(QStringLiteral("您输入的当前PIN不正确"),
+                                QStringLiteral("如果您忘记了当前的PIN, 只能选择‘重置加密档案’, 请记住, "
+                                               "重置加密档案会清空线上所有数据, 包括收藏的数据"));
+                return;
+            }
+            self->showAlert(QStringLiteral("未知错误"), QString());
+        });
+    });
+    sheet->presentAsSheetOver(this);
+}
+
+// --- Reset ---------------------------------------------------------------------------------
+
+void EncMainViewController::beginRevert()
+{
+    if (m_isSetingUp)
+        return;
+    // Set before the warning, so nothing else starts while it is up.
+    m_isSetingUp = true;
+    QPointer<EncMainViewController> self(this);
+    showAlert(QStringLiteral("警告"), QStringLiteral("销毁加密档案会清空线上所有加密数据, 包括收藏!"),
+              [self] { self->askAccountPwd(); });
+}
+
+void EncMainViewController::askAccountPwd()
+{
+    auto* sheet = new EncryptAccountPwdViewController;
+    m_pwdSheet = sheet;
+    QPointer<EncMainViewController> self(this);
+    QPointer<EncryptAccountPwdViewController> weakSheet(sheet);
+    sheet->setCancelHandler([self, weakSheet] {
+        if (!self)
+            return;
+        self->clearFlag();
+        self->closeSheet(weakSheet);
+    });
+    sheet->setResultHandler([self, weakSheet](const QString& pwd) {
+        if (!self || weakSheet != self->m_pwdSheet)
+            return;
+        self->closeSheet(weakSheet);
+        PINViewController* pinSheet = self->makePinSheet(1, 2);
+        QPointer<PINViewController> weakPin(pinSheet);
+        pinSheet->setCancelHandler([self, weakPin] {
+            if (!self)
+                return;
+            self->clearFlag();
+            self->closeSheet(weakPin);
+        });
+        pinSheet->setResultHandler([self, weakPin, pwd](const PINViewController::StepPins& pins) {
+            if (!self)
+                return;
+            self->closeSheet(weakPin);
+            self->sendPublicKeyRequest(pwd, pins.value(2));
+        });
+        pinSheet->presentAsSheetOver(self);
+    });
+    sheet->presentAsSheetOver(this);
+}
+
+void EncMainViewController::sendPublicKeyRequest(const QString& pwd, const QString& newPin)
+{
+    showLoading();
+    // The reset request seals the account password to the server key this one stores.
+    m_syncKeyRequet = m_requests.makeSyncPublicKey();
+    QPointer<EncMainViewController> self(this);
+    m_syncKeyRequet->request([self, pwd, newPin](const QVariant& result, int status,
+                                                  const std::optional<RequestError>& error) {
+        if (!self)
+            return;
+        const KeyReply reply = readReply(result, status, error);
+        QString failure;
+        switch (reply.kind) {
+        case KeyReply::Kind::ErrorAnswer: failure = kErrorMessage; break;
+        case KeyReply::Kind::StatusFailure: failure = kNetworkMessage; break;
+        case KeyReply::Kind::Answer:
+            if (!reply.isObject || !reply.code)
+                failure = kErrorMessage;
+            else if (*reply.code != 0)
+                failure = kServerMessage;
+            break;
+        }
+        if (!failure.isEmpty()) {
+            self->clearFlag();
+            self->closeLoading();
+            self->showAlert(failure, QString());
+            return;
+        }
+        self->sendRevertRequest(pwd, newPin);
+    });
+}
+
+void EncMainViewController::sendRevertRequest(const QString& pwd, const QString& newPin)
+{
+    const auto keyDict = ZeroManager::sharedInstance().generateKey(newPin);
+    if (!keyDict) {
+        clearFlag();
+        closeLoading();
+        showAlert(kErrorMessage, QString());
+        return;
+    }
+    m_revertRequest = m_requests.makeRevert();
+    m_revertRequest->pwd = pwd;
+    m_revertRequest->key_dict = *keyDict;
+    m_revertRequest->pwd_verifier = ZeroManager::pinVerifierWithBase64(newPin);
+    QPointer<EncMainViewController> self(this);
+    // The loading sheet stays up and the flag set until the answer.
+    m_revertRequest->request([self, keyDict = *keyDict](const QVariant& result, int status,
+                                                       const std::optional<RequestError>& error) {
+        if (!self)
+            return;
+        self->clearFlag();
+        self->closeLoading();
+        const KeyReply reply = readReply(result, status, error);
+        switch (reply.kind) {
+        case KeyReply::Kind::ErrorAnswer: self->showAlert(kErrorMessage, QString()); return;
+        case KeyReply::Kind::StatusFailure: self->showAlert(kNetworkMessage, QString()); return;
+        case KeyReply::Kind::Answer: break;
+        }
+        if (!reply.isObject || !reply.code) {
+            self->showAlert(kErrorMessage, QString());
+            return;
+        }
+        if (*reply.code == -5) {
+            self->showAlert(QStringLiteral("您输入的帐号登录密码有误"),
+                            QStringLiteral("如果您忘记了登录密码, 请在登录页面选择忘记密码来重置登录密码"));
+            return;
+        }
+        if (*reply.code != 0) {
+            self->showAlert(kServerMessage, QString());
+            return;
+        }
+        ZeroManager& zero = ZeroManager::sharedInstance();
+        if (!zero.makeKeyAvailable(keyDict)) {
+            self->showAlert(kErrorMessage, QString());
+            return;
+        }
+        DBKeeper::setLocalOnlyWithoutKeyHash(zero.currentKeyHash());
+        self->setupViews();
+        self->showAlert(QStringLiteral("加密档案重置成功!"),
+                        QStringLiteral("同时您的线上数据已经清空, 包括收藏内容, 请牢记新的加密的PIN!"));
+    });
+}
