@@ -3,6 +3,7 @@
 #include "app/clipcontroller.h"
 #include "app/menucontroller.h"
 #include "sync/mqttmanager.h"
+#include "windows/encryption/encryptwindowcontroller.h"
 
 #include <QDesktopServices>
 
@@ -18,7 +19,11 @@ PreferencesServices PreferencesServices::real()
         if (!QDesktopServices::openUrl(url))
             spdlog::warn("no browser opened {}", url.toString().toStdString());
     };
-    services.showEncryptWindow = [] {};
-    services.activeEncrypt = [] {};
+    services.showEncryptWindow = [] { EncryptWindowController::sharedInstance().showWindow(); };
+    services.activeEncrypt = [] {
+        EncryptWindowController& window = EncryptWindowController::sharedInstance();
+        window.showWindow();
+        window.activeEncrypt();
+    };
     return services;
 }
