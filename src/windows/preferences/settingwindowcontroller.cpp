@@ -119,7 +119,8 @@ void SettingWindowController::awakeFromNib()
     m_sideBar->setResizeMode(QListView::Adjust);
     m_sideBar->setWrapping(false);
     m_sideBar->setIconSize(QSize(32, 32));
-    m_sideBar->setGridSize(QSize(96, 76));
+    m_sideBar->setGridSize(QSize(96, 80));
+    m_sideBar->setSpacing(0);
     m_sideBar->setFixedWidth(96);
     m_sideBar->setFrameShape(QFrame::NoFrame);
     m_sideBar->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -127,13 +128,13 @@ void SettingWindowController::awakeFromNib()
     m_sideBar->setSelectionMode(QAbstractItemView::SingleSelection);
     m_sideBar->setItemDelegate(new SideBarDelegate(m_sideBar));
     m_sideBar->setStyleSheet(QStringLiteral(
-        "QListWidget#SettingSideBar { background: #3a3d42; color: white; outline: 0; }"
-        "QListWidget#SettingSideBar::item { color: white; border: none; }"
+        "QListWidget#SettingSideBar { background: #3a3d42; color: white; outline: 0; padding-top: 10px; }"
+        "QListWidget#SettingSideBar::item { color: white; border: none; padding-top: 6px; }"
         "QListWidget#SettingSideBar::item:selected { background: #2a2c30; color: #c8c9cc; }"));
     for (const SideBarButton& button : kButtons) {
         auto* item = new QListWidgetItem(buttonIcon(button), QString::fromUtf8(button.title), m_sideBar);
-        item->setTextAlignment(Qt::AlignHCenter | Qt::AlignBottom);
-        item->setSizeHint(QSize(96, 76));
+        item->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        item->setSizeHint(QSize(96, 66));
     }
 
     m_panelView = new QWidget(this);
