@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the app (RelWithDebInfo) into build/ and starts it.
+# Installs what is needed, builds the app (RelWithDebInfo) into build/ and starts it
+# (build/bin/nuvarel). The test build lives in build-test/ (scripts/test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh

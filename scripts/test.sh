@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds the test build (Debug, AddressSanitizer and
-# UndefinedBehaviorSanitizer) into build/ and runs every test.
+# UndefinedBehaviorSanitizer) into build-test/ and runs every test. The app's own build
+# (scripts/run.sh) stays in build/, so neither rebuilds the other.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUVAREL_SANITIZE=ON
-cmake --build build --parallel "$(nproc)"
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUVAREL_SANITIZE=ON
+cmake --build build-test --parallel "$(nproc)"
 # X11 tests start their own Xvfb servers; everything else runs offscreen.
-cd build
+cd build-test
 ctest --output-on-failure --parallel "$(nproc)" --timeout 300 "$@"

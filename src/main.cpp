@@ -11,11 +11,15 @@
 #include "platform/sharingdesktop.h"
 #include "platform/terminationsignals.h"
 #include "platform/usernotificationsdbus.h"
+#include "platform/x11session.h"
 #include "store/clogger.h"
 #include "store/pathhelper.h"
 
 #include <QApplication>
 #include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <spdlog/spdlog.h>
 
@@ -31,6 +35,17 @@ extern "C" const char* __lsan_default_suppressions()
 
 int main(int argc, char* argv[])
 {
+    // Qt's X11 plugin aborts without a display; say why instead.
+    {
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments << QString::fromLocal8Bit(argv[i]);
+        const char* qpaPlatform = std::getenv("QT_QPA_PLATFORM");
+        if (!X11Session::available(arguments, QString::fromLocal8Bit(qpaPlatform ? qpaPlatform : ""))) {
+            std::fprintf(stderr, "%s\n", X11Session::kNoDisplayMessage);
+            return 1;
+        }
+    }
     // Before anything reads the settings, whose location follows these names.
     QCoreApplication::setApplicationName(QStringLiteral("Nuvarel"));
     QCoreApplication::setOrganizationName(QStringLiteral("Nuvarel"));

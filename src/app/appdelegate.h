@@ -3,6 +3,7 @@
 #include "app/timersource.h"
 #include "service/requestmanager.h"
 #include "store/clipapphelper.h"
+#include "store/defaultskeys.h"
 
 #include <QObject>
 #include <QUrl>
@@ -47,7 +48,7 @@ public:
 
     static constexpr std::chrono::seconds kFirstCheckDelay{10};
     static constexpr std::chrono::seconds kCheckInterval{172800};
-    static constexpr const char* kNewVersionKey = "newversion";
+    static constexpr const char* kNewVersionKey = DefaultsKey::NewVersion.data();
 
     explicit AppDelegate(Services services = Services::system());
     ~AppDelegate() override;

@@ -166,6 +166,16 @@ void ClipController::waitForCaptures()
     m_captureQueue.sync([] {});
 }
 
+void ClipController::resetForTests()
+{
+    waitForCaptures();
+    m_timer.stop();
+    m_lastChangedCount = 0;
+    m_intervalOverride.reset();
+    QMutexLocker lock(&m_skipedLock);
+    m_skiped.reset();
+}
+
 bool ClipController::catchSnapshot(const PasteboardSnapshot& snapshot)
 {
     if (snapshot.itemCount() == 0)

@@ -95,6 +95,9 @@ public:
     // Waits until every capture queued so far has run (tests, quitting). Not from the
     // capture queue.
     void waitForCaptures();
+    // Tests only: back to the state of a new controller whose poll has not started (no
+    // count seen, no interval override, no skiped text), after the captures in hand.
+    void resetForTests();
 
 private:
     ClipController();
@@ -118,6 +121,7 @@ private:
     qint64 m_lastChangedCount = 0;
     std::optional<std::chrono::milliseconds> m_intervalOverride;
 
+    // Taken alone: nothing else is locked or called while it is held.
     mutable QMutex m_skipedLock;
     std::optional<QString> m_skiped;
 };

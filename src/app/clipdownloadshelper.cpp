@@ -2,6 +2,7 @@
 
 #include "platform/downloadsignal.h"
 #include "store/clipfilemanager.h"
+#include "store/clipkinds.h"
 #include "store/digest.h"
 #include "store/utils.h"
 
@@ -24,9 +25,9 @@ std::optional<QString> ClipDownloadsHelper::saveToDownloads(const HistoryModel& 
 {
     const QString type = clip.type().value_or(QString());
     std::optional<QString> path;
-    if (type.startsWith(QLatin1String("image")))
+    if (type.startsWith(ClipKind::Image))
         path = saveImage(clip, downloadsFolder());
-    else if (type.startsWith(QLatin1String("file")))
+    else if (type.startsWith(ClipKind::File))
         path = saveFile(clip, downloadsFolder());
     if (path)
         DownloadSignal::sharedInstance().postDownloadFileFinished(*path);

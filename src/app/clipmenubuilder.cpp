@@ -1,6 +1,8 @@
 #include "app/clipmenubuilder.h"
 
 #include "app/clipreminderhelper.h"
+#include "store/clipkinds.h"
+#include "store/dbfetcher.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -132,10 +134,10 @@ ClipMenuItemPtr ClipMenuBuilder::clipItem(const HistoryModelPtr& clip, const QSt
     const QString content = clip->content().value_or(QString());
     const QString summary = reasonablySizedVersionOfString(content);
     item->action = ClipMenuAction::ClickItem;
-    if (hasPrefix(*clip, QLatin1String("image"))) {
+    if (hasPrefix(*clip, ClipKind::Image)) {
         item->title = isTooLargeToUpload(*clip) ? QStringLiteral("<图片>(大于5M，无法上传)") : QStringLiteral("<图片>");
         item->image = thumbnailOf(content);
-    } else if (hasPrefix(*clip, QLatin1String("text"))) {
+    } else if (hasPrefix(*clip, ClipKind::Text)) {
         if (clip->secert().toBool()) {
             item->title = QStringLiteral("[*机密*] %1").arg(summary);
             item->imageName = QStringLiteral("important");
@@ -143,7 +145,7 @@ ClipMenuItemPtr ClipMenuBuilder::clipItem(const HistoryModelPtr& clip, const QSt
             item->title = summary;
         }
         item->toolTip = content;
-    } else if (hasPrefix(*clip, QLatin1String("file"))) {
+    } else if (hasPrefix(*clip, ClipKind::File)) {
         item->title = QStringLiteral("[文件] %1").arg(summary);
         item->imageName = QStringLiteral("file_icon");
         item->toolTip = content;
@@ -183,7 +185,7 @@ void ClipMenuBuilder::fillMainMenu(ClipMenuModel& menu, const HistoryList& histo
             continue;
         ClipMenuItemPtr item = clipItem(clip, keyEquivalentAt(i));
         menu.append(item);
-        if (hasPrefix(*clip, QLatin1String("text")))
+        if (hasPrefix(*clip, ClipKind::Text))
             menu.append(alternateItem(*item));
     }
     menu.append(separatorItem());
@@ -217,7 +219,7 @@ ClipMenuModelPtr ClipMenuBuilder::subMenu(const HistoryModel& clip, const Plugin
                                           bool logined)
 {
     ClipMenuModelPtr menu = ClipMenuModel::create();
-    if (hasPrefix(clip, QLatin1String("text"))) {
+    if (hasPrefix(clip, ClipKind::Text)) {
         QList<PluginObjectPtr> sorted;
         for (const PluginObjectPtr& plugin : plugins)
             if (plugin)
@@ -238,13 +240,13 @@ ClipMenuModelPtr ClipMenuBuilder::subMenu(const HistoryModel& clip, const Plugin
             item->fireType = type;
             menu->append(item);
         }
-    } else if (hasPrefix(clip, QLatin1String("image")) || hasPrefix(clip, QLatin1String("file"))) {
+    } else if (hasPrefix(clip, ClipKind::Image) || hasPrefix(clip, ClipKind::File)) {
         menu->append(actionItem(QStringLiteral("保存到下载文件夹"), ClipMenuAction::Save));
     } else {
         return nullptr;
     }
     menu->append(separatorItem());
-    const bool isFavourite = clip.favourite().toLongLong() > 0;
+    const bool isFavourite = DBFetcher::integerFromValue(clip.favourite()) > 0;
     menu->append(actionItem(isFavourite ? QStringLiteral("取消收藏") : QStringLiteral("收藏"), ClipMenuAction::Favourite));
     menu->append(separatorItem());
     auto share = actionItem(QStringLiteral("分享"), ClipMenuAction::None);

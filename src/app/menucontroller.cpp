@@ -9,10 +9,15 @@
 #include "platform/dispatch.h"
 #include "platform/notificationcenter.h"
 #include "platform/usernotifications.h"
+#include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
+#include "store/clipkinds.h"
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
+#include "store/dbfetcher.h"
 #include "store/dbkeeper.h"
+#include "store/defaultskeys.h"
+#include "store/notificationnames.h"
 #include "store/pathhelper.h"
 #include "store/utils.h"
 #include "windows/pluginwindowcontroller.h"
@@ -25,8 +30,8 @@
 
 namespace {
 
-const QString kHistory = QStringLiteral("history");
-const QString kFavourite = QStringLiteral("favourite");
+const QString kHistory = ClipCategory::History;
+const QString kFavourite = ClipCategory::Favourite;
 
 bool hasPrefix(const HistoryModelPtr& clip, QLatin1String prefix)
 {
@@ -67,17 +72,24 @@ void MenuController::setServices(MenuServices services)
     m_services = std::move(services);
 }
 
+void MenuController::resetForTests()
+{
+    m_services = MenuServices::standard();
+    m_isRefresh = false;
+    m_isSyncFavourite = false;
+}
+
 void MenuController::observe()
 {
     NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.addObserver(QStringLiteral("history_delete"), nullptr,
+    center.addObserver(NotificationName::HistoryDelete, nullptr,
                        [this](const Notification& n) { historyDelete(n); });
-    center.addObserver(QStringLiteral("DATA_CHANGED"), nullptr, [this](const Notification&) { dataChanged(); });
-    center.addObserver(QStringLiteral("ZERO_CHANGED"), nullptr, [this](const Notification&) { dataChanged(); });
-    center.addObserver(QStringLiteral("USER_LOGINED"), nullptr, [this](const Notification&) { userLogined(); });
-    center.addObserver(QStringLiteral("ALL_FILE_DOWNLOAD_DONE"), nullptr,
+    center.addObserver(NotificationName::DataChanged, nullptr, [this](const Notification&) { dataChanged(); });
+    center.addObserver(NotificationName::ZeroChanged, nullptr, [this](const Notification&) { dataChanged(); });
+    center.addObserver(NotificationName::UserLogined, nullptr, [this](const Notification&) { userLogined(); });
+    center.addObserver(NotificationName::AllFileDownloadDone, nullptr,
                        [this](const Notification& n) { allFileDownloadDone(n); });
-    center.addObserver(QStringLiteral("FILE_DOWNLOAD_DONE"), nullptr,
+    center.addObserver(NotificationName::FileDownloadDone, nullptr,
                        [this](const Notification& n) { fileDownloadDone(n); });
 }
 
@@ -109,7 +121,7 @@ QMenu* MenuController::buildMenu()
     state.needShowUpdate = Utils::isNeedShowUpdate();
     if (state.needShowUpdate)
         state.newVersion =
-            ClipUserDefaults::standardUserDefaults().string(QStringLiteral("newversion")).value_or(QString());
+            ClipUserDefaults::standardUserDefaults().string(DefaultsKey::NewVersion).value_or(QString());
     ClipMenuBuilder::fillMainMenu(*m_mainModel, DBKeeper::getAllHistory(), m_favModel, state);
     m_renderer->render(mainMenu(), m_mainModel);
     return mainMenu();
@@ -139,8 +151,8 @@ ClipMenuModelPtr MenuController::subMenu(const HistoryModelPtr& clip)
 {
     if (!clip)
         return nullptr;
-    const bool text = hasPrefix(clip, QLatin1String("text"));
-    const bool known = text || hasPrefix(clip, QLatin1String("image")) || hasPrefix(clip, QLatin1String("file"));
+    const bool text = hasPrefix(clip, ClipKind::Text);
+    const bool known = text || hasPrefix(clip, ClipKind::Image) || hasPrefix(clip, ClipKind::File);
     if (!known)
         return nullptr;
     const PluginDict plugins = text && m_services.listPlugins ? m_services.listPlugins() : PluginDict();
@@ -154,11 +166,11 @@ ClipMenuModelPtr MenuController::share(const HistoryModelPtr& clip)
     if (!clip || !ClipFileManager::sharedInstance().isHistoryFileExist(*clip))
         return ClipMenuModel::create();
     std::optional<SharingItem> sample;
-    if (hasPrefix(clip, QLatin1String("text")))
+    if (hasPrefix(clip, ClipKind::Text))
         sample = SharingItem::fromText(QString());
-    else if (hasPrefix(clip, QLatin1String("image")))
+    else if (hasPrefix(clip, ClipKind::Image))
         sample = SharingItem::fromImage(QImage());
-    else if (hasPrefix(clip, QLatin1String("file")))
+    else if (hasPrefix(clip, ClipKind::File))
         sample = SharingItem::fromFileUrl(QUrl::fromLocalFile(ClipFileManager::sharedInstance().makePreviewLink(*clip)));
     const QList<SharingService> services =
         sample ? Sharing::current().sharingServicesForItem(*sample) : QList<SharingService>();
@@ -201,10 +213,10 @@ void MenuController::showMenu()
 
 void MenuController::keepInHistory(const HistoryModel& clip)
 {
-    if (clip.category() == QStringLiteral("history"))
+    if (clip.category() == ClipCategory::History)
         return;
     const HistoryModelPtr copy = clip.copy();
-    copy->setCategory(QStringLiteral("history"));
+    copy->setCategory(ClipCategory::History);
     if (copy->isExist()) {
         copy->fetch();
         copy->setFavourite(clip.favourite());
@@ -271,7 +283,7 @@ void MenuController::favourite(const HistoryModelPtr& clip)
     if (!clip)
         return;
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    if (clip->favourite().toLongLong() <= 0) {
+    if (DBFetcher::integerFromValue(clip->favourite()) <= 0) {
         clip->fetch();
         clip->setCategory(kFavourite);
         clip->setFavourite(now);
@@ -303,14 +315,14 @@ bool MenuController::shareClicked(const HistoryModelPtr& clip, const SharingServ
         return false;
     ClipFileManager& files = ClipFileManager::sharedInstance();
     std::optional<SharingItem> item;
-    if (hasPrefix(clip, QLatin1String("text"))) {
+    if (hasPrefix(clip, ClipKind::Text)) {
         if (const auto text = files.getStringWithMd5(hashOf(clip)))
             item = SharingItem::fromText(*text);
-    } else if (hasPrefix(clip, QLatin1String("image"))) {
+    } else if (hasPrefix(clip, ClipKind::Image)) {
         const QString path = PathHelper::getBaseFilePath(hashOf(clip));
         if (!path.isEmpty() && files.isExist(path))
             item = SharingItem::fromImage(QImage(path));
-    } else if (hasPrefix(clip, QLatin1String("file"))) {
+    } else if (hasPrefix(clip, ClipKind::File)) {
         item = SharingItem::fromFileUrl(QUrl::fromLocalFile(files.makePreviewLink(*clip)));
     }
     if (!item)
@@ -439,12 +451,12 @@ void MenuController::showNotif(const HistoryModelPtr& clip)
         return;
     UserNotification notification;
     notification.title = QStringLiteral("已设置剪贴板");
-    if (hasPrefix(clip, QLatin1String("text"))) {
+    if (hasPrefix(clip, ClipKind::Text)) {
         notification.informativeText = clip->content().value_or(QString());
-    } else if (hasPrefix(clip, QLatin1String("image"))) {
+    } else if (hasPrefix(clip, ClipKind::Image)) {
         notification.contentImage =
             QImage::fromData(QByteArray::fromBase64(clip->content().value_or(QString()).toLatin1()));
-    } else if (hasPrefix(clip, QLatin1String("file"))) {
+    } else if (hasPrefix(clip, ClipKind::File)) {
         notification.informativeText = QStringLiteral("文件内容");
     }
     UserNotifications::current().deliverNotification(notification);

@@ -113,6 +113,9 @@ public:
     bool isRefresh() const { return m_isRefresh; }
     bool isSyncFavourite() const { return m_isSyncFavourite; }
 
+    // Tests only: no pull running and the standard services, as in a new controller.
+    void resetForTests();
+
     const MenuServices& services() const { return m_services; }
     void setServices(MenuServices services);
     ClipMenuRenderer& renderer() { return *m_renderer; }

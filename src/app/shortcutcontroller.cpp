@@ -31,6 +31,16 @@ ShortcutController& ShortcutController::sharedInstance()
 ShortcutController::ShortcutController(Action action)
     : m_action(std::move(action))
 {
+    registerStored();
+}
+
+void ShortcutController::resetForTests()
+{
+    registerStored();
+}
+
+void ShortcutController::registerStored()
+{
     if (isShortcutOff()) {
         setShortcut(std::nullopt);
         return;

@@ -2,6 +2,7 @@
 
 #include "platform/globalhotkey.h"
 #include "platform/keytranslation.h"
+#include "store/defaultskeys.h"
 
 #include <functional>
 #include <optional>
@@ -43,10 +44,17 @@ public:
     // How the last registration went (Off while there is no hotkey).
     GlobalHotkey::Status status() const { return m_status; }
 
-    static constexpr const char* kKeyCodeKey = "keyCode";
-    static constexpr const char* kModifierFlagsKey = "modifierFlags";
+    // Tests only: registers the stored hotkey again, as a new controller does, with the
+    // monitor current now (a test may have replaced the one it was registered with).
+    void resetForTests();
+
+    static constexpr const char* kKeyCodeKey = DefaultsKey::KeyCode.data();
+    static constexpr const char* kModifierFlagsKey = DefaultsKey::ModifierFlags.data();
 
 private:
+    // The stored hotkey (or the default, then stored), or none when the stored pair says off.
+    void registerStored();
+
     Action m_action;
     std::optional<Shortcut> m_shortcut;
     GlobalHotkey::Status m_status = GlobalHotkey::Status::Off;

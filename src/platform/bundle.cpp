@@ -52,3 +52,18 @@ QString Bundle::builtinPluginsPath()
 {
     return pathForResource(QStringLiteral("plugins"), QStringLiteral("bundle"));
 }
+
+QString Bundle::pathForAuxiliaryExecutable(const QString& name)
+{
+    QStringList folders;
+    const QString exeDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    if (!exeDir.isEmpty())
+        folders << exeDir << exeDir + QStringLiteral("/../libexec/nuvarel");
+    folders << QStringLiteral(NUVAREL_LIBEXECDIR);
+    for (const QString& folder : folders) {
+        const QFileInfo file(QDir::cleanPath(folder + QLatin1Char('/') + name));
+        if (file.isFile() && file.isExecutable())
+            return file.filePath();
+    }
+    return QString();
+}

@@ -16,6 +16,10 @@ public:
     // The built-in plugins folder, "plugins.bundle".
     static QString builtinPluginsPath();
 
+    // A helper program of ours: next to the executable (the build tree), then in the
+    // installed libexec folder. Gives an empty string when there is none.
+    static QString pathForAuxiliaryExecutable(const QString& name);
+
     // Extra folder searched first (tests point it at a fixture folder).
     static void setResourceOverride(const QString& folder);
 };

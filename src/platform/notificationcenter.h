@@ -44,6 +44,8 @@ private:
     };
     void deliver(const Notification& notification);
 
+    // Held only to read or change the list, never while an observer runs (an observer may
+    // take any lock, add or remove observers).
     QMutex m_mutex;
     std::vector<Entry> m_entries;
     Token m_next = 1;

@@ -7,7 +7,7 @@
 // through its event loop, so what it does at termination (closing the database) still runs.
 class TerminationSignals {
 public:
-    // Installs the handlers once; later calls replace the callback. Call on the main thread,
-    // with the application object made.
+    // Installs the handlers (again on every call) and replaces the callback. Call on the main
+    // thread, with the application object made.
     static void install(std::function<void(int signal)> callback);
 };

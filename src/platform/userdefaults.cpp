@@ -1,5 +1,7 @@
 #include "platform/userdefaults.h"
 
+#include "platform/numberreader.h"
+
 #include <QSettings>
 
 UserDefaults& UserDefaults::standard()
@@ -125,25 +127,13 @@ std::optional<QByteArray> UserDefaults::data(const QString& key) const
 
 std::optional<double> UserDefaults::doubleForKey(const QString& key) const
 {
-    const QVariant v = value(key);
-    if (!v.isValid())
-        return std::nullopt;
-    bool ok = false;
-    const double d = v.toDouble(&ok);
-    return ok ? std::optional<double>(d) : std::nullopt;
+    return NumberReader::realNumber(value(key));
 }
 
 std::optional<qint64> UserDefaults::integerForKey(const QString& key) const
 {
-    const QVariant v = value(key);
-    if (!v.isValid())
-        return std::nullopt;
-    bool ok = false;
-    const qint64 i = v.toLongLong(&ok);
-    if (ok)
-        return i;
-    const double d = v.toDouble(&ok);
-    return ok ? std::optional<qint64>(static_cast<qint64>(d)) : std::nullopt;
+    // A hand-edited "keyCode=1e30" is out of range: nothing, never an undefined conversion.
+    return NumberReader::wholeNumber(value(key));
 }
 
 void UserDefaults::sync()

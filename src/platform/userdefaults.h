@@ -43,6 +43,7 @@ private:
     UserDefaults();
     void open(const QString& path);
 
+    // The last lock of every chain: nothing else is called while it is held.
     mutable QMutex m_mutex;
     std::unique_ptr<QSettings> m_settings;
 };

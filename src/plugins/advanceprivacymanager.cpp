@@ -1,108 +1,35 @@
 #include "plugins/advanceprivacymanager.h"
 
 #include "platform/bundle.h"
-#include "plugins/engine/luaguard.h"
+#include "plugins/luaworkerclient.h"
 #include "store/clipuserdefaults.h"
+#include "store/defaultskeys.h"
 
 #include <QByteArray>
 #include <QFile>
 
-#include <cmath>
+#include <spdlog/spdlog.h>
+
+using namespace luaworker;
 
 namespace {
 
-const QString kScriptKey = QStringLiteral("privacy_script");
+const QString kScriptKey = DefaultsKey::PrivacyScript;
 
-// The functions run by luaguard_cpcall are plain C: Lua errors longjmp through them.
+// Rounds of loadScript that may each lose a worker: enough for the stored script's three,
+// then the default's.
+constexpr int kLoadRounds = AdvancePrivacyManager::kLostLoadsBeforeDefault + 2;
 
-int openBody(lua_State* L)
+QString lostMessage(LuaWorkerClient::Outcome outcome)
 {
-    luaL_openlibs(L);
-    luaguard_text_only_require(L);
-    return 0;
-}
-
-struct ChunkJob {
-    const char* script;
-    size_t length;
-};
-
-// Loads and runs a chunk, then calls main("text", "", ""): the test of a candidate.
-int testBody(lua_State* L)
-{
-    const ChunkJob* job = static_cast<const ChunkJob*>(lua_touserdata(L, 1));
-    // Named by its own text, as luaL_loadstring names a chunk.
-    if (luaL_loadbufferx(L, job->script, job->length, job->script, "t") != LUA_OK)
-        return lua_error(L);
-    lua_call(L, 0, 0);
-    lua_getglobal(L, "main");
-    lua_pushliteral(L, "text");
-    lua_pushliteral(L, "");
-    lua_pushliteral(L, "");
-    lua_call(L, 3, 1);
-    return 0;
-}
-
-int loadBody(lua_State* L)
-{
-    const ChunkJob* job = static_cast<const ChunkJob*>(lua_touserdata(L, 1));
-    if (luaL_loadbufferx(L, job->script, job->length, job->script, "t") != LUA_OK)
-        return lua_error(L);
-    lua_call(L, 0, 0);
-    return 0;
-}
-
-struct VerdictJob {
-    const QByteArray* from;
-    const QByteArray* extension;
-    const QByteArray* content;
-    int32_t verdict;
-};
-
-int verdictBody(lua_State* L)
-{
-    VerdictJob* job = static_cast<VerdictJob*>(lua_touserdata(L, 1));
-    lua_getglobal(L, "main");
-    // With their lengths: a NUL inside a text does not cut it.
-    lua_pushlstring(L, job->from->constData(), static_cast<size_t>(job->from->size()));
-    lua_pushlstring(L, job->extension->constData(), static_cast<size_t>(job->extension->size()));
-    lua_pushlstring(L, job->content->constData(), static_cast<size_t>(job->content->size()));
-    lua_call(L, 3, 1);
-    if (lua_isnumber(L, -1))
-        job->verdict = AdvancePrivacyManager::verdictFromNumber(lua_tonumber(L, -1));
-    return 0;
-}
-
-lua_State* openState()
-{
-    lua_State* L = luaL_newstate();
-    if (!L)
-        return nullptr;
-    luaguard_install_hook(L);
-    if (luaguard_cpcall(L, openBody, nullptr, AdvancePrivacyManager::kTestTimeLimitMs) != LUA_OK) {
-        lua_close(L);
-        return nullptr;
+    switch (outcome) {
+    case LuaWorkerClient::Outcome::Late:
+        return QStringLiteral("脚本运行超时，已被强行停止");
+    case LuaWorkerClient::Outcome::Lost:
+        return QStringLiteral("脚本运行时，运行它的进程意外退出了");
+    default:
+        return QStringLiteral("无法启动脚本的运行环境");
     }
-    lua_settop(L, 0);
-    return L;
-}
-
-// The error value on top of the stack as a message for the user, never empty: a failed
-// test must not look like a passed one.
-QString errorMessage(lua_State* L, int base)
-{
-    if (lua_gettop(L) <= base)
-        return QStringLiteral("脚本出错了，但没有给出错误信息");
-    const int type = lua_type(L, -1);
-    if (type == LUA_TSTRING) {
-        size_t length = 0;
-        const char* text = lua_tolstring(L, -1, &length);
-        if (length > 0)
-            return QString::fromUtf8(text, static_cast<qsizetype>(length));
-    } else if (type == LUA_TNUMBER) {
-        return QString::number(lua_tonumber(L, -1), 'g', 14);
-    }
-    return QStringLiteral("脚本出错了，但没有给出错误信息 (错误值: %1)").arg(QLatin1String(lua_typename(L, type)));
 }
 
 }  // namespace
@@ -115,31 +42,15 @@ AdvancePrivacyManager& AdvancePrivacyManager::sharedInstance()
 }
 
 AdvancePrivacyManager::AdvancePrivacyManager()
+    : m_worker(std::make_unique<LuaWorkerClient>(LuaWorkerClient::Role::Privacy))
 {
-    m_state = openState();
-    m_testState = openState();
     loadScript();
 }
 
 AdvancePrivacyManager::~AdvancePrivacyManager()
 {
     QMutexLocker lock(&m_lock);
-    if (m_state)
-        lua_close(m_state);
-    if (m_testState)
-        lua_close(m_testState);
-}
-
-int32_t AdvancePrivacyManager::verdictFromNumber(double number)
-{
-    if (std::isnan(number))
-        return 0;
-    const double whole = std::trunc(number);
-    if (whole >= 2147483647.0)
-        return INT32_MAX;
-    if (whole <= -2147483648.0)
-        return INT32_MIN;
-    return static_cast<int32_t>(whole);
+    m_worker->stop();
 }
 
 std::optional<QString> AdvancePrivacyManager::defaultScript() const
@@ -167,22 +78,95 @@ void AdvancePrivacyManager::setScriptContent(const QString& text)
     loadScript();
 }
 
+AdvancePrivacyManager::Step AdvancePrivacyManager::testOnWorker(const QByteArray& script, QString* message)
+{
+    const LuaWorkerClient::Result r = m_worker->call(luaworker::message(TestScript, script), kTestTimeLimitMs + kGraceMs);
+    if (r.outcome == LuaWorkerClient::Outcome::Replied) {
+        Reader reply(r.reply);
+        bool passed = false;
+        QByteArray text;
+        reply.in() >> passed >> text;
+        if (reply.kind() == TestResult && reply.ok()) {
+            if (!passed && message)
+                *message = text.isEmpty() ? QStringLiteral("脚本出错了，但没有给出错误信息") : QString::fromUtf8(text);
+            return passed ? Step::Passed : Step::Failed;
+        }
+        m_worker->stop();
+        if (message)
+            *message = lostMessage(LuaWorkerClient::Outcome::Lost);
+        return Step::Lost;
+    }
+    if (message)
+        *message = lostMessage(r.outcome);
+    return r.outcome == LuaWorkerClient::Outcome::Unavailable ? Step::Failed : Step::Lost;
+}
+
+bool AdvancePrivacyManager::loadOnWorker(const QByteArray& script)
+{
+    const LuaWorkerClient::Result r = m_worker->call(message(LoadScript, script), kTestTimeLimitMs + kGraceMs);
+    if (r.outcome != LuaWorkerClient::Outcome::Replied)
+        return false;
+    if (Reader(r.reply).kind() != Done) {
+        m_worker->stop();
+        return false;
+    }
+    return true;
+}
+
+void AdvancePrivacyManager::noteLostLoad(const QString& script)
+{
+    if (script != m_lostScript) {
+        m_lostScript = script;
+        m_lostLoads = 0;
+    }
+    if (++m_lostLoads >= kLostLoadsBeforeDefault) {
+        spdlog::warn("privacy script stopped its worker {} times while loading; the default runs instead",
+                     m_lostLoads);
+        m_replacedScript = script;
+    }
+}
+
 void AdvancePrivacyManager::loadScript()
 {
     QMutexLocker lock(&m_lock);
-    if (!m_state)
-        return;
-    lua_settop(m_state, 0);
-    std::optional<QString> chosen = scriptContent();
-    // The stored text stays stored (the editor shows it again); only the default runs.
-    if (!chosen || testScript(*chosen))
-        chosen = defaultScript();
-    if (!chosen)
-        return;
-    const QByteArray script = chosen->toUtf8();
-    const ChunkJob job = {script.constData(), static_cast<size_t>(script.size())};
-    luaguard_cpcall(m_state, loadBody, const_cast<ChunkJob*>(&job), kTestTimeLimitMs);
-    lua_settop(m_state, 0);
+    for (int round = 0; round < kLoadRounds; ++round) {
+        if (!m_worker->running() && !m_worker->start())
+            return;
+        std::optional<QString> candidate = scriptContent();
+        const std::optional<QString> fallback = defaultScript();
+        if (candidate && m_replacedScript == candidate)
+            candidate = fallback;
+        std::optional<QString> chosen = candidate;
+        // The stored text stays stored (the editor shows it again); only the default runs.
+        if (candidate) {
+            const Step step = testOnWorker(candidate->toUtf8(), nullptr);
+            if (step == Step::Lost)
+                noteLostLoad(*candidate);
+            if (step != Step::Passed)
+                chosen = fallback;
+        }
+        if (!chosen)
+            return;
+        if (!m_worker->running() && !m_worker->start())
+            return;
+        if (loadOnWorker(chosen->toUtf8())) {
+            if (chosen == m_lostScript)
+                m_lostLoads = 0;  // loaded without losing the worker: no longer "in a row"
+            return;
+        }
+        if (m_worker->running())
+            return;  // answered: the chunk failed, and the run state keeps its main
+        noteLostLoad(*chosen);
+    }
+}
+
+bool AdvancePrivacyManager::ensureWorker()
+{
+    if (m_worker->running())
+        return true;
+    // A fresh worker has nothing loaded yet.
+    loadScript();
+    return m_worker->running();
 }
 
 std::optional<QString> AdvancePrivacyManager::testScript(const QString& text)
@@ -190,37 +174,36 @@ std::optional<QString> AdvancePrivacyManager::testScript(const QString& text)
     if (text.isEmpty())
         return QStringLiteral("不能为空!");
     QMutexLocker lock(&m_lock);
-    if (!m_testState)
-        return QStringLiteral("脚本出错了，但没有给出错误信息");
-    lua_settop(m_testState, 0);
-    const QByteArray script = text.toUtf8();
-    const ChunkJob job = {script.constData(), static_cast<size_t>(script.size())};
-    const int status = luaguard_cpcall(m_testState, testBody, const_cast<ChunkJob*>(&job), kTestTimeLimitMs);
-    std::optional<QString> result;
-    if (status != LUA_OK)
-        result = errorMessage(m_testState, 0);
-    lua_settop(m_testState, 0);
-    return result;
+    if (!ensureWorker())
+        return lostMessage(LuaWorkerClient::Outcome::Unavailable);
+    QString message;
+    if (testOnWorker(text.toUtf8(), &message) == Step::Passed)
+        return std::nullopt;
+    return message;
 }
 
 int32_t AdvancePrivacyManager::saveOptionFrom(const QString& from, const QString& extension, const QString& content)
 {
-    const QByteArray f = from.toUtf8();
-    const QByteArray e = extension.toUtf8();
-    const QByteArray c = content.toUtf8();
+    const QByteArray request = message(Verdict, from.toUtf8(), extension.toUtf8(), content.toUtf8());
     QMutexLocker lock(&m_lock);
-    if (!m_state)
+    if (!ensureWorker())
         return 0;
-    const int top = lua_gettop(m_state);
-    VerdictJob job = {&f, &e, &c, 0};
-    const int status = luaguard_cpcall(m_state, verdictBody, &job, kVerdictTimeLimitMs);
-    lua_settop(m_state, top);
-    return status == LUA_OK ? job.verdict : 0;
+    const LuaWorkerClient::Result r = m_worker->call(request, kVerdictTimeLimitMs + kGraceMs);
+    if (r.outcome != LuaWorkerClient::Outcome::Replied)
+        return 0;
+    Reader reply(r.reply);
+    qint32 verdict = 0;
+    reply.in() >> verdict;
+    if (reply.kind() != VerdictResult || !reply.ok()) {
+        m_worker->stop();
+        return 0;
+    }
+    return verdict;
 }
 
 QString AdvancePrivacyManager::luaVersion()
 {
-    QMutexLocker lock(&m_lock);
-    const lua_Number* version = lua_version(m_state);
+    // The worker runs the same Lua library the program links.
+    const lua_Number* version = lua_version(nullptr);
     return QString::number(version ? *version : 0.0, 'f', 0);
 }

@@ -1,38 +1,6 @@
 #include "plugins/appmodule.h"
 
-#include "store/clipapphelper.h"
-
-#include <QString>
-#include <QUrl>
-
-#include <spdlog/spdlog.h>
-
-namespace {
-
-// Each helper owns its C++ objects for its own lifetime and lets no exception out, so the
-// Lua frames around the call only ever see plain C.
-
-void logState(lua_State* L) noexcept
-{
-    try {
-        spdlog::info("lua state here {}", static_cast<const void*>(L));
-    } catch (...) {
-    }
-}
-
-void handOnUrl(const char* text, size_t length) noexcept
-{
-    try {
-        const QUrl url(QString::fromUtf8(text, static_cast<qsizetype>(length)));
-        // A relative reference ("42", "some words") has nothing to open it with.
-        if (!url.isValid() || url.scheme().isEmpty())
-            return;
-        ClipAppHelper::sharedInstance().openURL(url);
-    } catch (...) {
-    }
-}
-
-}  // namespace
+app_open_url_sink_fn app_open_url_sink = nullptr;
 
 int luaopen_app(lua_State* L)
 {
@@ -44,7 +12,6 @@ int luaopen_app(lua_State* L)
 
 void registerAppModule(lua_State* L)
 {
-    logState(L);
     luaL_requiref(L, "app", luaopen_app, 1);
     lua_pop(L, 1);
 }
@@ -55,8 +22,8 @@ int appOpenURL(lua_State* L)
     if (type == LUA_TSTRING || type == LUA_TNUMBER) {
         size_t length = 0;
         const char* text = lua_tolstring(L, 1, &length);  // a number becomes its text here
-        if (text)
-            handOnUrl(text, length);
+        if (text && app_open_url_sink)
+            app_open_url_sink(text, length);
     }
     lua_pushliteral(L, "");
     return 1;

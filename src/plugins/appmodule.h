@@ -2,11 +2,22 @@
 
 #include <lua.hpp>
 
+#include <stddef.h>
+
 // The Lua host module "app" that every plugin state receives: a table with one function,
-// openURL(url), which hands a URL with a scheme to ClipAppHelper and always returns "".
+// openURL(url), which hands its argument's text to the host and always returns "".
 //
-// These run inside Lua calls on the plugin queue, where errors unwind with longjmp; they
-// keep C++ objects with destructors out of every frame a Lua error can cross.
+// Plugins run in the Lua worker process: the host there sends the text to the application,
+// which opens it when it is a URL with a scheme, on its main thread, without making the
+// plugin wait.
+//
+// These run inside Lua calls, where errors unwind with longjmp; they keep C++ objects with
+// destructors out of every frame a Lua error can cross.
+
+// Where app.openURL hands its text (not NUL-terminated); unset, the text goes nowhere. It
+// must not raise Lua errors or let exceptions out.
+typedef void (*app_open_url_sink_fn)(const char* text, size_t length);
+extern app_open_url_sink_fn app_open_url_sink;
 
 // Pushes the module table; returns 1.
 int luaopen_app(lua_State* L);
@@ -16,7 +27,6 @@ int luaopen_app(lua_State* L);
 // memory runs out.
 void registerAppModule(lua_State* L);
 
-// app.openURL: argument 1 as text (a string or a number) parsed as a URL; a valid URL with a
-// scheme goes to ClipAppHelper, which hands it to the main thread without waiting. Anything
-// else opens nothing. Returns the empty string.
+// app.openURL: argument 1 as text (a string or a number) goes to app_open_url_sink; any
+// other argument goes nowhere. Returns the empty string.
 int appOpenURL(lua_State* L);

@@ -1,38 +1,53 @@
 #pragma once
 
-#include "plugins/engine/plugin.h"
+#include "plugins/worker/luaworkerprotocol.h"
 #include "plugins/pluginobject.h"
 
 #include <QMap>
+#include <QMutex>
+#include <QWaitCondition>
 #include <QString>
 #include <QUrl>
 #include <QVariantMap>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
+class LuaWorkerClient;
 class SerialQueue;
 
 // Plugins by bundle id. Sorted by key, so repeated listings of one set of plugins come back
 // in one and the same order (the plugin window indexes its rows by it).
 using PluginDict = QMap<QString, PluginObjectPtr>;
 
-// The single owner of the plugin engine: the user's plugins ("plugins" in the library
-// folder) and the built-in plugins ("plugins.bundle" beside the program), the use counts,
-// and the one serial plugin queue on which every engine call runs, one at a time.
+// The single owner of the plugins: the user's plugins ("plugins" in the library folder) and
+// the built-in plugins ("plugins.bundle" beside the program), the use counts, and the one
+// serial plugin queue from which every plugin call goes out, one at a time.
 //
-// The blocking calls (listPlugins, listUserPlugins, processText, countDict) wait for the
-// plugin queue and must not be made from it. Plugins may call app.openURL there; that never
-// waits for the main thread, so the main thread may wait for the queue.
+// The plugins themselves run in a Lua worker process (luaworkerclient.h), started on first
+// use. A plugin gets PLUGIN_TIME_LIMIT_MS (plus a little slack) for its main and for loading
+// each of its two scripts; when the worker has not answered by then, or ends by itself, it is
+// killed, the call gets its error outcome (no result, or the plugin left out for this run),
+// and the next call starts a fresh worker, which loads the plugins again.
+//
+// The manager keeps a copy of the listing the worker reports after each load, so
+// listPlugins and listUserPlugins never wait for a plugin: only the very first listing is
+// waited for. processText and countDict wait for the plugin queue and must not be called
+// from it; app.openURL reaches the main thread without waiting.
 class PluginManager {
 public:
+    // What a load or a run may take before the worker is stopped: the engine's own limit,
+    // plus time for its answer to arrive.
+    static constexpr int kGraceMs = 250;
+
     static PluginManager& sharedInstance();
 
     // Queues the loading of both plugin sets and the stored counts; returns at once. Calls
     // made afterwards are queued behind the loading and see its plugins. The application
     // uses sharedInstance; tests make instances of their own, one at a time.
     PluginManager();
-    // Frees both sets on the plugin queue, after whatever is queued.
+    // Stops the worker on the plugin queue, after whatever is queued.
     ~PluginManager();
 
     PluginManager(const PluginManager&) = delete;
@@ -50,7 +65,7 @@ public:
     // found again by bundle id among the plugins of the object's set now loaded; when it is
     // no longer there (removed since the listing) or the object is a store entry, nothing
     // runs, nothing is counted and the result is nothing. Nothing also when the plugin
-    // fails, times out or returns no string or number.
+    // fails, times out, ends its worker or returns no string or number.
     std::optional<QString> processText(const QString& text, const PluginObjectPtr& plugin);
 
     // Queues the storing of a copy of the counts under "plugin_used_count_dict".
@@ -64,10 +79,7 @@ public:
     // every case.
     void removePlugin(const PluginObjectPtr& plugin, std::function<void()> complete);
 
-    // The engine states: use them only on the plugin queue.
-    clip_plugin_state* clip_state() const { return m_clipState; }
-    clip_plugin_state* system_clip_state() const { return m_systemClipState; }
-    // A copy of the counts, bundle id -> qint64 (waits for the plugin queue).
+    // A copy of the counts, bundle id -> qint64.
     QVariantMap countDict();
 
     // The one plugin queue, shared by every instance.
@@ -76,11 +88,22 @@ public:
 private:
     // The rest run on the plugin queue.
     void load();
-    void addPlugin(::plugin* record, PluginObject::Source source, PluginDict& dict) const;
-    void addStatePlugins(clip_plugin_state* state, PluginObject::Source source, PluginDict& dict) const;
-    ::plugin* findRecord(PluginObject::Source source, const QString& bundleId) const;
+    bool ensureWorker();
+    bool scan();
+    void publish(const luaworker::PluginListing& listing);
+    bool isListed(PluginObject::Source source, const QString& bundleId) const;
+    int onEvent(const QByteArray& event);
+    PluginDict listed(bool withBuiltin);
 
-    clip_plugin_state* m_clipState = nullptr;
-    clip_plugin_state* m_systemClipState = nullptr;
+    std::unique_ptr<LuaWorkerClient> m_worker;
+    // Plugin folders whose loading took a worker down: left out for the rest of the run.
+    QList<QByteArray> m_leftOut;
+    QByteArray m_loadingFolder;
+
+    // Lock order: m_lock is taken alone; nothing is called while holding it.
+    mutable QMutex m_lock;
+    QWaitCondition m_firstListing;
+    bool m_hasListing = false;
+    luaworker::PluginListing m_listing;
     QVariantMap m_countDict;
 };

@@ -29,6 +29,10 @@ public:
     // of a hash together with removing its body, so a capture of a hash and a delete of the
     // same hash never interleave (which would leave a row without a body). The save and
     // delete operations below take it themselves; it is recursive.
+    //
+    // Lock order: bodyLock, then the database queue (a DBFetcher block run while it is held),
+    // then the settings store's lock. A database block must never take bodyLock: its holder
+    // waits for the database queue, so the block would wait for itself.
     static QRecursiveMutex& bodyLock();
 
     // A file or folder exists at the path.

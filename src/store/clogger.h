@@ -6,6 +6,9 @@ class CLogger {
 public:
     // Once per process; later calls do nothing.
     static void config();
+    // Tests only: back to spdlog's own console logger and Qt's message handler, so the next
+    // config() sets up logging again (into the home of the test then running).
+    static void resetForTests();
     // Name of the log file inside the application library folder.
     static const char* logFileName();
 };

@@ -4,18 +4,22 @@
 #include "store/clipfilemanager.h"
 #include "store/clipuserdefaults.h"
 #include "store/dbkeeper.h"
+#include "store/defaultskeys.h"
+#include "store/notificationnames.h"
 #include "store/pathhelper.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <spdlog/spdlog.h>
+
 namespace {
 
-const QString kLoginUserToken = QStringLiteral("loginUserToken");
-const QString kLoginUserId = QStringLiteral("loginUserId");
-const QString kLoginUserEmail = QStringLiteral("loginUserEmail");
-const QString kUserKeyWords = QStringLiteral("userKeyWords");
+const QString kLoginUserToken = DefaultsKey::LoginUserToken;
+const QString kLoginUserId = DefaultsKey::LoginUserId;
+const QString kLoginUserEmail = DefaultsKey::LoginUserEmail;
+const QString kUserKeyWords = DefaultsKey::UserKeyWords;
 
 QVariant stored(const std::optional<QString>& value)
 {
@@ -49,11 +53,23 @@ ConfigureManager& ConfigureManager::sharedInstance()
 
 ConfigureManager::ConfigureManager()
 {
+    load();
+}
+
+void ConfigureManager::resetForTests()
+{
+    load();
+}
+
+void ConfigureManager::load()
+{
     UserDefaults& defaults = ClipUserDefaults::standardUserDefaults();
+    QMutexLocker lock(&m_mutex);
     m_token = defaults.string(kLoginUserToken);
     m_userId = defaults.string(kLoginUserId);
     m_email = defaults.string(kLoginUserEmail);
-    QMutexLocker lock(&m_mutex);
+    m_incommingHash.reset();
+    m_built = false;
     syncWordsLocked();
 }
 
@@ -91,11 +107,11 @@ void ConfigureManager::setLoginUserToken(const std::optional<QString>& token)
         storeValue(kLoginUserToken, token);
     }
     if (token) {
-        NotificationCenter::defaultCenter().postOnMain(QStringLiteral("USER_LOGINED"));
+        NotificationCenter::defaultCenter().postOnMain(NotificationName::UserLogined);
         return;
     }
     logoutPurge();
-    NotificationCenter::defaultCenter().postOnMain(QStringLiteral("USER_LOGOUTED"));
+    NotificationCenter::defaultCenter().postOnMain(NotificationName::UserLogouted);
 }
 
 void ConfigureManager::logoutPurge()
@@ -207,16 +223,32 @@ void ConfigureManager::syncWordsLocked()
 
 void ConfigureManager::rebuildLocked(const QStringList& userWords)
 {
-    QStringList parts = builtinKeyWords();
-    // The user's words are plain words: a typed "?" must not break every other word.
+    QStringList parts;
+    QList<QRegularExpression> regExps;
+    const auto add = [&](const QString& word, qsizetype userIndex) {
+        QRegularExpression re(word, QRegularExpression::CaseInsensitiveOption);
+        QString part = word;
+        if (!re.isValid()) {
+            // A typed "?" or "(" must not switch the other words off: that word alone is
+            // taken as plain text. The word itself stays out of the log file.
+            spdlog::warn("key word {} is not a valid pattern ({}); matched literally", userIndex + 1,
+                         re.errorString().toStdString());
+            part = QRegularExpression::escape(word);
+            re = QRegularExpression(part, QRegularExpression::CaseInsensitiveOption);
+        }
+        re.optimize();  // compiled once here, not by the first capture that matches
+        parts << part;
+        regExps << re;
+    };
+    for (const QString& w : builtinKeyWords())
+        add(w, -1);
     // An empty word would match every text.
-    for (const QString& w : userWords)
-        if (!w.isEmpty())
-            parts << QRegularExpression::escape(w);
+    for (qsizetype i = 0; i < userWords.size(); ++i)
+        if (!userWords[i].isEmpty())
+            add(userWords[i], i);
     m_words = userWords;
     m_pattern = parts.join(QLatin1Char('|'));
-    m_regExp = QRegularExpression(m_pattern, QRegularExpression::CaseInsensitiveOption);
-    m_regExp.optimize();  // compiled once here, not by the first capture that matches
+    m_regExps = regExps;
     m_built = true;
 }
 
@@ -227,9 +259,9 @@ QString ConfigureManager::keyWordsRegPattern()
     return m_pattern;
 }
 
-QRegularExpression ConfigureManager::keyWordsRegExp()
+QList<QRegularExpression> ConfigureManager::keyWordsRegExps()
 {
     QMutexLocker lock(&m_mutex);
     syncWordsLocked();
-    return m_regExp;
+    return m_regExps;
 }

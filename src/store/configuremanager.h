@@ -45,22 +45,32 @@ public:
     void setKeyWord(const QString& word, qsizetype index);
     void removeKeyWordAtIndex(qsizetype index);
 
-    // The built-in words followed by the user's, joined by "|". The user's words are plain
-    // words, escaped, so a typed "?" or "(" cannot switch the other words off.
+    // The built-in words followed by the user's, joined by "|". Each word is a pattern of
+    // its own ("\d{16}" marks card numbers); a word that does not compile on its own
+    // stands there escaped, matched literally. The empty word is left out.
     QString keyWordsRegPattern();
-    // The pattern compiled case-insensitively; rebuilt only when the words change.
-    QRegularExpression keyWordsRegExp();
+    // Each word of the pattern compiled on its own, case-insensitively, so one bad word never
+    // switches the others off; rebuilt only when the words change.
+    QList<QRegularExpression> keyWordsRegExps();
 
     static constexpr int kMaxCustomKeyWords = 25;
 
+    // Tests only: as newly made from the settings store in use now (login values and key
+    // words read again, no incoming hash).
+    void resetForTests();
+
 private:
     ConfigureManager();
+    // The login values and key words from the settings store; no incoming hash.
+    void load();
     // The stored list is the user's words: adopts it when it changed, rebuilding the pattern.
     void syncWordsLocked();
     void rebuildLocked(const QStringList& userWords);
     void storeWordsLocked(const QStringList& userWords);
     void logoutPurge();
 
+    // Lock order: m_mutex, then the settings store's lock. The logout purge runs without it
+    // (it takes ClipFileManager::bodyLock(), then the database queue).
     mutable QMutex m_mutex;
     std::optional<QString> m_token;
     std::optional<QString> m_userId;
@@ -69,5 +79,5 @@ private:
     bool m_built = false;
     QStringList m_words;
     QString m_pattern;
-    QRegularExpression m_regExp;
+    QList<QRegularExpression> m_regExps;
 };

@@ -2,6 +2,7 @@
 
 #include "platform/dispatch.h"
 #include "platform/usernotifications.h"
+#include "platform/numberreader.h"
 #include "store/pathhelper.h"
 
 #include <QDateTime>
@@ -48,17 +49,6 @@ int primaryCode(const QSqlError& error)
 std::string text(const QString& s)
 {
     return s.toStdString();
-}
-
-qint64 integerOfDouble(double d)
-{
-    if (std::isnan(d))
-        return 0;
-    if (d >= 9223372036854775807.0)
-        return std::numeric_limits<qint64>::max();
-    if (d <= -9223372036854775808.0)
-        return std::numeric_limits<qint64>::min();
-    return static_cast<qint64>(d);  // toward zero
 }
 
 }  // namespace
@@ -456,27 +446,12 @@ qint64 DBFetcher::longForColumnIndex(const QSqlQuery& rs, int index)
 
 qint64 DBFetcher::integerFromValue(const QVariant& v)
 {
-    if (!v.isValid() || v.isNull())
-        return 0;
-    switch (v.typeId()) {
-    case QMetaType::LongLong:
-    case QMetaType::Int:
-    case QMetaType::Bool:
-        return v.toLongLong();
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return integerOfDouble(v.toDouble());
-    default: {
-        // Text in a numeric column: its integer, else its number's whole part.
-        const QString s = v.toString().trimmed();
-        bool ok = false;
-        const qint64 n = s.toLongLong(&ok);
-        if (ok)
-            return n;
-        const double d = s.toDouble(&ok);
-        return ok ? integerOfDouble(d) : 0;
-    }
-    }
+    if (const auto n = NumberReader::wholeNumber(v))
+        return *n;
+    // Beyond the range: held at its end, as SQLite's own conversion does.
+    if (const auto d = NumberReader::realNumber(v))
+        return *d > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+    return 0;
 }
 
 qint32 DBFetcher::intForColumnIndex(const QSqlQuery& rs, int index)
@@ -487,12 +462,7 @@ qint32 DBFetcher::intForColumnIndex(const QSqlQuery& rs, int index)
 
 double DBFetcher::doubleForColumnIndex(const QSqlQuery& rs, int index)
 {
-    const QVariant v = valueAt(rs, index);
-    if (v.isNull())
-        return 0.0;
-    bool ok = false;
-    const double d = v.toDouble(&ok);
-    return ok ? d : 0.0;
+    return NumberReader::realNumber(valueAt(rs, index)).value_or(0.0);
 }
 
 bool DBFetcher::boolForColumnIndex(const QSqlQuery& rs, int index)

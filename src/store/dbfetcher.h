@@ -32,6 +32,10 @@ class SerialQueue;
 // An open database runs in write-ahead-log mode with synchronous=FULL, so a commit is
 // durable across a power cut; where WAL cannot be used the file keeps its journal mode
 // (logged).
+//
+// Lock order: a caller may hold ClipFileManager::bodyLock() while it waits for a block (that
+// lock comes before the queue); a block must never take it, nor any lock whose holder may
+// wait for the database queue.
 class DBFetcher {
 public:
     using Block = std::function<void(QSqlDatabase& db)>;

@@ -1,5 +1,8 @@
 #include "store/dbkeeper.h"
 
+#include "platform/numberreader.h"
+#include "store/clipcategories.h"
+
 #include <QSqlQuery>
 
 #include <cmath>
@@ -8,49 +11,28 @@
 
 namespace {
 
-const QString kHistoryCategory = QStringLiteral("history");
-const QString kFavouriteCategory = QStringLiteral("favourite");
+const QString kHistoryCategory = ClipCategory::History;
+const QString kFavouriteCategory = ClipCategory::Favourite;
 constexpr qint64 kListLimit = 30;
 constexpr qint64 kCleanupKeep = 60;
 
 // A server id taken from a number or a decimal text; nothing unless it is above 0.
 std::optional<qint64> serverId(const QVariant& id)
 {
-    std::optional<qint64> value;
-    switch (id.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::Short:
-    case QMetaType::Long:
-        value = id.toLongLong();
-        break;
-    case QMetaType::UInt:
-    case QMetaType::ULongLong:
-    case QMetaType::UShort:
-    case QMetaType::ULong:
-        if (id.toULongLong() <= quint64(std::numeric_limits<qint64>::max()))
-            value = id.toLongLong();
-        break;
-    case QMetaType::Double:
-    case QMetaType::Float: {
+    // A fraction is no id: only whole numbers, as numbers or decimal text.
+    if (id.typeId() == QMetaType::Double || id.typeId() == QMetaType::Float) {
         const double d = id.toDouble();
-        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.0e18)
-            value = static_cast<qint64>(d);
-        break;
-    }
-    case QMetaType::QString: {
+        if (d != std::trunc(d))
+            return std::nullopt;
+    } else if (id.typeId() == QMetaType::QString) {
         bool ok = false;
-        const qint64 n = id.toString().trimmed().toLongLong(&ok, 10);
-        if (ok)
-            value = n;
-        break;
+        (void)id.toString().trimmed().toLongLong(&ok, 10);
+        if (!ok)
+            return std::nullopt;
+    } else if (id.typeId() == QMetaType::Bool) {
+        return std::nullopt;
     }
-    default:
-        break;
-    }
-    if (value && *value > 0)
-        return value;
-    return std::nullopt;
+    return NumberReader::wholeNumber(id, 1);
 }
 
 bool isPresent(const std::optional<QString>& text)

@@ -3,6 +3,7 @@
 #include "platform/bundle.h"
 #include "platform/deviceinfo.h"
 #include "store/clipuserdefaults.h"
+#include "store/defaultskeys.h"
 #include "store/digest.h"
 
 #include <QMutex>
@@ -11,10 +12,14 @@
 #include <chrono>
 
 namespace {
+// Lock order: g_tokenMutex, then g_mutex, then the settings store's own lock.
+// Held over the whole first use of the token, so two threads never make two tokens.
+QMutex g_tokenMutex;
+// The two caches.
 QMutex g_mutex;
 QString g_token;
 QString g_serial;
-const QString kDeviceTokenKey = QStringLiteral("deviceToken");
+const QString kDeviceTokenKey = DefaultsKey::DeviceToken;
 }
 
 QString platformSerialNumber()
@@ -27,6 +32,7 @@ QString platformSerialNumber()
 
 QString currentDeviceToken()
 {
+    QMutexLocker tokenLock(&g_tokenMutex);
     {
         QMutexLocker lock(&g_mutex);
         if (!g_token.isEmpty())
@@ -43,8 +49,7 @@ QString currentDeviceToken()
         ClipUserDefaults::standardUserDefaults().setValue(kDeviceTokenKey, token);
     }
     QMutexLocker lock(&g_mutex);
-    if (g_token.isEmpty())
-        g_token = token;
+    g_token = token;
     return g_token;
 }
 
@@ -78,6 +83,7 @@ double unixTimeNowNumber()
 
 void resetDeviceIdentityCache()
 {
+    QMutexLocker tokenLock(&g_tokenMutex);
     QMutexLocker lock(&g_mutex);
     g_token.clear();
     g_serial.clear();

@@ -1,11 +1,15 @@
 #include "store/historymodel.h"
 
+#include "platform/numberreader.h"
+#include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
+#include "store/clipkinds.h"
 #include "store/deviceidentity.h"
 #include "store/digest.h"
 #include "store/historyschema.h"
 
 #include <QJsonValue>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
@@ -50,14 +54,14 @@ std::optional<QVariant> jsonNumber(const QJsonValue& value)
     case QJsonValue::Bool:
         return QVariant(value.toBool());
     case QJsonValue::String: {
-        const QString s = value.toString().trimmed();
-        bool ok = false;
-        const qlonglong n = s.toLongLong(&ok);
-        if (ok)
-            return QVariant(n);
-        const double d = s.toDouble(&ok);
-        if (ok && std::isfinite(d))
-            return QVariant(d);
+        // Integer text keeps the integer kind; other numeric text becomes a double.
+        static const QRegularExpression integerText(QStringLiteral("^\\s*[+-]?[0-9]+\\s*$"));
+        const QVariant text(value.toString());
+        if (integerText.match(value.toString()).hasMatch())
+            if (const auto n = NumberReader::wholeNumber(text))
+                return QVariant(static_cast<qlonglong>(*n));
+        if (const auto d = NumberReader::realNumber(text))
+            return QVariant(*d);
         return std::nullopt;
     }
     default:
@@ -91,12 +95,12 @@ QVariant jsonOfNumber(const QVariant& v)
 
 HistoryModel::HistoryModel()
     : m_deviceName(hostDeviceName())
-    , m_type(QStringLiteral("text_txt"))
+    , m_type(ClipKind::TextTxt)
     , m_fileReady(0)
     , m_localFileOk(0)
     , m_fileSize(0.0)
     , m_secert(0)
-    , m_category(QStringLiteral("history"))
+    , m_category(ClipCategory::History)
     , m_favourite(0)
 {
 }

@@ -1,8 +1,10 @@
 #include "store/utils.h"
 
 #include "platform/pasteboardimage.h"
+#include "store/clipkinds.h"
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
+#include "store/defaultskeys.h"
 #include "store/deviceidentity.h"
 
 #include <QBuffer>
@@ -12,14 +14,15 @@
 
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
-const QString kAnalyseSecert = QStringLiteral("analyseSecert");
-const QString kFileAsSecert = QStringLiteral("fileAsSecert");
-const QString kAutoSetPasteboard = QStringLiteral("autoSetPasteboard");
-const QString kAdvancePrivacy = QStringLiteral("advancePrivacy");
+const QString kAnalyseSecert = DefaultsKey::AnalyseSecert;
+const QString kFileAsSecert = DefaultsKey::FileAsSecert;
+const QString kAutoSetPasteboard = DefaultsKey::AutoSetPasteboard;
+const QString kAdvancePrivacy = DefaultsKey::AdvancePrivacy;
 
 bool isLineBreak(QChar c)
 {
@@ -38,16 +41,54 @@ QImage decode(const QByteArray& data)
     return reader.read();
 }
 
-qint64 leadingInteger(const QString& part)
+// A version component's leading sign and digits, as a C integer conversion reads them, but
+// kept as text: a server-supplied component of any length compares without overflow.
+struct VersionPart {
+    bool negative = false;
+    QString digits;  // no leading zeros; empty for 0
+};
+
+VersionPart versionPart(const QString& part)
 {
-    // Leading sign and digits, as a C integer conversion reads them.
-    static const QRegularExpression re(QStringLiteral("^\\s*([+-]?\\d+)"));
+    static const QRegularExpression re(QStringLiteral("^\\s*([+-]?)([0-9]+)"));
     const auto m = re.match(part);
+    VersionPart v;
     if (!m.hasMatch())
-        return 0;
-    bool ok = false;
-    const qint64 v = m.captured(1).toLongLong(&ok);
-    return ok ? v : 0;
+        return v;
+    v.digits = m.captured(2);
+    qsizetype zeros = 0;
+    while (zeros < v.digits.size() && v.digits[zeros] == u'0')
+        ++zeros;
+    v.digits.remove(0, zeros);
+    v.negative = !v.digits.isEmpty() && m.captured(1) == QLatin1String("-");
+    return v;
+}
+
+int compareParts(const VersionPart& a, const VersionPart& b)
+{
+    if (a.negative != b.negative)
+        return a.negative ? -1 : 1;
+    int magnitude = 0;
+    if (a.digits.size() != b.digits.size())
+        magnitude = a.digits.size() < b.digits.size() ? -1 : 1;
+    else
+        magnitude = a.digits.compare(b.digits);
+    magnitude = magnitude < 0 ? -1 : (magnitude > 0 ? 1 : 0);
+    return a.negative ? -magnitude : magnitude;
+}
+
+// The sum of the components beyond the common ones. Each is held at 10^18, and the sum is
+// taken in 128 bits: no count of components a QString can hold overflows it.
+__int128 extraSum(const QStringList& parts, qsizetype from)
+{
+    constexpr qint64 kCap = 1000000000000000000LL;
+    __int128 sum = 0;
+    for (qsizetype i = from; i < parts.size(); ++i) {
+        const VersionPart v = versionPart(parts[i]);
+        const qint64 magnitude = v.digits.size() > 18 ? kCap : std::min(kCap, v.digits.isEmpty() ? 0 : v.digits.toLongLong());
+        sum += v.negative ? -static_cast<__int128>(magnitude) : static_cast<__int128>(magnitude);
+    }
+    return sum;
 }
 
 }  // namespace
@@ -130,7 +171,7 @@ std::optional<QString> imageThumbnailBase64(const QByteArray& imageData)
 
 const QStringList& syncableTypes()
 {
-    static const QStringList kinds{QStringLiteral("text"), QStringLiteral("image"), QStringLiteral("file")};
+    static const QStringList kinds{ClipKind::Text, ClipKind::Image, ClipKind::File};
     return kinds;
 }
 
@@ -144,10 +185,10 @@ bool isSyncableType(const std::optional<QString>& type)
 QString Utils::typeFromString(const QString& text)
 {
     if (text.size() > kTextLargeLimit)
-        return QStringLiteral("text_large");
+        return ClipKind::TextLarge;
     if (text.startsWith(QLatin1String("http://")) || text.startsWith(QLatin1String("https://")))
-        return QStringLiteral("text_url_http");
-    return QStringLiteral("text_txt");
+        return ClipKind::TextUrlHttp;
+    return ClipKind::TextTxt;
 }
 
 std::optional<QString> Utils::typeFromImageData(const QByteArray& data)
@@ -178,20 +219,15 @@ std::optional<QString> Utils::largeVersion(const QString& one, const QString& tw
     const QStringList a = one.split(QLatin1Char('.'));
     const QStringList b = two.split(QLatin1Char('.'));
     const qsizetype n = std::min(a.size(), b.size());
-    qint64 extraA = 0;
-    qint64 extraB = 0;
-    for (qsizetype i = n; i < a.size(); ++i)
-        extraA += leadingInteger(a[i]);
-    for (qsizetype i = n; i < b.size(); ++i)
-        extraB += leadingInteger(b[i]);
     for (qsizetype i = 0; i < n; ++i) {
-        const qint64 x = leadingInteger(a[i]);
-        const qint64 y = leadingInteger(b[i]);
-        if (x > y)
+        const int order = compareParts(versionPart(a[i]), versionPart(b[i]));
+        if (order > 0)
             return one;
-        if (x < y)
+        if (order < 0)
             return two;
     }
+    const __int128 extraA = extraSum(a, n);
+    const __int128 extraB = extraSum(b, n);
     if (extraA > extraB)
         return one;
     if (extraB > extraA)
@@ -201,7 +237,7 @@ std::optional<QString> Utils::largeVersion(const QString& one, const QString& tw
 
 bool Utils::isNeedShowUpdate()
 {
-    const auto newest = ClipUserDefaults::standardUserDefaults().string(QStringLiteral("newversion"));
+    const auto newest = ClipUserDefaults::standardUserDefaults().string(DefaultsKey::NewVersion);
     if (!newest || newest->isEmpty())
         return false;
     const auto larger = largeVersion(appShortVersion(), *newest);
@@ -214,10 +250,9 @@ bool Utils::isSecret(const QString& text)
         return false;
     if (text.size() > kTextLargeLimit)
         return false;
-    const QRegularExpression re = ConfigureManager::sharedInstance().keyWordsRegExp();
-    if (!re.isValid())
-        return false;
-    return re.match(text).hasMatch();
+    const QList<QRegularExpression> words = ConfigureManager::sharedInstance().keyWordsRegExps();
+    return std::any_of(words.begin(), words.end(),
+                       [&](const QRegularExpression& re) { return re.isValid() && re.match(text).hasMatch(); });
 }
 
 void Utils::setAnalySecert(bool on) { ClipUserDefaults::standardUserDefaults().setBool(kAnalyseSecert, on); }

@@ -6,6 +6,7 @@
 #include "store/clipapphelper.h"
 #include "store/clipuserdefaults.h"
 #include "store/utils.h"
+#include "support/mainqueue.h"
 #include "support/testenv.h"
 
 #include <QJsonDocument>
@@ -245,7 +246,7 @@ TEST_F(AppDelegateTest, OnlyAnIntegerCodeZeroReplyChangesTheStoredVersion)
             EXPECT_EQ(defaults.string(key), *c.stored);
         // The rebuild comes later, on the main queue.
         EXPECT_EQ(world.buildMenus, before);
-        testenv::spin(5ms);
+        ASSERT_TRUE(testenv::waitForMainQueue());
         EXPECT_EQ(world.buildMenus, before + (c.rebuilds ? 1 : 0));
     }
 }
@@ -286,6 +287,6 @@ TEST_F(AppDelegateTest, PluginsOpenUrlsThroughTheDelegateOnTheMainThread)
     ClipAppHelper::sharedInstance().openURL(QUrl(QStringLiteral("https://example.org/a")));
     ClipAppHelper::sharedInstance().openURL(QUrl());
     ASSERT_TRUE(testenv::waitUntil([&] { return !world.opened.isEmpty(); }));
-    testenv::spin(10ms);
+    ASSERT_TRUE(testenv::waitForMainQueue());
     EXPECT_EQ(world.opened, QList<QUrl>({QUrl(QStringLiteral("https://example.org/a"))}));
 }

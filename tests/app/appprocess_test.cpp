@@ -77,3 +77,31 @@ TEST_F(AppProcess, ASecondStartIsRefusedAndTheFirstEndsCleanlyOnTerm)
     ASSERT_TRUE(finished(third));
     EXPECT_EQ(third.exitCode(), 0);
 }
+
+// Without an X display the program says why in one line and exits with 1, instead of the
+// abort of Qt's X11 plugin.
+TEST_F(AppProcess, WithoutAnXDisplayItSaysSoAndExits)
+{
+    for (const QString& display : {QString(), QStringLiteral(":9999")}) {
+        SCOPED_TRACE(display.toStdString());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), testenv::home());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), testenv::home() + QStringLiteral("/.config"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        if (display.isEmpty())
+            env.remove(QStringLiteral("DISPLAY"));
+        else
+            env.insert(QStringLiteral("DISPLAY"), display);
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/nuvarel"));
+        process.start();
+        ASSERT_TRUE(process.waitForStarted()) << process.errorString().toStdString();
+        ASSERT_TRUE(finished(process));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 1);
+        EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()),
+                  QStringLiteral("no X display: Nuvarel needs an X11 session\n"));
+    }
+}

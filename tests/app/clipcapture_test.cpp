@@ -50,7 +50,8 @@ TEST_F(ClipCaptureTest, TheFirstPollCapturesWhatIsAlreadyThereAndAnUnchangedCoun
     const QString text = QStringLiteral("copied before the start");
     copyText(text);
     const qint64 count = pasteboard->changeCount();
-    ClipController& controller = ClipController::sharedInstance();  // polls at once
+    ClipController& controller = ClipController::sharedInstance();
+    controller.startClipObserver();  // as at first use: polls at once
     controller.waitForCaptures();
     EXPECT_TRUE(row(md5HexOfString(text)));
     EXPECT_EQ(controller.lastChangedCount(), count);
@@ -458,7 +459,7 @@ TEST_F(ClipCaptureTest, CapturesRunOneAtATimeInTheOrderTheyWereSeen)
     // The first clip takes a while to judge; later ones must still wait for it.
     usePrivacyScript(QStringLiteral("function main(from, ext, content)\n"
                                     "  if content == '' then return 0 end\n"
-                                    "  if content == 'first' then local t = os.clock() while os.clock() - t < 0.08 do end end\n"
+                                    "  if content == 'first' then local t = os.clock() while os.clock() - t < 0.03 do end end\n"
                                     "  local f = io.open([[%1]], 'a') f:write(content .. '\\n') f:close()\n"
                                     "  return 0\n"
                                     "end\n")

@@ -77,6 +77,11 @@ protected:
     void SetUp() override
     {
         HistoryDbTest::SetUp();
+        // Nothing of an earlier test's polls, interval or skiped text counts here; the poll
+        // starts when the test starts it. (Made now, the controller polls a pasteboard of
+        // its own, not the test's.)
+        Pasteboard::setGeneral(std::make_shared<FakePasteboard>());
+        ClipController::sharedInstance().resetForTests();
         pasteboard = std::make_shared<FakePasteboard>();
         Pasteboard::setGeneral(pasteboard);
         keystroke = std::make_shared<FakePasteKeystroke>();

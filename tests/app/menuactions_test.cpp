@@ -2,7 +2,11 @@
 #include "menufixture.h"
 #include "platform/notificationcenter.h"
 #include "plugins/pluginmanager.h"
+#include "platform/userdefaults.h"
 #include "store/dbkeeper.h"
+#include "support/mainqueue.h"
+#include "store/defaultskeys.h"
+#include "windows/pluginwindowcontroller.h"
 
 #include <QDir>
 
@@ -172,7 +176,7 @@ TEST_F(MenuActions, LoginPullsOnlyWithAKey)
     login();
     EXPECT_TRUE(pulls.empty());
     ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
-    testenv::spin(20ms);
+    ASSERT_TRUE(testenv::waitForMainQueue());
     keyState = 1;
     login();
     EXPECT_EQ(pulls.size(), 1u);
@@ -261,4 +265,20 @@ TEST_F(MenuActions, ShareOffersTheServicesForTheKindAndHandsOverTheBody)
     const qsizetype asked = sharing->asked.size();
     EXPECT_TRUE(menu().share(missing)->isEmpty());
     EXPECT_EQ(sharing->asked.size(), asked);
+}
+
+TEST_F(MenuActions, ThePluginsItemOpensThePluginWindow)
+{
+    // No service to reach: the window's store request fails and it keeps its cached list.
+    UserDefaults::standard().setValue(DefaultsKey::ApiBaseURL, QStringLiteral("http://127.0.0.1:9"));
+    menu().buildMenu();
+    const ClipMenuItemPtr item = menu().mainMenuModel()->itemWithTitle(QStringLiteral("插件"));
+    ASSERT_TRUE(item);
+    menu().perform(item, nullptr);
+    PluginWindowController& window = PluginWindowController::sharedInstance();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("插件"));
+    // The shipped built-in plugins are listed as installed.
+    EXPECT_TRUE(window.installedArray().size() >= 5);
+    window.hide();
 }

@@ -2,6 +2,7 @@
 #include "menufixture.h"
 #include "platform/dispatch.h"
 #include "platform/notificationcenter.h"
+#include "support/mainqueue.h"
 
 #include <QAction>
 
@@ -124,7 +125,7 @@ TEST_F(MenuBuild, UnknownKindOpensAnEmptySubmenuAndDoesNothing)
     EXPECT_TRUE(item->submenu->isEmpty());
     const int written = keystroke->posted;
     menu().perform(item, nullptr);
-    testenv::spin(20ms);
+    ASSERT_TRUE(testenv::waitForMainQueue());
     EXPECT_EQ(keystroke->posted, written);
 }
 
@@ -135,7 +136,7 @@ TEST_F(MenuBuild, IncomingClipGoesOntoThePasteboardOnceItsBodyIsHere)
     ConfigureManager::sharedInstance().setIncommingHash(clip->file_hash());
 
     NotificationCenter::defaultCenter().post(QStringLiteral("FILE_DOWNLOAD_DONE"), QVariant::fromValue(other));
-    testenv::spin(30ms);
+    ASSERT_TRUE(testenv::waitForMainQueue());
     EXPECT_TRUE(pasteboard->data(QStringLiteral("text/plain")).isEmpty());
     EXPECT_EQ(notifications->count(), 0);
 

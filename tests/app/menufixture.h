@@ -15,6 +15,7 @@
 #include "store/clipfilemanager.h"
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
+#include "support/mainqueue.h"
 
 #include <QDateTime>
 
@@ -33,6 +34,7 @@ protected:
     {
         ClipTest::SetUp();
         watcher();
+        menu().resetForTests();
         notifications = std::make_shared<UserNotificationsFake>();
         UserNotifications::setCurrent(notifications);
         sharing = std::make_shared<SharingFake>();
@@ -68,7 +70,7 @@ protected:
     static void login()
     {
         ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("token"));
-        testenv::spin(std::chrono::milliseconds(20));
+        ASSERT_TRUE(testenv::waitForMainQueue());
     }
 
     // A history (or favourite) row with its body on disk.

@@ -2,6 +2,7 @@
 #include "platform/downloadsignal.h"
 #include "store/clipfilemanager.h"
 #include "store/digest.h"
+#include "support/mainqueue.h"
 #include "support/testenv.h"
 
 #include <QBuffer>
@@ -52,7 +53,7 @@ protected:
     void SetUp() override
     {
         // Nothing announced before this test reaches it.
-        testenv::spin(10ms);
+        ASSERT_TRUE(testenv::waitForMainQueue());
         QObject::connect(&DownloadSignal::sharedInstance(), &DownloadSignal::downloadFileFinished, &receiver,
                          [this](const QString& path) { announced << path; });
     }
@@ -79,7 +80,7 @@ TEST_F(SaveToDownloads, ImagesByTheirFormatTiffAsJpegUnknownBytesNotAtAll)
         const std::optional<QString> path = ClipDownloadsHelper::saveToDownloads(*clip);
         if (!c.format) {
             EXPECT_FALSE(path);
-            testenv::spin(20ms);
+            ASSERT_TRUE(testenv::waitForMainQueue());
             EXPECT_TRUE(announced.isEmpty());
             continue;
         }
@@ -111,7 +112,7 @@ TEST_F(SaveToDownloads, AFileIsCopiedOnceUnderItsOwnNameAndNeverReplaced)
     ASSERT_TRUE(testenv::waitUntil([&] { return announced.size() == 1; }));
 
     EXPECT_FALSE(ClipDownloadsHelper::saveToDownloads(*clip));
-    testenv::spin(20ms);
+    ASSERT_TRUE(testenv::waitForMainQueue());
     EXPECT_EQ(announced.size(), 1);
     EXPECT_EQ(readFile(*first), QByteArray("%PDF-1.4 body"));
 }
@@ -152,6 +153,6 @@ TEST_F(SaveToDownloads, OtherKindsAndMissingBodiesSaveNothing)
     EXPECT_FALSE(ClipDownloadsHelper::saveToDownloads(*missing));
     missing->setType(QStringLiteral("file_txt"));
     EXPECT_FALSE(ClipDownloadsHelper::saveToDownloads(*missing));
-    testenv::spin(20ms);
+    ASSERT_TRUE(testenv::waitForMainQueue());
     EXPECT_TRUE(announced.isEmpty());
 }

@@ -1,4 +1,5 @@
 #include "app/statusbarcontroller.h"
+#include "support/mainqueue.h"
 #include "support/testenv.h"
 #include "sync/progressmanager.h"
 
@@ -54,7 +55,7 @@ TEST_F(StatusBarTest, TheSpinnerRunsUntilADownloadReportsExactlyOne)
     // A failed download, or one of unknown length, ends without reaching 1.0.
     report(10, -1);
     report(0, 0);
-    testenv::spin(20ms);
+    ASSERT_TRUE(testenv::waitForMainQueue());
     EXPECT_TRUE(controller->isLoading());
     ProgressManager::sharedInstance().progressEnded(QStringLiteral("0123456789abcdef0123456789abcdef"));
     ASSERT_TRUE(testenv::waitUntil([&] { return !controller->isLoading(); }));

@@ -2,6 +2,7 @@
 #include "platform/deviceinfo.h"
 #include "support/testenv.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
@@ -36,4 +37,15 @@ TEST(DeviceInfo, SystemVersionHasThreeNumbers)
     EXPECT_GE(v[2], 0);
     EXPECT_EQ(info.osTypePrefix(), QStringLiteral("linux_"));
     EXPECT_FALSE(info.hostName().isEmpty());
+}
+
+TEST(Bundle, FindsHelperProgramsNextToTheProgramOnly)
+{
+    // The tests run from the build tree's bin folder, beside the Lua worker.
+    EXPECT_EQ(Bundle::pathForAuxiliaryExecutable(QStringLiteral("nuvarel-luaworker")),
+              QCoreApplication::applicationDirPath() + QStringLiteral("/nuvarel-luaworker"));
+    // A resource beside it is not a program.
+    ASSERT_TRUE(QFile::exists(QCoreApplication::applicationDirPath() + QStringLiteral("/privacy.lua")));
+    EXPECT_TRUE(Bundle::pathForAuxiliaryExecutable(QStringLiteral("privacy.lua")).isEmpty());
+    EXPECT_TRUE(Bundle::pathForAuxiliaryExecutable(QStringLiteral("absent-helper")).isEmpty());
 }

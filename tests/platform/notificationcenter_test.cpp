@@ -1,5 +1,6 @@
 #include "platform/dispatch.h"
 #include "platform/notificationcenter.h"
+#include "support/mainqueue.h"
 #include "support/testenv.h"
 
 #include <QObject>
@@ -28,7 +29,7 @@ TEST(NotificationCenter, ObserversRunOnTheMainThreadWhenPostedFromAQueue)
 
     center.removeObserver(token);
     center.post(QStringLiteral("DATA_CHANGED"));
-    testenv::spin(std::chrono::milliseconds(20));
+    ASSERT_TRUE(testenv::waitForMainQueue());
     EXPECT_EQ(calls, 1);
 }
 
@@ -36,12 +37,15 @@ TEST(NotificationCenter, PostOnMainArrivesAfterTheCallReturns)
 {
     auto& center = NotificationCenter::defaultCenter();
     int calls = 0;
-    center.addObserver(QStringLiteral("USER_LOGINED"), nullptr, [&](const Notification&) { ++calls; });
+    const auto token =
+        center.addObserver(QStringLiteral("USER_LOGINED"), nullptr, [&](const Notification&) { ++calls; });
     center.postOnMain(QStringLiteral("USER_LOGINED"));
     EXPECT_EQ(calls, 0);
-    ASSERT_TRUE(testenv::waitUntil([&] { return calls == 1; }));
+    EXPECT_TRUE(testenv::waitUntil([&] { return calls == 1; }));
     center.post(QStringLiteral("USER_LOGINED"));  // from the main thread: delivered at once
     EXPECT_EQ(calls, 2);
+    // Gone with the test: a later post must not reach this test's counter.
+    center.removeObserver(token);
 }
 
 TEST(NotificationCenter, ObserverEndsWithItsOwner)

@@ -1,6 +1,8 @@
 #include "platform/userdefaults.h"
 #include "support/testenv.h"
 
+#include <QFile>
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -64,4 +66,45 @@ TEST(UserDefaults, SafeFromSeveralThreads)
         th.join();
     for (int t = 0; t < 4; ++t)
         EXPECT_EQ(d.integerForKey(QStringLiteral("k%1").arg(t)).value(), 299);
+}
+
+// Numbers edited by hand in the settings file come back as text: out-of-range or broken
+// ones read as nothing, never as an undefined conversion.
+TEST(UserDefaults, HandEditedNumbersAreRangeChecked)
+{
+    {
+        QFile file(testenv::settingsFile());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[General]\n"
+                   "keyCode=1e30\n"
+                   "modifierFlags=-1e300\n"
+                   "small=1179648\n"
+                   "fraction=9.75\n"
+                   "speed=0.25\n"
+                   "huge=1e999\n"
+                   "word=fast\n"
+                   "nan=nan\n");
+    }
+    UserDefaults::useFile(testenv::settingsFile());
+    auto& d = UserDefaults::standard();
+    struct Case {
+        const char* key;
+        std::optional<qint64> whole;
+        std::optional<double> real;
+    };
+    const Case cases[] = {
+        {"keyCode", std::nullopt, 1e30},
+        {"modifierFlags", std::nullopt, -1e300},
+        {"small", 1179648, 1179648.0},
+        {"fraction", 9, 9.75},
+        {"speed", 0, 0.25},
+        {"huge", std::nullopt, std::nullopt},
+        {"word", std::nullopt, std::nullopt},
+        {"nan", std::nullopt, std::nullopt},
+        {"absent", std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(d.integerForKey(QString::fromLatin1(c.key)), c.whole) << c.key;
+        EXPECT_EQ(d.doubleForKey(QString::fromLatin1(c.key)), c.real) << c.key;
+    }
 }

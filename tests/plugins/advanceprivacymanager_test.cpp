@@ -1,6 +1,7 @@
 #include "platform/dispatch.h"
 #include "plugins/advanceprivacymanager.h"
 #include "plugins/engine/luaguard.h"
+#include "plugins/worker/privacyscriptengine.h"
 #include "store/clipuserdefaults.h"
 #include "support/testenv.h"
 
@@ -99,10 +100,8 @@ TEST(AdvancePrivacyManager, VerdictIsTheNumberMainReturnsTruncatedAndClamped)
         {"caught loop", 0},
         {"anything else", 0},
     };
-    const int height = lua_gettop(manager.state());
     for (const Case& c : cases)
         EXPECT_EQ(textVerdict(manager, QString::fromUtf8(c.content)), c.verdict) << c.content;
-    EXPECT_EQ(lua_gettop(manager.state()), height);
 
     // The three texts arrive whole, a NUL included.
     EXPECT_EQ(textVerdict(manager, QString::fromUtf8("a\0b\0c", 5)), 5);
@@ -112,16 +111,21 @@ TEST(AdvancePrivacyManager, VerdictIsTheNumberMainReturnsTruncatedAndClamped)
     EXPECT_EQ(textVerdict(manager, QStringLiteral("1.9")), 1);
 }
 
-TEST(AdvancePrivacyManager, ManyVerdictsLeaveTheStackAsItWas)
+// The worker's engine, in this process, so its stacks can be looked at.
+TEST(PrivacyScriptEngine, ManyVerdictsAndTestsLeaveTheStacksAsTheyWere)
 {
-    storeScript(QString::fromUtf8(kVerdicts));
-    AdvancePrivacyManager manager;
-    const int height = lua_gettop(manager.state());
+    PrivacyScriptEngine engine;
+    ASSERT_TRUE(engine.load(QByteArray(kVerdicts)));
+    const int height = lua_gettop(engine.state());
     const char* const contents[] = {"1.9", "nil", "error", "table", "string -1", "error table"};
     for (int i = 0; i < 3000; ++i)
-        textVerdict(manager, QString::fromUtf8(contents[i % 6]));
-    EXPECT_EQ(lua_gettop(manager.state()), height);
-    EXPECT_EQ(textVerdict(manager, QStringLiteral("1.9")), 1);
+        engine.verdict("text", "", contents[i % 6]);
+    EXPECT_EQ(lua_gettop(engine.state()), height);
+    EXPECT_EQ(engine.verdict("text", "", "1.9"), 1);
+
+    for (const char* script : {"function main( return 0 end", "error({})", "function main() return 1 end"})
+        engine.test(script);
+    EXPECT_EQ(lua_gettop(engine.test_state()), 0);
 }
 
 TEST(AdvancePrivacyManager, VerdictClampingHandlesEveryDouble)
@@ -196,7 +200,6 @@ TEST(AdvancePrivacyManager, FailedTestsAlwaysGiveAMessage)
         EXPECT_TRUE(message->contains(QString::fromUtf8(c.contains))) << c.script << " -> " << message->toStdString();
     }
     EXPECT_EQ(manager.testScript(QString()), QStringLiteral("不能为空!"));
-    EXPECT_EQ(lua_gettop(manager.test_state()), 0);
     EXPECT_EQ(manager.testScript(QStringLiteral("function main(f, e, c) return 1 end")), std::nullopt);
     // Failed candidates left the run state alone.
     EXPECT_EQ(textVerdict(manager, QStringLiteral("password")), 1);

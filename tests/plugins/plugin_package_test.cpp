@@ -248,6 +248,60 @@ TEST_F(PluginPackage, PackagesAreBounded)
     EXPECT_EQ(install(package(many, QStringLiteral("many.cpk"))), PLUGIN_INSTALL_OK);
 }
 
+// A folder tree deeper than 64 names is refused before anything is written; 64 deep installs.
+TEST_F(PluginPackage, DeepFolderTreesAreRefused)
+{
+    const auto deepPackage = [&](int depth) {
+        std::vector<ZipEntry> list = packageEntries(infoLua("Deep", "com.deep"), versionMain("1"));
+        QByteArray folder = "Payload/demo.cplugin/";
+        for (int level = 3; level <= depth; ++level) {
+            folder += "d/";
+            list.push_back({folder, {}});
+        }
+        return list;
+    };
+    EXPECT_EQ(package_entry_depth("Payload/demo.cplugin/info.lua"), 3);
+    EXPECT_EQ(package_entry_depth("Payload//demo.cplugin/"), 2);
+    EXPECT_EQ(package_entry_depth(""), 0);
+
+    EXPECT_EQ(install(package(deepPackage(PACKAGE_MAX_DEPTH + 1))), PLUGIN_INSTALL_EXTRACT_FAILED);
+    EXPECT_EQ(entries(tmp), QStringList());
+    EXPECT_EQ(entries(plugins), QStringList());
+
+    ASSERT_EQ(install(package(deepPackage(PACKAGE_MAX_DEPTH))), PLUGIN_INSTALL_OK);
+    ASSERT_EQ(state->count, 1);
+    EXPECT_EQ(plugin_remove(state->plugins[0]->path, state.get()), 0);
+    EXPECT_EQ(entries(plugins), QStringList());
+}
+
+// Removal holds a few descriptors, not one per level: a tree far deeper than the descriptors
+// the process may still open goes whole, and the next install of its bundle id works.
+TEST_F(PluginPackage, RemovalOfADeepTreeNeedsFewDescriptors)
+{
+    ASSERT_EQ(installVersion("com.deep", "1"), PLUGIN_INSTALL_OK);
+    const QString folder = plugins + QStringLiteral("/") + installedName("com.deep");
+    QString deepest = folder;
+    for (int level = 0; level < 300; ++level)
+        deepest += QStringLiteral("/d");
+    ASSERT_TRUE(QDir().mkpath(deepest));
+    writeFile(deepest + QStringLiteral("/leaf.txt"), "x");
+    writeFile(folder + QStringLiteral("/d/d/side.txt"), "y");
+
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit few = saved;
+    few.rlim_cur = static_cast<rlim_t>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size() + 32);
+    ASSERT_LT(few.rlim_cur, saved.rlim_cur);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &few), 0);
+    const int result = plugin_remove_tree(folder.toUtf8().constData());
+    setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_EQ(installVersion("com.deep", "2"), PLUGIN_INSTALL_OK);
+    EXPECT_EQ(entries(plugins), QStringList{installedName("com.deep")});
+}
+
 TEST_F(PluginPackage, AFailedWriteFailsTheInstall)
 {
     std::vector<ZipEntry> list = packageEntries(infoLua("Demo", "com.demo"), versionMain("1"));

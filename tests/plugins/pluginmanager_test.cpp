@@ -5,6 +5,7 @@
 #include "store/clipapphelper.h"
 #include "store/clipuserdefaults.h"
 #include "store/pathhelper.h"
+#include "support/mainqueue.h"
 #include "support/testenv.h"
 
 #include <QDir>
@@ -227,7 +228,7 @@ TEST_F(PluginManagerTest, OpenUrlHandsOnOnlyUrlsWithASchemeAndAnswersEmptyText)
 
     // The main thread waited for each run; the URLs arrive afterwards, on the main thread.
     ASSERT_TRUE(testenv::waitUntil([&] { return delegate->urls.size() >= 2; }));
-    testenv::spin(std::chrono::milliseconds(50));
+    ASSERT_TRUE(testenv::waitForMainQueue());
     EXPECT_EQ(delegate->urls, (QList<QUrl>{QUrl(QStringLiteral("https://example.org/opened")),
                                            QUrl(QStringLiteral("mailto:someone@example.org"))}));
     EXPECT_TRUE(delegate->onMain);

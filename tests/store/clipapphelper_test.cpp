@@ -39,10 +39,12 @@ TEST(ClipAppHelper, HandsUrlsToTheDelegateOnTheMainThreadWithoutWaiting)
 
 TEST(CLogger, WritesIntoTheLibraryFolder)
 {
+    CLogger::resetForTests();  // set up again in this test's home
     CLogger::config();
     spdlog::info("hello from the test");
     qWarning("and from Qt");
     spdlog::default_logger()->flush();
     const QString file = PathHelper::getBaseAppLibraryPath(QString::fromLatin1(CLogger::logFileName()));
     EXPECT_TRUE(QFileInfo(file).size() > 0);
+    CLogger::resetForTests();  // the file is gone with this test's home
 }

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 
 #include <functional>
+#include <limits>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -183,4 +184,27 @@ TEST_F(DatabaseFileDeathTest, NestedBlockAbortsInsteadOfDeadlocking)
             HistoryModel::inDatabase([](QSqlDatabase&) { DBKeeper::getAllHistory(); });
         },
         "nested database block");
+}
+
+// Stored numbers of every kind read as whole numbers through the one range-checked reader:
+// beyond the range held at its end, text read as its number, anything else 0.
+TEST_F(DatabaseFile, ColumnReadsAreRangeChecked)
+{
+    HistoryModel::initialize();
+    std::vector<qint64> wholes;
+    std::vector<double> reals;
+    DBFetcher::sharedInstance().inDatabase([&](QSqlDatabase& db) {
+        QSqlQuery rs = DBFetcher::executeQuery(
+            db, QStringLiteral("SELECT 1e30, -1e30, '1e30', 2.9, -2.9, '  42 ', 'abc', NULL, "
+                               "9223372036854775807, '0.25', 7"));
+        ASSERT_TRUE(rs.next());
+        for (int i = 0; i < 11; ++i) {
+            wholes.push_back(DBFetcher::longForColumnIndex(rs, i));
+            reals.push_back(DBFetcher::doubleForColumnIndex(rs, i));
+        }
+    });
+    constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+    constexpr qint64 kMin = std::numeric_limits<qint64>::min();
+    EXPECT_EQ(wholes, (std::vector<qint64>{kMax, kMin, kMax, 2, -2, 42, 0, 0, kMax, 0, 7}));
+    EXPECT_EQ(reals, (std::vector<double>{1e30, -1e30, 1e30, 2.9, -2.9, 42, 0, 0, 9223372036854775807.0, 0.25, 7}));
 }

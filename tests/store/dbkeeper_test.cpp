@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace historytest;
 
 namespace {
@@ -87,7 +89,8 @@ TEST_F(HistoryQueries, ClipByServerIdRefusesIdsThatAreNotOnTheServer)
     EXPECT_EQ(DBKeeper::getClipObjectWithHistoryID(QStringLiteral("42"), kFavourite)->category(), kFavourite);
     EXPECT_EQ(DBKeeper::getClipObjectWithHistoryID(42.0, kHistory)->file_hash(), hashOf(2));
     for (const QVariant& refused : {QVariant(0), QVariant(-1), QVariant("0"), QVariant("abc"), QVariant(42.5),
-                                    QVariant(), QVariant(true)})
+                                    QVariant(), QVariant(true), QVariant(1e30), QVariant(-1e30),
+                                    QVariant(std::nan("")), QVariant("1e3"), QVariant("99999999999999999999")})
         EXPECT_FALSE(DBKeeper::getClipObjectWithHistoryID(refused, kHistory)) << refused.toString().toStdString();
     EXPECT_FALSE(DBKeeper::getClipObjectWithHistoryID(43, kHistory));
 }

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <latch>
+#include <thread>
+#include <vector>
+
 TEST(DeviceIdentity, TokenIsTheDigestOfTheSerialAndPersistsAcrossRuns)
 {
     auto fake = std::make_shared<FakeDeviceInfo>();
@@ -45,4 +49,34 @@ TEST(DeviceIdentity, TypeAndVersionStrings)
     EXPECT_EQ(hostDeviceName(), QStringLiteral("test-host"));
     EXPECT_TRUE(appVersionString().startsWith(appShortVersion() + QLatin1Char('_')));
     EXPECT_NEAR(unixTimeNowNumber(), static_cast<double>(time(nullptr)), 2.0);
+}
+
+// The first use from several threads at once, with no serial and nothing stored: one token,
+// the one stored.
+TEST(DeviceIdentity, FirstUseFromManyThreadsMakesOneToken)
+{
+    auto fake = std::make_shared<FakeDeviceInfo>();
+    DeviceInfo::setCurrent(fake);
+    constexpr int kThreads = 8;
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        ClipUserDefaults::standardUserDefaults().remove(QStringLiteral("deviceToken"));
+        resetDeviceIdentityCache();
+        std::latch start(kThreads);
+        std::vector<QString> tokens(kThreads);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&, t] {
+                start.arrive_and_wait();
+                tokens[t] = currentDeviceToken();
+            });
+        for (auto& th : threads)
+            th.join();
+        for (const QString& token : tokens)
+            EXPECT_EQ(token, tokens[0]);
+        EXPECT_EQ(ClipUserDefaults::standardUserDefaults().string(QStringLiteral("deviceToken")).value_or(QString()),
+                  tokens[0]);
+        if (HasFailure())
+            break;
+    }
 }

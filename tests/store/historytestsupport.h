@@ -4,6 +4,7 @@
 // opened afresh under its own home, raw access to the file through a second connection, and
 // a log sink to read what the store logged.
 
+#include "store/configuremanager.h"
 #include "store/dbfetcher.h"
 #include "store/historymodel.h"
 #include "support/testenv.h"
@@ -172,7 +173,12 @@ private:
 // Each test opens the database afresh under its own home, and closes it before the home goes.
 class HistoryDbTest : public ::testing::Test {
 protected:
-    void SetUp() override { DBFetcher::resetSharedInstance(); }
+    void SetUp() override
+    {
+        DBFetcher::resetSharedInstance();
+        // The account state of this test's settings store, not of the test before.
+        ConfigureManager::sharedInstance().resetForTests();
+    }
     void TearDown() override { DBFetcher::resetSharedInstance(); }
 };
 

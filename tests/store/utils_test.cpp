@@ -50,6 +50,41 @@ TEST(Utils, VersionComparison)
     EXPECT_FALSE(larger("x.1", "0.1"));                        // no digits reads 0
 }
 
+// Versions come from the server: no component, however long, may overflow or be misread.
+TEST(Utils, VersionComparisonOfLongComponents)
+{
+    struct Case {
+        const char* one;
+        const char* two;
+        const char* larger;  // nullptr: equal
+    };
+    const Case cases[] = {
+        {"1.99999999999999999999", "1.5", "1.99999999999999999999"},
+        {"1.9223372036854775808", "1.9223372036854775807", "1.9223372036854775808"},
+        {"1.123456789012345678901234567890", "1.123456789012345678901234567891", "1.123456789012345678901234567891"},
+        {"2.000000000000000000000000000010", "2.10", nullptr},
+        {"1.-99999999999999999999", "1.0", "1.0"},
+        {"1.-3", "1.-4", "1.-3"},
+        // The extra components' sum: signed 64-bit addition would overflow here.
+        {"1.0.9223372036854775807.9223372036854775807", "1.0", "1.0.9223372036854775807.9223372036854775807"},
+        {"1.0.-9223372036854775807.-9223372036854775807.-9", "1.0", "1.0"},
+        {"1.0.99999999999999999999999", "1.0", "1.0.99999999999999999999999"},
+        {"1.0.+7", "1", "1.0.+7"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.one) + " vs " + c.two);
+        const auto forward = larger(c.one, c.two);
+        const auto backward = larger(c.two, c.one);
+        if (c.larger) {
+            EXPECT_EQ(forward, QString::fromLatin1(c.larger));
+            EXPECT_EQ(backward, QString::fromLatin1(c.larger));
+        } else {
+            EXPECT_FALSE(forward);
+            EXPECT_FALSE(backward);
+        }
+    }
+}
+
 TEST(Utils, UpdateFlagFollowsNewversion)
 {
     auto& d = ClipUserDefaults::standardUserDefaults();

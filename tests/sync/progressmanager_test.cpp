@@ -1,4 +1,5 @@
 #include "platform/dispatch.h"
+#include "support/mainqueue.h"
 #include "support/testenv.h"
 #include "sync/progressmanager.h"
 
@@ -53,6 +54,6 @@ TEST(ProgressManager, NoReceiverOrAGoneOneDropsReports)
     std::weak_ptr<Spinner> weak = spinner;
     spinner.reset();
     pm.progress({1, 1}, QStringLiteral("h"));
-    testenv::spin(std::chrono::milliseconds(20));
+    ASSERT_TRUE(testenv::waitForMainQueue());
     EXPECT_TRUE(weak.expired());
 }

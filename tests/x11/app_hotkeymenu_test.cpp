@@ -1,14 +1,17 @@
 #include "app/appdelegate.h"
 #include "app/clipcontroller.h"
 #include "app/menucontroller.h"
+#include "app/shortcutcontroller.h"
 #include "app/statusbarcontroller.h"
 #include "platform/globalhotkey.h"
 #include "platform/pasteboard.h"
 #include "platform/pastekeystroke.h"
+#include "store/configuremanager.h"
 #include "store/dbfetcher.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
 #include "store/historymodel.h"
+#include "support/mainqueue.h"
 #include "support/testenv.h"
 #include "x11/typingwindow.h"
 #include "x11/pasteboardclients.h"
@@ -57,10 +60,17 @@ protected:
     {
         ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
         DBFetcher::resetSharedInstance();
+        ConfigureManager::sharedInstance().resetForTests();
+        // Nothing an earlier test left on the clipboard or in the watcher counts here.
+        ClipController::sharedInstance().resetForTests();
+        Pasteboard::general().clearContents();
+        MenuController::sharedInstance().resetForTests();
         field = showFocusedField(window);
         ASSERT_NE(field, nullptr);
         delegate = std::make_shared<AppDelegate>();
         delegate->applicationDidFinishLaunching();
+        // Made by the first test: its hotkey went with that test's monitor.
+        ShortcutController::sharedInstance().resetForTests();
         ClipController::sharedInstance().setPollInterval(50ms);
     }
     void TearDown() override
@@ -93,7 +103,8 @@ TEST_F(AppHotkeyMenuX11, TheHotkeyOpensTheClipMenuAndAChosenClipPastesIntoTheUse
     ASSERT_TRUE(xclipCopy("the newer clip"));
     ASSERT_TRUE(waitForRow(QStringLiteral("the newer clip")));
     ClipController::sharedInstance().waitForCaptures();
-    testenv::spin(100ms);
+    // The rebuilds the captures asked for have run: none comes to drop the item added below.
+    ASSERT_TRUE(testenv::waitForMainQueue());
 
     // The clip's item, as the clip menu makes one for each clip.
     QMenu* menu = MenuController::sharedInstance().mainMenu();

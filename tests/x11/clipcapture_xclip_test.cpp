@@ -34,8 +34,9 @@ TEST_F(ClipX11Test, TextCopiedByAnotherClientBecomesAClip)
     EXPECT_EQ(readFile(PathHelper::getBaseFilePath(hash)), text.toUtf8());
 
     // The same copy again is the same clip.
+    const qint64 seen = watcher->lastChangedCount();
     ASSERT_TRUE(xclipCopy(text.toUtf8()));
-    testenv::spin(std::chrono::milliseconds(300));
+    ASSERT_TRUE(waitForPollAfter(seen));
     watcher->waitForCaptures();
     EXPECT_EQ(DBKeeper::getAllHistory().size(), 1);
 }

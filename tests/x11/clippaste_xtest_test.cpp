@@ -29,12 +29,13 @@ TEST_F(ClipX11Test, AChosenTextClipIsPastedIntoTheFocusedFieldOfAnotherWindow)
     QLineEdit* field = showFocusedField(window);
     ASSERT_NE(field, nullptr);
 
+    const qint64 seen = watcher->lastChangedCount();
     MenuController::sharedInstance().clickIteam(clip);
     EXPECT_TRUE(testenv::waitUntil([&] { return field->text() == text; })) << field->text().toStdString();
     EXPECT_EQ(QString::fromUtf8(xclipPaste().output), text) << "other clients read the clip too";
 
     // The watcher sees our write as the same clip.
-    testenv::spin(std::chrono::milliseconds(300));
+    ASSERT_TRUE(waitForPollAfter(seen));
     watcher->waitForCaptures();
     EXPECT_EQ(DBKeeper::getAllHistory().size(), 2);
     EXPECT_EQ(DBKeeper::getAllHistory().front()->file_hash(), md5HexOfString(text)) << "moved to the top";

@@ -6,6 +6,7 @@
 #include "app/clipcontroller.h"
 #include "platform/pasteboard.h"
 #include "platform/pastekeystroke.h"
+#include "store/configuremanager.h"
 #include "store/dbfetcher.h"
 #include "store/historymodel.h"
 #include "support/testenv.h"
@@ -23,7 +24,11 @@ protected:
     {
         ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
         DBFetcher::resetSharedInstance();
+        ConfigureManager::sharedInstance().resetForTests();
         watcher = &ClipController::sharedInstance();
+        // Nothing of an earlier test's polls counts here, nor what it left on the clipboard.
+        watcher->resetForTests();
+        Pasteboard::general().clearContents();
         watcher->setPollInterval(std::chrono::milliseconds(50));
     }
     void TearDown() override
@@ -52,6 +57,12 @@ protected:
         HistoryModelPtr found;
         testenv::waitUntil([&] { return (found = row(hash)) != nullptr; }, std::chrono::milliseconds(10000));
         return found;
+    }
+
+    // Waits for the watcher's poll to see a pasteboard change after the count it had seen.
+    bool waitForPollAfter(qint64 seen) const
+    {
+        return testenv::waitUntil([&] { return watcher->lastChangedCount() != seen; }, std::chrono::milliseconds(10000));
     }
 
     ClipController* watcher = nullptr;

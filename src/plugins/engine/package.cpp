@@ -82,7 +82,9 @@ bool archiveWithinBounds(zip_t* archive, zip_int64_t count)
         zip_stat_init(&st);
         if (zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &st) != 0)
             continue;  // extraction skips it as well
-        if (!(st.valid & ZIP_STAT_NAME) || !(st.valid & ZIP_STAT_SIZE) || !package_entry_name_is_safe(st.name)) {
+        // A tree too deep for the plugin folder to be worked on and removed again.
+        if (!(st.valid & ZIP_STAT_NAME) || !(st.valid & ZIP_STAT_SIZE) || !package_entry_name_is_safe(st.name)
+            || package_entry_depth(st.name) > PACKAGE_MAX_DEPTH) {
             fprintf(stderr, "refusing package entry %lld\n", static_cast<long long>(i));
             return false;
         }
@@ -115,6 +117,21 @@ bool package_entry_name_is_safe(const char* name)
         p = end + 1;
     }
     return true;
+}
+
+int package_entry_depth(const char* name)
+{
+    int depth = 0;
+    bool inName = false;
+    for (const char* p = name ? name : ""; *p; ++p) {
+        if (*p == '/') {
+            inName = false;
+        } else if (!inName) {
+            inName = true;
+            ++depth;
+        }
+    }
+    return depth;
 }
 
 int package_unzip(const char* package_path, const char* destination)

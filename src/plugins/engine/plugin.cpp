@@ -12,6 +12,7 @@
 // Everything below is C-style on purpose: Lua errors longjmp through these frames.
 
 plugin_state_hook_fn plugin_state_hook = nullptr;
+plugin_load_hook_fn plugin_load_hook = nullptr;
 
 namespace {
 
@@ -253,6 +254,8 @@ int plugin_load_info(plugin** out, const char* folder)
     char file[PLUGIN_PATH_SIZE];
     struct stat st;
     if (!plugin_build_path(file, "%s/%s", folder, "info.lua") || stat(file, &st) != 0)
+        return 0;
+    if (plugin_load_hook && !plugin_load_hook(folder))
         return 0;
     plugin* record = plugin_new();
     if (!record)

@@ -52,6 +52,13 @@ struct clip_plugin_state {
 typedef void (*plugin_state_hook_fn)(lua_State* L);
 extern plugin_state_hook_fn plugin_state_hook;
 
+// Called by plugin_load_info with the plugin folder before its info.lua runs (in a scan and
+// in a package install); a hook that returns 0 leaves the folder out, as an info.lua that is
+// not accepted would. Unset, every folder is read. The host uses it to watch which plugin is
+// loading and to skip one that took a previous attempt down.
+typedef int (*plugin_load_hook_fn)(const char* folder);
+extern plugin_load_hook_fn plugin_load_hook;
+
 // A new state with both folders empty and count 0, or nullptr when memory runs out.
 clip_plugin_state* plugin_state_new();
 // 1 when both folders are non-empty, fit their buffers and were copied; 0 with nothing copied.

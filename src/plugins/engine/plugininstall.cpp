@@ -11,39 +11,94 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 // Removes everything in the open folder; takes over the descriptor. Works on descriptors so
-// that no entry is ever reached through a link and no path has to be built.
-int removeContents(int dirFd)
+// that no entry is ever reached through a link and no path has to be built. Walks down and
+// back up with a few descriptors open at a time, however deep the tree: one descriptor per
+// level would run out half-way through a deep tree and leave a half-removed plugin.
+int removeContents(int rootFd)
 {
-    DIR* dir = fdopendir(dirFd);
-    if (!dir) {
-        close(dirFd);
-        return -1;
-    }
-    int result = 0;
-    while (result == 0) {
-        const dirent* entry = readdir(dir);
-        if (!entry)
-            break;
-        const char* name = entry->d_name;
-        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
-            continue;
-        struct stat st;
-        if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            result = -1;
-        } else if (S_ISDIR(st.st_mode)) {
-            const int sub = openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            result = sub < 0 ? -1 : removeContents(sub);
-            if (result == 0 && unlinkat(dirFd, name, AT_REMOVEDIR) != 0)
-                result = -1;
-        } else if (unlinkat(dirFd, name, 0) != 0) {
-            result = -1;
+    // The folders above the current one: how to find it again from its parent, and who the
+    // parent was, so that going back up through ".." can be checked.
+    struct Level {
+        std::string name;
+        dev_t parentDev;
+        ino_t parentIno;
+    };
+    std::vector<Level> levels;
+    int fd = rootFd;
+    for (;;) {
+        // Rescanned from the start after each descent: what was removed is gone, and the
+        // first failure ends the walk, so nothing is met twice.
+        const int scanFd = dup(fd);
+        DIR* dir = scanFd < 0 ? nullptr : fdopendir(scanFd);
+        if (!dir) {
+            if (scanFd >= 0)
+                close(scanFd);
+            close(fd);
+            return -1;
         }
+        rewinddir(dir);
+        std::string child;
+        int result = 0;
+        while (const dirent* entry = readdir(dir)) {
+            const char* name = entry->d_name;
+            if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+                continue;
+            struct stat st;
+            if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                result = -1;
+                break;
+            }
+            if (S_ISDIR(st.st_mode)) {
+                child = name;
+                break;
+            }
+            if (unlinkat(fd, name, 0) != 0) {
+                result = -1;
+                break;
+            }
+        }
+        closedir(dir);
+        if (result != 0) {
+            close(fd);
+            return result;
+        }
+        if (!child.empty()) {
+            struct stat here;
+            const int sub = fstat(fd, &here) == 0
+                ? openat(fd, child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+            close(fd);
+            if (sub < 0)
+                return -1;
+            levels.push_back({child, here.st_dev, here.st_ino});
+            fd = sub;
+            continue;
+        }
+        // This folder is empty now.
+        if (levels.empty()) {
+            close(fd);
+            return 0;
+        }
+        const Level level = levels.back();
+        levels.pop_back();
+        const int parent = openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        struct stat st;
+        if (parent < 0)
+            return -1;
+        // The folder was moved away while it was emptied: stop rather than go elsewhere.
+        if (fstat(parent, &st) != 0 || st.st_dev != level.parentDev || st.st_ino != level.parentIno
+            || unlinkat(parent, level.name.c_str(), AT_REMOVEDIR) != 0) {
+            close(parent);
+            return -1;
+        }
+        fd = parent;
     }
-    closedir(dir);
-    return result;
 }
 
 // The path without its closing slashes: "a/b/" and "a/b" must name the same entry, and with

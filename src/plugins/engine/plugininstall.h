@@ -33,8 +33,9 @@ int plugin_remove(const char* plugin_folder, clip_plugin_state* state);
 // ("%s/%s") and name into PLUGIN_PATH_SIZE buffers. 0 when found, 1 when not.
 int plugin_find_package_folder(const char* folder, char* out_path, char* out_name);
 
-// Removes path and, when it is a folder, everything in it. Links are removed as links and
-// never followed. 0 on success, -1 at the first failure.
+// Removes path and, when it is a folder, everything in it, however deep, with a few file
+// descriptors at a time. Links are removed as links and never followed. 0 on success, -1 at
+// the first failure.
 int plugin_remove_tree(const char* path);
 
 // MD5 of the text's bytes up to its NUL as 32 lower-case hex digits; out holds 33 bytes.

@@ -1,0 +1,127 @@
+#include "support/testenv.h"
+#include "x11/pasteboardclients.h"
+#include "x11/typingwindow.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(bytes);
+}
+
+// The program as the user starts it, with a user plugin whose main never returns: it hangs
+// inside one Lua C call, where no count hook can stop it.
+class AppWithHangingPlugin : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        field = showFocusedField(window);
+        ASSERT_NE(field, nullptr);
+
+        const QString plugin = testenv::home() + QStringLiteral("/Library/Nuvarel/plugins/hang.cplugin");
+        ASSERT_TRUE(QDir().mkpath(plugin));
+        // Sorted first among the plugins of equal count, so it is the submenu's first item.
+        writeFile(plugin + QStringLiteral("/info.lua"), "plugin_name = 'Hang' plugin_bundle_id = 'aaa.hang'\n");
+        writeFile(plugin + QStringLiteral("/main.lua"),
+                  "function main(t)\n"
+                  "  io.open('" + QFile::encodeName(marker()) + "', 'w'):close()\n"
+                  "  string.find(string.rep('a', 40), string.rep('a?', 40) .. string.rep('a', 40))\n"
+                  "  return t\n"
+                  "end\n");
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), testenv::home());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), testenv::home() + QStringLiteral("/.config"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        app.setProcessEnvironment(env);
+        app.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/nuvarel"));
+        app.start();
+        ASSERT_TRUE(app.waitForStarted());
+        ASSERT_TRUE(testenv::waitUntil([&] { return log().contains(QStringLiteral("launch finished")); }, 20s))
+            << log().toStdString();
+    }
+    void TearDown() override
+    {
+        if (app.state() != QProcess::NotRunning) {
+            app.terminate();
+            testenv::waitUntil([&] { return app.state() == QProcess::NotRunning; }, 20s);
+        }
+    }
+
+    static QString marker() { return testenv::home() + QStringLiteral("/plugin-started"); }
+    QString log() const
+    {
+        QFile file(testenv::home() + QStringLiteral("/Library/Nuvarel/nuvarel.log"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    QString history() const
+    {
+        const ClientRun run =
+            runClient(QStringLiteral("sqlite3"), {testenv::home() + QStringLiteral("/Library/Nuvarel/clipDB.sqlite"),
+                                                  QStringLiteral("select content from History where category='history';")});
+        return QString::fromUtf8(run.output);
+    }
+    // The program's visible windows: none until its menu opens (no tray on a bare X server).
+    int visibleWindows() const
+    {
+        const ClientRun run = runClient(QStringLiteral("xdotool"),
+                                        {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                         QStringLiteral("--pid"), QString::number(app.processId())});
+        return int(run.output.trimmed().isEmpty() ? 0 : run.output.trimmed().split('\n').size());
+    }
+    bool key(const QString& keys) const
+    {
+        const ClientRun run = runClient(QStringLiteral("xdotool"), {QStringLiteral("key"), keys});
+        return run.finished && run.exitCode == 0;
+    }
+
+    QWidget window;
+    QLineEdit* field = nullptr;
+    QProcess app;
+};
+
+}  // namespace
+
+TEST_F(AppWithHangingPlugin, AClipCopiedWhileThePluginHangsIsStillCaptured)
+{
+    ASSERT_TRUE(xclipCopy("text for the plugin"));
+    ASSERT_TRUE(testenv::waitUntil([&] { return history().contains(QStringLiteral("text for the plugin")); }, 10s))
+        << history().toStdString();
+
+    // The hotkey opens the clip menu; the newest clip's submenu starts with the plugin.
+    ASSERT_TRUE(runClient(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("400"),
+                                                      QStringLiteral("300")})
+                    .finished);
+    ASSERT_TRUE(key(QStringLiteral("shift+super+v")));
+    ASSERT_TRUE(testenv::waitUntil([&] { return visibleWindows() >= 1; }, 10s)) << log().toStdString();
+    ASSERT_TRUE(key(QStringLiteral("Down")));
+    ASSERT_TRUE(key(QStringLiteral("Right")));
+    ASSERT_TRUE(testenv::waitUntil([&] { return visibleWindows() >= 2; }, 10s));
+    ASSERT_TRUE(key(QStringLiteral("Return")));
+    ASSERT_TRUE(testenv::waitUntil([&] { return QFileInfo::exists(marker()); }, 10s)) << log().toStdString();
+
+    // Another program copies while the plugin still runs.
+    ASSERT_TRUE(xclipCopy("copied while the plugin hangs"));
+    EXPECT_TRUE(testenv::waitUntil([&] { return history().contains(QStringLiteral("copied while the plugin hangs")); },
+                                   10s))
+        << history().toStdString();
+    EXPECT_EQ(app.state(), QProcess::Running);
+    EXPECT_TRUE(log().contains(QStringLiteral("gave no answer in time"))) << log().toStdString();
+}
