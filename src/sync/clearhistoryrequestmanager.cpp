@@ -2,7 +2,6 @@
 
 #include "platform/numberreader.h"
 #include "service/zeromanager.h"
-#include "store/configuremanager.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,19 +13,19 @@ QString ClearHistoryRequestManager::methodURL() const
 
 QString ClearHistoryRequestManager::combinURL() const
 {
-    return RequestManager::combinURL() + QStringLiteral("&user_token=")
-        + ConfigureManager::sharedInstance().loginUserToken().value_or(QString());
+    return percentEscape(RequestManager::combinURL() + tokenParameter());
 }
 
 void ClearHistoryRequestManager::request(Completion completion)
 {
-    m_loginToken = ConfigureManager::sharedInstance().loginUserToken();
-    RequestManager::request([this, completion = std::move(completion)](
+    std::weak_ptr<RequestManager> self = weak_from_this();
+    RequestManager::request([self, completion = std::move(completion)](
                                 const QVariant& result, int status, const std::optional<RequestError>& error) {
         if (!completion)
             return;
         // A logout may come between the parse and this callback.
-        completion(isSendersLogin() ? result : QVariant(), status, error);
+        const auto request = std::static_pointer_cast<ClearHistoryRequestManager>(self.lock());
+        completion(request && request->isSendersLogin() ? result : QVariant(), status, error);
     });
 }
 
@@ -46,6 +45,5 @@ QVariant ClearHistoryRequestManager::parse(const QByteArray& data)
 
 bool ClearHistoryRequestManager::isSendersLogin() const
 {
-    const auto current = ConfigureManager::sharedInstance().loginUserToken();
-    return current && current == m_loginToken;
+    return sentUserToken() && isSameLoginAsSent();
 }

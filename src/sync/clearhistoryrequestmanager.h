@@ -23,7 +23,6 @@ public:
     QVariant parse(const QByteArray& data) override;
 
 private:
+    // Sent while logged in, and that login is still the current one.
     bool isSendersLogin() const;
-
-    std::optional<QString> m_loginToken;
 };

@@ -3,6 +3,7 @@
 #include "platform/dispatch.h"
 #include "platform/notificationcenter.h"
 #include "platform/numberreader.h"
+#include "service/httpsession.h"
 #include "service/zeromanager.h"
 #include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
@@ -17,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutexLocker>
+#include <QUrl>
 
 #include <spdlog/spdlog.h>
 
@@ -65,6 +67,7 @@ PushClipsManager& PushClipsManager::sharedInstance()
 }
 
 PushClipsManager::PushClipsManager()
+    : m_session(std::make_unique<HttpSession>(QStringLiteral("push manager")))
 {
 }
 
@@ -77,8 +80,7 @@ QString PushClipsManager::methodURL() const
 
 QString PushClipsManager::combinURL() const
 {
-    return RequestManager::combinURL() + QStringLiteral("&user_token=")
-        + ConfigureManager::sharedInstance().loginUserToken().value_or(QString());
+    return percentEscape(RequestManager::combinURL() + tokenParameter());
 }
 
 bool PushClipsManager::isContinueRequest() const
@@ -137,7 +139,7 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
         m_postingTasks.insert(hash, clip);
     }
     const QString category = clip->category().value_or(QString(ClipCategory::History));
-    send("POST", combinURL(), historyBody(history),
+    send("POST", pushURL(), historyBody(history),
          [this, hash, category, callback = std::move(callback)](const QByteArray& body,
                                                                 const std::optional<RequestError>&) mutable {
              {
@@ -192,7 +194,7 @@ void PushClipsManager::Put(const HistoryModelPtr& clip, OutcomeCallback callback
     QJsonObject history = clip->toDictionary();
     history.remove(QStringLiteral("content"));
     const QString hash = *clip->file_hash();
-    send("PUT", combinURL(), historyBody(history),
+    send("PUT", pushURL(), historyBody(history),
          [hash, callback = std::move(callback)](const QByteArray& body, const std::optional<RequestError>& error) mutable {
              const auto reply = replyObject(body);
              if (reply && NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) == -10)
@@ -214,7 +216,7 @@ void PushClipsManager::Get(const HistoryModelPtr& clip, Callback callback)
     // Both come from push messages: nothing unchecked goes into the URL.
     if (!id || !isValidFileHash(hash))
         return refuse();
-    const QString url = combinURL() + QStringLiteral("&history_id=") + QString::number(*id)
+    const QString url = pushURL() + QStringLiteral("&history_id=") + QString::number(*id)
         + QStringLiteral("&file_hash=") + hash;
     send("GET", url, {},
          [callback = std::move(callback)](const QByteArray& body, const std::optional<RequestError>& error) mutable {
@@ -230,19 +232,21 @@ void PushClipsManager::Del(const HistoryModelPtr& clip, Callback callback)
     if (!isContinueRequest())
         return deleteLocally(clip, std::move(callback));
     const QString hash = clip->file_hash().value_or(QString());
-    if (isDeleting(hash)) {
-        if (callback)
-            dispatch::mainAsync([callback = std::move(callback)] { callback(QVariant(), std::nullopt); });
-        return;
-    }
     const auto id = serverIdOf(clip->history_id());
-    if (!id)
-        return deleteLocally(clip, std::move(callback));
     {
         QMutexLocker lock(&m_tasksMutex);
-        m_deletingTasks.insert(hash, clip);
+        if (m_deletingTasks.contains(hash)) {
+            lock.unlock();
+            if (callback)
+                dispatch::mainAsync([callback = std::move(callback)] { callback(QVariant(), std::nullopt); });
+            return;
+        }
+        if (id)
+            m_deletingTasks.insert(hash, clip);
     }
-    const QString url = combinURL() + QStringLiteral("&history_id=") + QString::number(*id);
+    if (!id)
+        return deleteLocally(clip, std::move(callback));
+    const QString url = pushURL() + QStringLiteral("&history_id=") + QString::number(*id);
     send("DELETE", url, {},
          [this, hash, clip, callback = std::move(callback)](const QByteArray& body,
                                                             const std::optional<RequestError>& error) mutable {
@@ -289,7 +293,19 @@ bool PushClipsManager::isDeleting(const QString& fileHash) const
     return m_deletingTasks.contains(fileHash);
 }
 
-void PushClipsManager::send(const QByteArray&, const QString&, const QByteArray&, ReplyHandler handler)
+QString PushClipsManager::pushURL() const
 {
-    handler({}, RequestError{QStringLiteral("transport"), 0, {}});
+    return percentUnescape(combinURL());
+}
+
+void PushClipsManager::send(const QByteArray& verb, const QString& url, const QByteArray& body, ReplyHandler handler)
+{
+    auto done = [handler = std::move(handler)](const HttpSession::Reply& reply) {
+        // A reply outside 200-299 is an error, and its body is not the server's answer.
+        handler(reply.error ? QByteArray() : reply.body, reply.error);
+    };
+    if (body.isEmpty())
+        m_session->dataTask(QString::fromLatin1(verb), QUrl(url), {}, {}, std::move(done));
+    else
+        m_session->jsonTask(QString::fromLatin1(verb), QUrl(url), body, std::move(done));
 }

@@ -75,6 +75,8 @@ private:
     PushClipsManager();
     ~PushClipsManager() override;
 
+    // The push URL as sent: combinURL with its escapes removed.
+    QString pushURL() const;
     using ReplyHandler = std::function<void(const QByteArray& body, const std::optional<RequestError>& error)>;
     // Sends on the push session; the handler runs on its queue.
     void send(const QByteArray& verb, const QString& url, const QByteArray& body, ReplyHandler handler);
@@ -82,6 +84,7 @@ private:
     static void callBack(OutcomeCallback callback, const QVariant& result, const std::optional<RequestError>& error,
                          Outcome outcome);
 
+    std::unique_ptr<HttpSession> m_session;
     mutable QMutex m_tasksMutex;
     QHash<QString, HistoryModelPtr> m_postingTasks;
     QHash<QString, HistoryModelPtr> m_deletingTasks;

@@ -15,11 +15,19 @@ namespace {
 
 class PullMerge : public SyncTest {
 protected:
-    // Runs one pull's merge of the reply, as the request base does with the reply bytes.
-    QVariant merge(const QJsonObject& reply)
+    // One pull over HTTP that the server answers with this reply.
+    QVariant merge(const QJsonObject& reply) { return pullAnswered(json(reply)).result; }
+    Sent pullAnswered(const QByteArray& body)
     {
-        PullClipManager pull;
-        return pull.parse(json(reply));
+        server.setFault("/pull/", webdouble::Fault::rawBody(body.toStdString()));
+        const Sent sent = send(std::make_shared<PullClipManager>());
+        server.clearFaults();
+        return sent;
+    }
+    std::string lastPullQuery()
+    {
+        const auto pulls = server.requestsTo("/pull/");
+        return pulls.empty() ? std::string() : pulls.back().query;
     }
     QJsonObject reply(const QJsonArray& histories = {}) const
     {
@@ -52,16 +60,33 @@ protected:
 
 TEST_F(PullMerge, TheBookmarkIsSentAndAdvancesToTheServersTime)
 {
-    PullClipManager first;
-    EXPECT_TRUE(first.combinURL().endsWith(QStringLiteral("&last_request_timestamp=0"))) << first.combinURL().toStdString();
-    EXPECT_TRUE(first.combinURL().contains(QStringLiteral("&user_token=token-42&")));
-    EXPECT_TRUE(first.parse(json(reply())).isValid());
-    EXPECT_EQ(bookmark(), QStringLiteral("1700000000"));
+    const auto first = send(std::make_shared<PullClipManager>());
+    ASSERT_TRUE(first.result.isValid());
+    EXPECT_TRUE(QString::fromStdString(lastPullQuery()).endsWith(QStringLiteral("&last_request_timestamp=0")))
+        << lastPullQuery();
+    EXPECT_NE(lastPullQuery().find("&user_token=" + token.toStdString() + "&"), std::string::npos);
+    const QString stamp = first.result.toMap().value(QStringLiteral("request_timestamp")).toString();
+    ASSERT_NE(stamp.toLongLong(), 0);
+    EXPECT_EQ(bookmark(), stamp);
 
-    PullClipManager next;
-    EXPECT_EQ(next.last_request_timestamp, QStringLiteral("1700000000"));
-    next.limitCount = 5;
-    EXPECT_TRUE(next.combinURL().endsWith(QStringLiteral("&last_request_timestamp=1700000000&count=5")));
+    auto next = std::make_shared<PullClipManager>();
+    EXPECT_EQ(next->last_request_timestamp, stamp);
+    next->limitCount = 5;
+    send(next);
+    EXPECT_TRUE(QString::fromStdString(lastPullQuery())
+                    .endsWith(QStringLiteral("&last_request_timestamp=%1&count=5").arg(stamp)))
+        << lastPullQuery();
+}
+
+TEST_F(PullMerge, WithoutAKeyNothingIsSent)
+{
+    zm().cleanKeyDatas();
+    drainMainQueue();
+    const auto sent = send(std::make_shared<PullClipManager>());
+    EXPECT_FALSE(sent.result.isValid());
+    EXPECT_EQ(sent.status, RequestManager::kNoStatus);
+    EXPECT_FALSE(sent.error);
+    EXPECT_TRUE(server.requestsTo("/pull/").empty());
 }
 
 TEST_F(PullMerge, AFailedReplyChangesNothingNotEvenTheCleanUp)
@@ -77,8 +102,7 @@ TEST_F(PullMerge, AFailedReplyChangesNothingNotEvenTheCleanUp)
     EXPECT_EQ(bookmark(), QStringLiteral("absent"));
 
     // A reply that is not JSON runs only the clean-up.
-    PullClipManager pull;
-    EXPECT_FALSE(pull.parse("<html>").isValid());
+    EXPECT_FALSE(pullAnswered("<html>").result.isValid());
     EXPECT_EQ(countRows(raw), 60);
     EXPECT_EQ(bookmark(), QStringLiteral("absent"));
 }
@@ -285,11 +309,33 @@ TEST_F(PullMerge, HostileElementsAreSkippedAndTheRestIsMerged)
 
 TEST_F(PullMerge, AReplyForAnotherLoginMergesNothing)
 {
-    PullClipManager pull;
-    const QByteArray late = json(reply({encryptedElement(QStringLiteral("theirs"), 61)}));
-    loginAs(QStringLiteral("77"));
-    drainMainQueue();
-    EXPECT_FALSE(pull.parse(late).isValid());
+    webdouble::Fault late = webdouble::Fault::rawBody(json(reply({encryptedElement(QStringLiteral("theirs"), 61)})).toStdString());
+    late.delay = std::chrono::milliseconds(300);
+    server.setFault("/pull/", late);
+    auto out = std::make_shared<Sent>();
+    std::make_shared<PullClipManager>()->request(
+        [out](const QVariant& result, int, const std::optional<RequestError>&) {
+            out->called = true;
+            out->result = result;
+        });
+    ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("another login"));
+    ASSERT_TRUE(testenv::waitUntil([&] { return out->called; }));
+    EXPECT_FALSE(out->result.isValid());
     EXPECT_FALSE(rowOf(md5HexOfString(QStringLiteral("theirs"))));
     EXPECT_EQ(bookmark(), QStringLiteral("absent"));
+}
+
+TEST_F(PullMerge, ABigFirstPullKeepsTheNewestSixtyWithTheirBodies)
+{
+    QJsonArray news;
+    for (int i = 0; i < 70; ++i)
+        news.append(encryptedElement(QStringLiteral("first pull %1").arg(i), 700 + i, 2000 + i));
+    ASSERT_TRUE(merge(reply(news)).isValid());
+
+    RawDb raw(dbPath());
+    EXPECT_EQ(countRows(raw), 60);
+    EXPECT_EQ(countRows(raw, QStringLiteral("local_file_ok = 1")), 60);
+    EXPECT_EQ(QDir(libraryDir() + QStringLiteral("/files")).entryList(QDir::Files).size(), 60);
+    EXPECT_FALSE(rowOf(md5HexOfString(QStringLiteral("first pull 9"))));
+    EXPECT_TRUE(rowOf(md5HexOfString(QStringLiteral("first pull 10"))));
 }

@@ -5,6 +5,13 @@
 
 #include "service/keyfixture.h"
 
+#include "platform/dispatch.h"
+#include "platform/userdefaults.h"
+#include "service/requestmanager.h"
+#include "store/defaultskeys.h"
+#include "support/webservice/webservicedouble.h"
+#include "sync/pushclipsmanager.h"
+
 #include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
 #include "store/dbkeeper.h"
@@ -69,19 +76,89 @@ inline QByteArray json(const QJsonObject& o)
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
+// What a push operation's callback received.
+struct PushResult {
+    bool called = false;
+    bool onMain = false;
+    QVariant result;
+    std::optional<RequestError> error;
+};
+
+inline PushClipsManager::Callback record(std::shared_ptr<PushResult> out)
+{
+    return [out](const QVariant& result, const std::optional<RequestError>& error) {
+        out->called = true;
+        out->onMain = dispatch::isMainThread();
+        out->result = result;
+        out->error = error;
+    };
+}
+
+// The test double on loopback with an account logged in as the app would have it, a real key
+// installed for that account, and a fresh database.
 class SyncTest : public KeyTest {
 protected:
     void SetUp() override
     {
         KeyTest::SetUp();
         HistoryService::sharedInstance().resetForTesting();
+        ASSERT_TRUE(server.start());
+        UserDefaults::standard().setValue(DefaultsKey::ApiBaseURL, QString::fromStdString(server.baseURL()));
+        userId = server.addAccount(kEmail, QStringLiteral("pw"));
+        token = server.issueToken(kEmail);
+        ConfigureManager& account = ConfigureManager::sharedInstance();
+        account.setLoginUserId(QString::number(userId));
+        account.setLoginUserToken(token);
+        drainMainQueue();
         install(pair, kPin);
     }
     void TearDown() override
     {
+        // Nothing of this test may still be on its way when the next one starts.
+        EXPECT_TRUE(testenv::waitUntil([] {
+            return !HistoryService::sharedInstance().isRunning();
+        }));
+        server.stop();
         HistoryService::sharedInstance().resetForTesting();
+        drainMainQueue();
         KeyTest::TearDown();
     }
+
+    // Sends a request object and runs the main loop until its completion has run.
+    struct Sent {
+        bool called = false;
+        QVariant result;
+        int status = 0;
+        std::optional<RequestError> error;
+    };
+    static Sent send(const std::shared_ptr<RequestManager>& request)
+    {
+        auto out = std::make_shared<Sent>();
+        request->request([out](const QVariant& result, int status, const std::optional<RequestError>& error) {
+            out->called = true;
+            out->result = result;
+            out->status = status;
+            out->error = error;
+        });
+        EXPECT_TRUE(testenv::waitUntil([&] { return out->called; }, std::chrono::seconds(20)));
+        return *out;
+    }
+    static PushResult wait(const std::shared_ptr<PushResult>& out)
+    {
+        EXPECT_TRUE(testenv::waitUntil([&] { return out->called; }, std::chrono::seconds(20)));
+        return *out;
+    }
+    // The clips the server holds for the account.
+    std::map<qint64, webdouble::ClipRoutes::StoredClip> serverClips()
+    {
+        auto lock = server.lock();
+        return server.clipRoutes().state().accounts[userId].clips;
+    }
+
+    inline static const QString kEmail = QStringLiteral("user@example.com");
+    webdouble::WebServiceDouble server;
+    qint64 userId = 0;
+    QString token;
 
     QString keyHash() const { return pair.keyHash(); }
     // The server's fingerprint of the installed key.
