@@ -20,7 +20,6 @@
 #include "store/notificationnames.h"
 #include "store/pathhelper.h"
 #include "store/utils.h"
-#include "windows/encryption/encryptwindowcontroller.h"
 #include "windows/pluginwindowcontroller.h"
 #include "windows/preferences/settingwindowcontroller.h"
 
@@ -400,11 +399,10 @@ void MenuController::setting()
 
 void MenuController::encrypt()
 {
-    // Straight to the encryption window until the preferences window's user pane exists to
-    // lead there.
-    EncryptWindowController& window = EncryptWindowController::sharedInstance();
+    SettingWindowController& window = SettingWindowController::sharedInstance();
     window.showWindow();
-    window.activeEncrypt();
+    window.showPanel(1);
+    window.activeEncryptPanel();
 }
 
 void MenuController::plugins()

@@ -1,4 +1,6 @@
 #include "app/menucontroller.h"
+#include "windows/preferences/settingwindowcontroller.h"
+#include "windows/preferences/userinfoviewcontroller.h"
 #include "windows/encryption/encryptwindowcontroller.h"
 #include "encryptionfixture.h"
 #include "scriptedkeyserver.h"
@@ -186,11 +188,14 @@ TEST(EncryptWindowController, OneTitledWindowWhoseContentIsTheEncryptionView)
 
 TEST_F(EncryptionViewTest, TheMenusEncryptionItemOpensTheWindowAndStartsTheSetUp)
 {
-    // Logged out, the request is refused without a network: set-up ends with its message.
-    keytest::logout();
+    // Through the preferences window's user pane; with no server to answer, set-up ends
+    // with its message.
+    SettingWindowController::resetSharedInstanceForTesting();
     EncryptWindowController& controller = EncryptWindowController::sharedInstance();
     controller.resetForTesting();
     MenuController::sharedInstance().encrypt();
+    EXPECT_EQ(SettingWindowController::sharedInstance().selectedIndex(), 1);
+    EXPECT_TRUE(qobject_cast<UserInfoViewController*>(SettingWindowController::sharedInstance().currentViewController()));
     ASSERT_TRUE(controller.window());
     EXPECT_TRUE(controller.window()->isVisible());
     EncMainViewController* shown = controller.contentViewController();
@@ -201,4 +206,5 @@ TEST_F(EncryptionViewTest, TheMenusEncryptionItemOpensTheWindowAndStartsTheSetUp
     EXPECT_EQ(alerts->messages(), QStringList{QStringLiteral("发生错误, 请稍后重试")});
     EXPECT_FALSE(shown->isSetingUp());
     controller.resetForTesting();
+    SettingWindowController::resetSharedInstanceForTesting();
 }

@@ -1,0 +1,140 @@
+#include "windows/preferences/aboutviewcontroller.h"
+
+#include "platform/bundle.h"
+#include "platform/dispatch.h"
+#include "platform/numberreader.h"
+#include "platform/userdefaults.h"
+#include "service/checkupdaterequestmanager.h"
+#include "store/defaultskeys.h"
+#include "store/utils.h"
+#include "windows/alerts.h"
+
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <spdlog/spdlog.h>
+
+namespace {
+
+constexpr int kDownloadCode = 1000;
+
+}  // namespace
+
+AboutViewController::AboutViewController(PreferencesServices services, QWidget* parent)
+    : QWidget(parent)
+    , m_services(std::move(services))
+{
+    setObjectName(QStringLiteral("AboutViewController"));
+    auto* name = new QLabel(QStringLiteral("Nuvarel"), this);
+    QFont big = name->font();
+    big.setPointSizeF(big.pointSizeF() * 1.8);
+    big.setBold(true);
+    name->setFont(big);
+    m_versionLabel = new QLabel(QStringLiteral("版本 %1 (%2)").arg(Bundle::shortVersion(), Bundle::buildVersion()), this);
+    m_homeButton = new QPushButton(QStringLiteral("访问主页"), this);
+    m_homeButton->setFlat(true);
+    m_homeButton->setCursor(Qt::PointingHandCursor);
+    m_homeButton->setStyleSheet(QStringLiteral("color: #2a6fdb; text-decoration: underline;"));
+    m_checkUpdate = new QPushButton(QStringLiteral("检查更新"), this);
+    m_checkUpdate->setObjectName(QStringLiteral("checkUpdate"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(28, 40, 28, 28);
+    layout->setSpacing(14);
+    layout->addWidget(name, 0, Qt::AlignHCenter);
+    layout->addWidget(m_versionLabel, 0, Qt::AlignHCenter);
+    layout->addWidget(m_homeButton, 0, Qt::AlignHCenter);
+    layout->addWidget(m_checkUpdate, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+
+    connect(m_homeButton, &QPushButton::clicked, this, [this] { homesite(); });
+    connect(m_checkUpdate, &QPushButton::clicked, this, [this] { check_update(); });
+    if (Utils::isNeedShowUpdate())
+        check_update();
+}
+
+QUrl AboutViewController::builtinHomePage()
+{
+    return QUrl(QStringLiteral("https://nuvarel.app/"));
+}
+
+bool AboutViewController::isWebAddress(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) && !url.host().isEmpty();
+}
+
+void AboutViewController::homesite()
+{
+    const auto stored = UserDefaults::standard().string(DefaultsKey::Homepage);
+    QUrl url = stored && !stored->isEmpty() ? QUrl(*stored) : builtinHomePage();
+    // The address comes from the server; only a web page may be opened from it.
+    if (!isWebAddress(url))
+        url = builtinHomePage();
+    if (m_services.openURL)
+        m_services.openURL(url);
+}
+
+void AboutViewController::check_update()
+{
+    if (!m_checkUpdate->isEnabled())
+        return;
+    m_checkUpdate->setEnabled(false);
+    auto request = std::make_shared<CheckUpdateRequestManager>();
+    QPointer<AboutViewController> self(this);
+    request->request([self](const QVariant& result, int, const std::optional<RequestError>& error) {
+        if (self)
+            self->handleReply(result, error.has_value());
+    });
+}
+
+void AboutViewController::handleReply(const QVariant& result, bool failed)
+{
+    m_checkUpdate->setEnabled(true);
+    const QVariantMap reply = result.toMap();
+    if (failed || reply.isEmpty() || NumberReader::jsonIntegerOrZero(reply.value(QStringLiteral("code"))) != 0
+        || !reply.contains(QStringLiteral("code")))
+        return;
+    const QVariantMap data = reply.value(QStringLiteral("data")).toMap();
+    const QVariant versionValue = data.value(QStringLiteral("version"));
+    const QString version = versionValue.typeId() == QMetaType::QString ? versionValue.toString() : QString();
+    if (version.isEmpty())
+        UserDefaults::standard().remove(DefaultsKey::NewVersion);
+    else
+        UserDefaults::standard().setValue(DefaultsKey::NewVersion, version);
+    dispatch::mainAsync([rebuild = m_services.rebuildMenu] {
+        if (rebuild)
+            rebuild();
+    });
+
+    const auto larger = Utils::largeVersion(Bundle::shortVersion(), version);
+    if (!larger || *larger == Bundle::shortVersion()) {
+        Alert alert;
+        alert.icon = Alert::Icon::Warning;
+        alert.messageText = QStringLiteral("您当前的版本是最新版");
+        alert.buttons = {QStringLiteral("知道了")};
+        Alerts::current().show(window(), alert);
+        return;
+    }
+    Alert alert;
+    alert.icon = Alert::Icon::Warning;
+    alert.messageText = QStringLiteral("新版本：%1").arg(version);
+    alert.informativeText = data.value(QStringLiteral("update_info")).toString();
+    alert.buttons = {QStringLiteral("去下载"), QStringLiteral("取消")};
+    alert.escapeButton = 1;
+    const QUrl download(data.value(QStringLiteral("download_url")).toString());
+    const auto openURL = m_services.openURL;
+    Alerts::current().show(window(), alert, [download, openURL](int button) {
+        if (1000 + button != kDownloadCode)
+            return;
+        // The address comes from the server; anything but a web page is refused.
+        if (!isWebAddress(download)) {
+            spdlog::warn("download address refused: {}", download.toString().toStdString());
+            return;
+        }
+        if (openURL)
+            openURL(download);
+    });
+}

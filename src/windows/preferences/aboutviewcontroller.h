@@ -1,0 +1,40 @@
+#pragma once
+
+#include "windows/preferences/preferencesservices.h"
+
+#include <QUrl>
+#include <QVariantMap>
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+
+// Panel 3 of the preferences window: the version, the home page and the update check. Made
+// while an update is pending ("newversion" newer than this version), it checks at once.
+class AboutViewController : public QWidget {
+    Q_OBJECT
+public:
+    explicit AboutViewController(PreferencesServices services, QWidget* parent = nullptr);
+
+    QPushButton* checkUpdate() const { return m_checkUpdate; }
+    QLabel* versionLabel() const { return m_versionLabel; }
+    QPushButton* homeButton() const { return m_homeButton; }
+
+    // The built-in home page, used while "homepage" is absent or not a web address.
+    static QUrl builtinHomePage();
+    // Only http and https addresses with a host are opened from server text.
+    static bool isWebAddress(const QUrl& url);
+
+    // Opens the home page.
+    void homesite();
+    // Runs the update check; the button is off until it ends.
+    void check_update();
+
+private:
+    void handleReply(const QVariant& result, bool failed);
+
+    PreferencesServices m_services;
+    QLabel* m_versionLabel = nullptr;
+    QPushButton* m_homeButton = nullptr;
+    QPushButton* m_checkUpdate = nullptr;
+};

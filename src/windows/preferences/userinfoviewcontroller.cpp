@@ -1,0 +1,57 @@
+#include "windows/preferences/userinfoviewcontroller.h"
+
+#include "service/zeromanager.h"
+#include "store/configuremanager.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+UserInfoViewController::UserInfoViewController(PreferencesServices services, QWidget* parent)
+    : QWidget(parent)
+    , m_services(std::move(services))
+{
+    setObjectName(QStringLiteral("UserInfoViewController"));
+    m_userName = new QLabel(this);
+    m_userName->setObjectName(QStringLiteral("userName"));
+    m_userName->setText(QStringLiteral("当前用户：%1").arg(ConfigureManager::sharedInstance().loginUserEmail().value_or(QString())));
+    m_userName->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_encryptButton = new QPushButton(QStringLiteral("端对端加密"), this);
+    m_encryptButton->setObjectName(QStringLiteral("encryptButton"));
+    m_logoutButton = new QPushButton(QStringLiteral("退出登录"), this);
+    m_logoutButton->setObjectName(QStringLiteral("LogoutButton"));
+    for (QPushButton* button : {m_encryptButton, m_logoutButton})
+        button->setMinimumWidth(160);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(28, 70, 28, 28);
+    layout->setSpacing(16);
+    layout->addWidget(m_userName, 0, Qt::AlignHCenter);
+    layout->addSpacing(10);
+    layout->addWidget(m_encryptButton, 0, Qt::AlignHCenter);
+    layout->addWidget(m_logoutButton, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+
+    connect(m_logoutButton, &QPushButton::clicked, this, [this] { loginout(); });
+    connect(m_encryptButton, &QPushButton::clicked, this, [this] { encryptButtonClicked(); });
+}
+
+void UserInfoViewController::loginout()
+{
+    // The keychain item is named after the user id, which the token's removal leaves known,
+    // but the key must be gone before anything can react to the logout.
+    ZeroManager::sharedInstance().cleanKeyInfo();
+    ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+}
+
+void UserInfoViewController::encryptButtonClicked()
+{
+    if (m_services.showEncryptWindow)
+        m_services.showEncryptWindow();
+}
+
+void UserInfoViewController::activeEncryptPINView()
+{
+    if (m_services.activeEncrypt)
+        m_services.activeEncrypt();
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "windows/preferences/preferencesservices.h"
+
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+
+// The User panel while a user is logged in: who it is, logout, and the encryption window.
+class UserInfoViewController : public QWidget {
+    Q_OBJECT
+public:
+    explicit UserInfoViewController(PreferencesServices services, QWidget* parent = nullptr);
+
+    QLabel* userName() const { return m_userName; }
+    QPushButton* logoutButton() const { return m_logoutButton; }
+    QPushButton* encryptButton() const { return m_encryptButton; }
+
+    // Drops this user's key (keychain item and key records) while the user id is still
+    // known, then the login token: the logout clean-up and "USER_LOGOUTED" follow.
+    void loginout();
+    // Shows the encryption window.
+    void encryptButtonClicked();
+    // Shows the encryption window and starts the set-up of end-to-end encryption.
+    void activeEncryptPINView();
+
+private:
+    PreferencesServices m_services;
+    QLabel* m_userName = nullptr;
+    QPushButton* m_logoutButton = nullptr;
+    QPushButton* m_encryptButton = nullptr;
+};

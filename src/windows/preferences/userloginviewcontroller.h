@@ -1,0 +1,61 @@
+#pragma once
+
+#include "windows/preferences/preferencesservices.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class FindPwdRequestManager;
+class LoginRequestManager;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class RegisterRequestManager;
+
+// The User panel while nobody is logged in: one e-mail field, one password field, a mode
+// pop-up (log in, register, reset the password) and one action button. Every message is an
+// alert sheet on the preferences window. A login or registration stores the token, which
+// posts "USER_LOGINED"; the window then puts the user pane in this pane's place, so the
+// request callbacks do their lasting work (push channel, clip menu) without the pane.
+class UserloginViewController : public QWidget {
+    Q_OBJECT
+public:
+    enum Mode { LoginMode = 0, RegisterMode = 1, FindPwdMode = 2 };
+
+    explicit UserloginViewController(PreferencesServices services, QWidget* parent = nullptr);
+    ~UserloginViewController() override;
+
+    QComboBox* selectPopUpButton() const { return m_selectPopUpButton; }
+    QLineEdit* nameField() const { return m_nameField; }
+    QLineEdit* pwdField() const { return m_pwdField; }
+    QPushButton* loginButton() const { return m_loginButton; }
+
+    // The e-mail rule: letters, digits and "._%+-" before the "@", a domain, and a last part
+    // of 2 to 4 letters, in any case.
+    static bool isValidEmail(const QString& email);
+    // The e-mail of a step: the field's text with every space removed.
+    QString email() const;
+
+    // The actions.
+    void selectLogin();
+    void selectRegistr();
+    void selectFindPwd();
+    void login();
+
+private:
+    void loginFlow();
+    void alertDidEndWithReturnCode(int code);
+    void FindPwdAlertDidEndWithReturnCode(int code);
+    void registerFlow(const QString& email, const QString& password);
+    void showAlert(const QString& button, const QString& message, const QString& informative = {});
+
+    PreferencesServices m_services;
+    QComboBox* m_selectPopUpButton = nullptr;
+    QLineEdit* m_nameField = nullptr;
+    QLineEdit* m_pwdField = nullptr;
+    QPushButton* m_loginButton = nullptr;
+    std::shared_ptr<LoginRequestManager> m_login;
+    std::shared_ptr<RegisterRequestManager> m_regis;
+    std::shared_ptr<FindPwdRequestManager> m_findPwdManager;
+};

@@ -1,0 +1,270 @@
+#include "windows/preferences/generalviewcontroller.h"
+#include "windows/preferences/hotkeyrecorder.h"
+
+#include "platform/loginitemsxdg.h"
+#include "store/dbkeeper.h"
+#include "store/pathhelper.h"
+#include "store/utils.h"
+#include "windows/progressoverlay.h"
+
+#include "preferencesfixture.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QToolButton>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class GeneralPaneTest : public PreferencesTest {
+protected:
+    GeneralViewController* general() { return showPane<GeneralViewController>(0); }
+
+    static void press(QWidget* widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QKeyEvent event(QEvent::KeyPress, key, modifiers);
+        QApplication::sendEvent(widget, &event);
+    }
+
+    // Seven history rows, two of them favourites, and the two favourite copies.
+    void sevenRowsTwoFavourites()
+    {
+        for (int i = 0; i < 7; ++i)
+            savedText(QStringLiteral("clip %1").arg(i), 1000 + i, i < 2 ? 5000 + i : 0);
+        for (int i = 0; i < 2; ++i)
+            savedText(QStringLiteral("clip %1").arg(i), 1000 + i, 5000 + i, QStringLiteral("favourite"));
+    }
+
+    static QString autostartEntry() { return testenv::home() + QStringLiteral("/.config/autostart/nuvarel.desktop"); }
+};
+
+}  // namespace
+
+TEST_F(GeneralPaneTest, EachSliderStopStoresItsIntervalAndRestartsThePoll)
+{
+    struct Case {
+        int moveTo;
+        double stored;
+        const char* label;
+        int sitsAt;
+    };
+    const Case cases[] = {
+        {40, 0.3, "0.3", 40}, {0, 0.1, "0.1", 0},   {20, 0.2, "0.2", 20}, {60, 0.4, "0.4", 60},
+        {80, 0.5, "0.5", 80}, {100, 0.6, "0.6", 100}, {47, 0.3, "0.3", 40}, {91, 0.6, "0.6", 100},
+    };
+    GeneralViewController* pane = general();
+    for (const Case& c : cases) {
+        restartedWith.clear();
+        pane->speedSlider()->setValue(c.moveTo);
+        EXPECT_EQ(pane->speedSlider()->value(), c.sitsAt) << c.moveTo;
+        EXPECT_DOUBLE_EQ(UserDefaults::standard().value(DefaultsKey::ClipMonitorSpeed).toDouble(), c.stored) << c.moveTo;
+        EXPECT_EQ(pane->speedLabel()->text(), QLatin1String(c.label)) << c.moveTo;
+        // The poll restarted once, after the new interval was stored.
+        ASSERT_EQ(restartedWith.size(), 1) << c.moveTo;
+        EXPECT_DOUBLE_EQ(restartedWith.first().toDouble(), c.stored);
+    }
+    EXPECT_DOUBLE_EQ(GeneralViewController::intervalForPosition(33), 0.6);
+}
+
+TEST_F(GeneralPaneTest, TheStoredIntervalPlacesTheSliderWhenItIsOneOfTheStops)
+{
+    struct Case {
+        QVariant stored;
+        int slider;
+        const char* label;
+    };
+    const Case cases[] = {
+        {QVariant(), 100, "0.6"},
+        {QVariant(0.3), 40, "0.3"},
+        {QVariant(0.1), 0, "0.1"},
+        // Not a stop: the slider stays where the pane put it, the label shows the value.
+        {QVariant(0.25), 100, "0.25"},
+        {QVariant(QStringLiteral("fast")), 100, "0.6"},
+    };
+    for (const Case& c : cases) {
+        UserDefaults::standard().setValue(DefaultsKey::ClipMonitorSpeed, c.stored);
+        GeneralViewController pane(recorders());
+        EXPECT_EQ(pane.speedSlider()->value(), c.slider) << c.stored.toString().toStdString();
+        EXPECT_EQ(pane.speedLabel()->text(), QLatin1String(c.label));
+    }
+    EXPECT_TRUE(restartedWith.isEmpty()) << "showing the pane changes nothing";
+}
+
+TEST_F(GeneralPaneTest, LaunchAtLoginWritesAndRemovesTheAutostartEntry)
+{
+    LoginItems::setCurrent(std::make_shared<LoginItemsXdg>());
+    GeneralViewController* pane = general();
+    EXPECT_FALSE(pane->startupButton()->isChecked());
+
+    pane->startupButton()->click();
+    ASSERT_TRUE(QFile::exists(autostartEntry()));
+    QFile entry(autostartEntry());
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(entry.readAll());
+    EXPECT_TRUE(text.startsWith(QStringLiteral("[Desktop Entry]\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("\nExec=") + LoginItemsXdg::execForPath(QCoreApplication::applicationFilePath()) + QStringLiteral("\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral("\nName=Nuvarel\n")));
+    EXPECT_EQ(text.count(QStringLiteral("Exec=")), 1);
+
+    // A new pane reads the state again.
+    pane = showPane<GeneralViewController>(0);
+    EXPECT_TRUE(pane->startupButton()->isChecked());
+
+    pane->startupButton()->click();
+    EXPECT_FALSE(QFile::exists(autostartEntry()));
+    EXPECT_FALSE(showPane<GeneralViewController>(0)->startupButton()->isChecked());
+}
+
+TEST_F(GeneralPaneTest, TheCheckBoxShowsTheRealStateWhenTheEntryCannotBeChanged)
+{
+    // A file where the autostart folder should be: the entry cannot be written.
+    LoginItems::setCurrent(std::make_shared<LoginItemsXdg>());
+    ASSERT_TRUE(QDir().mkpath(testenv::home() + QStringLiteral("/.config")));
+    QFile blocker(testenv::home() + QStringLiteral("/.config/autostart"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    GeneralViewController* pane = general();
+    pane->startupButton()->click();
+    EXPECT_FALSE(pane->startupButton()->isChecked());
+
+    // Removal refused: the entry is still there, and the box says so.
+    auto items = std::make_shared<LoginItemsFake>();
+    items->paths << QCoreApplication::applicationFilePath();
+    items->failRemove = true;
+    LoginItems::setCurrent(items);
+    pane = showPane<GeneralViewController>(0);
+    ASSERT_TRUE(pane->startupButton()->isChecked());
+    pane->startupButton()->click();
+    EXPECT_TRUE(pane->startupButton()->isChecked());
+    EXPECT_EQ(items->hides, QList<bool>{});
+}
+
+TEST_F(GeneralPaneTest, AutoSetPasteboardFollowsItsCheckBox)
+{
+    GeneralViewController* pane = general();
+    EXPECT_FALSE(pane->setAutoPB()->isChecked());
+    pane->setAutoPB()->click();
+    EXPECT_TRUE(Utils::isAutoSetPasteboard());
+    EXPECT_TRUE(showPane<GeneralViewController>(0)->setAutoPB()->isChecked());
+    pane = showPane<GeneralViewController>(0);
+    pane->setAutoPB()->click();
+    EXPECT_FALSE(Utils::isAutoSetPasteboard());
+}
+
+TEST_F(GeneralPaneTest, TheRecorderRecordsTheCurrentHotkeyAgainAndANewOne)
+{
+    const Shortcut current = Shortcut::defaultShortcut();
+    ASSERT_EQ(hotkeys->registeredShortcut(), current);
+    GeneralViewController* pane = general();
+    HotkeyRecorder* recorder = pane->shortcutView();
+    EXPECT_EQ(recorder->displayText(), QStringLiteral("Super+Shift+V"));
+
+    // While recording, the current hotkey is let go so pressing it reaches the recorder.
+    recorder->field()->click();
+    ASSERT_TRUE(recorder->isRecording());
+    EXPECT_EQ(hotkeys->registeredShortcut(), std::nullopt);
+    press(recorder, Qt::Key_V, Qt::ShiftModifier | Qt::MetaModifier);
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(hotkeys->registeredShortcut(), current);
+
+    // A new one is registered and stored at once; a key without a modifier is no hotkey.
+    recorder->field()->click();
+    press(recorder, Qt::Key_K);
+    EXPECT_TRUE(recorder->isRecording());
+    press(recorder, Qt::Key_Control);
+    EXPECT_TRUE(recorder->isRecording());
+    press(recorder, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
+    const Shortcut recorded{40, Shortcut::ControlFlag | Shortcut::OptionFlag};
+    EXPECT_EQ(hotkeys->registeredShortcut(), recorded);
+    EXPECT_EQ(shortcuts->shortcut(), recorded);
+    EXPECT_EQ(UserDefaults::standard().integerForKey(DefaultsKey::KeyCode), 40);
+    EXPECT_EQ(UserDefaults::standard().integerForKey(DefaultsKey::ModifierFlags),
+              Shortcut::ControlFlag | Shortcut::OptionFlag);
+    EXPECT_EQ(recorder->displayText(), QStringLiteral("Ctrl+Alt+K"));
+
+    // Escape ends recording and keeps the hotkey.
+    recorder->field()->click();
+    press(recorder, Qt::Key_Escape);
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(hotkeys->registeredShortcut(), recorded);
+
+    // Clearing switches it off.
+    recorder->clearButton()->click();
+    EXPECT_EQ(hotkeys->registeredShortcut(), std::nullopt);
+    EXPECT_TRUE(ShortcutController::isShortcutOff());
+    EXPECT_EQ(recorder->displayText(), QStringLiteral("点击录制快捷键"));
+    // Recording while off and giving up leaves it off.
+    recorder->field()->click();
+    press(recorder, Qt::Key_Escape);
+    EXPECT_EQ(hotkeys->registeredShortcut(), std::nullopt);
+    EXPECT_EQ(showPane<GeneralViewController>(0)->shortcutView()->shortcutValue(), std::nullopt);
+}
+
+TEST_F(GeneralPaneTest, ClearingLoggedOutKeepsTheFavouritesAndReportsTheRowsRemoved)
+{
+    sevenRowsTwoFavourites();
+    GeneralViewController* pane = general();
+
+    alerts->scriptAnswers({1});
+    pane->clearButton()->click();
+    ASSERT_TRUE(testenv::waitUntil([&] { return alerts->count() == 1 && alerts->pendingCount() == 0; }));
+    EXPECT_EQ(DBKeeper::getAllHistoryAtCategory(QStringLiteral("history")).size(), 7) << "取消 clears nothing";
+
+    alerts->scriptAnswers({0});
+    pane->clearButton()->click();
+    ASSERT_TRUE(testenv::waitUntil([&] { return alerts->count() == 3; }));
+    EXPECT_EQ(alerts->texts().at(1),
+              QStringLiteral("清空历史纪录?|点击清空将会删除您的所有历史纪录(除收藏外)"));
+    EXPECT_EQ(alerts->shown().at(1).alert.buttons, (QStringList{QStringLiteral("清空历史纪录"), QStringLiteral("取消")}));
+    EXPECT_EQ(alerts->messages().at(2), QStringLiteral("共清空了：5条"));
+    EXPECT_EQ(DBKeeper::getAllHistoryAtCategory(QStringLiteral("history")).size(), 2);
+    EXPECT_EQ(DBKeeper::getAllHistoryAtCategory(QStringLiteral("favourite")).size(), 2);
+    EXPECT_TRUE(QFile::exists(PathHelper::getBaseFilePath(md5HexOfString(QStringLiteral("clip 0")))));
+    EXPECT_FALSE(QFile::exists(PathHelper::getBaseFilePath(md5HexOfString(QStringLiteral("clip 6")))));
+    EXPECT_EQ(dataChangedPosts, 1);
+    EXPECT_TRUE(testenv::waitUntil([&] { return window().findChildren<ProgressOverlay*>().isEmpty(); }));
+}
+
+TEST_F(GeneralPaneTest, ClearingLoggedInReportsTheServersCountOrFails)
+{
+    struct Case {
+        const char* name;
+        std::optional<webdouble::Fault> fault;
+        QString message;
+        qsizetype historyLeft;
+    };
+    const Case cases[] = {
+        {"the server's count", webdouble::Fault::rawBody(R"({"code":0,"count":12})"), QStringLiteral("共清空了：12条"), 2},
+        {"no count", webdouble::Fault::rawBody(R"({"code":0})"), QStringLiteral("共清空了：5条"), 2},
+        {"a negative count", webdouble::Fault::rawBody(R"({"code":0,"count":-3})"), QStringLiteral("共清空了：5条"), 2},
+        {"the double's own reply", std::nullopt, QStringLiteral("共清空了：0条"), 2},
+        {"a refusal", webdouble::Fault::replyCode(1), QStringLiteral("清空失败"), 7},
+        {"no JSON", webdouble::Fault::rawBody("<html>"), QStringLiteral("清空失败"), 7},
+        {"a server error", webdouble::Fault::status(500), QStringLiteral("清空失败"), 7},
+    };
+    logInAs(QStringLiteral("eve@example.com"));
+    for (const Case& c : cases) {
+        DBKeeper::removeAllData();
+        sevenRowsTwoFavourites();
+        server.clearFaults();
+        if (c.fault)
+            server.setFault("/clear_history/", *c.fault);
+        alerts->clear();
+        const int postsBefore = dataChangedPosts;
+        alerts->scriptAnswers({0});
+        general()->clearButton()->click();
+        ASSERT_TRUE(testenv::waitUntil([&] { return alerts->count() == 2; }, 20s)) << c.name;
+        EXPECT_EQ(alerts->messages().at(1), c.message) << c.name;
+        EXPECT_EQ(DBKeeper::getAllHistoryAtCategory(QStringLiteral("history")).size(), c.historyLeft) << c.name;
+        EXPECT_EQ(dataChangedPosts - postsBefore, c.historyLeft == 2 ? 1 : 0) << c.name;
+        EXPECT_TRUE(testenv::waitUntil([&] { return window().findChildren<ProgressOverlay*>().isEmpty(); })) << c.name;
+    }
+    EXPECT_EQ(server.requestsTo("/clear_history/").size(), 7u);
+}

@@ -1,0 +1,163 @@
+#include "windows/preferences/privacyviewcontroller.h"
+
+#include "store/utils.h"
+
+#include "preferencesfixture.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTableWidget>
+
+namespace {
+
+class PrivacyPaneTest : public PreferencesTest {
+protected:
+    PrivacyViewController* privacy() { return showPane<PrivacyViewController>(2); }
+
+    static QStringList rows(const QTableWidget* table)
+    {
+        QStringList out;
+        for (int row = 0; row < table->rowCount(); ++row)
+            out << table->item(row, 0)->text();
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(PrivacyPaneTest, TheTwentySixthWordIsRefusedWithTheLimitSheet)
+{
+    ConfigureManager& account = ConfigureManager::sharedInstance();
+    for (int i = 0; i < 25; ++i)
+        ASSERT_TRUE(account.addNewWord(QStringLiteral("w%1").arg(i)));
+    PrivacyViewController* pane = privacy();
+    ASSERT_EQ(pane->tableView()->rowCount(), 25);
+
+    pane->addButton()->click();
+    ASSERT_TRUE(testenv::waitUntil([&] { return alerts->count() == 1 && alerts->pendingCount() == 0; }));
+    EXPECT_EQ(alerts->texts(), QStringList{QStringLiteral("超过最大数量|关键字最多可以添加25")});
+    EXPECT_EQ(alerts->shown().first().alert.buttons, QStringList{QStringLiteral("知道了")});
+    EXPECT_EQ(alerts->shown().first().parent, &window());
+    EXPECT_EQ(pane->tableView()->rowCount(), 25);
+    EXPECT_EQ(account.customKeyWords().size(), 25);
+}
+
+TEST_F(PrivacyPaneTest, AddingGivesAPlaceholderRowToEditInPlace)
+{
+    PrivacyViewController* pane = privacy();
+    pane->addButton()->click();
+    pane->addButton()->click();
+    const QStringList twoPlaceholders = {QStringLiteral("新关键字"), QStringLiteral("新关键字")};
+    EXPECT_EQ(rows(pane->tableView()), twoPlaceholders);
+    EXPECT_EQ(pane->keyWords(), twoPlaceholders);
+
+    // An edit in place stores the word; an empty edit is refused and the old word shows.
+    pane->tableView()->item(1, 0)->setText(QStringLiteral("银行"));
+    EXPECT_EQ(ConfigureManager::sharedInstance().customKeyWords(), (QStringList{QStringLiteral("新关键字"), QStringLiteral("银行")}));
+    pane->tableView()->item(0, 0)->setText(QString());
+    EXPECT_EQ(rows(pane->tableView()), (QStringList{QStringLiteral("新关键字"), QStringLiteral("银行")}));
+    EXPECT_TRUE(Utils::isSecret(QStringLiteral("明天去银行")));
+
+    // Remove: nothing without a selection, the selected row with one.
+    pane->tableView()->clearSelection();
+    pane->removeButton()->click();
+    EXPECT_EQ(pane->tableView()->rowCount(), 2);
+    pane->tableView()->selectRow(0);
+    pane->removeButton()->click();
+    EXPECT_EQ(rows(pane->tableView()), QStringList{QStringLiteral("银行")});
+    EXPECT_TRUE(alerts->messages().isEmpty());
+}
+
+TEST_F(PrivacyPaneTest, TheBuiltInTableListsTheEightWordsReadOnly)
+{
+    PrivacyViewController* pane = privacy();
+    const QStringList eight = {QStringLiteral("名"), QStringLiteral("卡"), QStringLiteral("号"), QStringLiteral("账"),
+                               QStringLiteral("码"), QStringLiteral("password"), QStringLiteral("account"),
+                               QStringLiteral("username")};
+    QTableWidget* table = pane->sysKeyWordsTableView();
+    EXPECT_EQ(rows(table), eight);
+    EXPECT_EQ(table->editTriggers(), QAbstractItemView::NoEditTriggers);
+    for (int row = 0; row < table->rowCount(); ++row)
+        EXPECT_FALSE(table->item(row, 0)->flags() & Qt::ItemIsEditable) << row;
+    EXPECT_EQ(table->property("tag").toInt(), 2);
+    EXPECT_EQ(pane->tableView()->property("tag").toInt(), 1);
+    // An edit that reached the table anyway changes no stored word.
+    table->item(0, 0)->setText(QStringLiteral("x"));
+    EXPECT_EQ(ConfigureManager::sharedInstance().sysKeyWords(), eight);
+    EXPECT_TRUE(ConfigureManager::sharedInstance().customKeyWords().isEmpty());
+}
+
+TEST_F(PrivacyPaneTest, TheTwoSwitchesAreWrittenAtOnce)
+{
+    PrivacyViewController* pane = privacy();
+    EXPECT_TRUE(pane->analySecertButton()->isChecked());
+    EXPECT_TRUE(pane->fileAsSecertButton()->isChecked());
+    pane->analySecertButton()->click();
+    EXPECT_FALSE(Utils::isNeedAnalyseSecert());
+    pane->fileAsSecertButton()->click();
+    EXPECT_FALSE(Utils::isFileAsSecert());
+    pane = privacy();
+    EXPECT_FALSE(pane->analySecertButton()->isChecked());
+    EXPECT_FALSE(pane->fileAsSecertButton()->isChecked());
+    pane->analySecertButton()->click();
+    EXPECT_TRUE(Utils::isNeedAnalyseSecert());
+}
+
+TEST_F(PrivacyPaneTest, TheAdvancedModeFollowsTheSettingHoweverItsSheetCloses)
+{
+    struct Case {
+        const char* name;
+        int answer;  // -2: Escape
+        bool on;
+    };
+    const Case cases[] = {{"取消", 0, false}, {"开启", 1, true}, {"Escape", -2, false}, {"another code", 7, false}};
+    for (const Case& c : cases) {
+        Utils::setAdvancePrivacy(false);
+        alerts->clear();
+        alerts->setHold(true);
+        PrivacyViewController* pane = privacy();
+        EXPECT_TRUE(pane->editScriptButton()->isHidden()) << c.name;
+        pane->advancePrivacyButton()->click();
+        ASSERT_EQ(alerts->pendingCount(), 1) << c.name;
+        const Alert alert = alerts->shown().first().alert;
+        EXPECT_EQ(alert.messageText, QStringLiteral("确认开启高级隐私模式?"));
+        EXPECT_EQ(alert.informativeText,
+                  QStringLiteral("高级隐私模式需要lua编程或有编程基础的用户，开启后简单的关键字识别将不再使用，请谨慎选择."));
+        EXPECT_EQ(alert.buttons, (QStringList{QStringLiteral("取消"), QStringLiteral("开启")}));
+        alerts->answerNext(c.answer == -2 ? alert.escapeIndex() : c.answer);
+        EXPECT_EQ(Utils::isAdvancePrivacy(), c.on) << c.name;
+        EXPECT_EQ(pane->advancePrivacyButton()->isChecked(), c.on) << c.name;
+        EXPECT_EQ(!pane->editScriptButton()->isHidden(), c.on) << c.name;
+    }
+    alerts->setHold(false);
+
+    // Turning it off asks nothing.
+    Utils::setAdvancePrivacy(true);
+    alerts->clear();
+    PrivacyViewController* pane = privacy();
+    EXPECT_FALSE(pane->editScriptButton()->isHidden());
+    pane->advancePrivacyButton()->click();
+    EXPECT_EQ(alerts->count(), 0);
+    EXPECT_FALSE(Utils::isAdvancePrivacy());
+    EXPECT_TRUE(pane->editScriptButton()->isHidden());
+}
+
+TEST_F(PrivacyPaneTest, TheScriptEditorOpensAsASheetOverTheWindow)
+{
+    Utils::setAdvancePrivacy(true);
+    PrivacyViewController* pane = privacy();
+    pane->editScriptButton()->click();
+    QPointer<ScriptEditWindowController> editor = pane->controllerWindow();
+    ASSERT_TRUE(editor);
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_EQ(editor->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(editor->parentWidget(), &window());
+    // A second click while it is open opens no second editor.
+    pane->editScriptButton()->click();
+    EXPECT_EQ(pane->controllerWindow(), editor.data());
+
+    editor->cancelButton()->click();
+    EXPECT_EQ(pane->controllerWindow(), nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(editor.isNull());
+}
