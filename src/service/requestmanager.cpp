@@ -73,23 +73,27 @@ HttpSession& RequestManager::sharedSession()
 
 namespace {
 
+// The request object (when given) lives until its completion has run: completions may read
+// the object that sent them.
 void callBack(const RequestManager::Completion& completion, const QVariant& result, int status,
-              const std::optional<RequestError>& error)
+              const std::optional<RequestError>& error, std::shared_ptr<RequestManager> keepAlive = {})
 {
     if (!completion)
         return;
-    dispatch::mainAsync([completion, result, status, error] { completion(result, status, error); });
+    dispatch::mainAsync([completion, result, status, error, keepAlive = std::move(keepAlive)] {
+        completion(result, status, error);
+    });
 }
 
 }  // namespace
 
 void RequestManager::request(Completion completion)
 {
+    std::shared_ptr<RequestManager> self = weak_from_this().lock();
     if (!isContinueRequest()) {
-        callBack(completion, {}, kNoStatus, std::nullopt);
+        callBack(completion, {}, kNoStatus, std::nullopt, self);
         return;
     }
-    std::shared_ptr<RequestManager> self = weak_from_this().lock();
     if (!self) {
         spdlog::error("request object not owned by a shared pointer; not sent");
         callBack(completion, {}, kNoStatus, std::nullopt);
@@ -102,7 +106,7 @@ void RequestManager::request(Completion completion)
     if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))
         || url.host().isEmpty()) {
         spdlog::error("request URL is not usable: {}", text.toStdString());
-        callBack(completion, {}, kNoStatus, RequestError{QString(kBadURLErrorDomain), -1, {}});
+        callBack(completion, {}, kNoStatus, RequestError{QString(kBadURLErrorDomain), -1, {}}, self);
         return;
     }
     const QByteArray body = httpBodyData;
@@ -110,13 +114,13 @@ void RequestManager::request(Completion completion)
                              body.isEmpty() ? QByteArray() : QByteArrayLiteral("application/json"),
                              [self, completion = std::move(completion)](const HttpSession::Reply& reply) {
                                  if (reply.error) {
-                                     callBack(completion, {}, reply.status, reply.error);
+                                     callBack(completion, {}, reply.status, reply.error, self);
                                  } else if (!reply.body.isEmpty()) {
                                      const QVariant result = self->parse(reply.body);
-                                     callBack(completion, result, reply.status, std::nullopt);
+                                     callBack(completion, result, reply.status, std::nullopt, self);
                                  } else {
                                      callBack(completion, {}, reply.status,
-                                              RequestError{QString(kEmptyReplyErrorDomain), 0, {}});
+                                              RequestError{QString(kEmptyReplyErrorDomain), 0, {}}, self);
                                  }
                              });
 }
