@@ -2,7 +2,12 @@
 
 QString CheckUpdateRequestManager::methodURL() const
 {
-    return {};
+    return baseURL() + QStringLiteral("/check_version/");
+}
+
+QString CheckUpdateRequestManager::combinURL() const
+{
+    return percentEscape(RequestManager::combinURL());
 }
 
 bool CheckUpdateRequestManager::isContinueRequest() const
@@ -12,6 +17,5 @@ bool CheckUpdateRequestManager::isContinueRequest() const
 
 QVariant CheckUpdateRequestManager::parse(const QByteArray& data)
 {
-    Q_UNUSED(data);
-    return {};
+    return decodeJson(data);
 }

@@ -1,10 +1,33 @@
 #include "service/requestmanager.h"
 
 #include "platform/dispatch.h"
+#include "service/httpsession.h"
+#include "service/zeromanager.h"
+#include "store/clipuserdefaults.h"
+#include "store/configuremanager.h"
+#include "store/defaultskeys.h"
+#include "store/deviceidentity.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
+
+#include <spdlog/spdlog.h>
+
+RequestManager::RequestManager()
+    : device_token(currentDeviceToken())
+    , version(appVersionString())
+    , device_type(currentDeviceType())
+{
+}
 
 QString RequestManager::baseURL() const
 {
-    return {};
+    QString base = ClipUserDefaults::standardUserDefaults().string(DefaultsKey::ApiBaseURL).value_or(QString()).trimmed();
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return base.isEmpty() ? QString(kBuiltinApiBaseURL) : base;
 }
 
 QString RequestManager::methodURL() const
@@ -14,25 +37,141 @@ QString RequestManager::methodURL() const
 
 QString RequestManager::combinURL() const
 {
-    return methodURL();
+    QString text = methodURL() + QStringLiteral("?device_type=") + device_type + QStringLiteral("&device_token=")
+                   + device_token + QStringLiteral("&version=") + version + QStringLiteral("&encrypt=1");
+    ZeroManager& zero = ZeroManager::sharedInstance();
+    if (const auto keyHash = zero.currentKeyHash())
+        text += QStringLiteral("&key_hash=") + *keyHash;
+    if (const auto cipherHash = zero.currentCipherHash())
+        text += QStringLiteral("&cipher_hash=") + *cipherHash;
+    return text;
+}
+
+std::optional<QString> RequestManager::user_token() const
+{
+    return ConfigureManager::sharedInstance().loginUserToken();
 }
 
 bool RequestManager::isContinueRequest() const
 {
-    return false;
+    return ConfigureManager::sharedInstance().isLogined();
 }
 
 void RequestManager::genPostData() {}
-
-void RequestManager::request(Completion completion)
-{
-    if (!completion)
-        return;
-    dispatch::mainAsync([completion = std::move(completion)] { completion(QVariant(), kNoStatus, std::nullopt); });
-}
 
 QVariant RequestManager::parse(const QByteArray& data)
 {
     Q_UNUSED(data);
     return {};
+}
+
+HttpSession& RequestManager::sharedSession()
+{
+    static HttpSession session(QStringLiteral("data manager"));
+    return session;
+}
+
+namespace {
+
+void callBack(const RequestManager::Completion& completion, const QVariant& result, int status,
+              const std::optional<RequestError>& error)
+{
+    if (!completion)
+        return;
+    dispatch::mainAsync([completion, result, status, error] { completion(result, status, error); });
+}
+
+}  // namespace
+
+void RequestManager::request(Completion completion)
+{
+    if (!isContinueRequest()) {
+        callBack(completion, {}, kNoStatus, std::nullopt);
+        return;
+    }
+    std::shared_ptr<RequestManager> self = weak_from_this().lock();
+    if (!self) {
+        spdlog::error("request object not owned by a shared pointer; not sent");
+        callBack(completion, {}, kNoStatus, std::nullopt);
+        return;
+    }
+    m_sentUserToken = user_token();
+    genPostData();
+    const QString text = percentUnescape(combinURL());
+    const QUrl url(text);
+    if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))
+        || url.host().isEmpty()) {
+        spdlog::error("request URL is not usable: {}", text.toStdString());
+        callBack(completion, {}, kNoStatus, RequestError{QString(kBadURLErrorDomain), -1, {}});
+        return;
+    }
+    const QByteArray body = httpBodyData;
+    sharedSession().dataTask(httpMethod, url, body,
+                             body.isEmpty() ? QByteArray() : QByteArrayLiteral("application/json"),
+                             [self, completion = std::move(completion)](const HttpSession::Reply& reply) {
+                                 if (reply.error) {
+                                     callBack(completion, {}, reply.status, reply.error);
+                                 } else if (!reply.body.isEmpty()) {
+                                     const QVariant result = self->parse(reply.body);
+                                     callBack(completion, result, reply.status, std::nullopt);
+                                 } else {
+                                     callBack(completion, {}, reply.status,
+                                              RequestError{QString(kEmptyReplyErrorDomain), 0, {}});
+                                 }
+                             });
+}
+
+QString RequestManager::tokenParameter() const
+{
+    const auto token = user_token();
+    if (!token)
+        return {};
+    return QStringLiteral("&user_token=") + *token;
+}
+
+bool RequestManager::isSameLoginAsSent() const
+{
+    return ConfigureManager::sharedInstance().loginUserToken() == m_sentUserToken;
+}
+
+QString RequestManager::percentEscape(const QString& text)
+{
+    static const QByteArray kept = QByteArrayLiteral("!#$&'()*+,-./:;=?@[]_~");
+    const QByteArray utf8 = text.toUtf8();
+    QString out;
+    out.reserve(utf8.size());
+    for (char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+                           || (c != 0 && kept.contains(ch));
+        if (plain)
+            out.append(QLatin1Char(ch));
+        else
+            out.append(QStringLiteral("%%1").arg(c, 2, 16, QLatin1Char('0')).toUpper());
+    }
+    return out;
+}
+
+QString RequestManager::percentUnescape(const QString& text)
+{
+    return QUrl::fromPercentEncoding(text.toUtf8());
+}
+
+QVariant RequestManager::decodeJson(const QByteArray& data)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError)
+        return {};
+    if (document.isObject())
+        return document.object().toVariantMap();
+    if (document.isArray())
+        return document.array().toVariantList();
+    return {};
+}
+
+QVariant RequestManager::decodeJsonObject(const QByteArray& data)
+{
+    const QVariant decoded = decodeJson(data);
+    return decoded.typeId() == QMetaType::QVariantMap ? decoded : QVariant();
 }

@@ -3,18 +3,28 @@
 #include "service/requesterror.h"
 
 #include <QByteArray>
+#include <QLatin1String>
 #include <QString>
 #include <QVariant>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
-// Base of every call to the web API: a request object is made for each call, configured and
-// sent with request(); the outcome arrives once through the completion, on the main queue.
+class HttpSession;
+
+// Base of every call to the web API. A caller makes a request object with std::make_shared
+// for each call (or keeps one and re-sends it), sets its properties and calls request(); the
+// outcome arrives once through the completion, on the main queue.
 //
-// Sending is not built yet: every request calls back as one that was not sent
-// (nothing, kNoStatus, no error) and nothing goes over the network.
-class RequestManager {
+// request() runs on the caller's thread: isContinueRequest, genPostData and combinURL are
+// asked there, the URL is combinURL with its percent escapes removed once, and the request
+// goes out through the one shared session ("data manager"). On that session's queue the
+// reply is judged and, for a 2xx reply with a body, parse() runs there (so its side effects
+// on settings and the account happen there); the completion then runs on the main queue.
+// The session keeps the request object alive until its completion has run; send an object
+// again only after that.
+class RequestManager : public std::enable_shared_from_this<RequestManager> {
 public:
     // (parsed result or an invalid QVariant, HTTP status or kNoStatus, error or nothing)
     using Completion =
@@ -22,22 +32,72 @@ public:
 
     // The status when there was no HTTP response or nothing was sent.
     static constexpr int kNoStatus = -999;
+    // The error of a 2xx reply with an empty body (code 0, no details).
+    static constexpr QLatin1String kEmptyReplyErrorDomain{"com.brindlecove"};
+    // The error of a request whose URL text is not a usable http(s) URL (code -1).
+    static constexpr QLatin1String kBadURLErrorDomain{"com.nuvarel.request"};
+    // The API base used while the "apiBaseURL" setting is absent.
+    static constexpr QLatin1String kBuiltinApiBaseURL{"https://api.nuvarel.app"};
 
-    RequestManager() = default;
+    RequestManager();
     virtual ~RequestManager() = default;
 
     RequestManager(const RequestManager&) = delete;
     RequestManager& operator=(const RequestManager&) = delete;
 
+    // The "apiBaseURL" setting (scheme, host and port) without a trailing slash, or the
+    // built-in base.
     virtual QString baseURL() const;
-    // The request's own path after baseURL; empty in the base class.
+    // baseURL and the request's path ("/init/"); empty in the base class.
     virtual QString methodURL() const;
+    // methodURL, then "?device_type=", "&device_token=", "&version=", "&encrypt=1", and
+    // "&key_hash=" / "&cipher_hash=" when the key manager holds those records. Values are
+    // inserted as they are. Subclasses with parameters append them and return the text
+    // through percentEscape.
     virtual QString combinURL() const;
-    // Whether the request may be sent now.
+    // The login token at the moment of asking; nothing when logged out.
+    virtual std::optional<QString> user_token() const;
+    // Whether the request may be sent now. Base: a user is logged in.
     virtual bool isContinueRequest() const;
-    // Sets the body of requests that have one.
+    // Sets httpBodyData for requests that have a body.
     virtual void genPostData();
+    // Sends the request; see the class comment. Refused (isContinueRequest false): nothing is
+    // sent and the completion gets (nothing, kNoStatus, no error). A request object not owned
+    // by a std::shared_ptr cannot be kept alive while in flight: it is refused the same way.
     virtual void request(Completion completion);
-    // The result handed to the completion for a reply body; invalid for none.
+    // The result for a 2xx reply body, on the "data manager" queue; invalid for none.
     virtual QVariant parse(const QByteArray& data);
+
+    QString device_token;
+    QString version;
+    QString device_type;
+    QString httpMethod = QStringLiteral("GET");
+    QByteArray httpBodyData;
+
+    // The legacy URL escaping: every UTF-8 byte outside the characters a URL allows ("%"
+    // included) becomes %XX. percentUnescape removes one level of escapes, so the two
+    // cancel out.
+    static QString percentEscape(const QString& text);
+    static QString percentUnescape(const QString& text);
+
+    // The session every request object shares; its queue is "data manager".
+    static HttpSession& sharedSession();
+
+protected:
+    // "&user_token=" and the login token; empty when logged out.
+    QString tokenParameter() const;
+    // The login token when the request was sent.
+    const std::optional<QString>& sentUserToken() const { return m_sentUserToken; }
+    // Whether the login the request was sent for is still the current one (same token, or
+    // still logged out). A reply for a login that has gone must not change the new one.
+    bool isSameLoginAsSent() const;
+
+    // The decoded JSON reply: a QVariantMap for an object, a QVariantList for an array;
+    // invalid for anything else.
+    static QVariant decodeJson(const QByteArray& data);
+    // The decoded reply when it is a JSON object; invalid otherwise.
+    static QVariant decodeJsonObject(const QByteArray& data);
+
+private:
+    std::optional<QString> m_sentUserToken;
 };

@@ -90,7 +90,7 @@ extern "C" const char* __ubsan_default_options()
 extern "C" const char* __lsan_default_suppressions()
 {
     return "leak:libfontconfig\nleak:libdbus\nleak:libglib\nleak:libgobject\nleak:libQt6Gui\n"
-           "leak:libQt6DBus\nleak:libQt6Core\nleak:libxcb\nleak:libX11\n";
+           "leak:libQt6DBus\nleak:libQt6Core\nleak:libxcb\nleak:libX11\nleak:libcrypto\nleak:libssl\n";
 }
 
 int main(int argc, char** argv)

@@ -1,0 +1,250 @@
+#include "service/httpsession.h"
+#include "support/testenv.h"
+#include "support/webservice/webservicedouble.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutex>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QThread>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+// A reply handed from the session's queue to the test thread.
+struct Received {
+    QMutex mutex;
+    std::optional<HttpSession::Reply> reply;
+    QString thread;
+    bool done()
+    {
+        QMutexLocker lock(&mutex);
+        return reply.has_value();
+    }
+};
+
+HttpSession::ReplyHandler into(const std::shared_ptr<Received>& received)
+{
+    return [received](const HttpSession::Reply& reply) {
+        QMutexLocker lock(&received->mutex);
+        received->thread = QThread::currentThread()->objectName();
+        received->reply = reply;
+    };
+}
+
+HttpSession::Reply waitFor(const std::shared_ptr<Received>& received)
+{
+    EXPECT_TRUE(testenv::waitUntil([&] { return received->done(); }, std::chrono::seconds(20)));
+    QMutexLocker lock(&received->mutex);
+    return received->reply.value_or(HttpSession::Reply{});
+}
+
+class HttpSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.start()); }
+    QUrl url(const std::string& pathAndQuery) const { return QUrl(QString::fromStdString(server.baseURL() + pathAndQuery)); }
+
+    webdouble::WebServiceDouble server;
+    HttpSession session{QStringLiteral("test session")};
+};
+
+}  // namespace
+
+TEST_F(HttpSessionTest, JsonBodiesCarryTheirContentTypeAndHandlersRunOnTheNamedQueue)
+{
+    server.addAccount(QStringLiteral("a@example.com"), QStringLiteral("pw"));
+    const QString token = server.issueToken(QStringLiteral("a@example.com"));
+    const QByteArray body = QJsonDocument(QJsonObject{{QStringLiteral("history"),
+                                                       QJsonObject{{QStringLiteral("file_hash"),
+                                                                    QStringLiteral("0123456789abcdef0123456789abcdef")}}}})
+                                .toJson(QJsonDocument::Compact);
+    auto received = std::make_shared<Received>();
+    session.jsonTask(QStringLiteral("POST"), url("/push/?user_token=" + token.toStdString()), body, into(received));
+    const HttpSession::Reply reply = waitFor(received);
+    EXPECT_EQ(received->thread, QStringLiteral("test session"));
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_FALSE(reply.error.has_value());
+    EXPECT_EQ(QJsonDocument::fromJson(reply.body).object().value(QStringLiteral("code")).toInt(-1), 0);
+    const auto seen = server.requestsTo("/push/");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].contentType, "application/json");
+    EXPECT_EQ(seen[0].body, body.toStdString());
+}
+
+TEST_F(HttpSessionTest, AnyMethodIsSentAsGiven)
+{
+    for (const char* method : {"GET", "PUT", "DELETE", "POST"}) {
+        auto received = std::make_shared<Received>();
+        session.dataTask(QString::fromLatin1(method), url("/push/"), {}, {}, into(received));
+        waitFor(received);
+    }
+    const auto seen = server.requestsTo("/push/");
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].method, "GET");
+    EXPECT_EQ(seen[1].method, "PUT");
+    EXPECT_EQ(seen[2].method, "DELETE");
+    EXPECT_EQ(seen[3].method, "POST");
+}
+
+TEST_F(HttpSessionTest, DownloadWritesTheDestinationAndReportsProgress)
+{
+    QByteArray package(300000, '\0');
+    for (qsizetype i = 0; i < package.size(); ++i)
+        package[i] = static_cast<char>(i * 7);
+    server.pluginRoutes().state().plugins.push_back({QStringLiteral("com.example.up"), QStringLiteral("Up"), {},
+                                                     QStringLiteral("1.0"), {}, package});
+    const QString destination = testenv::home() + QStringLiteral("/download.bin");
+    std::atomic<qint64> lastProgress{-1};
+    auto received = std::make_shared<Received>();
+    session.download(url("/plugin_package/?bundle_id=com.example.up&version=1.0"), destination,
+                     [&lastProgress](qint64 done, qint64) { lastProgress = done; }, into(received));
+    const HttpSession::Reply reply = waitFor(received);
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_FALSE(reply.error.has_value());
+    EXPECT_EQ(lastProgress.load(), package.size());
+    QFile file(destination);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), package);
+}
+
+TEST_F(HttpSessionTest, AFailedDownloadLeavesNoDestinationFile)
+{
+    const QString destination = testenv::home() + QStringLiteral("/missing.bin");
+    auto received = std::make_shared<Received>();
+    session.download(url("/plugin_package/?bundle_id=none&version=1"), destination, nullptr, into(received));
+    const HttpSession::Reply reply = waitFor(received);
+    EXPECT_EQ(reply.status, 404);
+    ASSERT_TRUE(reply.error.has_value());
+    EXPECT_EQ(reply.error->code, 404);
+    EXPECT_FALSE(QFile::exists(destination));
+}
+
+TEST_F(HttpSessionTest, CancelEndsARunningTransferWithATransportError)
+{
+    server.setFault("/check_version/", webdouble::Fault::delayed(std::chrono::seconds(30)));
+    auto received = std::make_shared<Received>();
+    const QUrl target = url("/check_version/");
+    const HttpSession::TaskId id = session.dataTask(QStringLiteral("GET"), target, {}, {}, into(received));
+    EXPECT_TRUE(session.hasRunningTask(target));
+    // Cancel once the server holds the request, so the abort is of a transfer in flight.
+    ASSERT_TRUE(testenv::waitUntil([&] { return server.requestsTo("/check_version/").size() == 1; }));
+    session.cancel(id);
+    const HttpSession::Reply reply = waitFor(received);
+    EXPECT_EQ(reply.status, HttpSession::kNoStatus);
+    ASSERT_TRUE(reply.error.has_value());
+    EXPECT_EQ(reply.error->domain, QString(HttpSession::kTransportErrorDomain));
+    EXPECT_FALSE(session.hasRunningTask(target));
+}
+
+TEST_F(HttpSessionTest, FormPostSendsTheFieldsInOrderThenTheFile)
+{
+    const QString path = testenv::home() + QStringLiteral("/body.bin");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("file bytes");
+    file.close();
+
+    auto received = std::make_shared<Received>();
+    session.formPost(url("/oss/"),
+                     {{QStringLiteral("OSSAccessKeyID"), "id"}, {QStringLiteral("callback"), "cb"},
+                      {QStringLiteral("key"), "k"}, {QStringLiteral("policy"), "p"},
+                      {QStringLiteral("signature"), "s"}, {QStringLiteral("success_action_status"), "200"}},
+                     {QStringLiteral("file"), path, QStringLiteral("body.bin"), QStringLiteral("application/octet-stream")},
+                     into(received));
+    const HttpSession::Reply reply = waitFor(received);
+    // The double checks the order first, then the signature (which this made-up form lacks).
+    EXPECT_EQ(reply.status, 403);
+    const auto seen = server.requestsTo("/oss/");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].body, "OSSAccessKeyID=2;callback=2;key=1;policy=1;signature=1;success_action_status=3;file=10;");
+}
+
+TEST_F(HttpSessionTest, AFormWithAMissingFileSendsNothing)
+{
+    auto received = std::make_shared<Received>();
+    session.formPost(url("/oss/"), {}, {QStringLiteral("file"), testenv::home() + QStringLiteral("/none"), {}, {}},
+                     into(received));
+    const HttpSession::Reply reply = waitFor(received);
+    ASSERT_TRUE(reply.error.has_value());
+    EXPECT_EQ(reply.status, HttpSession::kNoStatus);
+    EXPECT_TRUE(server.requests().empty());
+}
+
+namespace {
+
+// A test CA and a certificate it signed for 127.0.0.1, made with the openssl tool.
+bool makeTestCertificates(const QString& dir)
+{
+    auto run = [&dir](const QStringList& args) {
+        QProcess process;
+        process.setWorkingDirectory(dir);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("openssl"), args);
+        return process.waitForFinished(30000) && process.exitCode() == 0;
+    };
+    QFile ext(dir + QStringLiteral("/ext.cnf"));
+    if (!ext.open(QIODevice::WriteOnly))
+        return false;
+    ext.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n");
+    ext.close();
+    const QStringList ec = {QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+    return run(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ec
+               + QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
+                             QStringLiteral("ca.pem"), QStringLiteral("-days"), QStringLiteral("2"),
+                             QStringLiteral("-subj"), QStringLiteral("/CN=Nuvarel Test CA")})
+           && run(QStringList{QStringLiteral("req")} + ec
+                  + QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
+                                QStringLiteral("server.csr"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")})
+           && run({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), QStringLiteral("server.csr"),
+                   QStringLiteral("-CA"), QStringLiteral("ca.pem"), QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
+                   QStringLiteral("-CAcreateserial"), QStringLiteral("-out"), QStringLiteral("server.pem"),
+                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("ext.cnf")});
+}
+
+}  // namespace
+
+TEST(HttpSessionTls, AServerOfATestCaIsAcceptedOnlyOnceTheCaIsAdded)
+{
+    const QString dir = testenv::home();
+    ASSERT_TRUE(makeTestCertificates(dir));
+    webdouble::WebServiceDouble server;
+    ASSERT_TRUE(server.startTls((dir + QStringLiteral("/server.pem")).toStdString(),
+                                (dir + QStringLiteral("/server.key")).toStdString()));
+    const QUrl url(QString::fromStdString(server.baseURL() + "/check_version/"));
+    ASSERT_EQ(url.scheme(), QStringLiteral("https"));
+
+    HttpSession session(QStringLiteral("tls session"));
+    auto refused = std::make_shared<Received>();
+    session.dataTask(QStringLiteral("GET"), url, {}, {}, into(refused));
+    const HttpSession::Reply withoutCa = waitFor(refused);
+    EXPECT_EQ(withoutCa.status, HttpSession::kNoStatus);
+    ASSERT_TRUE(withoutCa.error.has_value());
+    EXPECT_EQ(withoutCa.error->domain, QString(HttpSession::kTransportErrorDomain));
+    EXPECT_EQ(withoutCa.error->code, static_cast<int>(QNetworkReply::SslHandshakeFailedError));
+    EXPECT_TRUE(server.requests().empty());
+
+    const auto cas = QSslCertificate::fromPath(dir + QStringLiteral("/ca.pem"));
+    ASSERT_EQ(cas.size(), 1);
+    session.addCaCertificates(cas);
+    auto accepted = std::make_shared<Received>();
+    session.dataTask(QStringLiteral("GET"), url, {}, {}, into(accepted));
+    const HttpSession::Reply withCa = waitFor(accepted);
+    EXPECT_EQ(withCa.status, 200);
+    EXPECT_FALSE(withCa.error.has_value()) << (withCa.error ? withCa.error->userInfo.value(QStringLiteral("description")).toString().toStdString() : std::string());
+    EXPECT_EQ(server.requestsTo("/check_version/").size(), 1u);
+
+    // Taking the CA away again refuses the server again.
+    session.clearAddedCaCertificates();
+    auto again = std::make_shared<Received>();
+    session.dataTask(QStringLiteral("GET"), url, {}, {}, into(again));
+    EXPECT_TRUE(waitFor(again).error.has_value());
+}
