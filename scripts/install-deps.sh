@@ -26,6 +26,8 @@ PACKAGES=(
   libcpp-httplib-dev libssl-dev openssl
   # a private message bus for the D-Bus tests
   dbus-daemon
+  # a private Secret Service for the keychain test
+  gnome-keyring libsecret-tools
 )
 
 SUDO=""

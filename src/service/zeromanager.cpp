@@ -1,49 +1,739 @@
 #include "service/zeromanager.h"
 
-#include "service/sodiumglue.h"
+#include "platform/keychain.h"
+#include "platform/notificationcenter.h"
+#include "platform/numberreader.h"
+#include "service/propertylist.h"
+#include "store/configuremanager.h"
+#include "store/dbkeeper.h"
+#include "store/deviceidentity.h"
+#include "store/notificationnames.h"
 
+#include <QFile>
+#include <QJsonObject>
+#include <QStringDecoder>
+
+#include <sodium.h>
+
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const QString kKeyData = QStringLiteral("keyData");
+const QString kCipherData = QStringLiteral("cipherData");
+const QString kKeyTimestamp = QStringLiteral("key_timestamp");
+const QString kKeyHash = QStringLiteral("key_hash");
+const QString kCipher = QStringLiteral("cipher");
+const QString kCipherTimestamp = QStringLiteral("cipher_timestamp");
+const QString kCipherHash = QStringLiteral("cipher_hash");
+const QString kVersion = QStringLiteral("version");
+const QString kPlatform = QStringLiteral("platform");
+constexpr size_t kHashHexDigits = CE_HASH_HEX_BYTES - 1;
+// A keychain that did not answer is asked again after this long, not on every state query.
+constexpr int kRetryAfterFailureMs = 30000;
+
+struct DataDeleter {
+    void operator()(ce_data* data) const { ce_free_data(data); }
+};
+struct CipherDeleter {
+    void operator()(ce_cipher_data* data) const { ce_free_cipher_data(data); }
+};
+using DataPtr = std::unique_ptr<ce_data, DataDeleter>;
+using CipherPtr = std::unique_ptr<ce_cipher_data, CipherDeleter>;
+
+bool isHexHash(const QString& text)
+{
+    if (text.size() != qsizetype(kHashHexDigits))
+        return false;
+    for (const QChar c : text)
+        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
+            return false;
+    return true;
+}
+
+// 64 lower-case hex digits and the terminating zero, as the records hold them.
+bool isHexHashField(const char field[CE_HASH_HEX_BYTES])
+{
+    if (field[kHashHexDigits] != '\0')
+        return false;
+    return isHexHash(QString::fromLatin1(field, qsizetype(kHashHexDigits)));
+}
+
+QString hashText(const char field[CE_HASH_HEX_BYTES])
+{
+    return QString::fromLatin1(field, qsizetype(kHashHexDigits));
+}
+
+void copyHash(const QString& hash, char field[CE_HASH_HEX_BYTES])
+{
+    std::memset(field, 0, CE_HASH_HEX_BYTES);
+    std::memcpy(field, hash.toLatin1().constData(), kHashHexDigits);
+}
+
+std::optional<QVariantMap> asMap(const QVariant& value)
+{
+    if (value.typeId() == QMetaType::QVariantMap)
+        return value.toMap();
+    if (value.typeId() == QMetaType::QVariantHash) {
+        QVariantMap map;
+        const QVariantHash hash = value.toHash();
+        for (auto it = hash.constBegin(); it != hash.constEnd(); ++it)
+            map.insert(it.key(), it.value());
+        return map;
+    }
+    if (value.typeId() == QMetaType::QJsonObject)
+        return value.toJsonObject().toVariantMap();
+    return std::nullopt;
+}
+
+std::optional<QString> stringValue(const QVariantMap& map, const QString& key)
+{
+    const auto it = map.constFind(key);
+    if (it == map.constEnd() || it->typeId() != QMetaType::QString)
+        return std::nullopt;
+    return it->toString();
+}
+
+std::optional<QByteArray> strictBase64(const QString& text)
+{
+    // Non-Latin-1 characters become '?', which is no Base64 digit, so they abort too.
+    auto decoded = QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return std::nullopt;
+    return *decoded;
+}
+
+QByteArray pinBytes(const QString& pwd)
+{
+    return pwd.toUtf8();
+}
+
+// The logged-in user's id, or none when nobody is logged in.
+std::optional<QString> loggedInUser()
+{
+    ConfigureManager& config = ConfigureManager::sharedInstance();
+    if (!config.isLogined())
+        return std::nullopt;
+    const auto user = config.loginUserId();
+    if (!user || user->isEmpty())
+        return std::nullopt;
+    return user;
+}
+
+void postZeroChanged()
+{
+    NotificationCenter::defaultCenter().postOnMain(NotificationName::ZeroChanged);
+}
+
+}  // namespace
+
+// One immutable key pair and the user it belongs to. Released (and wiped) when the last
+// reader lets go of it.
+struct ZeroManager::Pair {
+    QString userId;
+    DataPtr data;
+    CipherPtr cipher;
+
+    QString keyHash() const { return hashText(data->key_hash); }
+    QString cipherHash() const { return hashText(cipher->cipher_hash); }
+};
+
+std::shared_ptr<ZeroManager::Pair> ZeroManager::newPair(const QString& userId, ce_data* data,
+                                                       ce_cipher_data* cipher)
+{
+    DataPtr d(data);
+    CipherPtr c(cipher);
+    if (!d || !c)
+        return {};
+    auto pair = std::make_shared<ZeroManager::Pair>();
+    pair->userId = userId;
+    pair->data = std::move(d);
+    pair->cipher = std::move(c);
+    return pair;
+}
+
+namespace {
+std::atomic<ZeroManager*> g_made{nullptr};
+}
 
 ZeroManager& ZeroManager::sharedInstance()
 {
     static ZeroManager instance;
+    g_made.store(&instance);
     return instance;
 }
 
+void ZeroManager::resetSharedInstanceIfMadeForTesting()
+{
+    if (ZeroManager* made = g_made.load())
+        made->resetForTesting();
+}
+
+ZeroManager::ZeroManager()
+{
+    ce_init();
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    // Whatever logged the user out (the user pane, an expired token, a rejected transfer),
+    // nothing of this account's key may survive into the next login.
+    center.addObserver(NotificationName::UserLogouted, nullptr, [this](const Notification&) { emptyAllSlots(); });
+    center.addObserver(NotificationName::UserLogined, nullptr, [this](const Notification&) {
+        QMutexLocker lock(&m_mutex);
+        m_missingFor.reset();
+    });
+    readKeyInfo();
+}
+
+// --- The keychain item ------------------------------------------------------------------------
+
+const QString& ZeroManager::keychainService()
+{
+    static const QString service = QStringLiteral("encrypt.clipboard.manager");
+    return service;
+}
+
+QString ZeroManager::storeKey(const QString& userId)
+{
+    return QStringLiteral("user_%1_key").arg(userId);
+}
+
+std::optional<QVariantMap> ZeroManager::dictionaryWithPlistData(const std::optional<QByteArray>& data)
+{
+    if (!data)
+        return std::nullopt;
+    return PropertyList::dictionaryFromBinary(*data);
+}
+
+QByteArray ZeroManager::plistDataDict(const QVariantMap& dict)
+{
+    return PropertyList::binaryFromDictionary(dict);
+}
+
+std::optional<QByteArray> ZeroManager::passwordDataForService(const QString& service, const QString& account,
+                                                              QString* error)
+{
+    return Keychain::current().passwordData(service, account, error);
+}
+
+bool ZeroManager::setPasswordData(const QByteArray& data, const QString& service, const QString& account,
+                                  QString* error)
+{
+    return Keychain::current().setPasswordData(data, service, account, error);
+}
+
+bool ZeroManager::deletePasswordForService(const QString& service, const QString& account, QString* error)
+{
+    return Keychain::current().deletePassword(service, account, error);
+}
+
+// --- Key state --------------------------------------------------------------------------------
+
 int ZeroManager::state()
 {
-    return 0;
+    if (!ce_is_available() || !loggedInUser())
+        return 0;
+    if (!usablePair())
+        readKeyInfo();
+    return usablePair() ? 1 : 0;
 }
+
+void ZeroManager::readKeyInfo()
+{
+    const auto user = loggedInUser();
+    if (!user)
+        return;
+    QMutexLocker keychainLock(&m_keychainMutex);
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_current && m_current->userId == *user)
+            return;
+        // Another account's key is never used for this one.
+        m_current.reset();
+        if (m_pending && m_pending->userId != *user)
+            m_pending.reset();
+        if (m_missingFor == *user && !m_retry.has_value())
+            return;
+        if (m_missingFor == *user && m_retry && !m_retry->hasExpired())
+            return;
+    }
+
+    QString error;
+    const auto item = passwordDataForService(keychainService(), storeKey(*user), &error);
+    PairPtr pair;
+    if (const auto dict = dictionaryWithPlistData(item)) {
+        const QVariant keyData = dict->value(kKeyData);
+        const QVariant cipherData = dict->value(kCipherData);
+        // Anything but the exact record sizes with well-formed hashes counts as no item.
+        if (keyData.typeId() == QMetaType::QByteArray && cipherData.typeId() == QMetaType::QByteArray
+            && keyData.toByteArray().size() == qsizetype(sizeof(ce_data))
+            && cipherData.toByteArray().size() == qsizetype(sizeof(ce_cipher_data))) {
+            ce_data* data = ce_alloc_data();
+            ce_cipher_data* cipher = ce_alloc_cipher_data();
+            if (data)
+                std::memcpy(data, keyData.toByteArray().constData(), sizeof(ce_data));
+            if (cipher)
+                std::memcpy(cipher, cipherData.toByteArray().constData(), sizeof(ce_cipher_data));
+            auto made = newPair(*user, data, cipher);
+            if (made && isHexHashField(made->data->key_hash) && isHexHashField(made->cipher->cipher_hash)) {
+                std::memset(made->data->filler, 0, sizeof made->data->filler);
+                std::memset(made->cipher->filler, 0, sizeof made->cipher->filler);
+                pair = std::move(made);
+            }
+        }
+    }
+
+    QMutexLocker lock(&m_mutex);
+    if (!pair) {
+        m_missingFor = *user;
+        if (error.isEmpty())
+            m_retry.reset();
+        else
+            m_retry = QDeadlineTimer(kRetryAfterFailureMs);
+        return;
+    }
+    if (!m_current || m_current->userId != *user)
+        m_current = std::move(pair);
+}
+
+void ZeroManager::updateKeyInfo()
+{
+    {
+        QMutexLocker keychainLock(&m_keychainMutex);
+        if (const PairPtr pair = usablePair()) {
+            QVariantMap item;
+            item.insert(kKeyData, QByteArray(reinterpret_cast<const char*>(pair->data.get()), sizeof(ce_data)));
+            item.insert(kCipherData,
+                        QByteArray(reinterpret_cast<const char*>(pair->cipher.get()), sizeof(ce_cipher_data)));
+            QByteArray plist = plistDataDict(item);
+            setPasswordData(plist, keychainService(), storeKey(pair->userId));
+            sodium_memzero(plist.data(), size_t(plist.size()));
+            for (auto& value : item) {
+                QByteArray bytes = value.toByteArray();
+                value.clear();
+                sodium_memzero(bytes.data(), size_t(bytes.size()));
+            }
+        }
+    }
+    DBKeeper::setLocalOnlyWithoutKeyHash(currentKeyHash());
+    postZeroChanged();
+}
+
+void ZeroManager::cleanKeyInfo()
+{
+    const auto user = loggedInUser();
+    QMutexLocker keychainLock(&m_keychainMutex);
+    {
+        QMutexLocker lock(&m_mutex);
+        m_current.reset();
+        m_pending.reset();
+        m_missingFor = user;
+        m_retry.reset();
+    }
+    if (user)
+        deleteItemLocked(*user);
+}
+
+void ZeroManager::cleanKeyDatas()
+{
+    const auto user = loggedInUser();
+    QMutexLocker keychainLock(&m_keychainMutex);
+    {
+        QMutexLocker lock(&m_mutex);
+        m_current.reset();
+        m_missingFor = user;
+        m_retry.reset();
+    }
+    if (user)
+        deleteItemLocked(*user);
+}
+
+void ZeroManager::deleteItemLocked(const QString& userId)
+{
+    deletePasswordForService(keychainService(), storeKey(userId));
+}
+
+// --- Making, changing and installing a key ------------------------------------------------------
+
+std::optional<QVariantMap> ZeroManager::generateKey(const QString& pwd)
+{
+    const auto user = loggedInUser();
+    if (pwd.isEmpty() || !user)
+        return std::nullopt;
+    const QByteArray pin = pinBytes(pwd);
+    ce_data* data = ce_new_data();
+    ce_cipher_data* cipher =
+        data ? ce_new_cipher_data(reinterpret_cast<const unsigned char*>(pin.constData()), size_t(pin.size()), data)
+             : nullptr;
+    auto pair = newPair(*user, data, cipher);
+    if (!pair)
+        return std::nullopt;
+    const QVariantMap dict = dictFromCEData(*pair->data, *pair->cipher);
+    QMutexLocker lock(&m_mutex);
+    m_pending = std::move(pair);
+    return dict;
+}
+
+std::optional<QVariantMap> ZeroManager::modifyKeyWithPwd(const QString& pwd)
+{
+    if (pwd.isEmpty())
+        return std::nullopt;
+    const PairPtr current = usablePair();
+    if (!current)
+        return std::nullopt;
+    const QByteArray pin = pinBytes(pwd);
+    ce_data* data = ce_alloc_data();
+    if (data)
+        std::memcpy(data, current->data.get(), sizeof(ce_data));
+    ce_cipher_data* cipher =
+        data ? ce_new_cipher_data(reinterpret_cast<const unsigned char*>(pin.constData()), size_t(pin.size()), data)
+             : nullptr;
+    auto pair = newPair(current->userId, data, cipher);
+    if (!pair)
+        return std::nullopt;
+    const QVariantMap dict = dictFromCEData(*pair->data, *pair->cipher);
+    QMutexLocker lock(&m_mutex);
+    m_pending = std::move(pair);
+    return dict;
+}
+
+bool ZeroManager::makeKeyAvailable(const QVariantMap& acceptedKeyDict)
+{
+    const auto user = loggedInUser();
+    if (!user)
+        return false;
+    const auto keyHash = stringValue(acceptedKeyDict, kKeyHash);
+    const auto cipherHash = stringValue(acceptedKeyDict, kCipherHash);
+    {
+        QMutexLocker lock(&m_mutex);
+        // The server accepted one particular pair; a pending pair made since then is not it.
+        if (!m_pending || m_pending->userId != *user || keyHash != m_pending->keyHash()
+            || cipherHash != m_pending->cipherHash())
+            return false;
+        m_current = std::move(m_pending);
+        m_pending.reset();
+    }
+    updateKeyInfo();
+    return true;
+}
+
+bool ZeroManager::decryptKey(const QString& pwd, const QVariant& cipherDict)
+{
+    const auto user = loggedInUser();
+    const auto dict = asMap(cipherDict);
+    if (pwd.isEmpty() || !dict || !user)
+        return false;
+    const auto cipherText = stringValue(*dict, kCipher);
+    const auto keyHash = stringValue(*dict, kKeyHash);
+    const auto cipherHash = stringValue(*dict, kCipherHash);
+    const auto keyTimestamp = NumberReader::wholeNumber(dict->value(kKeyTimestamp));
+    const auto cipherTimestamp = NumberReader::wholeNumber(dict->value(kCipherTimestamp));
+    if (!cipherText || !keyHash || !cipherHash || !keyTimestamp || !cipherTimestamp)
+        return false;
+    const auto cipherBytes = strictBase64(*cipherText);
+    if (!cipherBytes || cipherBytes->size() != qsizetype(CE_CIPHER_BYTES) || !isHexHash(*keyHash)
+        || !isHexHash(*cipherHash))
+        return false;
+
+    auto pair = newPair(*user, ce_alloc_data(), ce_alloc_cipher_data());
+    if (!pair)
+        return false;
+    ce_cipher_data& cipher = *pair->cipher;
+    std::memcpy(cipher.cipher, cipherBytes->constData(), CE_CIPHER_BYTES);
+    cipher.cipher_timestamp = *cipherTimestamp;
+    copyHash(*cipherHash, cipher.cipher_hash);
+
+    const QByteArray pin = pinBytes(pwd);
+    ce_data& data = *pair->data;
+    if (ce_unwrap_key(reinterpret_cast<const unsigned char*>(pin.constData()), size_t(pin.size()), cipher.cipher,
+                      data.key)
+        != 0)
+        return false;
+    data.key_timestamp = *keyTimestamp;
+    copyHash(*keyHash, data.key_hash);
+
+    {
+        QMutexLocker lock(&m_mutex);
+        m_current = std::move(pair);
+    }
+    updateKeyInfo();
+    NotificationCenter::defaultCenter().post(NotificationName::DataChanged);
+    return true;
+}
+
+bool ZeroManager::checkCurrentPwd(const QString& pwd)
+{
+    const PairPtr pair = usablePair();
+    if (!pair || pwd.isEmpty())
+        return false;
+    const QByteArray pin = pinBytes(pwd);
+    unsigned char key[CE_KEY_BYTES];
+    const bool opened = ce_unwrap_key(reinterpret_cast<const unsigned char*>(pin.constData()), size_t(pin.size()),
+                                      pair->cipher->cipher, key)
+                            == 0
+                        && sodium_memcmp(key, pair->data->key, CE_KEY_BYTES) == 0;
+    sodium_memzero(key, sizeof key);
+    return opened;
+}
+
+QVariantMap ZeroManager::dictFromCEData(const ce_data& data, const ce_cipher_data& cipher)
+{
+    QVariantMap dict;
+    dict.insert(kKeyTimestamp, qint64(data.key_timestamp));
+    dict.insert(kKeyHash, hashText(data.key_hash));
+    dict.insert(kCipher, QString::fromLatin1(
+                             QByteArray(reinterpret_cast<const char*>(cipher.cipher), CE_CIPHER_BYTES).toBase64()));
+    dict.insert(kCipherTimestamp, qint64(cipher.cipher_timestamp));
+    dict.insert(kCipherHash, hashText(cipher.cipher_hash));
+    dict.insert(kVersion, QStringLiteral("1.0"));
+    dict.insert(kPlatform, currentDeviceType());
+    return dict;
+}
+
+// --- The current pair -------------------------------------------------------------------------
 
 std::optional<QString> ZeroManager::currentKeyHash()
 {
+    if (const PairPtr pair = usablePair())
+        return pair->keyHash();
     return std::nullopt;
 }
 
 std::optional<QString> ZeroManager::currentCipherHash()
 {
+    if (const PairPtr pair = usablePair())
+        return pair->cipherHash();
     return std::nullopt;
 }
 
 bool ZeroManager::checkServerCipher(const QVariant& cipher)
 {
-    Q_UNUSED(cipher);
-    return true;
+    const auto dict = asMap(cipher);
+    if (!dict || dict->isEmpty())
+        return true;
+    const auto serverKeyHash = stringValue(*dict, kKeyHash);
+    const auto serverCipherHash = stringValue(*dict, kCipherHash);
+    // Only a well-formed answer may drop the key: a garbled reply must not cost the user it.
+    if (!serverKeyHash || !serverCipherHash || !isHexHash(*serverKeyHash) || !isHexHash(*serverCipherHash))
+        return true;
+    const auto user = loggedInUser();
+    if (!user)
+        return true;
+
+    bool keyDiffers = false;
+    {
+        QMutexLocker keychainLock(&m_keychainMutex);
+        {
+            // Compare and drop in one step, so the pair dropped is the pair compared.
+            QMutexLocker lock(&m_mutex);
+            if (!m_current || m_current->userId != *user)
+                return true;
+            const QString keyHash = m_current->keyHash();
+            if (keyHash == *serverKeyHash && m_current->cipherHash() == *serverCipherHash)
+                return true;
+            keyDiffers = keyHash != *serverKeyHash;
+            m_current.reset();
+            m_missingFor = *user;
+            m_retry.reset();
+        }
+        deleteItemLocked(*user);
+    }
+    if (keyDiffers)
+        DBKeeper::setLocalOnlyWithoutKeyHash(*serverKeyHash);
+    postZeroChanged();
+    return false;
+}
+
+// --- Encryption with the current key --------------------------------------------------------------
+
+std::optional<QByteArray> ZeroManager::encryptData(const QByteArray& data)
+{
+    const PairPtr pair = usablePair();
+    if (!pair)
+        return std::nullopt;
+    unsigned char* out = nullptr;
+    size_t outLen = 0;
+    if (ce_encrypt_buffer(reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()), &out, &outLen,
+                          pair->data->key)
+        != 0)
+        return std::nullopt;
+    QByteArray result(reinterpret_cast<const char*>(out), qsizetype(outLen));
+    free(out);
+    return result;
+}
+
+std::optional<QByteArray> ZeroManager::decryptData(const QByteArray& data)
+{
+    const PairPtr pair = usablePair();
+    if (!pair)
+        return std::nullopt;
+    unsigned char* out = nullptr;
+    size_t outLen = 0;
+    if (ce_decrypt_buffer(reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()), &out, &outLen,
+                          pair->data->key)
+        != 0)
+        return std::nullopt;
+    QByteArray result(reinterpret_cast<const char*>(out), qsizetype(outLen));
+    sodium_memzero(out, outLen);
+    free(out);
+    return result;
+}
+
+std::optional<ZeroEncryptedText> ZeroManager::encryptDataToBase64String(const QString& text)
+{
+    const PairPtr pair = usablePair();
+    if (!pair)
+        return std::nullopt;
+    const QByteArray plain = text.toUtf8();
+    unsigned char* out = nullptr;
+    size_t outLen = 0;
+    if (ce_encrypt_buffer(reinterpret_cast<const unsigned char*>(plain.constData()), size_t(plain.size()), &out,
+                          &outLen, pair->data->key)
+        != 0)
+        return std::nullopt;
+    ZeroEncryptedText result;
+    result.base64 = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(out), qsizetype(outLen)).toBase64());
+    result.keyHash = pair->keyHash();
+    free(out);
+    return result;
+}
+
+std::optional<QString> ZeroManager::decryptBase64String(const QString& base64)
+{
+    const PairPtr pair = usablePair();
+    if (!pair)
+        return std::nullopt;
+    const auto cipherBytes = strictBase64(base64);
+    if (!cipherBytes)
+        return std::nullopt;
+    unsigned char* out = nullptr;
+    size_t outLen = 0;
+    if (ce_decrypt_buffer(reinterpret_cast<const unsigned char*>(cipherBytes->constData()),
+                          size_t(cipherBytes->size()), &out, &outLen, pair->data->key)
+        != 0)
+        return std::nullopt;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    QString text = decoder(QByteArrayView(reinterpret_cast<const char*>(out), qsizetype(outLen)));
+    sodium_memzero(out, outLen);
+    free(out);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+std::optional<QString> ZeroManager::encryptFileFrom(const QString& sourcePath, const QString& targetPath)
+{
+    if (sourcePath.isEmpty() || targetPath.isEmpty())
+        return std::nullopt;
+    const PairPtr pair = usablePair();
+    if (!pair)
+        return std::nullopt;
+    if (ce_encrypt_file(QFile::encodeName(targetPath).constData(), QFile::encodeName(sourcePath).constData(),
+                        pair->data->key)
+        != 0)
+        return std::nullopt;
+    return pair->keyHash();
+}
+
+bool ZeroManager::decryptFileFrom(const QString& sourcePath, const QString& targetPath)
+{
+    if (sourcePath.isEmpty() || targetPath.isEmpty())
+        return false;
+    const PairPtr pair = usablePair();
+    if (!pair)
+        return false;
+    return ce_decrypt_file(QFile::encodeName(targetPath).constData(), QFile::encodeName(sourcePath).constData(),
+                           pair->data->key)
+           == 0;
+}
+
+// --- PIN hashes and sealing ----------------------------------------------------------------------
+
+QByteArray ZeroManager::hashPwd(const QString& pwd)
+{
+    const QByteArray pin = pinBytes(pwd);
+    unsigned char* out = nullptr;
+    size_t outLen = 0;
+    ce_hash_password(reinterpret_cast<const unsigned char*>(pin.constData()), size_t(pin.size()), &out, &outLen);
+    if (!out)
+        return {};
+    QByteArray hash(reinterpret_cast<const char*>(out), qsizetype(outLen));
+    sodium_memzero(out, outLen);
+    free(out);
+    return hash;
+}
+
+QString ZeroManager::hashPwdWithBase64(const QString& pwd)
+{
+    QByteArray hash = hashPwd(pwd);
+    const QString text = QString::fromLatin1(hash.toBase64());
+    sodium_memzero(hash.data(), size_t(hash.size()));
+    return text;
+}
+
+QString ZeroManager::pinVerifierWithBase64(const QString& pwd)
+{
+    QByteArray wrapKey = hashPwd(pwd);
+    if (wrapKey.size() != qsizetype(CE_PIN_HASH_BYTES) || !ce_is_available())
+        return {};
+    static const char kLabel[] = "pin-verifier";
+    unsigned char verifier[32];
+    const int rc = crypto_generichash(verifier, sizeof verifier, reinterpret_cast<const unsigned char*>(kLabel),
+                                      sizeof kLabel - 1, reinterpret_cast<const unsigned char*>(wrapKey.constData()),
+                                      size_t(wrapKey.size()));
+    sodium_memzero(wrapKey.data(), size_t(wrapKey.size()));
+    if (rc != 0)
+        return {};
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(verifier), sizeof verifier).toBase64());
 }
 
 std::optional<QByteArray> ZeroManager::encryptDataWithSealedPublicKey(const QByteArray& data,
                                                                       const QByteArray& publicKey)
 {
-    // A shorter key would make the sealing read past it; a longer one is not a box key.
-    if (publicKey.size() != static_cast<qsizetype>(CE_PUBLIC_KEY_BYTES) || !ce_is_available())
+    // A key of any other length is not the server's key; sealing to part of it would be useless.
+    if (publicKey.size() != qsizetype(CE_PUBLIC_KEY_BYTES))
         return std::nullopt;
     unsigned char* out = nullptr;
     size_t outLen = 0;
-    ce_seal_buffer(reinterpret_cast<const unsigned char*>(data.constData()), static_cast<size_t>(data.size()), &out,
-                   &outLen, reinterpret_cast<const unsigned char*>(publicKey.constData()));
+    ce_seal_buffer(reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()), &out, &outLen,
+                   reinterpret_cast<const unsigned char*>(publicKey.constData()));
     if (!out)
         return std::nullopt;
-    QByteArray sealed(reinterpret_cast<const char*>(out), static_cast<qsizetype>(outLen));
-    std::free(out);
+    QByteArray sealed(reinterpret_cast<const char*>(out), qsizetype(outLen));
+    free(out);
     return sealed;
+}
+
+// --- Slots ----------------------------------------------------------------------------------------
+
+ZeroManager::PairPtr ZeroManager::currentSnapshot()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_current;
+}
+
+ZeroManager::PairPtr ZeroManager::usablePair()
+{
+    const auto user = loggedInUser();
+    if (!user)
+        return {};
+    PairPtr pair = currentSnapshot();
+    if (!pair || pair->userId != *user)
+        return {};
+    return pair;
+}
+
+void ZeroManager::emptyAllSlots()
+{
+    QMutexLocker lock(&m_mutex);
+    m_current.reset();
+    m_pending.reset();
+    m_missingFor.reset();
+    m_retry.reset();
+}
+
+void ZeroManager::resetForTesting()
+{
+    QMutexLocker keychainLock(&m_keychainMutex);
+    emptyAllSlots();
 }

@@ -1,32 +1,172 @@
 #pragma once
 
+#include "service/sodiumglue.h"
+
 #include <QByteArray>
+#include <QDeadlineTimer>
+#include <QMutex>
 #include <QString>
 #include <QVariant>
+#include <QVariantMap>
 
+#include <memory>
 #include <optional>
 
-// The holder of the logged-in account's end-to-end key.
+// Text encrypted with the current key, and the hash of the key that encrypted it. Both come
+// from one snapshot of the pair, so a clip is never labelled with one key and encrypted with
+// another.
+struct ZeroEncryptedText {
+    QString base64;
+    QString keyHash;
+};
+
+// The one holder of the logged-in account's end-to-end key.
 //
-// Not built yet: no key is ever held, so the state reads 0, there are no key or cipher
-// hashes and every server key check agrees. Sealing to the server's public key is real.
+// Four slots: the current key record and wrapped-key record (the pair in use) and a pending
+// pair that the encryption windows make, send to the server and install once the server has
+// accepted it. The current pair is an immutable snapshot behind a shared pointer, swapped under
+// the lock; every reader copies the pointer, so a pair is never freed while another thread
+// still encrypts with it. A pair belongs to the user it was stored or made for: it is used and
+// reported only while that user is logged in, and "USER_LOGOUTED" empties every slot.
+//
+// The pair is stored in the keychain per user (service "encrypt.clipboard.manager", account
+// "user_<id>_key") as a binary property list {"keyData": 112 bytes, "cipherData": 128 bytes}.
+// Keychain failures are not reported: a key that could not be saved stays usable for this run.
+//
+// Called from the main thread, the "data manager" queue and the worker queues.
+// Lock order: m_keychainMutex (held across a slot change and the keychain call that follows it,
+// so the item always ends as the slots do), then ConfigureManager's lock, then m_mutex. The
+// user id is read before m_mutex is taken; keychain and database calls run outside m_mutex.
 class ZeroManager {
 public:
     static ZeroManager& sharedInstance();
 
-    // 1 when the logged-in user has a complete key pair (encryption set up), else 0.
+    ZeroManager(const ZeroManager&) = delete;
+    ZeroManager& operator=(const ZeroManager&) = delete;
+
+    // --- The keychain item and its property list --------------------------------------------
+
+    static const QString& keychainService();  // "encrypt.clipboard.manager"
+    // "user_<id>_key"
+    static QString storeKey(const QString& userId);
+    // The dictionary a property list holds; none when the data is absent, not a property list
+    // or not a dictionary. Data values come back as QByteArray.
+    static std::optional<QVariantMap> dictionaryWithPlistData(const std::optional<QByteArray>& data);
+    // The dictionary as a binary property list (QByteArray values become data).
+    static QByteArray plistDataDict(const QVariantMap& dict);
+    static std::optional<QByteArray> passwordDataForService(const QString& service, const QString& account,
+                                                            QString* error = nullptr);
+    static bool setPasswordData(const QByteArray& data, const QString& service, const QString& account,
+                                QString* error = nullptr);
+    static bool deletePasswordForService(const QString& service, const QString& account,
+                                         QString* error = nullptr);
+
+    // --- Key state and the keychain ----------------------------------------------------------
+
+    // 1 when the logged-in user has a complete current pair, else 0 (also when libsodium is
+    // unusable). Reads the keychain first when no pair of this user is current.
     int state();
-    // The key hash of the current key record; nothing without one.
+    // Logged in: installs the user's stored pair when no pair of this user is current. A stored
+    // item of the wrong shape counts as none.
+    void readKeyInfo();
+    // Logged in with a current pair of this user: stores it; then marks clips of other keys
+    // local-only and posts "ZERO_CHANGED" on the main queue.
+    void updateKeyInfo();
+    // Deletes the logged-in user's item and empties all four slots (the user pane's logout).
+    void cleanKeyInfo();
+    // Empties the current pair, then deletes the logged-in user's item.
+    void cleanKeyDatas();
+
+    // --- Making, changing and installing a key -----------------------------------------------
+
+    // A new pending pair wrapped under the PIN; its key_dict. None for an empty PIN, when
+    // nobody is logged in, or when the key cannot be made.
+    std::optional<QVariantMap> generateKey(const QString& pwd);
+    // A pending pair holding the current key wrapped under the new PIN; its key_dict. None for
+    // an empty PIN or without a current pair of the logged-in user.
+    std::optional<QVariantMap> modifyKeyWithPwd(const QString& pwd);
+    // Makes the pending pair current and stores it, but only when the key_dict the server
+    // accepted (the one the request carried) has the pending pair's two hashes and the pending
+    // pair belongs to the logged-in user. True when the pair was installed.
+    bool makeKeyAvailable(const QVariantMap& acceptedKeyDict);
+    // Opens the server's key_dict with the PIN and makes it the current pair, stored in the
+    // keychain; posts "DATA_CHANGED" on the calling thread. False for a missing or malformed
+    // dictionary (a "cipher" that is not 48 bytes, a hash that is not 64 hex digits), a wrong
+    // PIN, or nobody logged in; nothing changes then.
+    bool decryptKey(const QString& pwd, const QVariant& cipherDict);
+    // Whether the PIN opens the current wrapped-key record: the local check before a PIN change.
+    bool checkCurrentPwd(const QString& pwd);
+    // The key_dict of a pair: "key_timestamp", "key_hash", "cipher", "cipher_timestamp",
+    // "cipher_hash", "version" "1.0", "platform". Never the plain key.
+    static QVariantMap dictFromCEData(const ce_data& data, const ce_cipher_data& cipher);
+
+    // --- The current pair --------------------------------------------------------------------
+
     std::optional<QString> currentKeyHash();
-    // The cipher hash of the current wrapped-key record; nothing without one.
     std::optional<QString> currentCipherHash();
-    // Compares a reply's "cipher" object with the current key; drops the local key when the
-    // server holds another one (false). True when they agree or there is nothing to compare.
+    // Checks a reply's "cipher" object against the current pair. True unless both server hashes
+    // are 64 hex digits, a current pair exists and a hash differs; then, in one step under the
+    // lock, the pair is dropped, the item deleted, clips of other keys detached when the key
+    // hash differs, "ZERO_CHANGED" posted on the main queue, and the answer is false.
     bool checkServerCipher(const QVariant& cipher);
-    // A sealed box of the data to the server's public key (data + 48 bytes); nothing unless
-    // the key is exactly 32 bytes, or when sealing fails.
+
+    // --- Encryption with the current key -------------------------------------------------------
+
+    // None without data, without a current pair, or on failure.
+    std::optional<QByteArray> encryptData(const QByteArray& data);
+    std::optional<QByteArray> decryptData(const QByteArray& data);
+    // The text's UTF-8 bytes encrypted, in Base64, with the hash of the key used.
+    std::optional<ZeroEncryptedText> encryptDataToBase64String(const QString& text);
+    // None without a current pair, when decryption fails (another key, altered data) or when
+    // the plaintext is not UTF-8; never an empty text in place of a secret one.
+    std::optional<QString> decryptBase64String(const QString& base64);
+    // Encrypts the source file into the target; the hash of the key used, or none on failure
+    // (no paths, no current pair, a file that cannot be read or written).
+    std::optional<QString> encryptFileFrom(const QString& sourcePath, const QString& targetPath);
+    bool decryptFileFrom(const QString& sourcePath, const QString& targetPath);
+
+    // --- PIN hashes and sealing --------------------------------------------------------------
+
+    // The PIN's unkeyed BLAKE2b-256: the key that wraps the end-to-end key. Local use only;
+    // never send it.
+    static QByteArray hashPwd(const QString& pwd);
+    static QString hashPwdWithBase64(const QString& pwd);
+    // What the server may keep to check a PIN: Base64 of BLAKE2b-256 keyed with the PIN's hash
+    // over "pin-verifier" (44 characters). It cannot open the key. Key requests carry it in
+    // place of the PIN's hash.
+    static QString pinVerifierWithBase64(const QString& pwd);
+    // A sealed box of the data to the public key (data length + 48 bytes); none unless the
+    // public key is exactly 32 bytes, or when sealing fails.
     std::optional<QByteArray> encryptDataWithSealedPublicKey(const QByteArray& data, const QByteArray& publicKey);
 
+    // Tests only: empties every slot and forgets which users have no stored item.
+    void resetForTesting();
+    // Tests only: resetForTesting on the shared instance if it has been made; never makes it
+    // (making it reads the account state, which some tests must be first to do).
+    static void resetSharedInstanceIfMadeForTesting();
+
 private:
-    ZeroManager() = default;
+    struct Pair;
+    using PairPtr = std::shared_ptr<const Pair>;
+
+    ZeroManager();
+
+    // Takes both records (either may be null); null unless both are there.
+    static std::shared_ptr<Pair> newPair(const QString& userId, ce_data* data, ce_cipher_data* cipher);
+
+    // The current pair when it belongs to the logged-in user.
+    PairPtr usablePair();
+    PairPtr currentSnapshot();
+    void emptyAllSlots();
+    void deleteItemLocked(const QString& userId);
+
+    QMutex m_keychainMutex;
+    QMutex m_mutex;
+    PairPtr m_current;
+    PairPtr m_pending;
+    // The user whose keychain lookup found nothing usable, so state() does not ask the
+    // keychain again on every call; forgotten on login, logout and every store or delete.
+    std::optional<QString> m_missingFor;
+    // Set when that lookup failed (no Secret Service): when to ask again.
+    std::optional<QDeadlineTimer> m_retry;
 };

@@ -2,7 +2,9 @@
 #include "support/xserver/privatexserver.h"
 
 #include "platform/deviceinfo.h"
+#include "platform/keychainfake.h"
 #include "platform/userdefaults.h"
+#include "service/zeromanager.h"
 #include "store/deviceidentity.h"
 
 #include <QApplication>
@@ -31,6 +33,9 @@ class TestHomeListener : public ::testing::EmptyTestEventListener {
         UserDefaults::useFile(testenv::settingsFile());
         DeviceInfo::setCurrent(nullptr);
         resetDeviceIdentityCache();
+        // No test reaches the desktop's keychain unless it asks for it; no key carries over.
+        Keychain::setCurrent(std::make_shared<KeychainFake>());
+        ZeroManager::resetSharedInstanceIfMadeForTesting();
     }
     void OnTestEnd(const ::testing::TestInfo&) override
     {

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "service/requestmanager.h"
+
+// Reads the wrapped key the server holds for the account ("GET /key/"). Code 0: the reply's
+// "cipher" is the server's key_dict; 404: the account has no key yet.
+class ZeroGetRequestManager : public RequestManager {
+public:
+    ZeroGetRequestManager();
+
+    QString methodURL() const override;
+    QString combinURL() const override;
+    // The decoded reply, unchanged; nothing for a body that is not a JSON object.
+    QVariant parse(const QByteArray& data) override;
+};
