@@ -3,6 +3,7 @@
 #include <QSqlQuery>
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -355,4 +356,126 @@ bool DBKeeper::deleteClipItem(const std::optional<QString>& fileHash, const std:
 {
     return update(QStringLiteral("delete from History where file_hash is ? and category is ?;"),
                   {DBFetcher::bindable(fileHash), DBFetcher::bindable(category)});
+}
+
+bool DBKeeper::applyServerState(const QString& fileHash, const QString& category, const ServerState& state)
+{
+    bool existed = false;
+    HistoryModel::inTransaction([&](QSqlDatabase& db) {
+        existed = applyServerState(db, fileHash, category, state);
+        return true;
+    });
+    return existed;
+}
+
+bool DBKeeper::applyServerState(QSqlDatabase& db, const QString& fileHash, const QString& category,
+                                const ServerState& state)
+{
+    if (fileHash.isEmpty())
+        return false;
+    bool existed = false;
+    [&] {
+        QSqlQuery row = DBFetcher::executeQuery(
+            db, QStringLiteral("select timeStamp, favourite from History where file_hash = ? and category = ?"),
+            {fileHash, category});
+        if (!row.next())
+            return;
+        existed = true;
+        const qint64 storedTime = row.value(0).toLongLong();
+        const qint64 storedFavourite = row.value(1).toLongLong();
+        row.finish();
+
+        QStringList sets;
+        QVariantList args;
+        auto set = [&](const char* column, const QVariant& value) {
+            sets << QStringLiteral("%1 = ?").arg(QLatin1String(column));
+            args << value;
+        };
+        if (state.historyId.isValid())
+            set("history_id", state.historyId);
+        if (state.fileId.isValid())
+            set("file_id", state.fileId);
+        if (state.fileReady.isValid())
+            set("file_ready", state.fileReady);
+        if (state.deviceName)
+            set("deviceName", *state.deviceName);
+        if (state.type)
+            set("type", *state.type);
+        if (state.keyHash)
+            set("key_hash", *state.keyHash);
+        if (isPresent(state.fileName))
+            set("file_name", *state.fileName);
+        if (state.timestamp.isValid() && state.timestamp.toLongLong() > storedTime)
+            set("timeStamp", state.timestamp);
+        bool unfavourite = false;
+        if (state.favourite.isValid()) {
+            const qint64 server = state.favourite.toLongLong();
+            // Magnitudes compare the two decisions' times; equal ones change nothing.
+            if (server != std::numeric_limits<qint64>::min() && std::llabs(server) > std::llabs(storedFavourite)) {
+                unfavourite = server < 0;
+                set("favourite", QVariant(unfavourite ? qint64(0) : server));
+            }
+        }
+        if (!sets.isEmpty()) {
+            args << fileHash << category;
+            DBFetcher::executeUpdate(
+                db, QStringLiteral("update History set %1 where file_hash = ? and category = ?").arg(sets.join(u", ")),
+                args);
+        }
+
+        // The other category's row shares the server copy.
+        QStringList shared;
+        QVariantList sharedArgs;
+        if (state.historyId.isValid()) {
+            shared << QStringLiteral("history_id = ?");
+            sharedArgs << state.historyId;
+        }
+        if (state.fileId.isValid()) {
+            shared << QStringLiteral("file_id = ?");
+            sharedArgs << state.fileId;
+        }
+        if (state.fileReady.isValid()) {
+            shared << QStringLiteral("file_ready = ?");
+            sharedArgs << state.fileReady;
+        }
+        if (state.keyHash) {
+            shared << QStringLiteral("key_hash = ?");
+            sharedArgs << *state.keyHash;
+        }
+        if (!shared.isEmpty()) {
+            sharedArgs << fileHash << category;
+            DBFetcher::executeUpdate(
+                db,
+                QStringLiteral("update History set %1 where file_hash = ? and category is not ?").arg(shared.join(u", ")),
+                sharedArgs);
+        }
+        if (unfavourite)
+            DBFetcher::executeUpdate(db, QStringLiteral("delete from History where file_hash = ? and category = ?"),
+                                     {fileHash, kFavouriteCategory});
+    }();
+    return existed;
+}
+
+bool DBKeeper::updateHistoryID(QSqlDatabase& db, const QVariant& historyId, const QVariant& fileId,
+                               const std::optional<QString>& fileHash)
+{
+    return DBFetcher::executeUpdate(db, QStringLiteral("update History set history_id = ?, file_id = ? where file_hash is ?;"),
+                                    {historyId, fileId, DBFetcher::bindable(fileHash)});
+}
+
+HistoryModelPtr DBKeeper::getUnProcessHistory(const QStringList& skipping)
+{
+    if (skipping.isEmpty())
+        return getUnProcessHistory();
+    QStringList marks;
+    QVariantList args;
+    for (const QString& hash : skipping) {
+        marks << QStringLiteral("?");
+        args << hash;
+    }
+    return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
+                                     "secert = 0 and category = 'history' and file_hash not in (%1) "
+                                     "order by timeStamp desc limit 1")
+                          .arg(marks.join(u", ")),
+                      args);
 }

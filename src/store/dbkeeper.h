@@ -3,6 +3,7 @@
 #include "store/historymodel.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
 
@@ -84,4 +85,33 @@ public:
     // Both categories.
     static bool deleteClipItem(const std::optional<QString>& fileHash);
     static bool deleteClipItem(const std::optional<QString>& fileHash, const std::optional<QString>& category);
+
+    // What a server reply owns of a clip. A field without a value keeps the stored one.
+    struct ServerState {
+        QVariant historyId;
+        QVariant fileId;
+        QVariant fileReady;
+        std::optional<QString> deviceName;
+        std::optional<QString> type;
+        std::optional<QString> keyHash;
+        // Taken only when not empty.
+        std::optional<QString> fileName;
+        // Taken only when later than the stored time.
+        QVariant timestamp;
+        // Merged: the value of larger magnitude wins; a winning negative value unfavourites
+        // (0, and the clip's "favourite" row is deleted).
+        QVariant favourite;
+    };
+    // Writes a reply's state into the row of (file_hash, category), and its server ids, body
+    // state and key hash into the hash's other row, in one block, only while that row exists:
+    // a reply never brings back a clip deleted while it was in flight. False when the row was
+    // gone (nothing written).
+    static bool applyServerState(const QString& fileHash, const QString& category, const ServerState& state);
+    // The same inside a block already on the queue.
+    static bool applyServerState(QSqlDatabase& db, const QString& fileHash, const QString& category,
+                                 const ServerState& state);
+    static bool updateHistoryID(QSqlDatabase& db, const QVariant& historyId, const QVariant& fileId,
+                                const std::optional<QString>& fileHash);
+    // The next history clip to upload, passing over the given hashes; null when none is left.
+    static HistoryModelPtr getUnProcessHistory(const QStringList& skipping);
 };

@@ -1,20 +1,47 @@
 #pragma once
 
-#include "service/requesterror.h"
+#include "service/requestmanager.h"
 
-#include <QVariant>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
 
-#include <functional>
 #include <optional>
 
-// One pull of the history changes since the last pull, merged into the local store. Made
-// anew for each pull and kept by its caller until the callback has run.
+// One pull of the history changes since the last pull ("/pull/"), merged into the local
+// store on the request base's queue: new and changed clips, server-side deletions, the
+// server's clearing of old clips, then the local clean-up (the newest 60 history clips) and
+// a pass of the history upload worker. Made anew for each pull and kept by its caller until
+// the callback has run; sent only with a usable key.
 //
-// Not built yet: a request is never sent; it answers as a refused one does.
-class PullClipManager {
+// Every element of the reply is checked before it reaches the store (ServerClip); one that
+// fails is skipped and logged. The bookmark "lastPullRequestTime" advances after the merge,
+// and not when an element was dropped for want of a key, so that window comes again once
+// the key is there. A reply that arrives for a login other than the one that asked merges
+// nothing.
+class PullClipManager : public RequestManager {
 public:
-    // (parsed result or none, HTTP status or -999, error); on the main queue.
-    using Callback = std::function<void(const QVariant& result, int status, const std::optional<RequestError>& error)>;
+    PullClipManager();
 
-    void request(Callback callback);
+    QString methodURL() const override;
+    // The common query, the login token, "&last_request_timestamp=" and, when limited,
+    // "&count=".
+    QString combinURL() const override;
+    // A user is logged in and the key state is 1.
+    bool isContinueRequest() const override;
+    // Merges the reply; the reply as a map, or none when it is not JSON or its code is not 0.
+    QVariant parse(const QByteArray& data) override;
+
+    // The bookmark sent: "lastPullRequestTime" at creation, "0" when absent.
+    QString last_request_timestamp;
+    // When not 0, the pull asks for at most that many clips.
+    qint32 limitCount = 0;
+
+private:
+    // Merges the "histories" elements, the rows in one change; false when that change could
+    // not be stored. keyMissing is set when an element was dropped for want of a usable key.
+    bool mergeHistories(const QJsonArray& histories, bool* keyMissing);
+    void applyActions(const QJsonValue& actions);
+    void applyClearTime(const QJsonValue& time);
+    static void cleanUp();
 };

@@ -2,8 +2,63 @@
 
 #include "platform/dispatch.h"
 #include "platform/notificationcenter.h"
+#include "platform/numberreader.h"
+#include "service/httpsession.h"
+#include "service/zeromanager.h"
+#include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
+#include "store/clipkinds.h"
+#include "store/configuremanager.h"
 #include "store/dbkeeper.h"
+#include "store/digest.h"
+#include "store/notificationnames.h"
+#include "store/utils.h"
+#include "sync/serverclip.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutexLocker>
+#include <QUrl>
+
+#include <spdlog/spdlog.h>
+
+namespace {
+
+bool hasEncModifier(const std::optional<QString>& type)
+{
+    const auto modifiers = Utils::externTypeList(type);
+    return modifiers && modifiers->contains(ClipKind::ModifierEnc);
+}
+
+std::optional<QJsonObject> replyObject(const QByteArray& body)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    if (!doc.isObject())
+        return std::nullopt;
+    return doc.object();
+}
+
+// A server id to put in a URL: above 0, else nothing.
+std::optional<qint64> serverIdOf(const QVariant& id)
+{
+    const auto n = NumberReader::wholeNumber(id);
+    if (n && *n > 0)
+        return n;
+    return std::nullopt;
+}
+
+QByteArray historyBody(const QJsonObject& history)
+{
+    return QJsonDocument(QJsonObject{{QStringLiteral("history"), history}}).toJson(QJsonDocument::Compact);
+}
+
+}  // namespace
+
+const QString& PushClipsManager::serverErrorDomain()
+{
+    static const QString domain = QStringLiteral("server errer");
+    return domain;
+}
 
 PushClipsManager& PushClipsManager::sharedInstance()
 {
@@ -11,15 +66,246 @@ PushClipsManager& PushClipsManager::sharedInstance()
     return instance;
 }
 
+PushClipsManager::PushClipsManager()
+    : m_session(std::make_unique<HttpSession>(QStringLiteral("push manager")))
+{
+}
+
+PushClipsManager::~PushClipsManager() = default;
+
+QString PushClipsManager::methodURL() const
+{
+    return baseURL() + QStringLiteral("/push/");
+}
+
+QString PushClipsManager::combinURL() const
+{
+    return percentEscape(RequestManager::combinURL() + tokenParameter());
+}
+
+bool PushClipsManager::isContinueRequest() const
+{
+    return ZeroManager::sharedInstance().state() != 0 && ConfigureManager::sharedInstance().isLogined();
+}
+
+void PushClipsManager::request(Completion completion)
+{
+    if (completion)
+        completion(QVariant(), kNoStatus, std::nullopt);
+}
+
+void PushClipsManager::callBack(OutcomeCallback callback, const QVariant& result,
+                                const std::optional<RequestError>& error, Outcome outcome)
+{
+    if (!callback)
+        return;
+    dispatch::mainAsync([callback = std::move(callback), result, error, outcome] { callback(result, error, outcome); });
+}
+
+void PushClipsManager::Post(const HistoryModelPtr& clip, Callback callback)
+{
+    Post(clip, OutcomeCallback([callback = std::move(callback)](const QVariant& result,
+                                                                const std::optional<RequestError>& error, Outcome) {
+             if (callback)
+                 callback(result, error);
+         }));
+}
+
+void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callback)
+{
+    if (!clip || !clip->file_hash() || !isContinueRequest())
+        return callBack(std::move(callback), {}, std::nullopt, Outcome::Refused);
+    const QString hash = *clip->file_hash();
+    if (isPosting(hash))
+        return callBack(std::move(callback), {}, std::nullopt, Outcome::InFlight);
+    if (float(clip->file_size().toDouble()) > float(kMaxFileSize))
+        return callBack(std::move(callback), {}, std::nullopt, Outcome::Refused);
+
+    QJsonObject history = clip->toDictionary();
+    if (hasEncModifier(clip->type())) {
+        const auto encrypted = clip->content() ? ZeroManager::sharedInstance().encryptDataToBase64String(*clip->content())
+                                               : std::nullopt;
+        if (!encrypted)
+            return callBack(std::move(callback), {}, std::nullopt, Outcome::Refused);
+        history.insert(QStringLiteral("key_hash"), encrypted->keyHash);
+        history.insert(QStringLiteral("content"), encrypted->base64);
+    }
+    {
+        QMutexLocker lock(&m_tasksMutex);
+        if (m_postingTasks.contains(hash)) {
+            lock.unlock();
+            return callBack(std::move(callback), {}, std::nullopt, Outcome::InFlight);
+        }
+        m_postingTasks.insert(hash, clip);
+    }
+    const QString category = clip->category().value_or(QString(ClipCategory::History));
+    send("POST", pushURL(), historyBody(history),
+         [this, hash, category, callback = std::move(callback)](const QByteArray& body,
+                                                                const std::optional<RequestError>&) mutable {
+             {
+                 QMutexLocker lock(&m_tasksMutex);
+                 m_postingTasks.remove(hash);
+             }
+             const auto reply = replyObject(body);
+             const qint64 code = reply ? NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) : 0;
+             auto failure = [&](qint64 errorCode) {
+                 RequestError error{serverErrorDomain(), int(errorCode), reply ? reply->toVariantMap() : QVariantMap()};
+                 callBack(std::move(callback), {}, error, Outcome::Sent);
+             };
+             if (!reply || code != 0)
+                 return failure(code);
+
+             QJsonObject history = reply->value(u"history").toObject();
+             // The reply describes this clip; a missing hash is the local one, another is refused.
+             if (!history.contains(u"file_hash"))
+                 history.insert(QStringLiteral("file_hash"), hash);
+             QString reason;
+             const auto server = ServerClip::fromJson(history, &reason);
+             if (!server || server->fileHash != hash || !server->historyId) {
+                 spdlog::warn("push: post reply for {} refused ({})", hash.toStdString(),
+                              server ? "another clip or no history_id" : reason.toStdString());
+                 return failure(0);
+             }
+             DBKeeper::ServerState state = server->serverState();
+             // Neither time nor name is the server's to change here.
+             state.timestamp = QVariant();
+             state.fileName.reset();
+             if (!DBKeeper::applyServerState(hash, category, state))
+                 spdlog::info("push: {} was deleted while its post was in flight", hash.toStdString());
+             HistoryModelPtr record = HistoryModel::initWithDictionary(history);
+             callBack(std::move(callback), QVariant::fromValue(record), std::nullopt, Outcome::Sent);
+         });
+}
+
+void PushClipsManager::Put(const HistoryModelPtr& clip, Callback callback)
+{
+    Put(clip, OutcomeCallback([callback = std::move(callback)](const QVariant& result,
+                                                               const std::optional<RequestError>& error, Outcome) {
+            if (callback)
+                callback(result, error);
+        }));
+}
+
+void PushClipsManager::Put(const HistoryModelPtr& clip, OutcomeCallback callback)
+{
+    if (!clip || !clip->file_hash() || !isContinueRequest() || !clip->history_id().isValid()
+        || clip->history_id().isNull())
+        return callBack(std::move(callback), {}, std::nullopt, Outcome::Refused);
+    QJsonObject history = clip->toDictionary();
+    history.remove(QStringLiteral("content"));
+    const QString hash = *clip->file_hash();
+    send("PUT", pushURL(), historyBody(history),
+         [hash, callback = std::move(callback)](const QByteArray& body, const std::optional<RequestError>& error) mutable {
+             const auto reply = replyObject(body);
+             if (reply && NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) == -10)
+                 DBKeeper::setLocalHistoryOnly(hash);
+             callBack(std::move(callback), body, error, Outcome::Sent);
+         });
+}
+
+void PushClipsManager::Get(const HistoryModelPtr& clip, Callback callback)
+{
+    auto refuse = [&] {
+        if (callback)
+            dispatch::mainAsync([callback = std::move(callback)] { callback(QVariant(), std::nullopt); });
+    };
+    if (!clip || !isContinueRequest())
+        return refuse();
+    const auto id = serverIdOf(clip->history_id());
+    const QString hash = clip->file_hash().value_or(QString());
+    // Both come from push messages: nothing unchecked goes into the URL.
+    if (!id || !isValidFileHash(hash))
+        return refuse();
+    const QString url = pushURL() + QStringLiteral("&history_id=") + QString::number(*id)
+        + QStringLiteral("&file_hash=") + hash;
+    send("GET", url, {},
+         [callback = std::move(callback)](const QByteArray& body, const std::optional<RequestError>& error) mutable {
+             if (callback)
+                 dispatch::mainAsync([callback = std::move(callback), body, error] { callback(body, error); });
+         });
+}
+
 void PushClipsManager::Del(const HistoryModelPtr& clip, Callback callback)
 {
     if (!clip)
         return;
+    if (!isContinueRequest())
+        return deleteLocally(clip, std::move(callback));
+    const QString hash = clip->file_hash().value_or(QString());
+    const auto id = serverIdOf(clip->history_id());
+    {
+        QMutexLocker lock(&m_tasksMutex);
+        if (m_deletingTasks.contains(hash)) {
+            lock.unlock();
+            if (callback)
+                dispatch::mainAsync([callback = std::move(callback)] { callback(QVariant(), std::nullopt); });
+            return;
+        }
+        if (id)
+            m_deletingTasks.insert(hash, clip);
+    }
+    if (!id)
+        return deleteLocally(clip, std::move(callback));
+    const QString url = pushURL() + QStringLiteral("&history_id=") + QString::number(*id);
+    send("DELETE", url, {},
+         [this, hash, clip, callback = std::move(callback)](const QByteArray& body,
+                                                            const std::optional<RequestError>& error) mutable {
+             {
+                 QMutexLocker lock(&m_tasksMutex);
+                 m_deletingTasks.remove(hash);
+             }
+             const auto reply = replyObject(body);
+             QVariant result;
+             if (reply) {
+                 result = reply->toVariantMap();
+                 if (NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) == 0) {
+                     DBKeeper::deleteClipItem(hash);
+                     ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
+                     NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
+                 }
+             }
+             if (callback)
+                 dispatch::mainAsync(
+                     [callback = std::move(callback), result, error] { callback(result, error); });
+         });
+}
+
+void PushClipsManager::deleteLocally(const HistoryModelPtr& clip, Callback callback)
+{
     dispatch::mainAsync([clip, callback = std::move(callback)] {
         DBKeeper::deleteClipItem(clip->file_hash());
         ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
-        NotificationCenter::defaultCenter().post(QStringLiteral("DATA_CHANGED"));
+        NotificationCenter::defaultCenter().post(NotificationName::DataChanged);
         if (callback)
             callback(QVariant(), std::nullopt);
     });
+}
+
+bool PushClipsManager::isPosting(const QString& fileHash) const
+{
+    QMutexLocker lock(&m_tasksMutex);
+    return m_postingTasks.contains(fileHash);
+}
+
+bool PushClipsManager::isDeleting(const QString& fileHash) const
+{
+    QMutexLocker lock(&m_tasksMutex);
+    return m_deletingTasks.contains(fileHash);
+}
+
+QString PushClipsManager::pushURL() const
+{
+    return percentUnescape(combinURL());
+}
+
+void PushClipsManager::send(const QByteArray& verb, const QString& url, const QByteArray& body, ReplyHandler handler)
+{
+    auto done = [handler = std::move(handler)](const HttpSession::Reply& reply) {
+        // A reply outside 200-299 is an error, and its body is not the server's answer.
+        handler(reply.error ? QByteArray() : reply.body, reply.error);
+    };
+    if (body.isEmpty())
+        m_session->dataTask(QString::fromLatin1(verb), QUrl(url), {}, {}, std::move(done));
+    else
+        m_session->jsonTask(QString::fromLatin1(verb), QUrl(url), body, std::move(done));
 }

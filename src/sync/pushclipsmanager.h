@@ -1,28 +1,91 @@
 #pragma once
 
-#include "service/requesterror.h"
+#include "service/requestmanager.h"
 #include "store/historymodel.h"
 
+#include <QByteArray>
+#include <QHash>
+#include <QMutex>
+#include <QString>
 #include <QVariant>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
-// Sends single clips to the server's push endpoint and applies its answers.
+class HttpSession;
+
+// Sends single clips to the server's "/push/" endpoint and applies its answers: create
+// (Post), update (Put), fetch the server's copy (Get) and delete (Del). Clip contents whose
+// type carries "enc" leave the machine only encrypted with the account's key. Sends only with
+// a usable key; replies are handled on its own "push manager" session.
 //
-// Not built yet: only the delete exists, and it takes the path of a closed gate (no key is
-// ever set up yet), deleting the clip here only.
-class PushClipsManager {
+// Every operation calls its callback exactly once, on the main queue. A refused operation
+// sends nothing and calls back (nothing, no error). A post reply writes only what the server
+// owns (ids, body state, device name, type, key hash, the favourite merge) and only while the
+// clip's row still exists, so a clip deleted while its post was in flight stays deleted.
+//
+// Lock order: HistoryService's lock, then m_tasksMutex (never held while calling out).
+class PushClipsManager : public RequestManager {
 public:
-    // (result, error); always called once, on the main queue.
+    // (result, error)
     using Callback = std::function<void(const QVariant& result, const std::optional<RequestError>& error)>;
+    // How a post or put ended: sent (result and error tell the rest), refused, or refused
+    // because a post of the same clip is still in flight (its own reply settles the clip).
+    enum class Outcome { Sent, Refused, InFlight };
+    using OutcomeCallback =
+        std::function<void(const QVariant& result, const std::optional<RequestError>& error, Outcome outcome)>;
+
+    // The error domain of a failed post.
+    static const QString& serverErrorDomain();  // "server errer"
+    // Larger clips are never pushed.
+    static constexpr double kMaxFileSize = 5767168.0;
 
     static PushClipsManager& sharedInstance();
 
-    // Deletes the clip (every row of its file_hash and its files) and, for a synced clip, on
-    // the server.
+    QString methodURL() const override;
+    // The common query and "&user_token=" with the login token.
+    QString combinURL() const override;
+    // A user is logged in and the key state is 1.
+    bool isContinueRequest() const override;
+    // Never used: answers at once (nothing, kNoStatus, no error).
+    void request(Completion completion) override;
+
+    // Creates the clip on the server. Result: the server's record (HistoryModelPtr). A failed
+    // post gives an error of serverErrorDomain(): the reply's code and the reply as user info,
+    // or code 0 and no user info when no JSON reply came.
+    void Post(const HistoryModelPtr& clip, Callback callback);
+    void Post(const HistoryModelPtr& clip, OutcomeCallback callback);
+    // Updates a clip the server has, without its content. Result: the reply bytes; a reply
+    // with code -10 detaches the clip (it becomes local-only).
+    void Put(const HistoryModelPtr& clip, Callback callback);
+    void Put(const HistoryModelPtr& clip, OutcomeCallback callback);
+    // Fetches the server's copy. Result: the reply bytes.
+    void Get(const HistoryModelPtr& clip, Callback callback);
+    // Deletes the clip (every row of its file_hash and its files): here only when it was never
+    // pushed or when sending is not allowed; otherwise on the server, and here once the
+    // server agreed. Result: the parsed reply.
     void Del(const HistoryModelPtr& clip, Callback callback);
 
+    // The clip's post (or delete) is in flight.
+    bool isPosting(const QString& fileHash) const;
+    bool isDeleting(const QString& fileHash) const;
+
 private:
-    PushClipsManager() = default;
+    PushClipsManager();
+    ~PushClipsManager() override;
+
+    // The push URL as sent: combinURL with its escapes removed.
+    QString pushURL() const;
+    using ReplyHandler = std::function<void(const QByteArray& body, const std::optional<RequestError>& error)>;
+    // Sends on the push session; the handler runs on its queue.
+    void send(const QByteArray& verb, const QString& url, const QByteArray& body, ReplyHandler handler);
+    void deleteLocally(const HistoryModelPtr& clip, Callback callback);
+    static void callBack(OutcomeCallback callback, const QVariant& result, const std::optional<RequestError>& error,
+                         Outcome outcome);
+
+    std::unique_ptr<HttpSession> m_session;
+    mutable QMutex m_tasksMutex;
+    QHash<QString, HistoryModelPtr> m_postingTasks;
+    QHash<QString, HistoryModelPtr> m_deletingTasks;
 };

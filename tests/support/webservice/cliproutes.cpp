@@ -14,6 +14,7 @@ namespace {
 
 const QString kCode = QStringLiteral("code");
 const QString kHistory = QStringLiteral("history");
+const QString kCipher = QStringLiteral("cipher");
 
 bool isFileHash(const QString& text)
 {
@@ -75,6 +76,10 @@ void ClipRoutes::install(WebServiceDouble& server)
             WebServiceDouble::answerJson(response, {{kCode, 400}});
             return;
         }
+        if (const auto refused = m_state.refusedPosts.find(fileHash); refused != m_state.refusedPosts.end()) {
+            WebServiceDouble::answerJson(response, {{kCode, refused->second}, {kCipher, m_server->cipherOf(call.account)}});
+            return;
+        }
         const qint64 user = call.account->userId;
         StoredClip* clip = find(user, fileHash, 0);
         if (!clip) {
@@ -96,14 +101,14 @@ void ClipRoutes::install(WebServiceDouble& server)
             clip->history.insert(QStringLiteral("favourite"), storedFavourite);
         clip->history.insert(QStringLiteral("device_name"), deviceName(call));
         touch(*clip);
-        WebServiceDouble::answerJson(response, {{kCode, 0}, {kHistory, clip->history}});
+        WebServiceDouble::answerJson(response, {{kCode, 0}, {kHistory, clip->history}, {kCipher, m_server->cipherOf(call.account)}});
     });
 
     server.route("PUT", "/push/", Auth::Token, [this](const Call& call, httplib::Response& response) {
         const QJsonObject sent = call.json ? call.json->value(kHistory).toObject() : QJsonObject();
         StoredClip* clip = findById(call.account->userId, number(sent.value(QStringLiteral("history_id"))));
         if (!clip) {
-            WebServiceDouble::answerJson(response, {{kCode, -10}});
+            WebServiceDouble::answerJson(response, {{kCode, -10}, {kCipher, m_server->cipherOf(call.account)}});
             return;
         }
         for (auto it = sent.begin(); it != sent.end(); ++it) {
@@ -111,19 +116,19 @@ void ClipRoutes::install(WebServiceDouble& server)
                 clip->history.insert(it.key(), it.value());
         }
         touch(*clip);
-        WebServiceDouble::answerJson(response, {{kCode, 0}, {kHistory, clip->history}});
+        WebServiceDouble::answerJson(response, {{kCode, 0}, {kHistory, clip->history}, {kCipher, m_server->cipherOf(call.account)}});
     });
 
     server.route("GET", "/push/", Auth::Token, [this](const Call& call, httplib::Response& response) {
         StoredClip* clip = findById(call.account->userId, call.param("history_id").toLongLong());
         if (!clip || clip->history.value(QStringLiteral("file_hash")).toString() != call.param("file_hash")) {
-            WebServiceDouble::answerJson(response, {{kCode, -10}});
+            WebServiceDouble::answerJson(response, {{kCode, -10}, {kCipher, m_server->cipherOf(call.account)}});
             return;
         }
         QJsonObject history = clip->history;
         if (!history.contains(QStringLiteral("file_size")))
             history.insert(QStringLiteral("file_size"), 0);
-        WebServiceDouble::answerJson(response, {{kCode, 0}, {kHistory, history}});
+        WebServiceDouble::answerJson(response, {{kCode, 0}, {kHistory, history}, {kCipher, m_server->cipherOf(call.account)}});
     });
 
     server.route("DELETE", "/push/", Auth::Token, [this](const Call& call, httplib::Response& response) {
@@ -132,7 +137,7 @@ void ClipRoutes::install(WebServiceDouble& server)
         AccountClips& account = m_state.accounts[user];
         const auto it = account.clips.find(id);
         if (it == account.clips.end()) {
-            WebServiceDouble::answerJson(response, {{kCode, -10}});
+            WebServiceDouble::answerJson(response, {{kCode, -10}, {kCipher, m_server->cipherOf(call.account)}});
             return;
         }
         const QJsonObject history = it->second.history;
@@ -142,7 +147,7 @@ void ClipRoutes::install(WebServiceDouble& server)
                           {{QStringLiteral("device_token"), call.param("device_token")},
                            {QStringLiteral("file_hash"), history.value(QStringLiteral("file_hash"))},
                            {QStringLiteral("key_hash"), history.value(QStringLiteral("key_hash"))}});
-        WebServiceDouble::answerJson(response, {{kCode, 0}});
+        WebServiceDouble::answerJson(response, {{kCode, 0}, {kCipher, m_server->cipherOf(call.account)}});
     });
 
     server.route("GET", "/pull/", Auth::Token, [this](const Call& call, httplib::Response& response) {

@@ -33,6 +33,7 @@ struct Call;
 //   "&count=" of them (then "request_timestamp" is the mark of the last one sent, so the next
 //   pull continues there); "action" [{"action": "del", "history_id"}] for deletes after it;
 //   "clear_all_ts" when a clear happened after it.
+// - Every reply carries the account's "cipher".
 // - clear_history: removes every clip whose "favourite" is not above 0, {"code": 0, "count":
 //   removed, "cipher"}, and publishes "history_clear" with the clear's time.
 class ClipRoutes {
@@ -51,6 +52,8 @@ public:
         std::map<qint64, AccountClips> accounts;  // by user id
         qint64 nextHistoryId = 1;
         qint64 nextFileId = 1;
+        // Posts of these file hashes are refused with the code (a clip the server will not take).
+        std::map<QString, int> refusedPosts;
     };
 
     void install(WebServiceDouble& server);

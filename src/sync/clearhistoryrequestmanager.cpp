@@ -1,0 +1,49 @@
+#include "sync/clearhistoryrequestmanager.h"
+
+#include "platform/numberreader.h"
+#include "service/zeromanager.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+QString ClearHistoryRequestManager::methodURL() const
+{
+    return baseURL() + QStringLiteral("/clear_history/");
+}
+
+QString ClearHistoryRequestManager::combinURL() const
+{
+    return percentEscape(RequestManager::combinURL() + tokenParameter());
+}
+
+void ClearHistoryRequestManager::request(Completion completion)
+{
+    std::weak_ptr<RequestManager> self = weak_from_this();
+    RequestManager::request([self, completion = std::move(completion)](
+                                const QVariant& result, int status, const std::optional<RequestError>& error) {
+        if (!completion)
+            return;
+        // A logout may come between the parse and this callback.
+        const auto request = std::static_pointer_cast<ClearHistoryRequestManager>(self.lock());
+        completion(request && request->isSendersLogin() ? result : QVariant(), status, error);
+    });
+}
+
+QVariant ClearHistoryRequestManager::parse(const QByteArray& data)
+{
+    if (!isSendersLogin())
+        return {};
+    const QJsonDocument doc = QJsonDocument::fromJson(data);
+    if (!doc.isObject())
+        return {};
+    const QJsonObject reply = doc.object();
+    ZeroManager::sharedInstance().checkServerCipher(reply.value(u"cipher").toVariant());
+    if (NumberReader::jsonIntegerOrZero(reply.value(u"code").toVariant()) != 0)
+        return {};
+    return reply.toVariantMap();
+}
+
+bool ClearHistoryRequestManager::isSendersLogin() const
+{
+    return sentUserToken() && isSameLoginAsSent();
+}
