@@ -105,6 +105,8 @@ void MqttManager::makeClient()
         spdlog::error("mqtt: could not make the client");
         return;
     }
+    // MQTT 3.1, as the broker has always been spoken to.
+    mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V31);
     mosquitto_username_pw_set(m_client, kUserName, kPassword);
     // Reconnect one second after a lost connection, without back-off.
     mosquitto_reconnect_delay_set(m_client, 1, 1, false);

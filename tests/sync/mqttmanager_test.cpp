@@ -96,7 +96,9 @@ TEST_F(MqttChannel, ConnectsWithTheDeviceTokenAndSubscribesOnce)
     mqtt().connect();
     publish(QStringLiteral("history_clear"), {{QStringLiteral("timestamp"), 1}});
     sendSentinelAndWait();
-    EXPECT_EQ(brokerLines(QStringLiteral("as ") + currentDeviceToken()), 1) << collectLog().toStdString();
+    // One connection: the device token as client id, clean session, keep-alive 60 s, "pubclient".
+    EXPECT_EQ(brokerLines(QStringLiteral("as ") + currentDeviceToken() + QStringLiteral(" (p1, c1, k60, u'pubclient')")), 1)
+        << collectLog().toStdString();
     EXPECT_EQ(MqttManager::topic(), QStringLiteral("user_id_") + QString::number(userId));
 }
 
