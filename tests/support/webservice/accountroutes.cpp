@@ -108,10 +108,8 @@ void AccountRoutes::install(WebServiceDouble& server)
                          WebServiceDouble::answerJson(response, {{QStringLiteral("code"), 1001}});
                          return;
                      }
-                     m_server->addAccount(email, QString());
-                     auto* account = const_cast<Account*>(m_server->accountByEmail(email));
-                     account->passwordMd5 = *md5;
-                     answerLogin(response, *account);
+                     m_server->addAccountWithPasswordMd5(email, *md5);
+                     answerLogin(response, *m_server->accountByEmail(email));
                  });
 
     server.route("GET", "/forget_pwd/", WebServiceDouble::Auth::None, [this](const Call& call, httplib::Response& response) {

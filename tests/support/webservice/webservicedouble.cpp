@@ -200,6 +200,14 @@ qint64 WebServiceDouble::addAccount(const QString& email, const QString& passwor
     return account.userId;
 }
 
+qint64 WebServiceDouble::addAccountWithPasswordMd5(const QString& email, const QString& passwordMd5)
+{
+    auto guard = lock();
+    const qint64 userId = addAccount(email, QString());
+    m_accounts[email].passwordMd5 = passwordMd5;
+    return userId;
+}
+
 const Account* WebServiceDouble::accountByEmail(const QString& email) const
 {
     auto guard = lock();

@@ -164,6 +164,8 @@ public:
     // Accounts. addAccount gives the new account's user id (an existing e-mail keeps its id).
     qint64 addAccount(const QString& email, const QString& password);
     const Account* accountByEmail(const QString& email) const;
+    // An account known only by the MD5 hex of its password (a registration); its user id.
+    qint64 addAccountWithPasswordMd5(const QString& email, const QString& passwordMd5);
     // A new token for the account, valid for the given time (0: no expiry).
     QString issueToken(const QString& email, std::chrono::seconds validFor = std::chrono::seconds(0));
     void expireToken(const QString& token);
