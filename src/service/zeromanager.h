@@ -34,9 +34,10 @@ struct ZeroEncryptedText {
 // Keychain failures are not reported: a key that could not be saved stays usable for this run.
 //
 // Called from the main thread, the "data manager" queue and the worker queues.
-// Lock order: m_keychainMutex (held across a slot change and the keychain call that follows it,
-// so the item always ends as the slots do), then ConfigureManager's lock, then m_mutex. The
-// user id is read before m_mutex is taken; keychain and database calls run outside m_mutex.
+// Lock order: m_keychainMutex, then ConfigureManager's lock, then m_mutex. Every keychain write
+// or delete runs under m_keychainMutex and follows the slots as they are at that moment (a drop
+// holds it from emptying the slot to deleting the item), so the item always ends as the slots
+// do. The user id is read before m_mutex is taken; keychain and database calls run outside it.
 class ZeroManager {
 public:
     static ZeroManager& sharedInstance();
