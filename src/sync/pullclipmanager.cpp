@@ -18,14 +18,20 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QHash>
 #include <QMutexLocker>
+#include <QSqlQuery>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include <spdlog/spdlog.h>
 
 namespace {
+
+// The clean-up keeps the newest this many history clips.
+constexpr qsizetype kKeptHistory = 60;
 
 bool hasEncModifier(const std::optional<QString>& type)
 {
@@ -112,13 +118,16 @@ bool PullClipManager::mergeHistories(const QJsonArray& histories, bool* keyMissi
 
     const QString history = ClipCategory::History;
     std::vector<bool> exists(clips.size(), false);
+    QHash<QString, qint64> storedTimes;
     HistoryModel::inDatabase([&](QSqlDatabase& db) {
-        for (size_t i = 0; i < clips.size(); ++i) {
-            HistoryModel probe;
-            probe.setFile_hash(clips[i].fileHash);
-            exists[i] = probe.isExist(db);
-        }
+        QSqlQuery rows = DBFetcher::executeQuery(
+            db, QStringLiteral("select file_hash, timeStamp from History where category = 'history'"));
+        while (rows.next())
+            storedTimes.insert(rows.value(0).toString(), rows.value(1).toLongLong());
+        rows.finish();
     });
+    for (size_t i = 0; i < clips.size(); ++i)
+        exists[i] = storedTimes.contains(clips[i].fileHash);
 
     // New clips whose content this key can read, made before the database is entered.
     std::vector<HistoryModelPtr> fresh(clips.size());
@@ -166,6 +175,8 @@ bool PullClipManager::mergeHistories(const QJsonArray& histories, bool* keyMissi
         fresh[i] = std::move(clip);
     }
 
+    dropWhatTheCleanUpRemoves(clips, storedTimes, fresh);
+
     // Bodies first, then every row in one change, with no delete of the same hashes between.
     QMutexLocker bodyLock(&ClipFileManager::bodyLock());
     std::vector<bool> bodyWritten(clips.size(), false);
@@ -193,6 +204,29 @@ bool PullClipManager::mergeHistories(const QJsonArray& histories, bool* keyMissi
         }
         return true;
     });
+}
+
+void PullClipManager::dropWhatTheCleanUpRemoves(const std::vector<ServerClip>& clips,
+                                                QHash<QString, qint64> times, std::vector<HistoryModelPtr>& fresh)
+{
+    // The times the history will hold once the merge is stored.
+    for (size_t i = 0; i < clips.size(); ++i) {
+        const qint64 server = clips[i].timestamp.value_or(0);
+        if (const auto stored = times.find(clips[i].fileHash); stored != times.end())
+            *stored = std::max(*stored, server);
+        else if (fresh[i])
+            times.insert(clips[i].fileHash, server);
+    }
+    if (times.size() <= kKeptHistory)
+        return;
+    std::vector<qint64> sorted(times.cbegin(), times.cend());
+    std::nth_element(sorted.begin(), sorted.begin() + (kKeptHistory - 1), sorted.end(), std::greater<>());
+    const qint64 cutoff = sorted[kKeptHistory - 1];
+    // The clean-up would remove these rows (and their bodies) again at once: never write them.
+    for (size_t i = 0; i < clips.size(); ++i) {
+        if (fresh[i] && clips[i].timestamp.value_or(0) < cutoff)
+            fresh[i].reset();
+    }
 }
 
 void PullClipManager::applyActions(const QJsonValue& actions)

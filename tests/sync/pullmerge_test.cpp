@@ -324,3 +324,18 @@ TEST_F(PullMerge, AReplyForAnotherLoginMergesNothing)
     EXPECT_FALSE(rowOf(md5HexOfString(QStringLiteral("theirs"))));
     EXPECT_EQ(bookmark(), QStringLiteral("absent"));
 }
+
+TEST_F(PullMerge, ABigFirstPullKeepsTheNewestSixtyWithTheirBodies)
+{
+    QJsonArray news;
+    for (int i = 0; i < 70; ++i)
+        news.append(encryptedElement(QStringLiteral("first pull %1").arg(i), 700 + i, 2000 + i));
+    ASSERT_TRUE(merge(reply(news)).isValid());
+
+    RawDb raw(dbPath());
+    EXPECT_EQ(countRows(raw), 60);
+    EXPECT_EQ(countRows(raw, QStringLiteral("local_file_ok = 1")), 60);
+    EXPECT_EQ(QDir(libraryDir() + QStringLiteral("/files")).entryList(QDir::Files).size(), 60);
+    EXPECT_FALSE(rowOf(md5HexOfString(QStringLiteral("first pull 9"))));
+    EXPECT_TRUE(rowOf(md5HexOfString(QStringLiteral("first pull 10"))));
+}

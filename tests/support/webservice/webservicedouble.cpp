@@ -99,6 +99,9 @@ bool WebServiceDouble::listen(std::unique_ptr<httplib::Server> server, int port,
     m_server = std::move(server);
     // One request per connection: stop() need not wait for idle keep-alive connections.
     m_server->set_keep_alive_max_count(1);
+    // Headers and body go out as two writes: without this each reply waits for the client's
+    // delayed acknowledgement (about 40 ms).
+    m_server->set_tcp_nodelay(true);
     installRoutes();
     if (port == 0) {
         m_port = m_server->bind_to_any_port(host);
