@@ -81,26 +81,22 @@ MqttManager::MqttManager()
     QObject::connect(m_retryTimer, &QTimer::timeout, m_context, [this] { connect(); });
     if (QCoreApplication::instance() && m_context->thread() != QCoreApplication::instance()->thread())
         m_context->moveToThread(QCoreApplication::instance()->thread());
-    makeClient();
+    m_control = std::make_unique<SerialQueue>(QStringLiteral("mqtt control"));
+    m_control->sync([this] { makeClient(); });
     NotificationCenter::defaultCenter().addObserver(NotificationName::UserLogouted, m_context,
                                                     [this](const Notification&) { userLogout(); });
 }
 
 MqttManager::~MqttManager()
 {
-    // The process is ending: only the loop thread must not outlive the client.
-    if (m_loopRunning && m_client) {
-        mosquitto_disconnect(m_client);
-        mosquitto_loop_stop(m_client, true);
-    }
-    if (m_client)
-        mosquitto_destroy(m_client);
+    // The process is ending: the loop thread must not outlive the client.
+    m_control->sync([this] { destroyClient(); });
+    m_control.reset();
 }
 
 void MqttManager::makeClient()
 {
-    m_clientId = currentDeviceToken();
-    m_client = mosquitto_new(m_clientId.toUtf8().constData(), true, this);
+    m_client = mosquitto_new(currentDeviceToken().toUtf8().constData(), true, this);
     if (!m_client) {
         spdlog::error("mqtt: could not make the client");
         return;
@@ -118,7 +114,7 @@ void MqttManager::makeClient()
 
 void MqttManager::destroyClient()
 {
-    stopLoop();
+    stopClient();
     if (m_client)
         mosquitto_destroy(m_client);
     m_client = nullptr;
@@ -126,6 +122,7 @@ void MqttManager::destroyClient()
 
 void MqttManager::messageHandle()
 {
+    // Made with the client on the control queue.
     if (m_client)
         mosquitto_message_callback_set(m_client, &MqttManager::onMessage);
 }
@@ -145,7 +142,7 @@ bool MqttManager::isRetryPending() const
 
 void MqttManager::connect()
 {
-    if (!ConfigureManager::sharedInstance().isLogined() || !m_client)
+    if (!ConfigureManager::sharedInstance().isLogined())
         return;
     // Connected, or an attempt is under way: one connection at a time.
     if (m_loopRunning)
@@ -159,25 +156,41 @@ void MqttManager::connect()
     const int port = static_cast<int>(
         NumberReader::wholeNumber(defaults.value(DefaultsKey::MqttPort), 1, 65535).value_or(kBuiltinPort));
 
-    ++m_generation;
-    const int rc = mosquitto_connect_async(m_client, host.toUtf8().constData(), port, kKeepAliveSeconds);
+    const quint64 generation = ++m_generation;
+    m_loopRunning = true;
+    const QByteArray hostBytes = host.toUtf8();
+    m_control->async([this, generation, hostBytes, port] { startClient(generation, hostBytes, port); });
+}
+
+void MqttManager::startClient(quint64 generation, const QByteArray& host, int port)
+{
+    // Closed again before this ran.
+    if (generation != m_generation || !m_client)
+        return;
+    int rc = mosquitto_connect_async(m_client, host.constData(), port, kKeepAliveSeconds);
+    if (rc == MOSQ_ERR_SUCCESS) {
+        rc = mosquitto_loop_start(m_client);
+        if (rc != MOSQ_ERR_SUCCESS)
+            mosquitto_disconnect(m_client);
+    }
     if (rc != MOSQ_ERR_SUCCESS) {
         spdlog::warn("mqtt: connecting to {}:{} failed at once ({})", host.toStdString(), port, mosquitto_strerror(rc));
-        scheduleRetry();
-        return;
+        dispatch::mainAsync([this, generation] { startFailed(generation); });
     }
-    if (mosquitto_loop_start(m_client) != MOSQ_ERR_SUCCESS) {
-        spdlog::warn("mqtt: the network loop did not start");
-        mosquitto_disconnect(m_client);
-        scheduleRetry();
+}
+
+void MqttManager::startFailed(quint64 generation)
+{
+    if (generation != m_generation)
         return;
-    }
-    m_loopRunning = true;
+    m_loopRunning = false;
+    scheduleRetry();
 }
 
 void MqttManager::subscribe()
 {
     const QString userTopic = topic();
+    // Safe beside the loop thread; the client itself is only replaced by a test reset.
     if (!m_client || userTopic.isEmpty())
         return;
     mosquitto_subscribe(m_client, nullptr, userTopic.toUtf8().constData(), 1);
@@ -198,14 +211,21 @@ void MqttManager::userLogout()
 
 void MqttManager::stopLoop()
 {
-    if (!m_loopRunning || !m_client)
+    if (!m_loopRunning)
+        return;
+    m_loopRunning = false;
+    // Whatever the client reports from now on is about a connection that is gone.
+    ++m_generation;
+    m_control->async([this] { stopClient(); });
+}
+
+void MqttManager::stopClient()
+{
+    if (!m_client)
         return;
     // Sets the client to disconnecting, so the loop thread ends instead of reconnecting.
     mosquitto_disconnect(m_client);
     mosquitto_loop_stop(m_client, false);
-    m_loopRunning = false;
-    // Whatever the stopped thread handed over is about a connection that is gone.
-    ++m_generation;
 }
 
 void MqttManager::scheduleRetry()
@@ -218,8 +238,10 @@ void MqttManager::scheduleRetry()
 void MqttManager::resetForTesting()
 {
     close();
-    destroyClient();
-    makeClient();
+    m_control->sync([this] {
+        destroyClient();
+        makeClient();
+    });
 }
 
 // Loop thread.

@@ -11,6 +11,7 @@
 
 class QObject;
 class QTimer;
+class SerialQueue;
 struct mosquitto;
 struct mosquitto_message;
 
@@ -21,7 +22,9 @@ struct mosquitto_message;
 // The client (id: the device token, clean session, user "pubclient", keep-alive 60 s) runs
 // its network loop on libmosquitto's own thread and reconnects by itself 1 s after a lost
 // connection. Everything it reports is copied and handed to the main thread, where all of
-// this class's state lives and every operation below must be called.
+// this class's state lives and every operation below must be called. Starting and stopping
+// the client (a host name lookup, joining the loop thread) runs on a serial queue of its own,
+// "mqtt control", so the main thread never waits on the network.
 //
 // A refused connection (the broker's non-zero answer, or a connect that fails at once) stops
 // the client's loop, so libmosquitto does not keep retrying on its own, and tries again 5 s
@@ -72,10 +75,15 @@ private:
     MqttManager();
     ~MqttManager();
 
+    // On the control queue.
     void makeClient();
     void destroyClient();
+    void startClient(quint64 generation, const QByteArray& host, int port);
     // Stops the loop thread (never from inside one of the callbacks below).
+    void stopClient();
+    // Main thread: the connection is over; the control queue stops the client.
     void stopLoop();
+    void startFailed(quint64 generation);
     void scheduleRetry();
 
     // On the main thread, for the connection the generation names.
@@ -94,8 +102,9 @@ private:
     static void onMessage(mosquitto* client, void* self, const mosquitto_message* message);
     static void onSubscribe(mosquitto* client, void* self, int mid, int count, const int* grantedQos);
 
+    // Made, started, stopped and destroyed only on m_control.
     mosquitto* m_client = nullptr;
-    QString m_clientId;
+    std::unique_ptr<SerialQueue> m_control;
     // Main-thread state.
     bool m_loopRunning = false;
     bool m_connected = false;
