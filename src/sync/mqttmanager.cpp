@@ -67,8 +67,10 @@ void ensureLibrary()
 
 MqttManager& MqttManager::sharedInstance()
 {
-    static MqttManager instance;
-    return instance;
+    // Never destroyed: its queue's thread cannot be joined once the application object is
+    // gone, and the process's end takes the connection down anyway.
+    static MqttManager* instance = new MqttManager;
+    return *instance;
 }
 
 MqttManager::MqttManager()
@@ -87,12 +89,7 @@ MqttManager::MqttManager()
                                                     [this](const Notification&) { userLogout(); });
 }
 
-MqttManager::~MqttManager()
-{
-    // The process is ending: the loop thread must not outlive the client.
-    m_control->sync([this] { destroyClient(); });
-    m_control.reset();
-}
+MqttManager::~MqttManager() = default;
 
 void MqttManager::makeClient()
 {
