@@ -165,9 +165,9 @@ bool PullClipManager::mergeHistories(const QJsonArray& histories, bool* keyMissi
         clip->setHistory_id(state.historyId);
         if (server.deviceName)
             clip->setDevice_name(server.deviceName);
-        // A negative value is an unfavouring: a new clip is simply not a favourite.
+        // A negative value keeps the time of the unfavouring for later merges.
         if (server.favourite)
-            clip->setFavourite(QVariant(std::max<qint64>(*server.favourite, 0)));
+            clip->setFavourite(QVariant(*server.favourite));
         if (server.fileName && !server.fileName->isEmpty())
             clip->setFile_name(server.fileName);
         clip->setKey_hash(server.keyHash);
