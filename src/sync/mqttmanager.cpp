@@ -1,20 +1,494 @@
 #include "sync/mqttmanager.h"
 
-MqttManager& MqttManager::sharedInstance()
+#include "platform/dispatch.h"
+#include "platform/notificationcenter.h"
+#include "platform/numberreader.h"
+#include "platform/userdefaults.h"
+#include "service/zeromanager.h"
+#include "store/clipcategories.h"
+#include "store/clipfilemanager.h"
+#include "store/configuremanager.h"
+#include "store/dbkeeper.h"
+#include "store/defaultskeys.h"
+#include "store/deviceidentity.h"
+#include "store/digest.h"
+#include "store/historymodel.h"
+#include "store/notificationnames.h"
+#include "store/utils.h"
+#include "sync/historyservice.h"
+#include "sync/pushclipsmanager.h"
+#include "sync/serverclip.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QObject>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <mosquitto.h>
+#include <spdlog/spdlog.h>
+
+#include <mutex>
+
+namespace {
+
+// The broker's fixed password for every client.
+constexpr const char* kPassword = "4d2c9e17";
+
+const QString kProtocolDelete = QStringLiteral("history_delete");
+const QString kProtocolClear = QStringLiteral("history_clear");
+const QString kProtocolUpload = QStringLiteral("history_upload_file");
+
+bool isFileHash(const QString& text)
 {
-    static MqttManager instance;
-    return instance;
+    static const QRegularExpression pattern(QStringLiteral("^[0-9a-f]{32}$"));
+    return pattern.match(text).hasMatch();
 }
 
-void MqttManager::connect() {}
+// A server id: a JSON integer (or numeric text) above 0.
+std::optional<qint64> positiveId(const QJsonValue& value)
+{
+    return NumberReader::wholeNumber(value.toVariant(), 1);
+}
 
-void MqttManager::subscribe() {}
+bool hasEncModifier(const std::optional<QString>& type)
+{
+    return type && type->split(QLatin1Char('+')).contains(QStringLiteral("enc"));
+}
 
-void MqttManager::messageHandle() {}
+void ensureLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { mosquitto_lib_init(); });
+}
 
-void MqttManager::close() {}
+}  // namespace
+
+MqttManager& MqttManager::sharedInstance()
+{
+    // Never destroyed: its queue's thread cannot be joined once the application object is
+    // gone, and the process's end takes the connection down anyway.
+    static MqttManager* instance = new MqttManager;
+    return *instance;
+}
+
+MqttManager::MqttManager()
+{
+    ensureLibrary();
+    m_context = new QObject;
+    m_retryTimer = new QTimer(m_context);
+    m_retryTimer->setSingleShot(true);
+    m_retryTimer->setInterval(kRetryMilliseconds);
+    QObject::connect(m_retryTimer, &QTimer::timeout, m_context, [this] { connect(); });
+    if (QCoreApplication::instance() && m_context->thread() != QCoreApplication::instance()->thread())
+        m_context->moveToThread(QCoreApplication::instance()->thread());
+    m_control = std::make_unique<SerialQueue>(QStringLiteral("mqtt control"));
+    m_control->sync([this] { makeClient(); });
+    NotificationCenter::defaultCenter().addObserver(NotificationName::UserLogouted, m_context,
+                                                    [this](const Notification&) { userLogout(); });
+}
+
+MqttManager::~MqttManager() = default;
+
+void MqttManager::makeClient()
+{
+    m_client = mosquitto_new(currentDeviceToken().toUtf8().constData(), true, this);
+    if (!m_client) {
+        spdlog::error("mqtt: could not make the client");
+        return;
+    }
+    // MQTT 3.1, as the broker has always been spoken to.
+    mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V31);
+    mosquitto_username_pw_set(m_client, kUserName, kPassword);
+    // Reconnect one second after a lost connection, without back-off.
+    mosquitto_reconnect_delay_set(m_client, 1, 1, false);
+    mosquitto_connect_callback_set(m_client, &MqttManager::onConnect);
+    mosquitto_disconnect_callback_set(m_client, &MqttManager::onDisconnect);
+    mosquitto_subscribe_callback_set(m_client, &MqttManager::onSubscribe);
+    messageHandle();
+}
+
+void MqttManager::destroyClient()
+{
+    stopClient();
+    if (m_client)
+        mosquitto_destroy(m_client);
+    m_client = nullptr;
+}
+
+void MqttManager::messageHandle()
+{
+    // Made with the client on the control queue.
+    if (m_client)
+        mosquitto_message_callback_set(m_client, &MqttManager::onMessage);
+}
+
+QString MqttManager::topic()
+{
+    const auto userId = ConfigureManager::sharedInstance().loginUserId();
+    if (!userId || userId->isEmpty())
+        return QString();
+    return QStringLiteral("user_id_") + *userId;
+}
+
+bool MqttManager::isRetryPending() const
+{
+    return m_retryTimer->isActive();
+}
+
+void MqttManager::connect()
+{
+    if (!ConfigureManager::sharedInstance().isLogined())
+        return;
+    // Connected, or an attempt is under way: one connection at a time.
+    if (m_loopRunning)
+        return;
+    m_retryTimer->stop();
+
+    UserDefaults& defaults = UserDefaults::standard();
+    QString host = defaults.string(DefaultsKey::MqttHost).value_or(QString());
+    if (host.isEmpty())
+        host = kBuiltinHost;
+    const int port = static_cast<int>(
+        NumberReader::wholeNumber(defaults.value(DefaultsKey::MqttPort), 1, 65535).value_or(kBuiltinPort));
+
+    const quint64 generation = ++m_generation;
+    m_loopRunning = true;
+    const QByteArray hostBytes = host.toUtf8();
+    m_control->async([this, generation, hostBytes, port] { startClient(generation, hostBytes, port); });
+}
+
+void MqttManager::startClient(quint64 generation, const QByteArray& host, int port)
+{
+    // Closed again before this ran.
+    if (generation != m_generation || !m_client)
+        return;
+    int rc = mosquitto_connect_async(m_client, host.constData(), port, kKeepAliveSeconds);
+    if (rc == MOSQ_ERR_SUCCESS) {
+        rc = mosquitto_loop_start(m_client);
+        if (rc != MOSQ_ERR_SUCCESS)
+            mosquitto_disconnect(m_client);
+    }
+    if (rc != MOSQ_ERR_SUCCESS) {
+        spdlog::warn("mqtt: connecting to {}:{} failed at once ({})", host.toStdString(), port, mosquitto_strerror(rc));
+        dispatch::mainAsync([this, generation] { startFailed(generation); });
+    }
+}
+
+void MqttManager::startFailed(quint64 generation)
+{
+    if (generation != m_generation)
+        return;
+    m_loopRunning = false;
+    scheduleRetry();
+}
+
+void MqttManager::subscribe()
+{
+    const QString userTopic = topic();
+    // Safe beside the loop thread; the client itself is only replaced by a test reset.
+    if (!m_client || userTopic.isEmpty())
+        return;
+    mosquitto_subscribe(m_client, nullptr, userTopic.toUtf8().constData(), 1);
+}
+
+void MqttManager::close()
+{
+    m_retryTimer->stop();
+    stopLoop();
+    m_connected = false;
+    m_subscribed = false;
+}
 
 void MqttManager::userLogout()
 {
     close();
+}
+
+void MqttManager::stopLoop()
+{
+    if (!m_loopRunning)
+        return;
+    m_loopRunning = false;
+    // Whatever the client reports from now on is about a connection that is gone.
+    ++m_generation;
+    m_control->async([this] { stopClient(); });
+}
+
+void MqttManager::stopClient()
+{
+    if (!m_client)
+        return;
+    // Sets the client to disconnecting, so the loop thread ends instead of reconnecting.
+    mosquitto_disconnect(m_client);
+    mosquitto_loop_stop(m_client, false);
+}
+
+void MqttManager::scheduleRetry()
+{
+    if (!ConfigureManager::sharedInstance().isLogined())
+        return;
+    m_retryTimer->start();
+}
+
+void MqttManager::resetForTesting()
+{
+    close();
+    m_control->sync([this] {
+        destroyClient();
+        makeClient();
+    });
+}
+
+// Loop thread.
+void MqttManager::onConnect(mosquitto* client, void* self, int returnCode)
+{
+    auto* manager = static_cast<MqttManager*>(self);
+    if (returnCode != 0) {
+        // Leaves the loop after this callback instead of reconnecting by itself; the main
+        // thread joins it and retries later.
+        mosquitto_disconnect(client);
+    }
+    const quint64 generation = manager->m_generation.load();
+    dispatch::mainAsync([manager, generation, returnCode] { manager->connectResult(generation, returnCode); });
+}
+
+void MqttManager::onDisconnect(mosquitto*, void* self, int reason)
+{
+    auto* manager = static_cast<MqttManager*>(self);
+    const quint64 generation = manager->m_generation.load();
+    dispatch::mainAsync([manager, generation, reason] { manager->connectionLost(generation, reason); });
+}
+
+void MqttManager::onMessage(mosquitto*, void* self, const mosquitto_message* message)
+{
+    auto* manager = static_cast<MqttManager*>(self);
+    if (!message || !message->topic)
+        return;
+    if (message->payloadlen < 0 || message->payloadlen > kMaxPayloadBytes) {
+        spdlog::warn("mqtt: a message of {} bytes dropped", message->payloadlen);
+        return;
+    }
+    // libmosquitto frees the message when this returns: hand over copies.
+    const QByteArray topic(message->topic);
+    const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
+    const quint64 generation = manager->m_generation.load();
+    dispatch::mainAsync(
+        [manager, generation, topic, payload] { manager->handleMessage(generation, topic, payload); });
+}
+
+void MqttManager::onSubscribe(mosquitto*, void* self, int, int count, const int* grantedQos)
+{
+    auto* manager = static_cast<MqttManager*>(self);
+    // 0x80 is the broker's refusal of a subscription.
+    const bool granted = count > 0 && grantedQos && grantedQos[0] != 0x80;
+    const quint64 generation = manager->m_generation.load();
+    dispatch::mainAsync([manager, generation, granted] {
+        if (generation == manager->m_generation)
+            manager->m_subscribed = granted;
+    });
+}
+
+// Main thread.
+void MqttManager::connectResult(quint64 generation, int returnCode)
+{
+    if (generation != m_generation)
+        return;
+    if (returnCode == 0) {
+        m_connected = true;
+        subscribe();
+        return;
+    }
+    spdlog::warn("mqtt: the broker refused the connection ({})", mosquitto_connack_string(returnCode));
+    m_connected = false;
+    m_subscribed = false;
+    stopLoop();
+    scheduleRetry();
+}
+
+void MqttManager::connectionLost(quint64 generation, int reason)
+{
+    if (generation != m_generation)
+        return;
+    m_connected = false;
+    m_subscribed = false;
+    if (reason != 0)
+        spdlog::info("mqtt: connection lost ({}); the client reconnects", mosquitto_strerror(reason));
+}
+
+void MqttManager::handleMessage(quint64 generation, const QByteArray& topic, const QByteArray& payload)
+{
+    if (generation != m_generation || !ConfigureManager::sharedInstance().isLogined())
+        return;
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
+    if (!document.isObject()) {
+        spdlog::warn("mqtt: a message on {} that is not a JSON object dropped", topic.toStdString());
+        return;
+    }
+    const QJsonObject object = document.object();
+    const QString protocol = object.value(QStringLiteral("protocol")).toString();
+    const QJsonObject data = object.value(QStringLiteral("data")).toObject();
+
+    const QString* matched = nullptr;
+    for (const QString* name : {&kProtocolDelete, &kProtocolClear, &kProtocolUpload}) {
+        if (protocol.startsWith(*name)) {
+            matched = name;
+            break;
+        }
+    }
+    if (!matched)
+        return;
+    // This device's own changes come back to it.
+    if (data.value(QStringLiteral("device_token")).toString() == currentDeviceToken())
+        return;
+    if (matched == &kProtocolDelete)
+        historyDelete(data);
+    else if (matched == &kProtocolClear)
+        historyClear(data);
+    else
+        historyUploadFile(data);
+}
+
+void MqttManager::historyDelete(const QJsonObject& data)
+{
+    const QString hash = data.value(QStringLiteral("file_hash")).toString();
+    if (!isFileHash(hash)) {
+        spdlog::warn("mqtt: history_delete with a bad file_hash dropped");
+        return;
+    }
+    auto clip = std::make_shared<HistoryModel>();
+    clip->setFile_hash(hash);
+    clip->setCategory(QString(ClipCategory::History));
+    // The stored row knows the file name of the clip's preview link.
+    if (clip->isExist())
+        clip->fetch();
+    const QJsonValue keyHash = data.value(QStringLiteral("key_hash"));
+    if (keyHash.isString())
+        clip->setKey_hash(keyHash.toString());
+    clip->del();
+    ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
+    NotificationCenter::defaultCenter().postOnMain(NotificationName::HistoryDelete, QVariant::fromValue(clip));
+}
+
+void MqttManager::historyClear(const QJsonObject& data)
+{
+    const auto timestamp = NumberReader::wholeNumber(data.value(QStringLiteral("timestamp")).toVariant(), 0);
+    if (!timestamp) {
+        spdlog::warn("mqtt: history_clear without a usable timestamp dropped");
+        return;
+    }
+    const HistoryList removed = DBKeeper::clearHistoryLessThan(QVariant(*timestamp));
+    ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(removed);
+    NotificationCenter::defaultCenter().postOnMain(NotificationName::HistoryDelete);
+}
+
+void MqttManager::historyUploadFile(const QJsonObject& data)
+{
+    const QString hash = data.value(QStringLiteral("file_hash")).toString();
+    const auto historyId = positiveId(data.value(QStringLiteral("history_id")));
+    const QJsonValue fileIdValue = data.value(QStringLiteral("file_id"));
+    const auto fileId = positiveId(fileIdValue);
+    if (!isFileHash(hash) || !historyId || (!fileIdValue.isUndefined() && !fileIdValue.isNull() && !fileId)) {
+        spdlog::warn("mqtt: history_upload_file with a bad hash or id dropped");
+        return;
+    }
+    auto clip = std::make_shared<HistoryModel>();
+    clip->setFile_hash(hash);
+    clip->setCategory(QString(ClipCategory::History));
+    clip->setHistory_id(QVariant(*historyId));
+    if (Utils::isAutoSetPasteboard())
+        ConfigureManager::sharedInstance().setIncommingHash(hash);
+
+    if (clip->isExist()) {
+        clip->fetch();
+        clip->setFile_ready(QVariant(1));
+        if (NumberReader::wholeNumber(clip->history_id()).value_or(0) == 0)
+            clip->setHistory_id(QVariant(*historyId));
+        if (NumberReader::wholeNumber(clip->file_id()).value_or(0) == 0 && fileId)
+            clip->setFile_id(QVariant(*fileId));
+        clip->save();
+        NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
+        HistoryService::sharedInstance().process();
+        return;
+    }
+    PushClipsManager::sharedInstance().Get(
+        clip, [this, hash](const QVariant& result, const std::optional<RequestError>& error) {
+            fetchCompletion(hash, result, error);
+        });
+}
+
+void MqttManager::fetchCompletion(const QString& fileHash, const QVariant& result,
+                                  const std::optional<RequestError>& error)
+{
+    if (error || !result.isValid())
+        return;
+    const QJsonDocument document = QJsonDocument::fromJson(result.toByteArray());
+    if (!document.isObject())
+        return;
+    const QJsonObject reply = document.object();
+    if (NumberReader::jsonInteger(reply.value(QStringLiteral("code")).toVariant()) != 0)
+        return;
+    QString reason;
+    const auto server = ServerClip::fromJson(reply.value(QStringLiteral("history")), &reason);
+    // Only the clip that was asked for, and only in a shape the store accepts.
+    if (!server || server->fileHash != fileHash || !server->historyId) {
+        spdlog::warn("mqtt: fetched clip {} refused ({})", fileHash.toStdString(), reason.toStdString());
+        return;
+    }
+
+    std::optional<QString> content = server->content;
+    bool store = true;
+    if (hasEncModifier(server->type)) {
+        ZeroManager& zero = ZeroManager::sharedInstance();
+        const auto currentKey = zero.currentKeyHash();
+        content.reset();
+        if (server->keyHash && currentKey && *server->keyHash == *currentKey && server->content)
+            content = zero.decryptBase64String(*server->content);
+        // Another key, or content that does not open: nothing is stored.
+        store = content.has_value();
+    }
+
+    if (store) {
+        auto clip = std::make_shared<HistoryModel>();
+        const DBKeeper::ServerState state = server->serverState();
+        clip->setFile_hash(server->fileHash);
+        clip->setCategory(QString(ClipCategory::History));
+        clip->setTimestamp(state.timestamp);
+        if (server->type)
+            clip->setType(server->type);
+        clip->setHistory_id(state.historyId);
+        clip->setFile_id(state.fileId);
+        clip->setFile_ready(QVariant(server->fileReady.value_or(0)));
+        const QJsonValue fileSize = reply.value(QStringLiteral("history")).toObject().value(QStringLiteral("file_size"));
+        clip->setFile_size(QVariant(NumberReader::jsonIntegerOrZero(fileSize.toVariant())));
+        if (server->deviceName)
+            clip->setDevice_name(server->deviceName);
+        // A negative value is an unfavouring: a new clip is simply not a favourite.
+        if (server->favourite)
+            clip->setFavourite(QVariant(std::max<qint64>(*server->favourite, 0)));
+        if (server->fileName && !server->fileName->isEmpty())
+            clip->setFile_name(server->fileName);
+        clip->setKey_hash(server->keyHash);
+        clip->setContent(content);
+
+        const bool bodyMatches = content && !content->isEmpty() && md5HexOfString(*content) == fileHash;
+        {
+            // Body and row together, so a delete of the same hash cannot fall between them.
+            QMutexLocker bodyLock(&ClipFileManager::bodyLock());
+            if (bodyMatches)
+                ClipFileManager::sharedInstance().saveString(*content, fileHash);
+            clip->save();
+            if (bodyMatches)
+                DBKeeper::setLocalFileOkWithHash(fileHash);
+        }
+        if (bodyMatches)
+            NotificationCenter::defaultCenter().postOnMain(NotificationName::FileDownloadDone,
+                                                           QVariant::fromValue(clip));
+    } else {
+        spdlog::info("mqtt: fetched clip {} is not readable with this key; not stored", fileHash.toStdString());
+    }
+    NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
+    HistoryService::sharedInstance().process();
 }

@@ -45,7 +45,8 @@ bool MosquittoBroker::start()
     const QString passwords = m_dir->filePath(QStringLiteral("passwd"));
     QFile(passwords).open(QIODevice::WriteOnly);
     if (QProcess::execute(QStringLiteral("mosquitto_passwd"),
-                          {QStringLiteral("-b"), passwords, QString::fromLatin1(kUser), QString::fromLatin1(kPassword)})
+                          {QStringLiteral("-b"), passwords, QString::fromLatin1(kUser),
+                           m_password.isEmpty() ? QString::fromLatin1(kPassword) : m_password})
         != 0)
         return false;
     QFile::setPermissions(passwords, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
@@ -95,6 +96,25 @@ void MosquittoBroker::stop()
         }
         m_process.reset();
     }
+}
+
+bool MosquittoBroker::restart()
+{
+    if (!m_dir || m_port == 0)
+        return false;
+    stop();
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), m_dir->filePath(QStringLiteral("mosquitto.conf"))});
+    if (!m_process->waitForStarted(5000))
+        return false;
+    QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired() && m_process->state() == QProcess::Running) {
+        if (accepts(m_port))
+            return true;
+        QThread::msleep(10);
+    }
+    return false;
 }
 
 QString MosquittoBroker::log() const

@@ -18,7 +18,11 @@ public:
 
     // True once the broker accepts connections.
     bool start();
+    // The password the broker expects of "pubclient" from the next start (the app's by default).
+    void setPassword(const QString& password) { m_password = password; }
     void stop();
+    // Starts the stopped broker again on the same port; true once it accepts connections.
+    bool restart();
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     int port() const { return m_port; }
@@ -29,4 +33,5 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_process;
     int m_port = 0;
+    QString m_password;
 };

@@ -82,6 +82,7 @@ void ClipRoutes::install(WebServiceDouble& server)
         }
         const qint64 user = call.account->userId;
         StoredClip* clip = find(user, fileHash, 0);
+        const bool isNew = !clip;
         if (!clip) {
             const qint64 id = m_state.nextHistoryId++;
             StoredClip fresh;
@@ -101,6 +102,13 @@ void ClipRoutes::install(WebServiceDouble& server)
             clip->history.insert(QStringLiteral("favourite"), storedFavourite);
         clip->history.insert(QStringLiteral("device_name"), deviceName(call));
         touch(*clip);
+        // The user's other devices fetch a new clip (its content travelled with the push).
+        if (isNew)
+            m_server->publish(user, QStringLiteral("history_upload_file"),
+                              {{QStringLiteral("device_token"), call.param("device_token")},
+                               {QStringLiteral("file_hash"), fileHash},
+                               {QStringLiteral("history_id"), clip->history.value(QStringLiteral("history_id"))},
+                               {QStringLiteral("file_id"), clip->history.value(QStringLiteral("file_id"))}});
         WebServiceDouble::answerJson(response, {{kCode, 0}, {kHistory, clip->history}, {kCipher, m_server->cipherOf(call.account)}});
     });
 

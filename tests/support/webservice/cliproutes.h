@@ -22,7 +22,8 @@ struct Call;
 // Choices:
 // - POST: body {"history": clip} with a 32-hex "file_hash" (else {"code": 400}); a clip of a
 //   known "file_hash" is updated in place (ids kept, the larger "favourite" magnitude kept);
-//   {"code": 0, "history": stored}.
+//   {"code": 0, "history": stored}. A new clip publishes "history_upload_file" (the sender's
+//   "device_token", "file_hash", "history_id", "file_id") to the account's topic.
 // - PUT: by "history"."history_id"; {"code": -10} when the server has no such clip; updates
 //   every field sent except "content" and the server's own; {"code": 0, "history": stored}.
 // - GET: "&history_id=" and "&file_hash=" must name one clip: {"code": 0, "history"}; else

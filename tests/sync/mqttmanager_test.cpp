@@ -1,0 +1,425 @@
+#include "syncfixture.h"
+
+#include "platform/notificationcenter.h"
+#include "store/deviceidentity.h"
+#include "store/notificationnames.h"
+#include "support/mosquittobroker.h"
+#include "support/webservice/mqttpublisher.h"
+#include "sync/mqttmanager.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+using namespace synctest;
+
+namespace {
+
+const QString kOtherDevice = QStringLiteral("0123456789abcdef0123456789abcdef");
+
+MqttManager& mqtt()
+{
+    return MqttManager::sharedInstance();
+}
+
+// The channel against a real broker on loopback, with the double publishing to it.
+class MqttChannel : public SyncTest {
+protected:
+    void SetUp() override
+    {
+        SyncTest::SetUp();
+        ASSERT_TRUE(broker.start()) << broker.log().toStdString();
+        ASSERT_TRUE(server.connectBroker(broker.host().toStdString(), broker.port()));
+        pointAt(broker.port());
+        mqtt().resetForTesting();
+    }
+    void TearDown() override
+    {
+        mqtt().resetForTesting();
+        drainMainQueue();
+        SyncTest::TearDown();
+    }
+
+    static void pointAt(int port)
+    {
+        UserDefaults::standard().setValue(DefaultsKey::MqttHost, QStringLiteral("127.0.0.1"));
+        UserDefaults::standard().setValue(DefaultsKey::MqttPort, port);
+    }
+    void connectAndSubscribe()
+    {
+        mqtt().connect();
+        ASSERT_TRUE(testenv::waitUntil([] { return mqtt().isSubscribed(); }, std::chrono::seconds(10)))
+            << collectLog().toStdString();
+    }
+    // The broker's log so far (the fixture hands out each line once).
+    QString collectLog()
+    {
+        m_log += broker.log();
+        return m_log;
+    }
+    int brokerLines(const QString& needle)
+    {
+        return static_cast<int>(collectLog().count(needle));
+    }
+
+    void publish(const QString& protocol, QJsonObject data, const QString& device = kOtherDevice)
+    {
+        data.insert(QStringLiteral("device_token"), device);
+        server.publish(userId, protocol, data);
+    }
+    // A message whose effect is easy to see, sent after others: once it has been applied,
+    // every message published before it on the same topic has been handled too.
+    void sendSentinelAndWait()
+    {
+        const QString text = QStringLiteral("sentinel %1").arg(++m_sentinels);
+        const auto clip = addTextClip(text, 50, 0);
+        const QString hash = *clip->file_hash();
+        publish(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), hash}});
+        ASSERT_TRUE(testenv::waitUntil([&] { return !rowOf(hash); })) << "the sentinel was not handled";
+    }
+
+    MosquittoBroker broker;
+    QString m_log;
+    int m_sentinels = 0;
+};
+
+}  // namespace
+
+TEST_F(MqttChannel, ConnectsWithTheDeviceTokenAndSubscribesOnce)
+{
+    connectAndSubscribe();
+    EXPECT_TRUE(mqtt().isConnected());
+    // Connected: a second connect starts nothing.
+    mqtt().connect();
+    publish(QStringLiteral("history_clear"), {{QStringLiteral("timestamp"), 1}});
+    sendSentinelAndWait();
+    // One connection: the device token as client id, clean session, keep-alive 60 s, "pubclient".
+    EXPECT_EQ(brokerLines(QStringLiteral("as ") + currentDeviceToken() + QStringLiteral(" (p1, c1, k60, u'pubclient')")), 1)
+        << collectLog().toStdString();
+    EXPECT_EQ(MqttManager::topic(), QStringLiteral("user_id_") + QString::number(userId));
+}
+
+TEST_F(MqttChannel, DeleteRemovesTheHistoryRowButKeepsTheFavouriteAndItsBody)
+{
+    connectAndSubscribe();
+    const auto clip = addTextClip(QStringLiteral("kept as favourite"), 100, 7);
+    addTextClip(QStringLiteral("kept as favourite"), 100, 7, QString(ClipCategory::Favourite));
+    const QString hash = *clip->file_hash();
+    NotificationCounter deletes(NotificationName::HistoryDelete);
+
+    publish(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), hash}, {QStringLiteral("key_hash"), keyHash()}});
+    ASSERT_TRUE(testenv::waitUntil([&] { return !rowOf(hash); }));
+    EXPECT_TRUE(rowOf(hash, QString(ClipCategory::Favourite)));
+    EXPECT_TRUE(QFile::exists(bodyPath(hash)));
+    EXPECT_TRUE(testenv::waitUntil([&] { return deletes.count() == 1; }));
+}
+
+TEST_F(MqttChannel, DeleteRemovesTheBodyAndThePreviewLinkNamedByTheRow)
+{
+    connectAndSubscribe();
+    auto clip = addTextClip(QStringLiteral("a file clip"), 100, 7);
+    clip->setFile_name(QStringLiteral("/home/someone/report.txt"));
+    clip->save();
+    const QString preview = ClipFileManager::sharedInstance().makePreviewLink(*clip);
+    ASSERT_TRUE(QFileInfo::exists(preview));
+    ASSERT_TRUE(preview.endsWith(QStringLiteral("/report.txt")));
+
+    publish(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), *clip->file_hash()}});
+    ASSERT_TRUE(testenv::waitUntil([&] { return !rowOf(*clip->file_hash()); }));
+    EXPECT_FALSE(QFile::exists(bodyPath(*clip->file_hash())));
+    EXPECT_FALSE(QFileInfo::exists(preview));
+}
+
+TEST_F(MqttChannel, ThisDevicesOwnMessagesAreIgnored)
+{
+    connectAndSubscribe();
+    const auto mine = addTextClip(QStringLiteral("deleted here already"), 100, 3);
+    publish(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), *mine->file_hash()}}, currentDeviceToken());
+    publish(QStringLiteral("history_clear"), {{QStringLiteral("timestamp"), 1000}}, currentDeviceToken());
+    sendSentinelAndWait();
+    EXPECT_TRUE(rowOf(*mine->file_hash()));
+}
+
+TEST_F(MqttChannel, ProtocolsMatchByPrefix)
+{
+    connectAndSubscribe();
+    struct Case {
+        const char* protocol;
+        bool clears;
+    };
+    const Case cases[] = {
+        {"history_clear", true},
+        {"history_clear_all_of_it", true},
+        {"xhistory_clear", false},
+        {"History_clear", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        const auto clip = addTextClip(QStringLiteral("old clip for %1").arg(QLatin1String(c.protocol)), 100);
+        auto favourite = addTextClip(QStringLiteral("old favourite %1").arg(QLatin1String(c.protocol)), 100, 0,
+                                     QString(ClipCategory::Favourite));
+        favourite->setFavourite(QVariant(90));
+        favourite->save();
+        publish(QString::fromLatin1(c.protocol), {{QStringLiteral("timestamp"), 500}});
+        sendSentinelAndWait();
+        EXPECT_EQ(!rowOf(*clip->file_hash()), c.clears) << c.protocol;
+        EXPECT_TRUE(rowOf(*favourite->file_hash(), QString(ClipCategory::Favourite))) << c.protocol;
+        EXPECT_EQ(QFile::exists(bodyPath(*clip->file_hash())), !c.clears) << c.protocol;
+        if (rowOf(*clip->file_hash()))
+            rowOf(*clip->file_hash())->del();
+    }
+}
+
+TEST_F(MqttChannel, ClearKeepsNewerClips)
+{
+    connectAndSubscribe();
+    const auto older = addTextClip(QStringLiteral("older"), 100);
+    const auto newer = addTextClip(QStringLiteral("newer"), 900);
+    NotificationCounter deletes(NotificationName::HistoryDelete);
+    publish(QStringLiteral("history_clear"), {{QStringLiteral("timestamp"), 500}});
+    ASSERT_TRUE(testenv::waitUntil([&] { return !rowOf(*older->file_hash()); }));
+    EXPECT_TRUE(rowOf(*newer->file_hash()));
+    EXPECT_TRUE(testenv::waitUntil([&] { return deletes.count() == 1; }));
+}
+
+TEST_F(MqttChannel, UploadOfAKnownClipMarksItsBodyReadyAndKeepsItsIds)
+{
+    connectAndSubscribe();
+    struct Case {
+        qint64 localId;
+        qint64 expectedId;
+        qint64 expectedFileId;
+    };
+    // The local ids win when set; the message fills them in when they are 0.
+    for (const Case& c : {Case{12, 12, 1012}, Case{0, 77, 5077}}) {
+        auto clip = addTextClip(QStringLiteral("known %1").arg(c.localId), 100, c.localId);
+        clip->setFile_ready(QVariant(0));
+        clip->save();
+        NotificationCounter changed(NotificationName::DataChanged);
+        publish(QStringLiteral("history_upload_file"), {{QStringLiteral("file_hash"), *clip->file_hash()},
+                                                        {QStringLiteral("history_id"), 77},
+                                                        {QStringLiteral("file_id"), 5077}});
+        ASSERT_TRUE(testenv::waitUntil([&] {
+            const auto row = rowOf(*clip->file_hash());
+            return row && row->file_ready().toLongLong() == 1;
+        }));
+        const auto row = rowOf(*clip->file_hash());
+        EXPECT_EQ(row->history_id().toLongLong(), c.expectedId);
+        EXPECT_EQ(row->file_id().toLongLong(), c.expectedFileId);
+        EXPECT_TRUE(testenv::waitUntil([&] { return changed.count() >= 1; }));
+        row->del();
+    }
+}
+
+TEST_F(MqttChannel, UploadOfAMissingClipFetchesAndDecryptsIt)
+{
+    connectAndSubscribe();
+    const QString text = QStringLiteral("secret from the other device");
+    const QString hash = md5HexOfString(text);
+    {
+        auto lock = server.lock();
+        webdouble::ClipRoutes::StoredClip stored;
+        stored.history = {{QStringLiteral("file_hash"), hash},        {QStringLiteral("type"), QStringLiteral("text_txt+enc")},
+                          {QStringLiteral("content"), encrypt(text)}, {QStringLiteral("key_hash"), keyHash()},
+                          {QStringLiteral("timestamp"), 1234},        {QStringLiteral("history_id"), 41},
+                          {QStringLiteral("file_id"), 1041},          {QStringLiteral("file_ready"), 0},
+                          {QStringLiteral("device_name"), QStringLiteral("laptop")}};
+        server.clipRoutes().state().accounts[userId].clips[41] = stored;
+    }
+    std::vector<QString> order;
+    auto observe = [&order](const QString& name) {
+        return NotificationCenter::defaultCenter().addObserver(name, nullptr,
+                                                               [&order, name](const Notification&) { order.push_back(name); });
+    };
+    const auto t1 = observe(NotificationName::FileDownloadDone);
+    const auto t2 = observe(NotificationName::DataChanged);
+
+    publish(QStringLiteral("history_upload_file"),
+            {{QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), 41}, {QStringLiteral("file_id"), 1041}});
+    // The body's notice, then the menu's (a change notice left over from the set-up may come first).
+    auto doneThenChanged = [&order] {
+        const auto done = std::find(order.begin(), order.end(), QString(NotificationName::FileDownloadDone));
+        return done != order.end() && std::find(done, order.end(), QString(NotificationName::DataChanged)) != order.end();
+    };
+    EXPECT_TRUE(testenv::waitUntil(doneThenChanged));
+    NotificationCenter::defaultCenter().removeObserver(t1);
+    NotificationCenter::defaultCenter().removeObserver(t2);
+    const auto row = rowOf(hash);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->content(), text);
+    EXPECT_EQ(row->history_id().toLongLong(), 41);
+    EXPECT_EQ(row->local_file_ok().toLongLong(), 1);
+    EXPECT_EQ(ClipFileManager::sharedInstance().getStringWithMd5(hash), text);
+    // The server only ever held the ciphertext.
+    EXPECT_FALSE(serverClips()[41].history.value(QStringLiteral("content")).toString().contains(text));
+}
+
+TEST_F(MqttChannel, AFetchedClipThatCannotBeReadStoresNothing)
+{
+    connectAndSubscribe();
+    struct Case {
+        const char* name;
+        QString keyHash;
+        QString content;
+    };
+    const QString otherKey = makePair(QStringLiteral("9999"), QByteArray("other")).keyHash();
+    const Case cases[] = {
+        {"another key", otherKey, encrypt(QStringLiteral("x"))},
+        {"this key, altered", keyHash(), QStringLiteral("bm90IGEgY2lwaGVydGV4dA==")},
+        {"this key, no content", keyHash(), QString()},
+    };
+    qint64 id = 60;
+    for (const Case& c : cases) {
+        const QString hash = md5HexOfString(QString::fromLatin1(c.name));
+        {
+            auto lock = server.lock();
+            webdouble::ClipRoutes::StoredClip stored;
+            stored.history = {{QStringLiteral("file_hash"), hash}, {QStringLiteral("type"), QStringLiteral("text_txt+enc")},
+                              {QStringLiteral("key_hash"), c.keyHash}, {QStringLiteral("timestamp"), 1},
+                              {QStringLiteral("history_id"), id}, {QStringLiteral("file_id"), id}};
+            if (!c.content.isEmpty())
+                stored.history.insert(QStringLiteral("content"), c.content);
+            server.clipRoutes().state().accounts[userId].clips[id] = stored;
+        }
+        NotificationCounter changed(NotificationName::DataChanged);
+        NotificationCounter done(NotificationName::FileDownloadDone);
+        server.clearRequests();
+        publish(QStringLiteral("history_upload_file"), {{QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), id}});
+        ASSERT_TRUE(testenv::waitUntil([&] { return changed.count() == 1; })) << c.name;
+        EXPECT_EQ(server.requestsTo("/push/").size(), 1u) << c.name;
+        EXPECT_FALSE(rowOf(hash)) << c.name;
+        EXPECT_FALSE(QFile::exists(bodyPath(hash))) << c.name;
+        EXPECT_EQ(done.count(), 0) << c.name;
+        ++id;
+    }
+}
+
+TEST_F(MqttChannel, HostileMessagesTouchNothing)
+{
+    connectAndSubscribe();
+    const auto victim = addTextClip(QStringLiteral("must survive"), 100, 5);
+    const QString hash = *victim->file_hash();
+    RawDb raw(dbPath());
+    const qint64 rowsBefore = countRows(raw);
+
+    webdouble::MqttPublisher raw_publisher;
+    ASSERT_TRUE(raw_publisher.connect("127.0.0.1", broker.port(), "pubclient", "4d2c9e17"));
+    const std::string topic = MqttManager::topic().toStdString();
+    auto message = [](const QString& protocol, const QJsonObject& data) {
+        return json({{QStringLiteral("protocol"), protocol}, {QStringLiteral("data"), data}}).toStdString();
+    };
+    const QString device = kOtherDevice;
+    const std::string payloads[] = {
+        message(QStringLiteral("history_delete"), {{QStringLiteral("device_token"), device}, {QStringLiteral("file_hash"), hash.toUpper()}}),
+        message(QStringLiteral("history_delete"), {{QStringLiteral("device_token"), device}, {QStringLiteral("file_hash"), QStringLiteral("../../clipDB.sqlite")}}),
+        message(QStringLiteral("history_delete"), {{QStringLiteral("device_token"), device}, {QStringLiteral("file_hash"), hash.left(31)}}),
+        message(QStringLiteral("history_delete"), {{QStringLiteral("device_token"), device}, {QStringLiteral("file_hash"), 12345}}),
+        message(QStringLiteral("history_upload_file"), {{QStringLiteral("device_token"), device}, {QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), 0}}),
+        message(QStringLiteral("history_upload_file"), {{QStringLiteral("device_token"), device}, {QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), -4}}),
+        message(QStringLiteral("history_upload_file"), {{QStringLiteral("device_token"), device}, {QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), 9}, {QStringLiteral("file_id"), 0}}),
+        message(QStringLiteral("history_upload_file"), {{QStringLiteral("device_token"), device}, {QStringLiteral("file_hash"), hash}}),
+        message(QStringLiteral("history_clear"), {{QStringLiteral("device_token"), device}, {QStringLiteral("timestamp"), QStringLiteral("soon")}}),
+        message(QStringLiteral("history_clear"), {{QStringLiteral("device_token"), device}}),
+        "not json at all",
+        "[\"history_clear\"]",
+        "{\"protocol\": \"history_clear\", \"data\": 5}",
+        std::string(10 * 1024 * 1024, '{'),
+    };
+    for (const std::string& payload : payloads)
+        ASSERT_TRUE(raw_publisher.publish(topic, payload));
+    sendSentinelAndWait();
+
+    const auto row = rowOf(hash);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->file_ready().toLongLong(), 1);
+    EXPECT_EQ(row->history_id().toLongLong(), 5);
+    EXPECT_TRUE(QFile::exists(bodyPath(hash)));
+    EXPECT_TRUE(QFile::exists(dbPath()));
+    // The sentinel added one row and took it away again.
+    EXPECT_EQ(countRows(raw), rowsBefore);
+    EXPECT_TRUE(server.requestsTo("/push/").empty());
+}
+
+TEST_F(MqttChannel, AStoppedBrokerIsReconnectedAndSubscribedAgain)
+{
+    connectAndSubscribe();
+    broker.stop();
+    ASSERT_TRUE(testenv::waitUntil([] { return !mqtt().isConnected(); }));
+    ASSERT_TRUE(broker.restart());
+    ASSERT_TRUE(testenv::waitUntil([] { return mqtt().isSubscribed(); }, std::chrono::seconds(15)));
+    const auto clip = addTextClip(QStringLiteral("after the restart"), 100, 8);
+    publish(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), *clip->file_hash()}});
+    EXPECT_TRUE(testenv::waitUntil([&] { return !rowOf(*clip->file_hash()); }, std::chrono::seconds(10)));
+}
+
+TEST_F(MqttChannel, LogoutClosesTheChannelUntilTheNextLogin)
+{
+    connectAndSubscribe();
+    keytest::logout();
+    ASSERT_TRUE(testenv::waitUntil([] { return !mqtt().isActive(); }));
+    EXPECT_FALSE(mqtt().isConnected());
+    mqtt().connect();
+    EXPECT_FALSE(mqtt().isActive());
+    EXPECT_FALSE(mqtt().isRetryPending());
+
+    ConfigureManager::sharedInstance().setLoginUserToken(token);
+    drainMainQueue();
+    connectAndSubscribe();
+}
+
+TEST_F(MqttChannel, CloseStopsTheChannelAndWakeConnectsAgain)
+{
+    connectAndSubscribe();
+    mqtt().close();
+    EXPECT_FALSE(mqtt().isActive());
+    EXPECT_FALSE(mqtt().isConnected());
+    connectAndSubscribe();
+}
+
+// A refused connection must not leave libmosquitto retrying on its own every second.
+class MqttRefused : public MqttChannel {
+protected:
+    void SetUp() override
+    {
+        SyncTest::SetUp();
+        broker.setPassword(QStringLiteral("not-the-apps-password"));
+        ASSERT_TRUE(broker.start()) << broker.log().toStdString();
+        pointAt(broker.port());
+        mqtt().resetForTesting();
+    }
+};
+
+TEST_F(MqttRefused, AWrongPasswordIsRetriedEveryFiveSecondsWithoutAStorm)
+{
+    const QString refused = QStringLiteral("disconnected, not authorised");
+    QElapsedTimer clock;
+    clock.start();
+    mqtt().connect();
+    ASSERT_TRUE(testenv::waitUntil([&] { return brokerLines(refused) >= 1; })) << collectLog().toStdString();
+    ASSERT_TRUE(testenv::waitUntil([] { return mqtt().isRetryPending(); }));
+    EXPECT_FALSE(mqtt().isActive());
+    ASSERT_TRUE(testenv::waitUntil([&] { return brokerLines(refused) >= 3; }, std::chrono::seconds(20)));
+    // Three attempts take two retry intervals; libmosquitto on its own would have made ten.
+    EXPECT_GE(clock.elapsed(), 2 * MqttManager::kRetryMilliseconds - 500);
+    EXPECT_EQ(brokerLines(refused), 3) << collectLog().toStdString();
+    EXPECT_FALSE(mqtt().isConnected());
+
+    // Logged out meanwhile: the pending retry does nothing.
+    keytest::logout();
+    drainMainQueue();
+    EXPECT_FALSE(mqtt().isRetryPending());
+}
+
+TEST_F(MqttRefused, ABrokerThatIsNotThereIsRetriedLater)
+{
+    broker.stop();
+    mqtt().connect();
+    EXPECT_TRUE(testenv::waitUntil([] { return mqtt().isRetryPending() || mqtt().isActive(); }));
+    // Whichever way the attempt failed, the channel does not report itself connected.
+    EXPECT_FALSE(mqtt().isConnected());
+}
