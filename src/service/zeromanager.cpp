@@ -546,20 +546,37 @@ bool ZeroManager::checkServerCipher(const QVariant& cipher)
 
 // --- Encryption with the current key --------------------------------------------------------------
 
+namespace {
+
+// Runs one of the buffer ciphers over the bytes; the output buffer is wiped when it held
+// plaintext.
+template <typename Cipher>
+std::optional<QByteArray> runBufferCipher(const QByteArray& in, Cipher cipher, bool wipeOutput)
+{
+    unsigned char* out = nullptr;
+    size_t outLen = 0;
+    if (cipher(reinterpret_cast<const unsigned char*>(in.constData()), size_t(in.size()), &out, &outLen) != 0)
+        return std::nullopt;
+    QByteArray result(reinterpret_cast<const char*>(out), qsizetype(outLen));
+    if (wipeOutput)
+        sodium_memzero(out, outLen);
+    free(out);
+    return result;
+}
+
+}  // namespace
+
 std::optional<QByteArray> ZeroManager::encryptData(const QByteArray& data)
 {
     const PairPtr pair = usablePair();
     if (!pair)
         return std::nullopt;
-    unsigned char* out = nullptr;
-    size_t outLen = 0;
-    if (ce_encrypt_buffer(reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()), &out, &outLen,
-                          pair->data->key)
-        != 0)
-        return std::nullopt;
-    QByteArray result(reinterpret_cast<const char*>(out), qsizetype(outLen));
-    free(out);
-    return result;
+    return runBufferCipher(
+        data,
+        [&](const unsigned char* in, size_t len, unsigned char** out, size_t* outLen) {
+            return ce_encrypt_buffer(in, len, out, outLen, pair->data->key);
+        },
+        false);
 }
 
 std::optional<QByteArray> ZeroManager::decryptData(const QByteArray& data)
@@ -567,16 +584,12 @@ std::optional<QByteArray> ZeroManager::decryptData(const QByteArray& data)
     const PairPtr pair = usablePair();
     if (!pair)
         return std::nullopt;
-    unsigned char* out = nullptr;
-    size_t outLen = 0;
-    if (ce_decrypt_buffer(reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()), &out, &outLen,
-                          pair->data->key)
-        != 0)
-        return std::nullopt;
-    QByteArray result(reinterpret_cast<const char*>(out), qsizetype(outLen));
-    sodium_memzero(out, outLen);
-    free(out);
-    return result;
+    return runBufferCipher(
+        data,
+        [&](const unsigned char* in, size_t len, unsigned char** out, size_t* outLen) {
+            return ce_decrypt_buffer(in, len, out, outLen, pair->data->key);
+        },
+        true);
 }
 
 std::optional<ZeroEncryptedText> ZeroManager::encryptDataToBase64String(const QString& text)
@@ -584,17 +597,17 @@ std::optional<ZeroEncryptedText> ZeroManager::encryptDataToBase64String(const QS
     const PairPtr pair = usablePair();
     if (!pair)
         return std::nullopt;
-    const QByteArray plain = text.toUtf8();
-    unsigned char* out = nullptr;
-    size_t outLen = 0;
-    if (ce_encrypt_buffer(reinterpret_cast<const unsigned char*>(plain.constData()), size_t(plain.size()), &out,
-                          &outLen, pair->data->key)
-        != 0)
+    const auto cipher = runBufferCipher(
+        text.toUtf8(),
+        [&](const unsigned char* in, size_t len, unsigned char** out, size_t* outLen) {
+            return ce_encrypt_buffer(in, len, out, outLen, pair->data->key);
+        },
+        false);
+    if (!cipher)
         return std::nullopt;
     ZeroEncryptedText result;
-    result.base64 = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(out), qsizetype(outLen)).toBase64());
+    result.base64 = QString::fromLatin1(cipher->toBase64());
     result.keyHash = pair->keyHash();
-    free(out);
     return result;
 }
 

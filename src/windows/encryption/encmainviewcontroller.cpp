@@ -71,6 +71,18 @@ KeyReply readReply(const QVariant& result, int status, const std::optional<Reque
     return reply;
 }
 
+// Shows the message for a reply that never came; true when there is an answer to read.
+template <typename Show>
+bool isAnswer(const KeyReply& reply, Show show)
+{
+    switch (reply.kind) {
+    case KeyReply::Kind::ErrorAnswer: show(kErrorMessage); return false;
+    case KeyReply::Kind::StatusFailure: show(kNetworkMessage); return false;
+    case KeyReply::Kind::Answer: break;
+    }
+    return true;
+}
+
 }  // namespace
 
 EncMainViewController::Requests EncMainViewController::Requests::standard()
@@ -353,11 +365,8 @@ void EncMainViewController::askNewKeyPIN()
             self->closeLoading();
             self->clearFlag();
             const KeyReply reply = readReply(result, status, error);
-            switch (reply.kind) {
-            case KeyReply::Kind::ErrorAnswer: self->showAlert(kErrorMessage, QString()); return;
-            case KeyReply::Kind::StatusFailure: self->showAlert(kNetworkMessage, QString()); return;
-            case KeyReply::Kind::Answer: break;
-            }
+            if (!isAnswer(reply, [&](const QString& message) { self->showAlert(message, QString()); }))
+                return;
             // Only a stated success installs the key; an answer without a code is not one.
             if (!reply.isObject || !reply.code) {
                 self->showAlert(kErrorMessage, QString());
@@ -423,11 +432,8 @@ void EncMainViewController::askModifyPIN()
             self->closeLoading();
             self->clearFlag();
             const KeyReply reply = readReply(result, status, error);
-            switch (reply.kind) {
-            case KeyReply::Kind::ErrorAnswer: self->showAlert(kErrorMessage, QString()); return;
-            case KeyReply::Kind::StatusFailure: self->showAlert(kNetworkMessage, QString()); return;
-            case KeyReply::Kind::Answer: break;
-            }
+            if (!isAnswer(reply, [&](const QString& message) { self->showAlert(message, QString()); }))
+                return;
             if (!reply.code)
                 return;
             if (*reply.code == 0) {
@@ -555,11 +561,8 @@ void EncMainViewController::sendRevertRequest(const QString& pwd, const QString&
         self->clearFlag();
         self->closeLoading();
         const KeyReply reply = readReply(result, status, error);
-        switch (reply.kind) {
-        case KeyReply::Kind::ErrorAnswer: self->showAlert(kErrorMessage, QString()); return;
-        case KeyReply::Kind::StatusFailure: self->showAlert(kNetworkMessage, QString()); return;
-        case KeyReply::Kind::Answer: break;
-        }
+        if (!isAnswer(reply, [&](const QString& message) { self->showAlert(message, QString()); }))
+            return;
         if (!reply.isObject || !reply.code) {
             self->showAlert(kErrorMessage, QString());
             return;
