@@ -10,6 +10,8 @@
 
 #include <QDir>
 #include <QFile>
+
+#include <atomic>
 #include <QFileInfo>
 
 #include <spdlog/spdlog.h>
@@ -45,10 +47,21 @@ void emptyFolder(const QString& folder)
 
 }  // namespace
 
+namespace {
+std::atomic<ConfigureManager*> g_sharedInstance{nullptr};
+}  // namespace
+
 ConfigureManager& ConfigureManager::sharedInstance()
 {
     static ConfigureManager instance;
+    g_sharedInstance.store(&instance);
     return instance;
+}
+
+void ConfigureManager::resetSharedInstanceIfMadeForTests()
+{
+    if (ConfigureManager* made = g_sharedInstance.load())
+        made->resetForTests();
 }
 
 ConfigureManager::ConfigureManager()

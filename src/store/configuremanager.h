@@ -58,6 +58,8 @@ public:
     // Tests only: as newly made from the settings store in use now (login values and key
     // words read again, no incoming hash).
     void resetForTests();
+    // Tests only: resetForTests on the shared instance if it has been made; never makes it.
+    static void resetSharedInstanceIfMadeForTests();
 
 private:
     ConfigureManager();

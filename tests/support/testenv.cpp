@@ -5,6 +5,7 @@
 #include "platform/keychainfake.h"
 #include "platform/userdefaults.h"
 #include "service/zeromanager.h"
+#include "store/configuremanager.h"
 #include "store/deviceidentity.h"
 
 #include <QApplication>
@@ -36,6 +37,8 @@ class TestHomeListener : public ::testing::EmptyTestEventListener {
         // No test reaches the desktop's keychain unless it asks for it; no key carries over.
         Keychain::setCurrent(std::make_shared<KeychainFake>());
         ZeroManager::resetSharedInstanceIfMadeForTesting();
+        // The account state is read again from this test's own settings store.
+        ConfigureManager::resetSharedInstanceIfMadeForTests();
     }
     void OnTestEnd(const ::testing::TestInfo&) override
     {
