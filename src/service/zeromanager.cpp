@@ -548,14 +548,16 @@ bool ZeroManager::checkServerCipher(const QVariant& cipher)
 
 namespace {
 
+using BufferCipher = int (*)(const unsigned char*, size_t, unsigned char**, size_t*, const unsigned char*);
+
 // Runs one of the buffer ciphers over the bytes; the output buffer is wiped when it held
 // plaintext.
-template <typename Cipher>
-std::optional<QByteArray> runBufferCipher(const QByteArray& in, Cipher cipher, bool wipeOutput)
+std::optional<QByteArray> runBufferCipher(BufferCipher cipher, const QByteArray& in, const unsigned char* key,
+                                          bool wipeOutput)
 {
     unsigned char* out = nullptr;
     size_t outLen = 0;
-    if (cipher(reinterpret_cast<const unsigned char*>(in.constData()), size_t(in.size()), &out, &outLen) != 0)
+    if (cipher(reinterpret_cast<const unsigned char*>(in.constData()), size_t(in.size()), &out, &outLen, key) != 0)
         return std::nullopt;
     QByteArray result(reinterpret_cast<const char*>(out), qsizetype(outLen));
     if (wipeOutput)
@@ -571,12 +573,7 @@ std::optional<QByteArray> ZeroManager::encryptData(const QByteArray& data)
     const PairPtr pair = usablePair();
     if (!pair)
         return std::nullopt;
-    return runBufferCipher(
-        data,
-        [&](const unsigned char* in, size_t len, unsigned char** out, size_t* outLen) {
-            return ce_encrypt_buffer(in, len, out, outLen, pair->data->key);
-        },
-        false);
+    return runBufferCipher(ce_encrypt_buffer, data, pair->data->key, false);
 }
 
 std::optional<QByteArray> ZeroManager::decryptData(const QByteArray& data)
@@ -584,12 +581,7 @@ std::optional<QByteArray> ZeroManager::decryptData(const QByteArray& data)
     const PairPtr pair = usablePair();
     if (!pair)
         return std::nullopt;
-    return runBufferCipher(
-        data,
-        [&](const unsigned char* in, size_t len, unsigned char** out, size_t* outLen) {
-            return ce_decrypt_buffer(in, len, out, outLen, pair->data->key);
-        },
-        true);
+    return runBufferCipher(ce_decrypt_buffer, data, pair->data->key, true);
 }
 
 std::optional<ZeroEncryptedText> ZeroManager::encryptDataToBase64String(const QString& text)
@@ -597,12 +589,7 @@ std::optional<ZeroEncryptedText> ZeroManager::encryptDataToBase64String(const QS
     const PairPtr pair = usablePair();
     if (!pair)
         return std::nullopt;
-    const auto cipher = runBufferCipher(
-        text.toUtf8(),
-        [&](const unsigned char* in, size_t len, unsigned char** out, size_t* outLen) {
-            return ce_encrypt_buffer(in, len, out, outLen, pair->data->key);
-        },
-        false);
+    const auto cipher = runBufferCipher(ce_encrypt_buffer, text.toUtf8(), pair->data->key, false);
     if (!cipher)
         return std::nullopt;
     ZeroEncryptedText result;
