@@ -3,7 +3,7 @@
 // Goals: a text under 5 ms, the file under 50 ms, an idle tick under 20 us.
 
 #include "app/clipcontroller.h"
-#include "platform/fakepasteboard.h"
+#include "platform/fake/pasteboardfake.h"
 #include "platform/pasteboard.h"
 #include "platform/userdefaults.h"
 #include "store/clipfilemanager.h"
@@ -25,7 +25,7 @@
 
 namespace {
 
-std::shared_ptr<FakePasteboard> g_pasteboard;
+std::shared_ptr<PasteboardFake> g_pasteboard;
 QString g_home;
 
 ClipController& watcher()
@@ -146,7 +146,7 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     UserDefaults::useFile(home.path() + QStringLiteral("/settings.ini"));
-    g_pasteboard = std::make_shared<FakePasteboard>();
+    g_pasteboard = std::make_shared<PasteboardFake>();
     Pasteboard::setGeneral(g_pasteboard);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

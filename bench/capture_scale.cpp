@@ -7,7 +7,7 @@
 
 #include "app/clipcontroller.h"
 #include "app/menucontroller.h"
-#include "platform/fakepasteboard.h"
+#include "platform/fake/pasteboardfake.h"
 #include "platform/pasteboard.h"
 #include "platform/userdefaults.h"
 #include "store/dbfetcher.h"
@@ -25,7 +25,7 @@
 
 namespace {
 
-std::shared_ptr<FakePasteboard> g_pasteboard;
+std::shared_ptr<PasteboardFake> g_pasteboard;
 int g_rows = -1;
 
 // The history holds exactly this many rows (plus what earlier iterations captured): a fresh
@@ -89,7 +89,7 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     UserDefaults::useFile(home.path() + QStringLiteral("/settings.ini"));
-    g_pasteboard = std::make_shared<FakePasteboard>();
+    g_pasteboard = std::make_shared<PasteboardFake>();
     Pasteboard::setGeneral(g_pasteboard);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

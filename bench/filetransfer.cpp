@@ -4,7 +4,7 @@
 // work on the same body, so the app's own cost is what the transfer adds to them.
 
 #include "platform/keychain.h"
-#include "platform/keychainfake.h"
+#include "platform/fake/keychainfake.h"
 #include "platform/userdefaults.h"
 #include "platform/numberreader.h"
 #include "service/httpsession.h"

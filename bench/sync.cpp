@@ -6,7 +6,7 @@
 // difference, which must stay under 5 ms.
 
 #include "platform/keychain.h"
-#include "platform/keychainfake.h"
+#include "platform/fake/keychainfake.h"
 #include "platform/userdefaults.h"
 #include "service/zeromanager.h"
 #include "store/clipfilemanager.h"

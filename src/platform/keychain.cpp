@@ -1,7 +1,7 @@
 #include "platform/keychain.h"
 
 #include "platform/currentimplementation.h"
-#include "platform/keychainsecretservice.h"
+#include "platform/linux/keychainsecretservice.h"
 
 namespace {
 CurrentImplementation<Keychain>& slot()

@@ -1,7 +1,7 @@
 #include "platform/loginitems.h"
 
 #include "platform/currentimplementation.h"
-#include "platform/loginitemsxdg.h"
+#include "platform/linux/loginitemsxdg.h"
 
 namespace {
 

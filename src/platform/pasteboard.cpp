@@ -2,7 +2,7 @@
 
 #include "platform/currentimplementation.h"
 #include "platform/dispatch.h"
-#include "platform/systempasteboard.h"
+#include "platform/linux/systempasteboard.h"
 
 #include <QMutex>
 

@@ -3,8 +3,6 @@
 #include "platform/currentimplementation.h"
 #include "platform/x11/x11pastekeystroke.h"
 
-#include <spdlog/spdlog.h>
-
 namespace {
 CurrentImplementation<PasteKeystroke>& slot()
 {
@@ -32,24 +30,4 @@ bool postCommandV()
 std::optional<QString> keyStringForKeyCode(int keyCode)
 {
     return PasteKeystroke::current().keyStringForKeyCode(keyCode);
-}
-
-bool FakePasteKeystroke::postCommandV()
-{
-    if (!hasEventSource) {
-        spdlog::error("No event source");
-        return false;
-    }
-    ++posted;
-    if (onPost)
-        onPost();
-    return true;
-}
-
-std::optional<QString> FakePasteKeystroke::keyStringForKeyCode(int keyCode)
-{
-    const auto it = layout.find(keyCode);
-    if (keyCode < 0 || it == layout.end())
-        return std::nullopt;
-    return it->second;
 }

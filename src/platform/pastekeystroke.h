@@ -2,8 +2,6 @@
 
 #include <QString>
 
-#include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 
@@ -32,19 +30,3 @@ public:
 // The calls the write-back makes, on the current keystroke.
 bool postCommandV();
 std::optional<QString> keyStringForKeyCode(int keyCode);
-
-// Records posts instead of sending keys.
-class FakePasteKeystroke : public PasteKeystroke {
-public:
-    // false: behaves as if there were no display ("No event source", nothing posted).
-    bool hasEventSource = true;
-    // Key code -> character, what keyStringForKeyCode answers.
-    std::map<int, QString> layout;
-    // Successful posts so far.
-    int posted = 0;
-    // Called at each successful post, e.g. to look at the pasteboard at that moment.
-    std::function<void()> onPost;
-
-    bool postCommandV() override;
-    std::optional<QString> keyStringForKeyCode(int keyCode) override;
-};

@@ -1,7 +1,7 @@
 #include "platform/powerevents.h"
 
 #include "platform/currentimplementation.h"
-#include "platform/powereventslogind.h"
+#include "platform/linux/powereventslogind.h"
 
 namespace {
 CurrentImplementation<PowerEvents>& slot()

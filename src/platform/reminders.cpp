@@ -1,6 +1,6 @@
 #include "platform/reminders.h"
 
-#include "platform/remindersicalendar.h"
+#include "platform/linux/remindersicalendar.h"
 
 #include <QMutex>
 

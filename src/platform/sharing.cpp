@@ -1,7 +1,7 @@
 #include "platform/sharing.h"
 
 #include "platform/currentimplementation.h"
-#include "platform/sharingdesktop.h"
+#include "platform/linux/sharingdesktop.h"
 
 namespace {
 CurrentImplementation<Sharing>& slot()

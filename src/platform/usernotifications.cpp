@@ -1,7 +1,7 @@
 #include "platform/usernotifications.h"
 
 #include "platform/currentimplementation.h"
-#include "platform/usernotificationsdbus.h"
+#include "platform/linux/usernotificationsdbus.h"
 
 namespace {
 CurrentImplementation<UserNotifications>& slot()

@@ -2,7 +2,7 @@
 
 #include "app/appdelegate.h"
 #include "app/statusbarcontroller.h"
-#include "platform/powereventsfake.h"
+#include "platform/fake/powereventsfake.h"
 #include "store/clipapphelper.h"
 #include "store/clipuserdefaults.h"
 #include "store/utils.h"

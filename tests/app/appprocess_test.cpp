@@ -1,4 +1,4 @@
-#include "platform/instancelockfile.h"
+#include "platform/linux/instancelockfile.h"
 #include "support/testenv.h"
 
 #include <QCoreApplication>

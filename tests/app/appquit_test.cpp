@@ -1,8 +1,8 @@
 #include "app/appdelegate.h"
 #include "app/clipcontroller.h"
 #include "app/statusbarcontroller.h"
-#include "platform/fakepasteboard.h"
-#include "platform/pastekeystroke.h"
+#include "platform/fake/pasteboardfake.h"
+#include "platform/fake/pastekeystrokefake.h"
 #include "plugins/advanceprivacymanager.h"
 #include "store/dbfetcher.h"
 #include "store/dbkeeper.h"
@@ -17,9 +17,9 @@ using namespace std::chrono_literals;
 TEST(AppQuit, CapturesStillQueuedAtQuitAreStoredBeforeTheDatabaseCloses)
 {
     DBFetcher::resetSharedInstance();
-    auto pasteboard = std::make_shared<FakePasteboard>();
+    auto pasteboard = std::make_shared<PasteboardFake>();
     Pasteboard::setGeneral(pasteboard);
-    PasteKeystroke::setCurrent(std::make_shared<FakePasteKeystroke>());
+    PasteKeystroke::setCurrent(std::make_shared<PasteKeystrokeFake>());
     // Each capture takes a while: a privacy script that thinks for 50 ms before it says "record".
     Utils::setAdvancePrivacy(true);
     AdvancePrivacyManager::sharedInstance().setScriptContent(

@@ -3,7 +3,7 @@
 
 #include "app/clipfixture.h"
 
-#include "platform/usernotificationsfake.h"
+#include "platform/fake/usernotificationsfake.h"
 
 #include <QFile>
 

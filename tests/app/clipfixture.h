@@ -4,9 +4,9 @@
 // test's home, with an in-memory pasteboard and a paste keystroke that records its posts.
 
 #include "app/clipcontroller.h"
-#include "platform/fakepasteboard.h"
+#include "platform/fake/pasteboardfake.h"
 #include "platform/pasteboardimage.h"
-#include "platform/pastekeystroke.h"
+#include "platform/fake/pastekeystrokefake.h"
 #include "plugins/advanceprivacymanager.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
@@ -80,11 +80,11 @@ protected:
         // Nothing of an earlier test's polls, interval or skiped text counts here; the poll
         // starts when the test starts it. (Made now, the controller polls a pasteboard of
         // its own, not the test's.)
-        Pasteboard::setGeneral(std::make_shared<FakePasteboard>());
+        Pasteboard::setGeneral(std::make_shared<PasteboardFake>());
         ClipController::sharedInstance().resetForTests();
-        pasteboard = std::make_shared<FakePasteboard>();
+        pasteboard = std::make_shared<PasteboardFake>();
         Pasteboard::setGeneral(pasteboard);
-        keystroke = std::make_shared<FakePasteKeystroke>();
+        keystroke = std::make_shared<PasteKeystrokeFake>();
         keystroke->layout = {{9, QStringLiteral("V")}};
         PasteKeystroke::setCurrent(keystroke);
     }
@@ -171,8 +171,8 @@ protected:
             .arg(log, verdict);
     }
 
-    std::shared_ptr<FakePasteboard> pasteboard;
-    std::shared_ptr<FakePasteKeystroke> keystroke;
+    std::shared_ptr<PasteboardFake> pasteboard;
+    std::shared_ptr<PasteKeystrokeFake> keystroke;
 
 private:
     ClipController* m_watcher = nullptr;

@@ -1,5 +1,5 @@
 #include "app/shortcutcontroller.h"
-#include "platform/globalhotkeyfake.h"
+#include "platform/fake/globalhotkeyfake.h"
 #include "store/clipuserdefaults.h"
 
 #include <gtest/gtest.h>

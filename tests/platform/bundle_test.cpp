@@ -1,5 +1,5 @@
 #include "platform/bundle.h"
-#include "platform/deviceinfo.h"
+#include "platform/linux/systemdeviceinfo.h"
 #include "support/testenv.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "platform/globalhotkeyfake.h"
+#include "platform/fake/globalhotkeyfake.h"
 #include "platform/x11/globalhotkeyx11.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "platform/instancelockfake.h"
-#include "platform/instancelockfile.h"
+#include "platform/fake/instancelockfake.h"
+#include "platform/linux/instancelockfile.h"
 #include "support/testenv.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "platform/loginitemsxdg.h"
+#include "platform/linux/loginitemsxdg.h"
 #include "platform/nmloginitems.h"
 
 #include "support/testenv.h"

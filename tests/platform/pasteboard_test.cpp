@@ -1,8 +1,8 @@
-#include "platform/fakepasteboard.h"
+#include "platform/fake/pasteboardfake.h"
 #include "platform/pasteboardimage.h"
 #include "platform/pasteboardmimedata.h"
 #include "platform/pasteboardsnapshot.h"
-#include "platform/systempasteboard.h"
+#include "platform/linux/systempasteboard.h"
 #include "support/testenv.h"
 
 #include <QBuffer>
@@ -38,7 +38,7 @@ QByteArray tiffOf(const QByteArray& encoded)
 // Another application's offers, their bytes read back as given (as X11 hands them over).
 PasteboardSnapshot snapshotOf(const QList<std::pair<QString, QByteArray>>& offers)
 {
-    FakePasteboard pasteboard;
+    PasteboardFake pasteboard;
     pasteboard.offer(offers);
     return pasteboard.snapshot();
 }
@@ -227,7 +227,7 @@ protected:
     void SetUp() override
     {
         if (std::string(GetParam()) == "fake")
-            pasteboard = std::make_unique<FakePasteboard>();
+            pasteboard = std::make_unique<PasteboardFake>();
         else
             pasteboard = std::make_unique<SystemPasteboard>();
     }
@@ -317,9 +317,9 @@ TEST(SystemPasteboard, RefusesTheClipboardOffTheMainThread)
     EXPECT_EQ(pasteboard.snapshot().string(), QStringLiteral("kept"));
 }
 
-TEST(FakePasteboard, PlaysOtherApplications)
+TEST(PasteboardFake, PlaysOtherApplications)
 {
-    FakePasteboard fake;
+    PasteboardFake fake;
     fake.offer({{QStringLiteral("text/uri-list"), "file:///tmp/a.txt"}, {QStringLiteral("text/plain"), "a.txt"}});
     EXPECT_EQ(fake.changeCount(), 2);
     const PasteboardSnapshot snapshot = fake.snapshot();
@@ -340,7 +340,7 @@ TEST(FakePasteboard, PlaysOtherApplications)
 
 TEST(Pasteboard, GeneralCanBeReplacedAndRestored)
 {
-    auto fake = std::make_shared<FakePasteboard>();
+    auto fake = std::make_shared<PasteboardFake>();
     Pasteboard::setGeneral(fake);
     EXPECT_EQ(&Pasteboard::general(), fake.get());
     Pasteboard::setGeneral(nullptr);

@@ -1,4 +1,4 @@
-#include "platform/pastekeystroke.h"
+#include "platform/fake/pastekeystrokefake.h"
 #include "platform/x11/x11pastekeystroke.h"
 
 #include <spdlog/sinks/ringbuffer_sink.h>
@@ -50,7 +50,7 @@ TEST(X11PasteKeystroke, WithoutADisplayLogsNoEventSourceAndPostsNothing)
 
 TEST(PasteKeystroke, FreeFunctionsGoToTheCurrentKeystroke)
 {
-    auto fake = std::make_shared<FakePasteKeystroke>();
+    auto fake = std::make_shared<PasteKeystrokeFake>();
     fake->layout[9] = QStringLiteral("V");
     PasteKeystroke::setCurrent(fake);
     EXPECT_TRUE(postCommandV());

@@ -1,5 +1,5 @@
-#include "platform/powereventsfake.h"
-#include "platform/powereventslogind.h"
+#include "platform/fake/powereventsfake.h"
+#include "platform/linux/powereventslogind.h"
 #include "support/testenv.h"
 
 #include <QDBusConnection>

@@ -1,6 +1,6 @@
-#include "platform/remindersalarmwatcher.h"
-#include "platform/remindersicalendar.h"
-#include "platform/usernotificationsfake.h"
+#include "platform/linux/remindersalarmwatcher.h"
+#include "platform/linux/remindersicalendar.h"
+#include "platform/fake/usernotificationsfake.h"
 #include "support/testenv.h"
 
 #include <QDir>

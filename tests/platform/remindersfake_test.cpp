@@ -1,5 +1,5 @@
 #include "platform/dispatch.h"
-#include "platform/remindersfake.h"
+#include "platform/fake/remindersfake.h"
 #include "support/testenv.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "platform/dispatch.h"
-#include "platform/remindersicalendar.h"
+#include "platform/linux/remindersicalendar.h"
 #include "support/testenv.h"
 
 #include <QDir>

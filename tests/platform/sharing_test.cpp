@@ -1,5 +1,5 @@
-#include "platform/sharingdesktop.h"
-#include "platform/sharingfake.h"
+#include "platform/linux/sharingdesktop.h"
+#include "platform/fake/sharingfake.h"
 #include "support/testenv.h"
 
 #include <QDir>

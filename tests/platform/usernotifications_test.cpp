@@ -1,6 +1,6 @@
 #include "platform/dispatch.h"
-#include "platform/usernotificationsdbus.h"
-#include "platform/usernotificationsfake.h"
+#include "platform/linux/usernotificationsdbus.h"
+#include "platform/fake/usernotificationsfake.h"
 #include "support/testenv.h"
 
 #include <QDBusArgument>

@@ -1,4 +1,4 @@
-#include "platform/deviceinfo.h"
+#include "platform/fake/deviceinfofake.h"
 #include "service/checkupdaterequestmanager.h"
 #include "service/findpwdrequestmanager.h"
 #include "service/initrequestmanager.h"
@@ -50,7 +50,7 @@ protected:
     void SetUp() override
     {
         WebServiceTest::SetUp();
-        device = std::make_shared<FakeDeviceInfo>();
+        device = std::make_shared<DeviceInfoFake>();
         DeviceInfo::setCurrent(device);
         resetDeviceIdentityCache();
     }
@@ -76,7 +76,7 @@ protected:
         return login;
     }
 
-    std::shared_ptr<FakeDeviceInfo> device;
+    std::shared_ptr<DeviceInfoFake> device;
 };
 
 }  // namespace

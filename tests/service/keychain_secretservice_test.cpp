@@ -1,6 +1,6 @@
 #include "keyfixture.h"
 
-#include "platform/keychainsecretservice.h"
+#include "platform/linux/keychainsecretservice.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -6,7 +6,7 @@
 
 #include "store/historytestsupport.h"
 
-#include "platform/keychainfake.h"
+#include "platform/fake/keychainfake.h"
 #include "platform/notificationcenter.h"
 #include "service/sodiumglue.h"
 #include "service/zeromanager.h"

@@ -1,6 +1,6 @@
 #include "keyfixture.h"
 
-#include "platform/keychainfake.h"
+#include "platform/fake/keychainfake.h"
 #include "store/dbkeeper.h"
 #include "store/deviceidentity.h"
 #include "store/notificationnames.h"

@@ -1,6 +1,6 @@
 #include "support/webservicetest.h"
 
-#include "platform/keychainfake.h"
+#include "platform/fake/keychainfake.h"
 #include "service/initrequestmanager.h"
 #include "service/serverpublickey.h"
 #include "service/sodiumglue.h"

@@ -1,6 +1,6 @@
 #include "historytestsupport.h"
 
-#include "platform/usernotificationsfake.h"
+#include "platform/fake/usernotificationsfake.h"
 #include "store/clipbodysweeper.h"
 #include "store/pathhelper.h"
 

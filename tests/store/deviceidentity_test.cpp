@@ -1,4 +1,4 @@
-#include "platform/deviceinfo.h"
+#include "platform/fake/deviceinfofake.h"
 #include "store/clipuserdefaults.h"
 #include "store/deviceidentity.h"
 #include "store/digest.h"
@@ -12,7 +12,7 @@
 
 TEST(DeviceIdentity, TokenIsTheDigestOfTheSerialAndPersistsAcrossRuns)
 {
-    auto fake = std::make_shared<FakeDeviceInfo>();
+    auto fake = std::make_shared<DeviceInfoFake>();
     fake->serial = QStringLiteral("C02ABC");
     DeviceInfo::setCurrent(fake);
     const QString token = currentDeviceToken();
@@ -27,7 +27,7 @@ TEST(DeviceIdentity, TokenIsTheDigestOfTheSerialAndPersistsAcrossRuns)
 
 TEST(DeviceIdentity, NoSerialGivesARandomTokenThatIsKept)
 {
-    auto fake = std::make_shared<FakeDeviceInfo>();
+    auto fake = std::make_shared<DeviceInfoFake>();
     DeviceInfo::setCurrent(fake);
     const QString token = currentDeviceToken();
     EXPECT_TRUE(isValidFileHash(token));
@@ -42,7 +42,7 @@ TEST(DeviceIdentity, NoSerialGivesARandomTokenThatIsKept)
 
 TEST(DeviceIdentity, TypeAndVersionStrings)
 {
-    auto fake = std::make_shared<FakeDeviceInfo>();
+    auto fake = std::make_shared<DeviceInfoFake>();
     fake->version = {6, 1, 27};
     DeviceInfo::setCurrent(fake);
     EXPECT_EQ(currentDeviceType(), QStringLiteral("linux_6.1.27"));
@@ -55,7 +55,7 @@ TEST(DeviceIdentity, TypeAndVersionStrings)
 // the one stored.
 TEST(DeviceIdentity, FirstUseFromManyThreadsMakesOneToken)
 {
-    auto fake = std::make_shared<FakeDeviceInfo>();
+    auto fake = std::make_shared<DeviceInfoFake>();
     DeviceInfo::setCurrent(fake);
     constexpr int kThreads = 8;
     for (int round = 0; round < 40; ++round) {

@@ -3,7 +3,7 @@
 
 #include "historytestsupport.h"
 
-#include "platform/usernotificationsfake.h"
+#include "platform/fake/usernotificationsfake.h"
 #include "store/dbkeeper.h"
 #include "store/historymodel.h"
 #include "store/historyschema.h"

@@ -2,7 +2,7 @@
 #include "support/xserver/privatexserver.h"
 
 #include "platform/deviceinfo.h"
-#include "platform/keychainfake.h"
+#include "platform/fake/keychainfake.h"
 #include "platform/userdefaults.h"
 #include "service/zeromanager.h"
 #include "store/configuremanager.h"

@@ -1,6 +1,6 @@
 #include "support/testenv.h"
 #include "windows/alerts.h"
-#include "windows/alertsfake.h"
+#include "windows/fake/alertsfake.h"
 #include "windows/busyindicator.h"
 #include "windows/messageboxalerts.h"
 #include "windows/sheetdialog.h"

@@ -10,7 +10,7 @@
 #include "store/defaultskeys.h"
 #include "support/testenv.h"
 #include "windows/alerts.h"
-#include "windows/alertsfake.h"
+#include "windows/fake/alertsfake.h"
 #include "windows/encryption/encloadingviewcontroller.h"
 #include "windows/encryption/encmainviewcontroller.h"
 #include "windows/encryption/encryptaccountpwdviewcontroller.h"

@@ -1,7 +1,7 @@
 #include "windows/preferences/generalviewcontroller.h"
 #include "windows/preferences/hotkeyrecorder.h"
 
-#include "platform/loginitemsxdg.h"
+#include "platform/linux/loginitemsxdg.h"
 #include "store/dbkeeper.h"
 #include "store/pathhelper.h"
 #include "store/utils.h"

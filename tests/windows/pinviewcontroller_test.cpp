@@ -1,6 +1,6 @@
 #include "support/testenv.h"
 #include "windows/alerts.h"
-#include "windows/alertsfake.h"
+#include "windows/fake/alertsfake.h"
 #include "windows/encryption/encloadingviewcontroller.h"
 #include "windows/encryption/encryptaccountpwdviewcontroller.h"
 #include "windows/encryption/pinviewcontroller.h"

@@ -5,9 +5,9 @@
 // and login items list, and a hotkey controller of the test's own.
 
 #include "app/shortcutcontroller.h"
-#include "platform/globalhotkeyfake.h"
+#include "platform/fake/globalhotkeyfake.h"
 #include "platform/loginitems.h"
-#include "platform/loginitemsfake.h"
+#include "platform/fake/loginitemsfake.h"
 #include "platform/notificationcenter.h"
 #include "store/clipfilemanager.h"
 #include "store/digest.h"
@@ -15,7 +15,7 @@
 #include "store/notificationnames.h"
 #include "support/webservicetest.h"
 #include "windows/alerts.h"
-#include "windows/alertsfake.h"
+#include "windows/fake/alertsfake.h"
 #include "windows/preferences/settingwindowcontroller.h"
 
 #include <QCoreApplication>

@@ -6,7 +6,7 @@
 
 #include "app/menucontroller.h"
 #include "platform/bundle.h"
-#include "platform/keychainfake.h"
+#include "platform/fake/keychainfake.h"
 #include "service/zeromanager.h"
 #include "preferencesfixture.h"
 

@@ -2,7 +2,7 @@
 #include "store/clipuserdefaults.h"
 #include "support/testenv.h"
 #include "windows/alerts.h"
-#include "windows/alertsfake.h"
+#include "windows/fake/alertsfake.h"
 #include "windows/scripteditwindowcontroller.h"
 
 #include <QAbstractButton>

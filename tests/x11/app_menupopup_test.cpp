@@ -1,6 +1,6 @@
 #include "app/menupopup.h"
 #include "platform/dispatch.h"
-#include "platform/systempasteboard.h"
+#include "platform/linux/systempasteboard.h"
 #include "platform/x11/globalhotkeyx11.h"
 #include "platform/x11/x11pastekeystroke.h"
 #include "support/testenv.h"

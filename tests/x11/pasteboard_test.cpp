@@ -1,5 +1,5 @@
 #include "platform/pasteboardimage.h"
-#include "platform/systempasteboard.h"
+#include "platform/linux/systempasteboard.h"
 #include "support/testenv.h"
 #include "x11/pasteboardclients.h"
 

@@ -1,4 +1,4 @@
-#include "platform/systempasteboard.h"
+#include "platform/linux/systempasteboard.h"
 #include "platform/x11/x11pastekeystroke.h"
 #include "support/testenv.h"
 #include "x11/pasteboardclients.h"

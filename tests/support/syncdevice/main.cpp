@@ -16,8 +16,8 @@
 //   quit
 
 #include "app/clipcontroller.h"
-#include "platform/fakepasteboard.h"
-#include "platform/keychainfake.h"
+#include "platform/fake/pasteboardfake.h"
+#include "platform/fake/keychainfake.h"
 #include "platform/userdefaults.h"
 #include "service/loginrequestmanager.h"
 #include "service/syncpublickeyrequestmanager.h"
@@ -45,7 +45,7 @@
 
 namespace {
 
-std::shared_ptr<FakePasteboard> g_pasteboard;
+std::shared_ptr<PasteboardFake> g_pasteboard;
 
 void answer(const QString& line)
 {
@@ -207,7 +207,7 @@ int main(int argc, char** argv)
     defaults.setValue(DefaultsKey::MqttPort, args[2].toInt());
     defaults.setValue(DefaultsKey::DeviceToken, args[3]);
     Keychain::setCurrent(std::make_shared<KeychainFake>());
-    g_pasteboard = std::make_shared<FakePasteboard>();
+    g_pasteboard = std::make_shared<PasteboardFake>();
     Pasteboard::setGeneral(g_pasteboard);
     // Only commands capture: the watcher's own timer stays out of the way.
     ClipController::sharedInstance().setPollInterval(std::chrono::hours(1));

@@ -1,4 +1,4 @@
-#include "platform/terminationsignals.h"
+#include "platform/linux/terminationsignals.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -1,4 +1,4 @@
-#include "platform/loginitemsfake.h"
+#include "platform/fake/loginitemsfake.h"
 
 bool LoginItemsFake::add(const QString& path, bool hide)
 {

@@ -1,4 +1,4 @@
-#include "platform/keychainfake.h"
+#include "platform/fake/keychainfake.h"
 
 namespace {
 const QString kUnavailable = QStringLiteral("no keychain service");

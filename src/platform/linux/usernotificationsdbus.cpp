@@ -1,4 +1,4 @@
-#include "platform/usernotificationsdbus.h"
+#include "platform/linux/usernotificationsdbus.h"
 
 #include "platform/dispatch.h"
 

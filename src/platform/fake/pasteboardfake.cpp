@@ -1,4 +1,4 @@
-#include "platform/fakepasteboard.h"
+#include "platform/fake/pasteboardfake.h"
 
 #include "platform/pasteboardmimedata.h"
 
@@ -41,16 +41,16 @@ private:
 
 }  // namespace
 
-FakePasteboard::FakePasteboard() = default;
-FakePasteboard::~FakePasteboard() = default;
+PasteboardFake::PasteboardFake() = default;
+PasteboardFake::~PasteboardFake() = default;
 
-qint64 FakePasteboard::changeCount() const
+qint64 PasteboardFake::changeCount() const
 {
     QMutexLocker lock(&m_mutex);
     return m_count;
 }
 
-PasteboardSnapshot FakePasteboard::snapshot()
+PasteboardSnapshot PasteboardFake::snapshot()
 {
     QMutexLocker lock(&m_mutex);
     ++m_snapshots;
@@ -59,7 +59,7 @@ PasteboardSnapshot FakePasteboard::snapshot()
     return PasteboardSnapshot::fromMimeData(*m_content);
 }
 
-void FakePasteboard::clearContents()
+void PasteboardFake::clearContents()
 {
     {
         QMutexLocker lock(&m_mutex);
@@ -71,12 +71,12 @@ void FakePasteboard::clearContents()
     announceChange();
 }
 
-void FakePasteboard::writeString(const QString& text)
+void PasteboardFake::writeString(const QString& text)
 {
     replace(PasteboardMimeData::forString(text));
 }
 
-bool FakePasteboard::writeImageData(const QByteArray& data)
+bool PasteboardFake::writeImageData(const QByteArray& data)
 {
     auto content = PasteboardMimeData::forImageData(data);
     if (!content) {
@@ -87,12 +87,12 @@ bool FakePasteboard::writeImageData(const QByteArray& data)
     return true;
 }
 
-void FakePasteboard::writeFileURL(const QString& path)
+void PasteboardFake::writeFileURL(const QString& path)
 {
     replace(PasteboardMimeData::forFileURL(path));
 }
 
-void FakePasteboard::offer(const QList<std::pair<QString, QByteArray>>& offers)
+void PasteboardFake::offer(const QList<std::pair<QString, QByteArray>>& offers)
 {
     if (offers.isEmpty()) {
         clearContents();
@@ -101,7 +101,7 @@ void FakePasteboard::offer(const QList<std::pair<QString, QByteArray>>& offers)
     replace(std::make_unique<OfferedData>(offers));
 }
 
-void FakePasteboard::offerMimeData(std::unique_ptr<QMimeData> data)
+void PasteboardFake::offerMimeData(std::unique_ptr<QMimeData> data)
 {
     if (!data) {
         clearContents();
@@ -110,31 +110,31 @@ void FakePasteboard::offerMimeData(std::unique_ptr<QMimeData> data)
     replace(std::move(data));
 }
 
-void FakePasteboard::setChangeCount(qint64 count)
+void PasteboardFake::setChangeCount(qint64 count)
 {
     QMutexLocker lock(&m_mutex);
     m_count = count;
 }
 
-QStringList FakePasteboard::types() const
+QStringList PasteboardFake::types() const
 {
     QMutexLocker lock(&m_mutex);
     return m_content ? m_content->formats() : QStringList();
 }
 
-QByteArray FakePasteboard::data(const QString& type) const
+QByteArray PasteboardFake::data(const QString& type) const
 {
     QMutexLocker lock(&m_mutex);
     return m_content ? m_content->data(type) : QByteArray();
 }
 
-int FakePasteboard::snapshotCount() const
+int PasteboardFake::snapshotCount() const
 {
     QMutexLocker lock(&m_mutex);
     return m_snapshots;
 }
 
-void FakePasteboard::replace(std::unique_ptr<QMimeData> data)
+void PasteboardFake::replace(std::unique_ptr<QMimeData> data)
 {
     {
         QMutexLocker lock(&m_mutex);

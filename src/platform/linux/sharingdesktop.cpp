@@ -1,4 +1,4 @@
-#include "platform/sharingdesktop.h"
+#include "platform/linux/sharingdesktop.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -1,4 +1,4 @@
-#include "platform/usernotificationsfake.h"
+#include "platform/fake/usernotificationsfake.h"
 
 void UserNotificationsFake::deliverNotification(const UserNotification& notification)
 {

@@ -1,4 +1,4 @@
-#include "platform/remindersicalendar.h"
+#include "platform/linux/remindersicalendar.h"
 
 #include "platform/dispatch.h"
 

@@ -1,4 +1,4 @@
-#include "platform/x11session.h"
+#include "platform/x11/x11session.h"
 
 #include "platform/x11/x11displayprobe.h"
 

@@ -1,4 +1,4 @@
-#include "platform/remindersicalendarformat.h"
+#include "platform/linux/remindersicalendarformat.h"
 
 #include <QStringList>
 #include <QTimeZone>

@@ -1,4 +1,4 @@
-#include "platform/globalhotkeyfake.h"
+#include "platform/fake/globalhotkeyfake.h"
 
 GlobalHotkey::Status GlobalHotkeyFake::registerShortcut(const Shortcut& shortcut, Action action)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/reminders.h"
-#include "platform/remindersicalendarformat.h"
+#include "platform/linux/remindersicalendarformat.h"
 
 #include <QObject>
 

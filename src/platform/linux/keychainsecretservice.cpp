@@ -1,7 +1,7 @@
 // GLib's headers use "signals" as a field name, which Qt defines as a macro: they come first.
 #include <libsecret/secret.h>
 
-#include "platform/keychainsecretservice.h"
+#include "platform/linux/keychainsecretservice.h"
 
 #include <spdlog/spdlog.h>
 

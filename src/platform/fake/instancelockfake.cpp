@@ -1,4 +1,4 @@
-#include "platform/instancelockfake.h"
+#include "platform/fake/instancelockfake.h"
 
 InstanceLock::Result InstanceLockFake::tryLock()
 {

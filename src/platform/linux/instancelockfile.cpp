@@ -1,4 +1,4 @@
-#include "platform/instancelockfile.h"
+#include "platform/linux/instancelockfile.h"
 
 #include <QDir>
 #include <QLockFile>

@@ -1,4 +1,4 @@
-#include "windows/alertsfake.h"
+#include "windows/fake/alertsfake.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -1,4 +1,4 @@
-#include "platform/remindersfake.h"
+#include "platform/fake/remindersfake.h"
 
 #include "platform/dispatch.h"
 

@@ -1,4 +1,4 @@
-#include "platform/systempasteboard.h"
+#include "platform/linux/systempasteboard.h"
 
 #include "platform/dispatch.h"
 #include "platform/pasteboardimage.h"

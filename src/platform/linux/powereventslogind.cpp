@@ -1,4 +1,4 @@
-#include "platform/powereventslogind.h"
+#include "platform/linux/powereventslogind.h"
 
 #include <QAtomicInteger>
 #include <QDBusConnection>

@@ -17,10 +17,10 @@ class QMimeData;
 // would put on the clipboard, and snapshots are read from it the same way; offer() plays
 // another application copying something. Each change is announced to the change observer
 // as the system one does. Unlike the system one it may be used from any thread.
-class FakePasteboard : public Pasteboard {
+class PasteboardFake : public Pasteboard {
 public:
-    FakePasteboard();
-    ~FakePasteboard() override;
+    PasteboardFake();
+    ~PasteboardFake() override;
 
     qint64 changeCount() const override;
     PasteboardSnapshot snapshot() override;

@@ -1,4 +1,4 @@
-#include "platform/sharingfake.h"
+#include "platform/fake/sharingfake.h"
 
 QList<SharingService> SharingFake::sharingServicesForItem(const SharingItem& sample)
 {
