@@ -1,11 +1,16 @@
 # Refuses an include that points up the layers: src/platform <- store <- plugins <- service
 # <- sync <- app and windows (one library). A lower layer tells a higher one things through a
-# notification or a callback, never by including its headers.
+# notification or a callback, never by including its headers. It also refuses a product file
+# that includes a test fake (anything under a "fake" folder): the fakes are a library of
+# their own that only the tests link.
+#
+# Every include form counts: "layer/x.h", <layer/x.h>, and relative paths such as
+# "../layer/x.h" or "./../../src/layer/x.h", which are resolved against the including file's
+# folder the way the compiler does.
 #
 #   cmake -DSOURCE_DIR=<src folder> [-DSTAMP=<file written on success>] -P checklayers.cmake
-#   cmake -DSELFTEST=<scratch folder> -P checklayers.cmake   (the check must catch a planted fault)
+#   cmake -DSELFTEST=<scratch folder> -P checklayers.cmake   (the check must catch planted faults)
 
-set(_layers platform store plugins service sync app windows)
 set(_rank_platform 0)
 set(_rank_store 1)
 set(_rank_plugins 2)
@@ -14,38 +19,137 @@ set(_rank_sync 4)
 set(_rank_app 5)
 set(_rank_windows 5)
 
-# Sets <out> to the list of "file: include" lines that point up.
+# Sets <out> to the path of <abs> below <root>, or to "" when it lies outside.
+function(nuvarel_inside root abs out)
+  cmake_path(IS_PREFIX root "${abs}" NORMALIZE _in)
+  if(_in)
+    cmake_path(RELATIVE_PATH abs BASE_DIRECTORY "${root}" OUTPUT_VARIABLE _rel)
+    set(${out} "${_rel}" PARENT_SCOPE)
+  else()
+    set(${out} "" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Sets <out> to the places (paths below dir) an include may name: for "..." the file beside
+# the including one when it exists, else that place and the include root's; for <...> the
+# include root's.
+function(nuvarel_include_targets dir file inc quoted out)
+  set(_places "")
+  cmake_path(GET file PARENT_PATH _from)
+  set(_beside "${dir}/${_from}/${inc}")
+  cmake_path(NORMAL_PATH _beside)
+  set(_rooted "${dir}/${inc}")
+  cmake_path(NORMAL_PATH _rooted)
+  if(quoted AND EXISTS "${_beside}" AND NOT IS_DIRECTORY "${_beside}")
+    set(_candidates "${_beside}")
+  elseif(quoted)
+    set(_candidates "${_beside}" "${_rooted}")
+  else()
+    set(_candidates "${_rooted}")
+  endif()
+  foreach(_c ${_candidates})
+    nuvarel_inside("${dir}" "${_c}" _rel)
+    if(NOT _rel STREQUAL "")
+      list(APPEND _places "${_rel}")
+    endif()
+  endforeach()
+  set(${out} "${_places}" PARENT_SCOPE)
+endfunction()
+
+# Sets <out> to the list of "file: include" lines that point up or reach a fake.
 function(nuvarel_upward_includes dir out)
   set(_found "")
-  file(GLOB_RECURSE _files RELATIVE ${dir} ${dir}/*.h ${dir}/*.cpp ${dir}/*.c)
+  file(GLOB_RECURSE _files RELATIVE ${dir} ${dir}/*.h ${dir}/*.hpp ${dir}/*.cpp ${dir}/*.c)
   foreach(_f ${_files})
     string(REGEX MATCH "^[^/]+" _own "${_f}")
     if(NOT DEFINED _rank_${_own})
       continue()  # main.cpp and anything outside the layers may include every layer
     endif()
-    file(STRINGS ${dir}/${_f} _lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"]+\"")
+    set(_own_is_fake FALSE)
+    if(_f MATCHES "(^|/)fake/")
+      set(_own_is_fake TRUE)
+    endif()
+    file(STRINGS ${dir}/${_f} _lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<][^\">]+[\">]")
     foreach(_line ${_lines})
-      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" _inc "${_line}")
-      string(REGEX MATCH "^[^/]+" _target "${_inc}")
-      if(DEFINED _rank_${_target} AND _rank_${_target} GREATER _rank_${_own})
-        list(APPEND _found "${_f}: #include \"${_inc}\"")
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*([\"<])([^\">]+)[\">].*" "\\1" _open "${_line}")
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*([\"<])([^\">]+)[\">].*" "\\2" _inc "${_line}")
+      if(_open STREQUAL "\"")
+        set(_quoted TRUE)
+        set(_written "\"${_inc}\"")
+      else()
+        set(_quoted FALSE)
+        set(_written "<${_inc}>")
       endif()
+      nuvarel_include_targets("${dir}" "${_f}" "${_inc}" ${_quoted} _places)
+      foreach(_p ${_places})
+        string(REGEX MATCH "^[^/]+" _target "${_p}")
+        if(DEFINED _rank_${_target} AND _rank_${_target} GREATER _rank_${_own})
+          list(APPEND _found "${_f}: #include ${_written}")
+          break()
+        endif()
+        if(NOT _own_is_fake AND DEFINED _rank_${_target} AND _p MATCHES "(^|/)fake/")
+          list(APPEND _found "${_f}: #include ${_written} (a test fake)")
+          break()
+        endif()
+      endforeach()
     endforeach()
   endforeach()
   set(${out} "${_found}" PARENT_SCOPE)
 endfunction()
 
 if(SELFTEST)
-  # A store file that includes an app header must be caught; a store file that includes a
-  # platform header must not.
+  # Each way of writing an include that points up, and a fake reached from product code, is
+  # planted in a scratch tree and must be refused; the sound includes beside them must not.
   file(REMOVE_RECURSE ${SELFTEST})
-  file(WRITE ${SELFTEST}/store/good.cpp "#include \"platform/dispatch.h\"\n#include \"store/good.h\"\n")
-  file(WRITE ${SELFTEST}/store/bad.h "#pragma once\n  #  include \"app/menucontroller.h\"\n")
-  file(WRITE ${SELFTEST}/app/top.cpp "#include \"windows/x.h\"\n#include \"sync/y.h\"\n")
-  nuvarel_upward_includes(${SELFTEST} _up)
+  set(_src ${SELFTEST}/src)
+  set(_bad
+    "store/quoted.h|  #  include \"app/menucontroller.h\""
+    "store/angled.cpp|#include <app/menucontroller.h>"
+    "store/parent.cpp|#include \"../app/menucontroller.h\""
+    "store/dotparent.cpp|#include \"./../app/menucontroller.h\""
+    "store/detour.cpp|#include \"../windows/../app/menucontroller.h\""
+    "store/throughsrc.cpp|#include \"../../src/app/menucontroller.h\""
+    "store/angledparent.cpp|#include <../src/sync/mqttmanager.h>"
+    "plugins/engine/deep.c|#include \"../../sync/mqttmanager.h\""
+    "platform/x11/deep.cpp|#include \"../../store/historymodel.h\""
+    "service/nested/deeper/far.h|#include \"../../../sync/mqttmanager.h\""
+    "app/usesfake.cpp|#include \"platform/fake/keychainfake.h\""
+    "windows/usesfake.cpp|#include \"fake/alertsfake.h\""
+    "sync/usesfake.cpp|#include \"../platform/fake/pasteboardfake.h\"")
+  set(_expected "")
+  foreach(_case ${_bad})
+    string(REPLACE "|" ";" _parts "${_case}")
+    list(GET _parts 0 _file)
+    list(GET _parts 1 _line)
+    file(WRITE ${_src}/${_file} "#pragma once\n#include <QString>\n${_line}\n")
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*" "" _written "${_line}")
+    if(_line MATCHES "fake/")
+      list(APPEND _expected "${_file}: #include ${_written} (a test fake)")
+    else()
+      list(APPEND _expected "${_file}: #include ${_written}")
+    endif()
+  endforeach()
+  file(WRITE ${_src}/app/menucontroller.h "#pragma once\n")
+  file(WRITE ${_src}/windows/fake/alertsfake.h "#pragma once\n#include \"windows/alerts.h\"\n#include \"app/x.h\"\n")
+  file(WRITE ${_src}/platform/fake/keychainfake.h "#pragma once\n#include \"platform/keychain.h\"\n#include \"../keychain.h\"\n")
+  file(WRITE ${_src}/platform/fake/pasteboardfake.h "#pragma once\n#include \"platform/fake/keychainfake.h\"\n")
+  file(WRITE ${_src}/store/good.cpp
+    "#include \"platform/dispatch.h\"\n#include \"store/good.h\"\n#include \"good.h\"\n"
+    "#include \"../platform/dispatch.h\"\n#include <platform/userdefaults.h>\n#include <QString>\n"
+    "// #include \"app/commented.h\"\n")
+  file(WRITE ${_src}/store/good.h "#pragma once\n")
+  file(WRITE ${_src}/plugins/engine/engine.c "#include \"../pluginmanager.h\"\n#include \"engine.h\"\n")
+  file(WRITE ${_src}/plugins/engine/engine.h "#pragma once\n")
+  file(WRITE ${_src}/app/top.cpp "#include \"windows/x.h\"\n#include \"sync/y.h\"\n#include \"../windows/z.h\"\n")
+  file(WRITE ${_src}/main.cpp "#include \"app/appdelegate.h\"\n#include \"platform/fake/keychainfake.h\"\n")
+  nuvarel_upward_includes(${_src} _up)
   file(REMOVE_RECURSE ${SELFTEST})
-  if(NOT _up STREQUAL "store/bad.h: #include \"app/menucontroller.h\"")
-    message(FATAL_ERROR "the layer check missed or misread a planted upward include: '${_up}'")
+  list(SORT _up)
+  list(SORT _expected)
+  if(NOT _up STREQUAL _expected)
+    string(REPLACE ";" "\n  " _got "${_up}")
+    string(REPLACE ";" "\n  " _want "${_expected}")
+    message(FATAL_ERROR "the layer check missed or misread a planted include.\nfound:\n  ${_got}\nplanted:\n  ${_want}")
   endif()
   return()
 endif()
@@ -53,7 +157,7 @@ endif()
 nuvarel_upward_includes(${SOURCE_DIR} _up)
 if(_up)
   string(REPLACE ";" "\n  " _text "${_up}")
-  message(FATAL_ERROR "includes that point up the layers:\n  ${_text}")
+  message(FATAL_ERROR "includes that point up the layers or reach a test fake:\n  ${_text}")
 endif()
 if(STAMP)
   file(TOUCH ${STAMP})
