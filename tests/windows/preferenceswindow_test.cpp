@@ -172,3 +172,43 @@ TEST_F(PreferencesWindowTest, TheMenuOpensTheWindowOnThePanelItsItemsName)
     EXPECT_EQ(window().selectedIndex(), 1);
     EXPECT_EQ(encryptActivations, 1);
 }
+
+TEST_F(PreferencesWindowTest, TheFirstOpeningFromTheMenuShowsThePaneFillingThePanelArea)
+{
+    // The menu's path exactly: a fresh window, no panel chosen by hand afterwards.
+    SettingWindowController& fresh = SettingWindowController::sharedInstance();
+    fresh.setServices(recorders());
+    MenuController::sharedInstance().setting();
+    ASSERT_TRUE(testenv::waitUntil([&] { return fresh.isVisible() && fresh.currentViewController() != nullptr; }));
+    QCoreApplication::processEvents();
+
+    const auto fills = [&] {
+        QWidget* pane = fresh.currentViewController();
+        return pane && pane->isVisible() && pane->geometry() == fresh.panelView()->rect();
+    };
+    ASSERT_TRUE(testenv::waitUntil(fills));
+    QWidget* pane = fresh.currentViewController();
+    EXPECT_STREQ(paneName(pane), "GeneralViewController");
+    EXPECT_GE(pane->width(), pane->minimumSizeHint().width());
+    EXPECT_GE(pane->height(), pane->minimumSizeHint().height());
+    EXPECT_EQ(fresh.panelView()->width(), fresh.width() - fresh.settingSideBar()->width());
+
+    // The pane follows the window when it is resized, both ways.
+    for (const QSize& size : {QSize(900, 700), QSize(620, 450)}) {
+        fresh.resize(size);
+        ASSERT_TRUE(testenv::waitUntil([&] { return fresh.size() == size && fills(); }))
+            << size.width() << "x" << size.height() << " pane " << fresh.currentViewController()->width() << "x"
+            << fresh.currentViewController()->height();
+    }
+
+    // Every panel fills the area too, and the window cannot be squeezed below its panes.
+    for (int index : {1, 2, 3, 0}) {
+        fresh.showPanel(index);
+        ASSERT_TRUE(testenv::waitUntil(fills)) << index;
+    }
+    fresh.resize(96, 88);
+    QCoreApplication::processEvents();
+    EXPECT_GE(fresh.width(), 560);
+    EXPECT_GE(fresh.height(), 420);
+    EXPECT_GE(fresh.panelView()->width(), fresh.currentViewController()->minimumSizeHint().width());
+}

@@ -18,6 +18,7 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QStyledItemDelegate>
+#include <QVBoxLayout>
 
 // Qt resources inside a static library are only linked in when something names them.
 static void initPreferencesResources()
@@ -139,11 +140,18 @@ void SettingWindowController::awakeFromNib()
 
     m_panelView = new QWidget(this);
     m_panelView->setObjectName(QStringLiteral("panelView"));
+    // The panel fills the area at every opening and follows the window's size: a panel made
+    // before the first show would otherwise keep Qt's pre-layout size.
+    auto* panelLayout = new QVBoxLayout(m_panelView);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    panelLayout->setSpacing(0);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_sideBar);
     layout->addWidget(m_panelView, 1);
+    // Small enough for any screen, large enough that no pane is squeezed.
+    setMinimumSize(560, 420);
     resize(640, 460);
 
     // Panel 0 is made when the window is first shown, so whoever set the services first
@@ -229,6 +237,7 @@ void SettingWindowController::changeViewControllerAtIndex(int index)
     if (next) {
         if (m_current) {
             m_current->hide();
+            m_panelView->layout()->removeWidget(m_current);
             // Later: the old panel may be the one whose callback or action runs now.
             m_current->deleteLater();
         }
@@ -236,7 +245,8 @@ void SettingWindowController::changeViewControllerAtIndex(int index)
     }
     if (!m_current)
         return;
-    m_current->setParent(m_panelView);
+    if (m_current->parentWidget() != m_panelView)
+        m_panelView->layout()->addWidget(m_current);
     m_current->setGeometry(m_panelView->rect());
     m_current->show();
 }
