@@ -268,3 +268,55 @@ TEST_F(GeneralPaneTest, ClearingLoggedInReportsTheServersCountOrFails)
     }
     EXPECT_EQ(server.requestsTo("/clear_history/").size(), 7u);
 }
+
+TEST_F(GeneralPaneTest, UnderTheClearingOverlayNoKeyReachesTheWindow)
+{
+    logInAs(QStringLiteral("kim@example.com"));
+    window();
+    // The window shows its panel again after the login: let that happen first.
+    drainMainQueue();
+    sevenRowsTwoFavourites();
+    // The clear stays on its way long enough for the keys below.
+    server.setFault("/clear_history/", webdouble::Fault::delayed(3s));
+    GeneralViewController* pane = general();
+    QPushButton* clear = pane->clearButton();
+    window().activateWindow();
+    clear->setFocus();
+    alerts->scriptAnswers({0, 0, 0});
+    clear->click();
+    ASSERT_TRUE(testenv::waitUntil([&] { return server.requestsTo("/clear_history/").size() == 1; }, 20s));
+    ASSERT_EQ(window().findChildren<ProgressOverlay*>().size(), 1u);
+
+    // What a user's keyboard does under the overlay: Space and Return on the button, the arrows
+    // and a letter on the sidebar, Tab, Escape.
+    QWidget* sideBar = window().settingSideBar();
+    const struct {
+        QWidget* to;
+        int key;
+    } presses[] = {
+        {clear, Qt::Key_Space}, {clear, Qt::Key_Return}, {sideBar, Qt::Key_Down},
+        {sideBar, Qt::Key_End}, {clear, Qt::Key_Tab},    {&window(), Qt::Key_Escape},
+    };
+    for (const auto& p : presses) {
+        QKeyEvent shortcut(QEvent::ShortcutOverride, p.key, Qt::NoModifier);
+        QApplication::sendEvent(p.to, &shortcut);
+        press(p.to, p.key);
+        QKeyEvent release(QEvent::KeyRelease, p.key, Qt::NoModifier);
+        QApplication::sendEvent(p.to, &release);
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window().selectedIndex(), 0);
+    EXPECT_EQ(window().currentViewController(), pane);
+    EXPECT_TRUE(window().isVisible());
+
+    ASSERT_TRUE(testenv::waitUntil([&] { return alerts->count() >= 2; }, 20s));
+    EXPECT_EQ(alerts->messages(), (QStringList{QStringLiteral("清空历史纪录?"), QStringLiteral("共清空了：0条")}));
+    EXPECT_EQ(server.requestsTo("/clear_history/").size(), 1u);
+    EXPECT_EQ(DBKeeper::getAllHistoryAtCategory(QStringLiteral("history")).size(), 2);
+
+    // Once the overlay is gone the keyboard works again.
+    ASSERT_TRUE(testenv::waitUntil([&] { return window().findChildren<ProgressOverlay*>().isEmpty(); }));
+    window().settingSideBar()->setFocus();
+    press(window().settingSideBar(), Qt::Key_Down);
+    EXPECT_EQ(window().selectedIndex(), 1);
+}
