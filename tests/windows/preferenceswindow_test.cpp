@@ -7,6 +7,7 @@
 #include "app/menucontroller.h"
 #include "platform/bundle.h"
 #include "platform/keychainfake.h"
+#include "store/dbkeeper.h"
 #include "service/zeromanager.h"
 #include "preferencesfixture.h"
 
@@ -116,7 +117,9 @@ TEST_F(PreferencesWindowTest, LogoutEmptiesTheKeyAndShowsTheLoginPaneAgain)
     auto* user = showPane<UserInfoViewController>(1);
     ASSERT_NE(user, nullptr);
     const int rebuildsBefore = menuRebuilds;
+    alerts->scriptAnswers({0});
     user->logoutButton()->click();
+    ASSERT_TRUE(testenv::waitUntil([&] { return !ConfigureManager::sharedInstance().isLogined(); }));
 
     EXPECT_FALSE(keychain.contains(ZeroManager::keychainService(), ZeroManager::storeKey(userId)));
     EXPECT_EQ(zero.state(), 0);
@@ -211,4 +214,45 @@ TEST_F(PreferencesWindowTest, TheFirstOpeningFromTheMenuShowsThePaneFillingThePa
     EXPECT_GE(fresh.width(), 560);
     EXPECT_GE(fresh.height(), 420);
     EXPECT_GE(fresh.panelView()->width(), fresh.currentViewController()->minimumSizeHint().width());
+}
+
+TEST_F(PreferencesWindowTest, LogoutAsksFirstAndOnlyItsConfirmationRemovesTheLocalHistory)
+{
+    logInAs(QStringLiteral("flo@example.com"));
+    window();
+    // The window shows its panel again after the login: let that happen first.
+    drainMainQueue();
+    savedText(QStringLiteral("never uploaded"), 1000);
+    savedText(QStringLiteral("kept dear"), 1001, 5000);
+    savedText(QStringLiteral("kept dear"), 1001, 5000, QStringLiteral("favourite"));
+    const auto rows = [] {
+        return DBKeeper::getAllHistoryAtCategory(QStringLiteral("history")).size()
+               + DBKeeper::getAllHistoryAtCategory(QStringLiteral("favourite")).size();
+    };
+    ASSERT_EQ(rows(), 3);
+    QPointer<UserInfoViewController> user = showPane<UserInfoViewController>(1);
+    ASSERT_NE(user, nullptr);
+
+    // Cancel (and Escape, which answers with it) keeps everything.
+    alerts->scriptAnswers({1});
+    user->logoutButton()->click();
+    ASSERT_TRUE(testenv::waitUntil([&] { return alerts->count() == 1 && alerts->pendingCount() == 0; }));
+    const AlertsFake::Shown asked = alerts->shown().first();
+    EXPECT_EQ(asked.alert.messageText, QStringLiteral("退出登录?"));
+    EXPECT_TRUE(asked.alert.informativeText.contains(QStringLiteral("收藏"))) << asked.alert.informativeText.toStdString();
+    EXPECT_EQ(asked.alert.buttons, (QStringList{QStringLiteral("退出登录"), QStringLiteral("取消")}));
+    EXPECT_EQ(asked.alert.escapeIndex(), 1);
+    EXPECT_EQ(asked.parent, &window());
+    drainMainQueue();
+    EXPECT_TRUE(ConfigureManager::sharedInstance().isLogined());
+    EXPECT_EQ(rows(), 3);
+    EXPECT_EQ(shownPane<UserInfoViewController>(), user);
+
+    // Confirmed: the logout as before, the local history gone, the login pane back.
+    alerts->scriptAnswers({0});
+    user->logoutButton()->click();
+    ASSERT_TRUE(testenv::waitUntil([&] { return shownPane<UserloginViewController>() != nullptr; }));
+    EXPECT_FALSE(ConfigureManager::sharedInstance().isLogined());
+    EXPECT_EQ(rows(), 0);
+    EXPECT_EQ(alerts->count(), 2);
 }

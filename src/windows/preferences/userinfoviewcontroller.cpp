@@ -2,8 +2,10 @@
 
 #include "service/zeromanager.h"
 #include "store/configuremanager.h"
+#include "windows/alerts.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -37,6 +39,23 @@ UserInfoViewController::UserInfoViewController(PreferencesServices services, QWi
 }
 
 void UserInfoViewController::loginout()
+{
+    // The logout removes every local clip, favourites and clips never uploaded included.
+    Alert alert;
+    alert.icon = Alert::Icon::Warning;
+    alert.messageText = QStringLiteral("退出登录?");
+    alert.informativeText = QStringLiteral("退出登录将删除本机的全部历史纪录, 包括收藏和尚未上传的剪贴。");
+    alert.buttons = {QStringLiteral("退出登录"), QStringLiteral("取消")};
+    alert.defaultButton = 1;
+    alert.escapeButton = 1;
+    QPointer<UserInfoViewController> self(this);
+    Alerts::current().show(window(), alert, [self](int button) {
+        if (self && button == 0)
+            self->logout();
+    });
+}
+
+void UserInfoViewController::logout()
 {
     // The keychain item is named after the user id, which the token's removal leaves known,
     // but the key must be gone before anything can react to the logout.
