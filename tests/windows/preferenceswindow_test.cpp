@@ -256,3 +256,34 @@ TEST_F(PreferencesWindowTest, LogoutAsksFirstAndOnlyItsConfirmationRemovesTheLoc
     EXPECT_EQ(rows(), 0);
     EXPECT_EQ(alerts->count(), 2);
 }
+
+TEST_F(PreferencesWindowTest, ALongAccountAddressIsElidedNotCutAndTheWindowCarriesTheAppIcon)
+{
+    EXPECT_FALSE(window().windowIcon().isNull());
+    EXPECT_FALSE(window().windowIcon().pixmap(32, 32).isNull());
+
+    const QString email = QStringLiteral("a.very.long.name.of.someone.who.likes.long.names.indeed@"
+                                         "a-rather-long-subdomain.of-an-even-longer-example-domain.com");
+    logInAs(email);
+    window();
+    drainMainQueue();
+    auto* user = showPane<UserInfoViewController>(1);
+    ASSERT_NE(user, nullptr);
+    const QString full = QStringLiteral("当前用户：") + email;
+    QLabel* label = user->userName();
+    for (const QSize& size : {QSize(560, 420), QSize(900, 500)}) {
+        window().resize(size);
+        ASSERT_TRUE(testenv::waitUntil([&] { return user->width() == window().panelView()->width(); }));
+        QCoreApplication::processEvents();
+        SCOPED_TRACE(size.width());
+        EXPECT_NE(label->text(), full);
+        EXPECT_TRUE(label->text().contains(QChar(0x2026))) << label->text().toStdString();
+        // Its start and its domain stay readable, the whole address is in the tooltip.
+        EXPECT_TRUE(label->text().startsWith(QStringLiteral("当前用户：a.very"))) << label->text().toStdString();
+        EXPECT_TRUE(label->text().endsWith(QStringLiteral(".com"))) << label->text().toStdString();
+        EXPECT_EQ(label->toolTip(), full);
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), user->width());
+        EXPECT_LE(label->geometry().right(), user->rect().right());
+        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()));
+    }
+}

@@ -135,6 +135,9 @@ EncMainViewController::EncMainViewController(QWidget* parent)
     buttons->addStretch(1);
     buttons->addWidget(m_revertButton);
     buttons->addWidget(m_pinButton);
+    // Tab follows the buttons as they read, left to right.
+    setTabOrder(m_helpButton, m_revertButton);
+    setTabOrder(m_revertButton, m_pinButton);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(title);

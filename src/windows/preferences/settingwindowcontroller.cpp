@@ -4,6 +4,7 @@
 #include "platform/notificationcenter.h"
 #include "store/configuremanager.h"
 #include "store/notificationnames.h"
+#include "windows/appicon.h"
 #include "windows/preferences/aboutviewcontroller.h"
 #include "windows/preferences/generalviewcontroller.h"
 #include "windows/preferences/privacyviewcontroller.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPainter>
 #include <QPainterPath>
@@ -93,6 +95,7 @@ SettingWindowController::SettingWindowController()
 {
     initPreferencesResources();
     setWindowTitle(QStringLiteral("偏好设置"));
+    setWindowIcon(appIcon());
     setObjectName(QStringLiteral("SettingWindowController"));
     NotificationCenter& center = NotificationCenter::defaultCenter();
     for (const QLatin1String name : {NotificationName::UserLogouted, NotificationName::UserLogined})
@@ -258,4 +261,14 @@ void SettingWindowController::reloadController()
         if (rebuild)
             rebuild();
     });
+}
+
+void SettingWindowController::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }

@@ -5,6 +5,7 @@
 #include "windows/alerts.h"
 
 #include <QLabel>
+#include <QLayout>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -16,7 +17,9 @@ UserInfoViewController::UserInfoViewController(PreferencesServices services, QWi
     setObjectName(QStringLiteral("UserInfoViewController"));
     m_userName = new QLabel(this);
     m_userName->setObjectName(QStringLiteral("userName"));
-    m_userName->setText(QStringLiteral("当前用户：%1").arg(ConfigureManager::sharedInstance().loginUserEmail().value_or(QString())));
+    m_userNameText = QStringLiteral("当前用户：%1").arg(ConfigureManager::sharedInstance().loginUserEmail().value_or(QString()));
+    m_userName->setText(m_userNameText);
+    m_userName->setTextFormat(Qt::PlainText);
     m_userName->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_encryptButton = new QPushButton(QStringLiteral("端对端加密"), this);
     m_encryptButton->setObjectName(QStringLiteral("encryptButton"));
@@ -36,6 +39,18 @@ UserInfoViewController::UserInfoViewController(PreferencesServices services, QWi
 
     connect(m_logoutButton, &QPushButton::clicked, this, [this] { loginout(); });
     connect(m_encryptButton, &QPushButton::clicked, this, [this] { encryptButtonClicked(); });
+}
+
+void UserInfoViewController::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // A long address is elided in the middle, keeping its start and its domain, not cut off
+    // by the window; the whole text stays in the tooltip.
+    const QMargins margins = layout()->contentsMargins();
+    const int room = std::max(40, width() - margins.left() - margins.right());
+    const QString shown = m_userName->fontMetrics().elidedText(m_userNameText, Qt::ElideMiddle, room);
+    m_userName->setText(shown);
+    m_userName->setToolTip(shown == m_userNameText ? QString() : m_userNameText);
 }
 
 void UserInfoViewController::loginout()

@@ -28,8 +28,13 @@ public:
     // Shows the encryption window and starts the set-up of end-to-end encryption.
     void activeEncryptPINView();
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     PreferencesServices m_services;
+    // The label's whole text; what it shows may be elided to the pane's width.
+    QString m_userNameText;
     QLabel* m_userName = nullptr;
     QPushButton* m_logoutButton = nullptr;
     QPushButton* m_encryptButton = nullptr;
