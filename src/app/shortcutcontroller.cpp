@@ -73,6 +73,29 @@ void ShortcutController::setShortcut(const std::optional<Shortcut>& shortcut)
         spdlog::warn("hotkey {} not registered: {}", describe(*m_shortcut), GlobalHotkey::statusName(m_status));
 }
 
+GlobalHotkey::Status ShortcutController::changeShortcut(const Shortcut& shortcut)
+{
+    const std::optional<Shortcut> previous = m_shortcut;
+    GlobalHotkey& monitor = GlobalHotkey::current();
+    monitor.unregisterAllShortcuts();
+    Action action = m_action;
+    const GlobalHotkey::Status status = monitor.registerShortcut(shortcut, [action] {
+        if (action)
+            action();
+    });
+    if (status == GlobalHotkey::Status::Registered) {
+        m_shortcut = shortcut;
+        m_status = status;
+        saveShortcut();
+        spdlog::info("hotkey {} registered", describe(shortcut));
+        return status;
+    }
+    spdlog::warn("hotkey {} not registered: {}; the previous one stays", describe(shortcut),
+                 GlobalHotkey::statusName(status));
+    setShortcut(previous);
+    return status;
+}
+
 void ShortcutController::saveShortcut()
 {
     if (!m_shortcut)

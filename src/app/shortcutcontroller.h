@@ -31,6 +31,10 @@ public:
     // Keeps the hotkey, drops every registration and, for a hotkey, stores it and registers
     // it. Nothing: no hotkey (and nothing stored; shortcutOff stores the off marker).
     void setShortcut(const std::optional<Shortcut>& shortcut);
+    // A hotkey the user chose: registered and stored when it can be registered; otherwise
+    // (another program holds it) the previous hotkey is registered again and stays, and
+    // nothing is stored. How the new one's registration went.
+    GlobalHotkey::Status changeShortcut(const Shortcut& shortcut);
     // Stores the current hotkey, when there is one.
     void saveShortcut();
     // Switches the hotkey off and stores -8192 under both keys.

@@ -29,6 +29,10 @@ struct Shortcut {
     static constexpr qint64 DefaultModifierFlags = ShiftFlag | CommandFlag;
     static constexpr Shortcut defaultShortcut() { return {DefaultKeyCode, DefaultModifierFlags}; }
 
+    // The platform's paste keystroke, which the app posts itself after a clip was chosen:
+    // Control+V on Linux.
+    static constexpr Shortcut pasteKeystroke() { return {DefaultKeyCode, ControlFlag}; }
+
     constexpr bool isOff() const { return keyCode == OffMarker || modifierFlags == OffMarker; }
 
     friend constexpr bool operator==(const Shortcut&, const Shortcut&) = default;

@@ -12,6 +12,8 @@
 #include "store/notificationnames.h"
 #include "store/pathhelper.h"
 #include "store/utils.h"
+#include "windows/alerts.h"
+#include "windows/appicon.h"
 #include "windows/pluginstoretableviewcell.h"
 #include "windows/progressoverlay.h"
 
@@ -22,6 +24,9 @@
 #include <QJsonObject>
 #include <QPushButton>
 #include <QScreen>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -97,13 +102,24 @@ QString PluginWindowController::builtinDeveloperPage()
 void PluginWindowController::windowDidLoad()
 {
     setWindowTitle(QStringLiteral("插件"));
+    setWindowIcon(appIcon());
     resize(760, 460);
 
     m_tabView = new QTabWidget(this);
     m_tableView = makeTable(m_tabView, false);
     m_storeTableView = makeTable(m_tabView, true);
     m_tabView->addTab(m_tableView, QStringLiteral("已安装"));
-    m_tabView->addTab(m_storeTableView, QStringLiteral("插件商店"));
+    // An empty store says so, rather than showing a bare table.
+    auto* storeTab = new QWidget(m_tabView);
+    m_storeEmptyLabel = new QLabel(QStringLiteral("插件商店暂时没有可添加的插件"), storeTab);
+    m_storeEmptyLabel->setObjectName(QStringLiteral("storeEmptyLabel"));
+    m_storeEmptyLabel->setAlignment(Qt::AlignCenter);
+    m_storeEmptyLabel->setContentsMargins(0, 12, 0, 12);
+    auto* storeLayout = new QVBoxLayout(storeTab);
+    storeLayout->setContentsMargins(0, 0, 0, 0);
+    storeLayout->addWidget(m_storeEmptyLabel);
+    storeLayout->addWidget(m_storeTableView, 1);
+    m_tabView->addTab(storeTab, QStringLiteral("插件商店"));
     connect(m_tabView, &QTabWidget::currentChanged, this, [this](int index) {
         spdlog::info("plugin window tab: {}", m_tabView->tabText(index).toStdString());
     });
@@ -270,6 +286,7 @@ void PluginWindowController::reloadStoreTableView()
         connect(button, &QPushButton::clicked, this, [this, button] { optButtonClickect(button); });
         m_storeTableView->setCellWidget(row, OptColumn, cell);
     }
+    m_storeEmptyLabel->setVisible(m_storeArray.isEmpty());
 }
 
 void PluginWindowController::optButtonClickect(QObject* sender)
@@ -315,11 +332,20 @@ void PluginWindowController::addClicked()
     // filesSelected: Qt's own dialog does not always send urlsSelected.
     connect(panel, &QFileDialog::filesSelected, this, [this, self](const QStringList& files) {
         for (const QString& file : files) {
-            m_manager.installPlugin(QUrl::fromLocalFile(file), [self](int code) {
+            m_manager.installPlugin(QUrl::fromLocalFile(file), [self, file](int code) {
                 if (code != 0)
                     spdlog::error("plugin install err: {}", code);
-                if (self)
-                    self->afterInstallOrRemoval();
+                if (!self)
+                    return;
+                self->afterInstallOrRemoval();
+                // The user chose this file: say when it did not become a plugin.
+                if (code != 0) {
+                    Alert alert;
+                    alert.icon = Alert::Icon::Warning;
+                    alert.messageText = QStringLiteral("插件安装失败");
+                    alert.informativeText = QStringLiteral("“%1”不是可以安装的插件包。").arg(QFileInfo(file).fileName());
+                    Alerts::current().show(self, alert);
+                }
             });
         }
     });
@@ -356,4 +382,14 @@ void PluginWindowController::getingStart()
         return;
     }
     ClipAppHelper::sharedInstance().openURL(QUrl::fromLocalFile(guide));
+}
+
+void PluginWindowController::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }

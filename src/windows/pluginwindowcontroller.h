@@ -14,6 +14,7 @@
 class ClipPluginPackageHelper;
 class PluginListRequestManager;
 class PluginManager;
+class QLabel;
 class QPushButton;
 class QTabWidget;
 class QTableWidget;
@@ -57,6 +58,8 @@ public:
     QPushButton* removeButton() const { return m_removeButton; }
     QPushButton* helpButton() const { return m_helpButton; }
     QPushButton* guideButton() const { return m_guideButton; }
+    // Shown above the store table while the store offers nothing.
+    QLabel* storeEmptyLabel() const { return m_storeEmptyLabel; }
     // The "choose a package" panel while it is open, else null.
     QFileDialog* openPanel() const { return m_openPanel; }
     // The progress overlay of a store install while it is shown, else null.
@@ -88,6 +91,10 @@ public slots:
     // Opens the plugin guide "GettingStart.pdf" with the desktop's viewer.
     void getingStart();
 
+protected:
+    // Escape closes the window, as it closes a sheet.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void windowDidLoad();
     void handleStoreReply(const QVariant& result, int status, bool failed);
@@ -109,6 +116,7 @@ private:
     QPushButton* m_removeButton = nullptr;
     QPushButton* m_helpButton = nullptr;
     QPushButton* m_guideButton = nullptr;
+    QLabel* m_storeEmptyLabel = nullptr;
     QPointer<QFileDialog> m_openPanel;
     QPointer<ProgressOverlay> m_overlay;
     bool m_centred = false;

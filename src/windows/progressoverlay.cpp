@@ -1,5 +1,6 @@
 #include "windows/progressoverlay.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QFrame>
 #include <QGraphicsOpacityEffect>
@@ -35,6 +36,8 @@ ProgressOverlay::ProgressOverlay(QWidget* view, const QString& label) : QWidget(
     setFocusPolicy(Qt::StrongFocus);
     setGeometry(view->rect());
     view->installEventFilter(this);
+    // The cover stops the mouse; the keyboard is stopped here, for every widget of the window.
+    qApp->installEventFilter(this);
 
     auto* box = new QFrame(this);
     box->setObjectName(QStringLiteral("progressOverlayBox"));
@@ -108,10 +111,37 @@ void ProgressOverlay::finish()
     deleteLater();
 }
 
+bool ProgressOverlay::isInCoveredWindow(QObject* object) const
+{
+    if (m_finished || !object->isWidgetType())
+        return false;
+    return static_cast<QWidget*>(object)->window() == window();
+}
+
 bool ProgressOverlay::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == parentWidget() && event->type() == QEvent::Resize)
-        setGeometry(parentWidget()->rect());
+    switch (event->type()) {
+    case QEvent::Resize:
+        if (watched == parentWidget())
+            setGeometry(parentWidget()->rect());
+        break;
+    case QEvent::ShortcutOverride:
+        // Accepted, so no shortcut of the window fires; the key press is then swallowed too.
+        if (isInCoveredWindow(watched)) {
+            event->accept();
+            return true;
+        }
+        break;
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        // While the work runs nothing under the cover takes a key: no second click by Space,
+        // no pane switch by the arrows, no focus move by Tab.
+        if (isInCoveredWindow(watched))
+            return true;
+        break;
+    default:
+        break;
+    }
     return QWidget::eventFilter(watched, event);
 }
 

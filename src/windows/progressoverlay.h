@@ -12,7 +12,7 @@ class QGraphicsOpacityEffect;
 class QTimer;
 
 // A progress overlay ("HUD") over a window's content: a dimmed cover over the whole view
-// that swallows clicks, with a rounded box in the middle holding a busy bar and a label.
+// that swallows clicks (and, while it is up, every key meant for its window), with a rounded box in the middle holding a busy bar and a label.
 // It follows the view's size and deletes itself once hidden, so callers keep it in a
 // QPointer and never delete it.
 //
@@ -48,6 +48,8 @@ private:
     ProgressOverlay(QWidget* view, const QString& label);
     void fade(double to, bool finishWhenDone);
     void finish();
+    // A widget of the window this overlay covers.
+    bool isInCoveredWindow(QObject* object) const;
 
     QLabel* m_label = nullptr;
     QGraphicsOpacityEffect* m_opacity = nullptr;

@@ -11,8 +11,10 @@ SheetDialog::SheetDialog(QWidget* parent)
 void SheetDialog::presentAsSheetOver(QWidget* view)
 {
     QWidget* window = view ? view->window() : nullptr;
+    // A dialog, not Qt::Sheet: that flag means a sheet only on macOS and makes a drawer
+    // elsewhere, which X11 window managers treat as a utility window.
     if (window && parentWidget() != window)
-        setParent(window, windowFlags() | Qt::Sheet);
+        setParent(window, (windowFlags() & ~Qt::WindowType_Mask) | Qt::Dialog);
     open();
 }
 

@@ -210,6 +210,8 @@ TEST(SheetDialog, OpensWindowModalOverTheViewsWindowWithoutWaiting)
     EXPECT_EQ(sheet->parentWidget(), &window.widget);
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
     EXPECT_TRUE(sheet->isWindow());
+    // A dialog to the window manager: Qt's macOS-only sheet type would be a drawer here.
+    EXPECT_EQ(sheet->windowType(), Qt::Dialog);
     sheet->dismiss();
     EXPECT_FALSE(sheet->isPresented());
     EXPECT_EQ(sheet->cancelled, 0);  // dismiss is not a cancel

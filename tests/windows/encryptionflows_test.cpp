@@ -383,3 +383,133 @@ TEST_F(EncryptionFlowTest, AfterAResetClipsOfOtherKeysAreLocalOnly)
     EXPECT_EQ(rows.first()->history_id().toLongLong(), 0);
     EXPECT_NE(keytest::zm().currentKeyHash(), oldHash);
 }
+
+// --- Logout ---------------------------------------------------------------------------------
+
+TEST_F(EncryptionFlowTest, ALogoutEndsTheRunningFlowAndItsLateAnswersLeadNowhere)
+{
+    const QString pin = QStringLiteral("246813");
+    const QString newPin = QStringLiteral("135792");
+    const keytest::TestPair pair = keytest::makePair(pin);
+    struct Case {
+        const char* name;
+        // Brings the flow to the moment of the logout.
+        std::function<void()> reach;
+        // The answer still on its way at the logout, if any, with the reply it gets.
+        std::optional<Reply> lateReply;
+    };
+    const QList<Case> cases = {
+        {"unlock sheet",
+         [&] {
+             server.script(QStringLiteral("get"), codeReply(0, {{QStringLiteral("cipher"), pair.keyDict()}}));
+             view->beginSetup();
+             ASSERT_TRUE(pinSheet());
+         },
+         std::nullopt},
+        {"unlock after a wrong PIN, message up",
+         [&] {
+             server.script(QStringLiteral("get"), codeReply(0, {{QStringLiteral("cipher"), pair.keyDict()}}));
+             alerts->setHold(true);
+             view->beginSetup();
+             typePins({QStringLiteral("000000")});
+             ASSERT_TRUE(waitForAlerts(1));
+         },
+         std::nullopt},
+        {"new key sheet",
+         [&] {
+             server.script(QStringLiteral("get"), codeReply(404));
+             view->beginSetup();
+             ASSERT_TRUE(pinSheet());
+         },
+         std::nullopt},
+        {"new key on its way",
+         [&] {
+             server.script(QStringLiteral("get"), codeReply(404));
+             server.script(QStringLiteral("push"), codeReply(0));
+             view->beginSetup();
+             server.setHold(true);
+             typePins({newPin, newPin});
+             ASSERT_TRUE(testenv::waitUntil([&] { return server.kinds().contains(QStringLiteral("push")); }));
+         },
+         codeReply(0)},
+        {"PIN change sheet",
+         [&] {
+             installKey(pin);
+             view->pinButton()->click();
+             ASSERT_TRUE(pinSheet());
+         },
+         std::nullopt},
+        {"PIN change on its way",
+         [&] {
+             installKey(pin);
+             server.script(QStringLiteral("modify"), codeReply(401));
+             server.setHold(true);
+             view->pinButton()->click();
+             typePins({pin, newPin, newPin});
+             ASSERT_TRUE(testenv::waitUntil([&] { return server.kinds().contains(QStringLiteral("modify")); }));
+         },
+         codeReply(401)},
+        {"reset warning up",
+         [&] {
+             alerts->setHold(true);
+             view->revertButton()->click();
+             ASSERT_TRUE(waitForAlerts(1));
+         },
+         std::nullopt},
+        {"reset password sheet",
+         [&] {
+             view->revertButton()->click();
+             ASSERT_TRUE(pwdSheet());
+         },
+         std::nullopt},
+        {"reset on its way",
+         [&] {
+             server.script(QStringLiteral("publickey"), codeReply(0));
+             server.script(QStringLiteral("revert"), codeReply(0));
+             view->revertButton()->click();
+             ASSERT_TRUE(pwdSheet());
+             enter(pwdSheet()->pwdTextField(), QStringLiteral("login secret"));
+             server.setHold(true);
+             typePins({newPin, newPin});
+             ASSERT_TRUE(testenv::waitUntil([&] { return server.kinds().contains(QStringLiteral("publickey")); }));
+         },
+         codeReply(0)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        keytest::loginAs(QStringLiteral("42"));
+        keytest::drainMainQueue();
+        alerts->clear();
+        c.reach();
+        if (HasFatalFailure())
+            return;
+        ASSERT_TRUE(view->isSetingUp());
+        const int alertsBefore = alerts->count();
+
+        // What the user pane's logout does.
+        keytest::zm().cleanKeyInfo();
+        keytest::logout();
+        ASSERT_TRUE(waitForEnd());
+        EXPECT_EQ(view->fingerprint()->text(), QStringLiteral("指纹: (空)"));
+
+        // A message still up when the logout came, then the late answer: nothing follows.
+        while (alerts->answerNext(0)) {
+        }
+        alerts->setHold(false);
+        server.setHold(false);
+        if (c.lateReply) {
+            ASSERT_TRUE(server.releaseNext());
+            // A request the late answer would have led to goes out at once; none may.
+            keytest::drainMainQueue();
+            while (server.releaseNext()) {
+            }
+        }
+        keytest::drainMainQueue();
+        EXPECT_TRUE(flowEnded());
+        EXPECT_EQ(alerts->count(), alertsBefore) << alerts->texts().join(QLatin1Char('|')).toStdString();
+        EXPECT_FALSE(keytest::zm().currentKeyHash());
+        EXPECT_FALSE(view->pinSheet());
+    }
+    // The reset whose public key answered late never sent its reset.
+    EXPECT_FALSE(server.kinds().contains(QStringLiteral("revert")));
+}

@@ -268,3 +268,174 @@ TEST_F(GeneralPaneTest, ClearingLoggedInReportsTheServersCountOrFails)
     }
     EXPECT_EQ(server.requestsTo("/clear_history/").size(), 7u);
 }
+
+TEST_F(GeneralPaneTest, UnderTheClearingOverlayNoKeyReachesTheWindow)
+{
+    logInAs(QStringLiteral("kim@example.com"));
+    window();
+    // The window shows its panel again after the login: let that happen first.
+    drainMainQueue();
+    sevenRowsTwoFavourites();
+    // The clear stays on its way long enough for the keys below.
+    server.setFault("/clear_history/", webdouble::Fault::delayed(3s));
+    GeneralViewController* pane = general();
+    QPushButton* clear = pane->clearButton();
+    window().activateWindow();
+    clear->setFocus();
+    alerts->scriptAnswers({0, 0, 0});
+    clear->click();
+    ASSERT_TRUE(testenv::waitUntil([&] { return server.requestsTo("/clear_history/").size() == 1; }, 20s));
+    ASSERT_EQ(window().findChildren<ProgressOverlay*>().size(), 1u);
+
+    // What a user's keyboard does under the overlay: Space and Return on the button, the arrows
+    // and a letter on the sidebar, Tab, Escape.
+    QWidget* sideBar = window().settingSideBar();
+    const struct {
+        QWidget* to;
+        int key;
+    } presses[] = {
+        {clear, Qt::Key_Space}, {clear, Qt::Key_Return}, {sideBar, Qt::Key_Down},
+        {sideBar, Qt::Key_End}, {clear, Qt::Key_Tab},    {&window(), Qt::Key_Escape},
+    };
+    for (const auto& p : presses) {
+        QKeyEvent shortcut(QEvent::ShortcutOverride, p.key, Qt::NoModifier);
+        QApplication::sendEvent(p.to, &shortcut);
+        press(p.to, p.key);
+        QKeyEvent release(QEvent::KeyRelease, p.key, Qt::NoModifier);
+        QApplication::sendEvent(p.to, &release);
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window().selectedIndex(), 0);
+    EXPECT_EQ(window().currentViewController(), pane);
+    EXPECT_TRUE(window().isVisible());
+
+    ASSERT_TRUE(testenv::waitUntil([&] { return alerts->count() >= 2; }, 20s));
+    EXPECT_EQ(alerts->messages(), (QStringList{QStringLiteral("清空历史纪录?"), QStringLiteral("共清空了：0条")}));
+    EXPECT_EQ(server.requestsTo("/clear_history/").size(), 1u);
+    EXPECT_EQ(DBKeeper::getAllHistoryAtCategory(QStringLiteral("history")).size(), 2);
+
+    // Once the overlay is gone the keyboard works again.
+    ASSERT_TRUE(testenv::waitUntil([&] { return window().findChildren<ProgressOverlay*>().isEmpty(); }));
+    window().settingSideBar()->setFocus();
+    press(window().settingSideBar(), Qt::Key_Down);
+    EXPECT_EQ(window().selectedIndex(), 1);
+}
+
+TEST_F(GeneralPaneTest, TheRecorderTakesOnlyCombinationsThatCannotBreakTyping)
+{
+    struct Case {
+        const char* name;
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        // The hotkey it becomes; nothing when refused.
+        std::optional<Shortcut> accepted;
+    };
+    const qint64 shift = Shortcut::ShiftFlag;
+    const qint64 control = Shortcut::ControlFlag;
+    const qint64 alt = Shortcut::OptionFlag;
+    const qint64 super = Shortcut::CommandFlag;
+    const Case cases[] = {
+        {"F5 alone", Qt::Key_F5, Qt::NoModifier, Shortcut{96, 0}},
+        {"Shift+F5", Qt::Key_F5, Qt::ShiftModifier, Shortcut{96, shift}},
+        {"Ctrl+Alt+K", Qt::Key_K, Qt::ControlModifier | Qt::AltModifier, Shortcut{40, control | alt}},
+        {"Super+V", Qt::Key_V, Qt::MetaModifier, Shortcut{9, super}},
+        {"Shift+Super+V", Qt::Key_V, Qt::ShiftModifier | Qt::MetaModifier, Shortcut::defaultShortcut()},
+        {"Ctrl+Shift+V", Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier, Shortcut{9, control | shift}},
+        {"Alt+Space", Qt::Key_Space, Qt::AltModifier, Shortcut{49, alt}},
+        {"Alt+Escape", Qt::Key_Escape, Qt::AltModifier, Shortcut{53, alt}},
+        {"A", Qt::Key_A, Qt::NoModifier, std::nullopt},
+        {"Shift+A", Qt::Key_A, Qt::ShiftModifier, std::nullopt},
+        {"Shift+Tab", Qt::Key_Backtab, Qt::ShiftModifier, std::nullopt},
+        {"Shift+Space", Qt::Key_Space, Qt::ShiftModifier, std::nullopt},
+        {"Shift+Return", Qt::Key_Return, Qt::ShiftModifier, std::nullopt},
+        {"Alt+E", Qt::Key_E, Qt::AltModifier, std::nullopt},
+        {"Alt+Shift+E", Qt::Key_E, Qt::AltModifier | Qt::ShiftModifier, std::nullopt},
+        {"Ctrl+V, the paste keystroke", Qt::Key_V, Qt::ControlModifier, std::nullopt},
+        {"Ctrl+C", Qt::Key_C, Qt::ControlModifier, std::nullopt},
+        {"Ctrl+X", Qt::Key_X, Qt::ControlModifier, std::nullopt},
+        {"Ctrl+Z", Qt::Key_Z, Qt::ControlModifier, std::nullopt},
+        {"Ctrl+A", Qt::Key_A, Qt::ControlModifier, std::nullopt},
+    };
+    HotkeyRecorder* recorder = general()->shortcutView();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<Shortcut> before = shortcuts->shortcut();
+        recorder->field()->click();
+        ASSERT_TRUE(recorder->isRecording());
+        press(recorder, c.key, c.modifiers);
+        if (c.accepted) {
+            EXPECT_FALSE(recorder->isRecording());
+            EXPECT_EQ(shortcuts->shortcut(), c.accepted);
+            EXPECT_EQ(hotkeys->registeredShortcut(), c.accepted);
+            EXPECT_EQ(ShortcutController::storedShortcut(), c.accepted);
+            EXPECT_TRUE(recorder->hintText().isEmpty());
+            continue;
+        }
+        // Refused: named under the field, recording goes on, nothing changes.
+        EXPECT_TRUE(recorder->isRecording());
+        EXPECT_TRUE(recorder->hintText().contains(QStringLiteral("不能用作快捷键"))) << recorder->hintText().toStdString();
+        EXPECT_EQ(shortcuts->shortcut(), before);
+        EXPECT_EQ(ShortcutController::storedShortcut(), before);
+        press(recorder, Qt::Key_Escape);
+        EXPECT_FALSE(recorder->isRecording());
+        EXPECT_TRUE(recorder->hintText().isEmpty());
+        EXPECT_EQ(hotkeys->registeredShortcut(), before);
+    }
+    EXPECT_TRUE(alerts->messages().isEmpty());
+    EXPECT_EQ(HotkeyRecorder::refusalFor(Shortcut::pasteKeystroke()), HotkeyRecorder::Refusal::PasteKeystroke);
+    EXPECT_EQ(HotkeyRecorder::refusalFor(Shortcut{8, control}), HotkeyRecorder::Refusal::StandardShortcut);
+    EXPECT_EQ(HotkeyRecorder::refusalFor(Shortcut{0, shift}), HotkeyRecorder::Refusal::NeedsModifier);
+}
+
+TEST_F(GeneralPaneTest, AHotkeyAnotherProgramHoldsIsNotTakenAndThePreviousOneStays)
+{
+    const Shortcut taken{38, Shortcut::ControlFlag | Shortcut::OptionFlag};  // Ctrl+Alt+J
+    hotkeys->taken << taken;
+    HotkeyRecorder* recorder = general()->shortcutView();
+    for (const std::optional<Shortcut>& previous : {std::optional<Shortcut>(Shortcut::defaultShortcut()),
+                                                    std::optional<Shortcut>()}) {
+        SCOPED_TRACE(previous ? "with a hotkey" : "with the hotkey off");
+        alerts->clear();
+        if (!previous)
+            recorder->clearButton()->click();
+        recorder->field()->click();
+        press(recorder, Qt::Key_J, Qt::ControlModifier | Qt::AltModifier);
+        EXPECT_FALSE(recorder->isRecording());
+        EXPECT_EQ(hotkeys->registeredShortcut(), previous);
+        EXPECT_EQ(shortcuts->shortcut(), previous);
+        EXPECT_EQ(recorder->shortcutValue(), previous);
+        if (previous) {
+            EXPECT_EQ(ShortcutController::storedShortcut(), previous);
+        } else {
+            EXPECT_TRUE(ShortcutController::isShortcutOff());
+        }
+        ASSERT_TRUE(testenv::waitUntil([&] { return alerts->count() == 1; }));
+        EXPECT_EQ(alerts->messages(), QStringList{QStringLiteral("组合键 Ctrl+Alt+J 已被其他程序占用")});
+        EXPECT_EQ(alerts->shown().first().alert.informativeText,
+                  previous ? QStringLiteral("快捷键仍为 Super+Shift+V。") : QStringLiteral("快捷键仍为关闭。"));
+        EXPECT_EQ(alerts->shown().first().parent, &window());
+    }
+    // A free one is taken at once.
+    recorder->field()->click();
+    press(recorder, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
+    const Shortcut free{40, Shortcut::ControlFlag | Shortcut::OptionFlag};
+    EXPECT_EQ(hotkeys->registeredShortcut(), free);
+    EXPECT_EQ(ShortcutController::storedShortcut(), free);
+}
+
+TEST_F(GeneralPaneTest, TheRecorderStartsAndClearsFromTheKeyboard)
+{
+    HotkeyRecorder* recorder = general()->shortcutView();
+    EXPECT_EQ(recorder->focusPolicy() & Qt::TabFocus, Qt::TabFocus);
+    for (int start : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
+        press(recorder, start);
+        EXPECT_TRUE(recorder->isRecording()) << start;
+        press(recorder, Qt::Key_Escape);
+        EXPECT_FALSE(recorder->isRecording()) << start;
+        EXPECT_EQ(shortcuts->shortcut(), Shortcut::defaultShortcut());
+    }
+    press(recorder, Qt::Key_Backspace);
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(shortcuts->shortcut(), std::nullopt);
+    EXPECT_TRUE(ShortcutController::isShortcutOff());
+}

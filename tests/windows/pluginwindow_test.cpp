@@ -5,9 +5,14 @@
 #include "support/webservice/webservicedouble.h"
 #include "store/defaultskeys.h"
 #include "windows/pluginstoretableviewcell.h"
+#include "windows/alerts.h"
+#include "windows/alertsfake.h"
 #include "windows/progressoverlay.h"
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QJsonArray>
 #include <QProcess>
 #include <QSslCertificate>
@@ -459,4 +464,65 @@ TEST_F(PluginWindowTest, APackageFromAServerWithAnUntrustedCertificateIsRefused)
     EXPECT_TRUE(*result);
     EXPECT_TRUE(pluginManager().listPlugins().contains(QStringLiteral("t.tls")));
     tls.stop();
+}
+
+TEST_F(PluginWindowTest, AFileThatCannotBeInstalledIsToldToTheUser)
+{
+    auto alerts = std::make_shared<AlertsFake>();
+    Alerts::setCurrent(alerts);
+    const QString file = testenv::home() + QStringLiteral("/holiday.jpg");
+    ASSERT_TRUE(pluginstorefixture::writeFile(file, QByteArray("not a plugin package")));
+    window().show();
+    window().addButton()->click();
+    ASSERT_NE(window().openPanel(), nullptr);
+    window().openPanel()->selectFile(file);
+    static_cast<QDialog*>(window().openPanel())->accept();
+    ASSERT_TRUE(testenv::waitUntil([&] { return alerts->count() == 1; }));
+    EXPECT_EQ(alerts->texts(), QStringList{QStringLiteral("插件安装失败|“holiday.jpg”不是可以安装的插件包。")});
+    EXPECT_EQ(alerts->shown().first().parent, &window());
+    EXPECT_TRUE(installedIds().isEmpty());
+
+    // A good package says nothing.
+    const QString good = testenv::home() + QStringLiteral("/mine.zip");
+    ASSERT_TRUE(pluginstorefixture::writeFile(good, pluginstorefixture::package(QStringLiteral("Mine"), QStringLiteral("m.mine"), QStringLiteral("1.0"))));
+    window().addButton()->click();
+    ASSERT_NE(window().openPanel(), nullptr);
+    window().openPanel()->selectFile(good);
+    static_cast<QDialog*>(window().openPanel())->accept();
+    ASSERT_TRUE(testenv::waitUntil([&] { return installedIds().contains(QStringLiteral("m.mine")); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(alerts->count(), 1);
+    Alerts::setCurrent(nullptr);
+}
+
+TEST_F(PluginWindowTest, AStoreThatOffersNothingSaysSo)
+{
+    installUser(QStringLiteral("u.user"), QStringLiteral("1.0"));
+    // Everything the store has is installed already.
+    serveStore({{QStringLiteral("u.user"), QStringLiteral("User"), QStringLiteral("1.0"), packageUrl(QStringLiteral("u.cpk"))}});
+    showAndWaitForStore();
+    EXPECT_EQ(window().storeTableView()->rowCount(), 0);
+    ASSERT_NE(window().storeEmptyLabel(), nullptr);
+    EXPECT_FALSE(window().storeEmptyLabel()->isHidden());
+    EXPECT_EQ(window().storeEmptyLabel()->text(), QStringLiteral("插件商店暂时没有可添加的插件"));
+
+    servePackage(QStringLiteral("new.cpk"), QStringLiteral("s.new"), QStringLiteral("1.0"));
+    serveStore({{QStringLiteral("u.user"), QStringLiteral("User"), QStringLiteral("1.0"), packageUrl(QStringLiteral("u.cpk"))},
+                {QStringLiteral("s.new"), QStringLiteral("New one"), QStringLiteral("1.0"), packageUrl(QStringLiteral("new.cpk"))}});
+    showAndWaitForStore();
+    EXPECT_EQ(window().storeTableView()->rowCount(), 1);
+    EXPECT_TRUE(window().storeEmptyLabel()->isHidden());
+}
+
+TEST_F(PluginWindowTest, EscapeClosesTheWindowWhichCarriesTheAppIcon)
+{
+    EXPECT_FALSE(window().windowIcon().isNull());
+    EXPECT_FALSE(window().windowIcon().pixmap(32, 32).isNull());
+    window().show();
+    ASSERT_TRUE(testenv::waitUntil([&] { return window().isVisible(); }));
+    window().activateWindow();
+    window().tableView()->setFocus();
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(window().tableView(), &press);
+    EXPECT_FALSE(window().isVisible());
 }

@@ -7,6 +7,7 @@
 #include "app/menucontroller.h"
 #include "platform/bundle.h"
 #include "platform/fake/keychainfake.h"
+#include "store/dbkeeper.h"
 #include "service/zeromanager.h"
 #include "preferencesfixture.h"
 
@@ -116,7 +117,9 @@ TEST_F(PreferencesWindowTest, LogoutEmptiesTheKeyAndShowsTheLoginPaneAgain)
     auto* user = showPane<UserInfoViewController>(1);
     ASSERT_NE(user, nullptr);
     const int rebuildsBefore = menuRebuilds;
+    alerts->scriptAnswers({0});
     user->logoutButton()->click();
+    ASSERT_TRUE(testenv::waitUntil([&] { return !ConfigureManager::sharedInstance().isLogined(); }));
 
     EXPECT_FALSE(keychain.contains(ZeroManager::keychainService(), ZeroManager::storeKey(userId)));
     EXPECT_EQ(zero.state(), 0);
@@ -171,4 +174,116 @@ TEST_F(PreferencesWindowTest, TheMenuOpensTheWindowOnThePanelItsItemsName)
     menu.encrypt();
     EXPECT_EQ(window().selectedIndex(), 1);
     EXPECT_EQ(encryptActivations, 1);
+}
+
+TEST_F(PreferencesWindowTest, TheFirstOpeningFromTheMenuShowsThePaneFillingThePanelArea)
+{
+    // The menu's path exactly: a fresh window, no panel chosen by hand afterwards.
+    SettingWindowController& fresh = SettingWindowController::sharedInstance();
+    fresh.setServices(recorders());
+    MenuController::sharedInstance().setting();
+    ASSERT_TRUE(testenv::waitUntil([&] { return fresh.isVisible() && fresh.currentViewController() != nullptr; }));
+    QCoreApplication::processEvents();
+
+    const auto fills = [&] {
+        QWidget* pane = fresh.currentViewController();
+        return pane && pane->isVisible() && pane->geometry() == fresh.panelView()->rect();
+    };
+    ASSERT_TRUE(testenv::waitUntil(fills));
+    QWidget* pane = fresh.currentViewController();
+    EXPECT_STREQ(paneName(pane), "GeneralViewController");
+    EXPECT_GE(pane->width(), pane->minimumSizeHint().width());
+    EXPECT_GE(pane->height(), pane->minimumSizeHint().height());
+    EXPECT_EQ(fresh.panelView()->width(), fresh.width() - fresh.settingSideBar()->width());
+
+    // The pane follows the window when it is resized, both ways.
+    for (const QSize& size : {QSize(900, 700), QSize(620, 450)}) {
+        fresh.resize(size);
+        ASSERT_TRUE(testenv::waitUntil([&] { return fresh.size() == size && fills(); }))
+            << size.width() << "x" << size.height() << " pane " << fresh.currentViewController()->width() << "x"
+            << fresh.currentViewController()->height();
+    }
+
+    // Every panel fills the area too, and the window cannot be squeezed below its panes.
+    for (int index : {1, 2, 3, 0}) {
+        fresh.showPanel(index);
+        ASSERT_TRUE(testenv::waitUntil(fills)) << index;
+    }
+    fresh.resize(96, 88);
+    QCoreApplication::processEvents();
+    EXPECT_GE(fresh.width(), 560);
+    EXPECT_GE(fresh.height(), 420);
+    EXPECT_GE(fresh.panelView()->width(), fresh.currentViewController()->minimumSizeHint().width());
+}
+
+TEST_F(PreferencesWindowTest, LogoutAsksFirstAndOnlyItsConfirmationRemovesTheLocalHistory)
+{
+    logInAs(QStringLiteral("flo@example.com"));
+    window();
+    // The window shows its panel again after the login: let that happen first.
+    drainMainQueue();
+    savedText(QStringLiteral("never uploaded"), 1000);
+    savedText(QStringLiteral("kept dear"), 1001, 5000);
+    savedText(QStringLiteral("kept dear"), 1001, 5000, QStringLiteral("favourite"));
+    const auto rows = [] {
+        return DBKeeper::getAllHistoryAtCategory(QStringLiteral("history")).size()
+               + DBKeeper::getAllHistoryAtCategory(QStringLiteral("favourite")).size();
+    };
+    ASSERT_EQ(rows(), 3);
+    QPointer<UserInfoViewController> user = showPane<UserInfoViewController>(1);
+    ASSERT_NE(user, nullptr);
+
+    // Cancel (and Escape, which answers with it) keeps everything.
+    alerts->scriptAnswers({1});
+    user->logoutButton()->click();
+    ASSERT_TRUE(testenv::waitUntil([&] { return alerts->count() == 1 && alerts->pendingCount() == 0; }));
+    const AlertsFake::Shown asked = alerts->shown().first();
+    EXPECT_EQ(asked.alert.messageText, QStringLiteral("退出登录?"));
+    EXPECT_TRUE(asked.alert.informativeText.contains(QStringLiteral("收藏"))) << asked.alert.informativeText.toStdString();
+    EXPECT_EQ(asked.alert.buttons, (QStringList{QStringLiteral("退出登录"), QStringLiteral("取消")}));
+    EXPECT_EQ(asked.alert.escapeIndex(), 1);
+    EXPECT_EQ(asked.parent, &window());
+    drainMainQueue();
+    EXPECT_TRUE(ConfigureManager::sharedInstance().isLogined());
+    EXPECT_EQ(rows(), 3);
+    EXPECT_EQ(shownPane<UserInfoViewController>(), user);
+
+    // Confirmed: the logout as before, the local history gone, the login pane back.
+    alerts->scriptAnswers({0});
+    user->logoutButton()->click();
+    ASSERT_TRUE(testenv::waitUntil([&] { return shownPane<UserloginViewController>() != nullptr; }));
+    EXPECT_FALSE(ConfigureManager::sharedInstance().isLogined());
+    EXPECT_EQ(rows(), 0);
+    EXPECT_EQ(alerts->count(), 2);
+}
+
+TEST_F(PreferencesWindowTest, ALongAccountAddressIsElidedNotCutAndTheWindowCarriesTheAppIcon)
+{
+    EXPECT_FALSE(window().windowIcon().isNull());
+    EXPECT_FALSE(window().windowIcon().pixmap(32, 32).isNull());
+
+    const QString email = QStringLiteral("a.very.long.name.of.someone.who.likes.long.names.indeed@"
+                                         "a-rather-long-subdomain.of-an-even-longer-example-domain.com");
+    logInAs(email);
+    window();
+    drainMainQueue();
+    auto* user = showPane<UserInfoViewController>(1);
+    ASSERT_NE(user, nullptr);
+    const QString full = QStringLiteral("当前用户：") + email;
+    QLabel* label = user->userName();
+    for (const QSize& size : {QSize(560, 420), QSize(900, 500)}) {
+        window().resize(size);
+        ASSERT_TRUE(testenv::waitUntil([&] { return user->width() == window().panelView()->width(); }));
+        QCoreApplication::processEvents();
+        SCOPED_TRACE(size.width());
+        EXPECT_NE(label->text(), full);
+        EXPECT_TRUE(label->text().contains(QChar(0x2026))) << label->text().toStdString();
+        // Its start and its domain stay readable, the whole address is in the tooltip.
+        EXPECT_TRUE(label->text().startsWith(QStringLiteral("当前用户：a.very"))) << label->text().toStdString();
+        EXPECT_TRUE(label->text().endsWith(QStringLiteral(".com"))) << label->text().toStdString();
+        EXPECT_EQ(label->toolTip(), full);
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), user->width());
+        EXPECT_LE(label->geometry().right(), user->rect().right());
+        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()));
+    }
 }

@@ -113,3 +113,25 @@ TEST_F(EncryptWindowX11, TypingANewPinTwiceInstallsTheKey)
     EXPECT_FALSE(view->isSetingUp());
     EXPECT_EQ(alerts->count(), 0);
 }
+
+TEST_F(EncryptWindowX11, TabFollowsTheButtonsAsTheyRead)
+{
+    EncryptWindowController& controller = EncryptWindowController::sharedInstance();
+    controller.showWindow();
+    EncMainViewController* view = controller.contentViewController();
+    ASSERT_TRUE(view);
+    ASSERT_TRUE(testenv::waitUntil([&] { return controller.window()->isActiveWindow(); }));
+    // Left to right on screen: help, reset, PIN.
+    ASSERT_LT(view->helpButton()->mapTo(view, QPoint()).x(), view->revertButton()->mapTo(view, QPoint()).x());
+    ASSERT_LT(view->revertButton()->mapTo(view, QPoint()).x(), view->pinButton()->mapTo(view, QPoint()).x());
+
+    view->helpButton()->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(testenv::waitUntil([&] { return view->helpButton()->hasFocus(); }));
+    for (QPushButton* next : {view->revertButton(), view->pinButton(), view->helpButton()}) {
+        ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Tab")}));
+        ASSERT_TRUE(testenv::waitUntil([&] { return next->hasFocus(); })) << next->text().toStdString();
+    }
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("shift+Tab")}));
+    ASSERT_TRUE(testenv::waitUntil([&] { return view->pinButton()->hasFocus(); }));
+    EXPECT_FALSE(view->isSetingUp());
+}

@@ -135,6 +135,9 @@ EncMainViewController::EncMainViewController(QWidget* parent)
     buttons->addStretch(1);
     buttons->addWidget(m_revertButton);
     buttons->addWidget(m_pinButton);
+    // Tab follows the buttons as they read, left to right.
+    setTabOrder(m_helpButton, m_revertButton);
+    setTabOrder(m_revertButton, m_pinButton);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(title);
@@ -153,7 +156,7 @@ EncMainViewController::EncMainViewController(QWidget* parent)
 
     setupViews();
     NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.addObserver(NotificationName::UserLogouted, this, [this](const Notification&) { setupViews(); });
+    center.addObserver(NotificationName::UserLogouted, this, [this](const Notification&) { endFlows(); });
     center.addObserver(NotificationName::ZeroChanged, this, [this](const Notification&) { setupViews(); });
 }
 
@@ -194,6 +197,18 @@ void EncMainViewController::setupViews()
     }
 }
 
+void EncMainViewController::endFlows()
+{
+    // A flow of the account that logged out means nothing now: its PIN would be checked
+    // against a key that is gone, and a late answer must not install a key or say anything.
+    ++m_account;
+    closeSheet(m_pinSheet);
+    closeSheet(m_pwdSheet);
+    closeLoading();
+    clearFlag();
+    setupViews();
+}
+
 void EncMainViewController::modifyPIN()
 {
     if (ZeroManager::sharedInstance().currentKeyHash())
@@ -225,8 +240,8 @@ void EncMainViewController::showAlert(const QString& messageText, const QString&
                                       std::function<void()> then)
 {
     QPointer<EncMainViewController> self(this);
-    Alerts::current().inform(this, messageText, informativeText, [self, then](int) {
-        if (self && then)
+    Alerts::current().inform(this, messageText, informativeText, [self, then, account = m_account](int) {
+        if (self && then && self->m_account == account)
             then();
     });
 }
@@ -269,8 +284,9 @@ void EncMainViewController::beginSetup()
     showLoading();
     m_getRequest = m_requests.makeGet();
     QPointer<EncMainViewController> self(this);
-    m_getRequest->request([self](const QVariant& result, int status, const std::optional<RequestError>& error) {
-        if (!self)
+    m_getRequest->request([self, account = m_account](const QVariant& result, int status,
+                                                       const std::optional<RequestError>& error) {
+        if (!self || self->m_account != account)
             return;
         self->closeLoading();
         const KeyReply reply = readReply(result, status, error);
@@ -358,9 +374,9 @@ void EncMainViewController::askNewKeyPIN()
         self->m_pushRequest->pwd_verifier = ZeroManager::pinVerifierWithBase64(pins.value(2));
         // The flag stays set until the answer: a second set-up now would make a second
         // pending key while this one is on its way to the server.
-        self->m_pushRequest->request([self, keyDict = *keyDict](const QVariant& result, int status,
-                                                               const std::optional<RequestError>& error) {
-            if (!self)
+        self->m_pushRequest->request([self, keyDict = *keyDict, account = self->m_account](
+                                         const QVariant& result, int status, const std::optional<RequestError>& error) {
+            if (!self || self->m_account != account)
                 return;
             self->closeLoading();
             self->clearFlag();
@@ -425,9 +441,9 @@ void EncMainViewController::askModifyPIN()
         // The current PIN's verifier, never its hash: the hash is the key that wraps the key.
         self->m_modifyRequest->curPwdVerifierB64 = ZeroManager::pinVerifierWithBase64(pins.value(0));
         self->m_modifyRequest->pwd_verifier = ZeroManager::pinVerifierWithBase64(pins.value(2));
-        self->m_modifyRequest->request([self, keyDict = *keyDict](const QVariant& result, int status,
-                                                                 const std::optional<RequestError>& error) {
-            if (!self)
+        self->m_modifyRequest->request([self, keyDict = *keyDict, account = self->m_account](
+                                           const QVariant& result, int status, const std::optional<RequestError>& error) {
+            if (!self || self->m_account != account)
                 return;
             self->closeLoading();
             self->clearFlag();
@@ -513,9 +529,9 @@ void EncMainViewController::sendPublicKeyRequest(const QString& pwd, const QStri
     // The reset request seals the account password to the server key this one stores.
     m_syncKeyRequet = m_requests.makeSyncPublicKey();
     QPointer<EncMainViewController> self(this);
-    m_syncKeyRequet->request([self, pwd, newPin](const QVariant& result, int status,
-                                                  const std::optional<RequestError>& error) {
-        if (!self)
+    m_syncKeyRequet->request([self, pwd, newPin, account = m_account](const QVariant& result, int status,
+                                                                      const std::optional<RequestError>& error) {
+        if (!self || self->m_account != account)
             return;
         const KeyReply reply = readReply(result, status, error);
         QString failure;
@@ -554,9 +570,9 @@ void EncMainViewController::sendRevertRequest(const QString& pwd, const QString&
     m_revertRequest->pwd_verifier = ZeroManager::pinVerifierWithBase64(newPin);
     QPointer<EncMainViewController> self(this);
     // The loading sheet stays up and the flag set until the answer.
-    m_revertRequest->request([self, keyDict = *keyDict](const QVariant& result, int status,
-                                                       const std::optional<RequestError>& error) {
-        if (!self)
+    m_revertRequest->request([self, keyDict = *keyDict, account = m_account](
+                                 const QVariant& result, int status, const std::optional<RequestError>& error) {
+        if (!self || self->m_account != account)
             return;
         self->clearFlag();
         self->closeLoading();

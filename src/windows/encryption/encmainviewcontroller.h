@@ -39,7 +39,8 @@ class ZeroRevertRequestManager;
 // to start meanwhile, so no second key can be made while one is on its way to the server.
 // A pending key is installed only after the server answered with code 0.
 //
-// Main thread only. It refreshes itself on "USER_LOGOUTED" and "ZERO_CHANGED".
+// Main thread only. It refreshes itself on "USER_LOGOUTED" and "ZERO_CHANGED"; a logout also
+// ends the running flow: its sheets close and its late answers and alerts lead nowhere.
 class EncMainViewController : public QWidget {
     Q_OBJECT
 public:
@@ -106,6 +107,8 @@ private:
     // Dismisses a sheet of a flow and lets it go.
     void closeSheet(SheetDialog* sheet);
     void clearFlag() { m_isSetingUp = false; }
+    // The account logged out: the running flow ends, its sheets close.
+    void endFlows();
 
     void askAccountPwd();
     void sendPublicKeyRequest(const QString& pwd, const QString& newPin);
@@ -118,6 +121,8 @@ private:
     QLabel* m_warningLabel = nullptr;
     QPointer<ENCLoadingViewController> m_loadingVC;
     bool m_isSetingUp = false;
+    // Counts logouts; every step of a flow goes on only under the account it started with.
+    quint64 m_account = 0;
     QPointer<PINViewController> m_pinSheet;
     QPointer<EncryptAccountPwdViewController> m_pwdSheet;
 

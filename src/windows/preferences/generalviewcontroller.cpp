@@ -59,6 +59,28 @@ void finishClear(QPointer<QWidget> window, QPointer<ProgressOverlay> overlay, qs
     Alerts::current().show(window.data(), alert);
 }
 
+// Why a recorded hotkey could not be registered, and what works instead.
+Alert registrationFailure(const Shortcut& wanted, GlobalHotkey::Status status, const std::optional<Shortcut>& kept)
+{
+    Alert alert;
+    alert.icon = Alert::Icon::Warning;
+    const QString combination = HotkeyRecorder::textForShortcut(wanted);
+    switch (status) {
+    case GlobalHotkey::Status::Taken:
+        alert.messageText = QStringLiteral("组合键 %1 已被其他程序占用").arg(combination);
+        break;
+    case GlobalHotkey::Status::Unavailable:
+        alert.messageText = QStringLiteral("此桌面不支持全局快捷键");
+        break;
+    default:
+        alert.messageText = QStringLiteral("组合键 %1 无法使用").arg(combination);
+        break;
+    }
+    alert.informativeText = kept ? QStringLiteral("快捷键仍为 %1。").arg(HotkeyRecorder::textForShortcut(*kept))
+                                 : QStringLiteral("快捷键仍为关闭。");
+    return alert;
+}
+
 // Removes the history rows that are not favourites with their bodies; the number removed.
 qsizetype clearLocalHistory()
 {
@@ -155,10 +177,17 @@ void GeneralViewController::viewDidLoad()
 
     ShortcutController* shortcuts = &m_shortcuts;
     m_shortcutView->setShortcutValueChange([shortcuts](HotkeyRecorder* recorder) {
-        if (const auto value = recorder->shortcutValue())
-            shortcuts->setShortcut(value);
-        else
+        const auto value = recorder->shortcutValue();
+        if (!value) {
             shortcuts->shortcutOff();
+            return;
+        }
+        const GlobalHotkey::Status status = shortcuts->changeShortcut(*value);
+        if (status == GlobalHotkey::Status::Registered)
+            return;
+        // The previous hotkey still works: show it, and say why the new one cannot be used.
+        recorder->setShortcutValue(shortcuts->shortcut());
+        Alerts::current().show(recorder->window(), registrationFailure(*value, status, shortcuts->shortcut()));
     });
     // The hotkey is let go while recording, so the current one can be pressed and recorded
     // (a grabbed combination never reaches the recorder), and taken back after.

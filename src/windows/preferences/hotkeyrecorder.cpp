@@ -2,8 +2,13 @@
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -12,12 +17,42 @@ bool isFunctionKey(int key)
     return key >= Qt::Key_F1 && key <= Qt::Key_F20;
 }
 
+// Other programs bind these (copy, paste, undo, select all, word moves...): grabbed for the
+// whole desktop they would stop working everywhere.
+bool isStandardShortcut(const Shortcut& shortcut)
+{
+    const QKeySequence sequence = KeyTranslation::keySequenceForShortcut(shortcut);
+    if (sequence.isEmpty())
+        return false;
+    for (int key = QKeySequence::HelpContents; key <= QKeySequence::Backspace; ++key)
+        for (const QKeySequence& binding : QKeySequence::keyBindings(QKeySequence::StandardKey(key)))
+            if (binding == sequence)
+                return true;
+    return false;
+}
+
+QString refusalText(HotkeyRecorder::Refusal refusal, const QString& combination)
+{
+    switch (refusal) {
+    case HotkeyRecorder::Refusal::None: break;
+    case HotkeyRecorder::Refusal::NeedsModifier:
+        return QStringLiteral("%1 不能用作快捷键: 请加上 Ctrl 或 Super 键(功能键可单独使用, Alt 只能配空格或 Esc)")
+            .arg(combination);
+    case HotkeyRecorder::Refusal::PasteKeystroke:
+        return QStringLiteral("%1 不能用作快捷键: 这是粘贴所用的组合键").arg(combination);
+    case HotkeyRecorder::Refusal::StandardShortcut:
+        return QStringLiteral("%1 不能用作快捷键: 其他程序用它编辑文字(如复制、撤销)").arg(combination);
+    }
+    return {};
+}
+
 }  // namespace
 
 HotkeyRecorder::HotkeyRecorder(QWidget* parent)
     : QWidget(parent)
 {
-    setFocusPolicy(Qt::ClickFocus);
+    // Tab reaches the recorder itself; its buttons take no focus of their own.
+    setFocusPolicy(Qt::StrongFocus);
     m_field = new QPushButton(this);
     m_field->setObjectName(QStringLiteral("shortcutField"));
     m_field->setFocusPolicy(Qt::NoFocus);
@@ -27,11 +62,22 @@ HotkeyRecorder::HotkeyRecorder(QWidget* parent)
     m_clear->setText(QStringLiteral("✕"));
     m_clear->setToolTip(QStringLiteral("清除快捷键"));
     m_clear->setFocusPolicy(Qt::NoFocus);
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    m_hint = new QLabel(this);
+    m_hint->setObjectName(QStringLiteral("shortcutHint"));
+    m_hint->setTextFormat(Qt::PlainText);
+    m_hint->setWordWrap(true);
+    m_hint->setStyleSheet(QStringLiteral("color: #c0392b;"));
+    m_hint->hide();
+    auto* row = new QHBoxLayout;
+    row->setSpacing(4);
+    row->addWidget(m_field, 1);
+    row->addWidget(m_clear);
+    auto* layout = new QVBoxLayout(this);
+    // Room for the focus frame around the field.
+    layout->setContentsMargins(2, 2, 2, 2);
     layout->setSpacing(4);
-    layout->addWidget(m_field, 1);
-    layout->addWidget(m_clear);
+    layout->addLayout(row);
+    layout->addWidget(m_hint);
     connect(m_field, &QPushButton::clicked, this, [this] {
         if (m_recording)
             stopRecording();
@@ -43,6 +89,25 @@ HotkeyRecorder::HotkeyRecorder(QWidget* parent)
         changeValue(std::nullopt);
     });
     refresh();
+}
+
+HotkeyRecorder::Refusal HotkeyRecorder::refusalFor(const Shortcut& shortcut)
+{
+    const std::optional<int> key = KeyTranslation::qtKeyForKeyCode(shortcut.keyCode);
+    if (key && isFunctionKey(*key))
+        return Refusal::None;
+    const qint64 modifiers = shortcut.modifierFlags & Shortcut::ModifierMask;
+    const bool withCommand = modifiers & (Shortcut::CommandFlag | Shortcut::ControlFlag);
+    const bool altWithSpaceOrEscape = (modifiers & Shortcut::OptionFlag) && key
+                                      && (*key == Qt::Key_Space || *key == Qt::Key_Escape);
+    if (!withCommand && !altWithSpaceOrEscape)
+        return Refusal::NeedsModifier;
+    const Shortcut paste = Shortcut::pasteKeystroke();
+    if (shortcut.keyCode == paste.keyCode && modifiers == paste.modifierFlags)
+        return Refusal::PasteKeystroke;
+    if (isStandardShortcut(Shortcut{shortcut.keyCode, modifiers}))
+        return Refusal::StandardShortcut;
+    return Refusal::None;
 }
 
 QString HotkeyRecorder::textForShortcut(const Shortcut& shortcut)
@@ -64,11 +129,23 @@ QString HotkeyRecorder::displayText() const
     return m_field->text();
 }
 
+QString HotkeyRecorder::hintText() const
+{
+    return m_hint->text();
+}
+
+void HotkeyRecorder::setHint(const QString& text)
+{
+    m_hint->setText(text);
+    m_hint->setVisible(!text.isEmpty());
+}
+
 void HotkeyRecorder::startRecording()
 {
     if (m_recording)
         return;
     m_recording = true;
+    setHint({});
     setFocus(Qt::MouseFocusReason);
     refresh();
     if (m_recordingChange)
@@ -80,6 +157,7 @@ void HotkeyRecorder::stopRecording()
     if (!m_recording)
         return;
     m_recording = false;
+    setHint({});
     refresh();
     if (m_recordingChange)
         m_recordingChange(false);
@@ -116,8 +194,25 @@ bool HotkeyRecorder::event(QEvent* event)
 void HotkeyRecorder::keyPressEvent(QKeyEvent* event)
 {
     if (!m_recording) {
-        QWidget::keyPressEvent(event);
-        return;
+        const bool plain = KeyTranslation::modifierFlagsForQtModifiers(event->modifiers()) == 0;
+        switch (plain ? event->key() : 0) {
+        case Qt::Key_Space:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            event->accept();
+            startRecording();
+            return;
+        case Qt::Key_Backspace:
+        case Qt::Key_Delete:
+            event->accept();
+            if (m_value)
+                changeValue(std::nullopt);
+            return;
+        default:
+            // Escape and the rest go on to the window.
+            QWidget::keyPressEvent(event);
+            return;
+        }
     }
     event->accept();
     const int key = event->key();
@@ -133,15 +228,39 @@ void HotkeyRecorder::keyPressEvent(QKeyEvent* event)
         return;
     }
     const auto shortcut = KeyTranslation::shortcutForKeyEvent(key, modifiers);
-    // A modifier alone, or a plain key the user types every day, is no hotkey.
-    if (!shortcut || (flags == 0 && !isFunctionKey(key)))
+    // A modifier alone: the combination is still being pressed.
+    if (!shortcut)
         return;
+    if (const Refusal refusal = refusalFor(*shortcut); refusal != Refusal::None) {
+        setHint(refusalText(refusal, textForShortcut(*shortcut)));
+        return;
+    }
     stopRecording();
     changeValue(*shortcut);
+}
+
+void HotkeyRecorder::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
 }
 
 void HotkeyRecorder::focusOutEvent(QFocusEvent* event)
 {
     stopRecording();
     QWidget::focusOutEvent(event);
+    update();
+}
+
+void HotkeyRecorder::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    if (!hasFocus())
+        return;
+    // The buttons take no focus, so the recorder shows its own around the field.
+    QPainter painter(this);
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.rect = m_field->geometry().adjusted(-2, -2, 2, 2);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
 }

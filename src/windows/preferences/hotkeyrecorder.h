@@ -7,20 +7,33 @@
 #include <functional>
 #include <optional>
 
+class QLabel;
 class QPushButton;
 class QToolButton;
 
-// Records the global hotkey: a click starts recording, the next key pressed with at least
-// one modifier (a function key alone too) becomes the hotkey; Escape or leaving the field
-// stops recording with nothing changed; Backspace or Delete, or the clear button, clears it
-// (the hotkey off). It shows the hotkey as "Shift+Super+V".
+// Records the global hotkey: a click, or Space or Return while it has the keyboard focus
+// (Tab reaches it), starts recording; the next combination that cannot break typing becomes
+// the hotkey; Escape or leaving the field stops recording with nothing changed; Backspace or
+// Delete, or the clear button, clears it (the hotkey off). It shows the hotkey as
+// "Shift+Super+V".
+//
+// A global hotkey is taken from every other program, so only these are accepted: a function
+// key, with any modifiers; otherwise a combination with Super or Control, or Alt with Space or
+// Escape. Never a key with Shift alone or none, never the app's own paste keystroke, never a
+// standard editing shortcut of the platform (copy, undo, select all...). A refused
+// combination is named under the field and recording goes on.
 class HotkeyRecorder : public QWidget {
     Q_OBJECT
 public:
     using ValueChange = std::function<void(HotkeyRecorder*)>;
     using RecordingChange = std::function<void(bool recording)>;
 
+    // Why a combination cannot be the hotkey.
+    enum class Refusal { None, NeedsModifier, PasteKeystroke, StandardShortcut };
+
     explicit HotkeyRecorder(QWidget* parent = nullptr);
+
+    static Refusal refusalFor(const Shortcut& shortcut);
 
     std::optional<Shortcut> shortcutValue() const { return m_value; }
     // Shows the hotkey; the change handler is not called.
@@ -36,6 +49,8 @@ public:
 
     // What the field shows now.
     QString displayText() const;
+    // Why the last combination pressed was refused; empty when none was.
+    QString hintText() const;
     QPushButton* field() const { return m_field; }
     QToolButton* clearButton() const { return m_clear; }
 
@@ -45,14 +60,18 @@ public:
 protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void changeValue(const std::optional<Shortcut>& value);
     void refresh();
+    void setHint(const QString& text);
 
     QPushButton* m_field = nullptr;
     QToolButton* m_clear = nullptr;
+    QLabel* m_hint = nullptr;
     std::optional<Shortcut> m_value;
     bool m_recording = false;
     ValueChange m_valueChange;

@@ -4,6 +4,7 @@
 #include "platform/notificationcenter.h"
 #include "store/configuremanager.h"
 #include "store/notificationnames.h"
+#include "windows/appicon.h"
 #include "windows/preferences/aboutviewcontroller.h"
 #include "windows/preferences/generalviewcontroller.h"
 #include "windows/preferences/privacyviewcontroller.h"
@@ -13,11 +14,13 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
 #include <QStyledItemDelegate>
+#include <QVBoxLayout>
 
 // Qt resources inside a static library are only linked in when something names them.
 static void initPreferencesResources()
@@ -92,6 +95,7 @@ SettingWindowController::SettingWindowController()
 {
     initPreferencesResources();
     setWindowTitle(QStringLiteral("偏好设置"));
+    setWindowIcon(appIcon());
     setObjectName(QStringLiteral("SettingWindowController"));
     NotificationCenter& center = NotificationCenter::defaultCenter();
     for (const QLatin1String name : {NotificationName::UserLogouted, NotificationName::UserLogined})
@@ -139,11 +143,18 @@ void SettingWindowController::awakeFromNib()
 
     m_panelView = new QWidget(this);
     m_panelView->setObjectName(QStringLiteral("panelView"));
+    // The panel fills the area at every opening and follows the window's size: a panel made
+    // before the first show would otherwise keep Qt's pre-layout size.
+    auto* panelLayout = new QVBoxLayout(m_panelView);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    panelLayout->setSpacing(0);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_sideBar);
     layout->addWidget(m_panelView, 1);
+    // Small enough for any screen, large enough that no pane is squeezed.
+    setMinimumSize(560, 420);
     resize(640, 460);
 
     // Panel 0 is made when the window is first shown, so whoever set the services first
@@ -229,6 +240,7 @@ void SettingWindowController::changeViewControllerAtIndex(int index)
     if (next) {
         if (m_current) {
             m_current->hide();
+            m_panelView->layout()->removeWidget(m_current);
             // Later: the old panel may be the one whose callback or action runs now.
             m_current->deleteLater();
         }
@@ -236,7 +248,8 @@ void SettingWindowController::changeViewControllerAtIndex(int index)
     }
     if (!m_current)
         return;
-    m_current->setParent(m_panelView);
+    if (m_current->parentWidget() != m_panelView)
+        m_panelView->layout()->addWidget(m_current);
     m_current->setGeometry(m_panelView->rect());
     m_current->show();
 }
@@ -248,4 +261,14 @@ void SettingWindowController::reloadController()
         if (rebuild)
             rebuild();
     });
+}
+
+void SettingWindowController::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }

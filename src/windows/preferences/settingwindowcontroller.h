@@ -47,6 +47,10 @@ public:
     // The sidebar's pointer at the selected row: a closed triangle 12 by 22.
     static QPixmap buildSelectionImage();
 
+protected:
+    // Escape closes the window, as it closes a sheet.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     SettingWindowController();
     ~SettingWindowController() override;

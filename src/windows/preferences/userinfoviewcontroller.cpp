@@ -2,8 +2,11 @@
 
 #include "service/zeromanager.h"
 #include "store/configuremanager.h"
+#include "windows/alerts.h"
 
 #include <QLabel>
+#include <QLayout>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -14,7 +17,9 @@ UserInfoViewController::UserInfoViewController(PreferencesServices services, QWi
     setObjectName(QStringLiteral("UserInfoViewController"));
     m_userName = new QLabel(this);
     m_userName->setObjectName(QStringLiteral("userName"));
-    m_userName->setText(QStringLiteral("当前用户：%1").arg(ConfigureManager::sharedInstance().loginUserEmail().value_or(QString())));
+    m_userNameText = QStringLiteral("当前用户：%1").arg(ConfigureManager::sharedInstance().loginUserEmail().value_or(QString()));
+    m_userName->setText(m_userNameText);
+    m_userName->setTextFormat(Qt::PlainText);
     m_userName->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_encryptButton = new QPushButton(QStringLiteral("端对端加密"), this);
     m_encryptButton->setObjectName(QStringLiteral("encryptButton"));
@@ -36,7 +41,36 @@ UserInfoViewController::UserInfoViewController(PreferencesServices services, QWi
     connect(m_encryptButton, &QPushButton::clicked, this, [this] { encryptButtonClicked(); });
 }
 
+void UserInfoViewController::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // A long address is elided in the middle, keeping its start and its domain, not cut off
+    // by the window; the whole text stays in the tooltip.
+    const QMargins margins = layout()->contentsMargins();
+    const int room = std::max(40, width() - margins.left() - margins.right());
+    const QString shown = m_userName->fontMetrics().elidedText(m_userNameText, Qt::ElideMiddle, room);
+    m_userName->setText(shown);
+    m_userName->setToolTip(shown == m_userNameText ? QString() : m_userNameText);
+}
+
 void UserInfoViewController::loginout()
+{
+    // The logout removes every local clip, favourites and clips never uploaded included.
+    Alert alert;
+    alert.icon = Alert::Icon::Warning;
+    alert.messageText = QStringLiteral("退出登录?");
+    alert.informativeText = QStringLiteral("退出登录将删除本机的全部历史纪录, 包括收藏和尚未上传的剪贴。");
+    alert.buttons = {QStringLiteral("退出登录"), QStringLiteral("取消")};
+    alert.defaultButton = 1;
+    alert.escapeButton = 1;
+    QPointer<UserInfoViewController> self(this);
+    Alerts::current().show(window(), alert, [self](int button) {
+        if (self && button == 0)
+            self->logout();
+    });
+}
+
+void UserInfoViewController::logout()
 {
     // The keychain item is named after the user id, which the token's removal leaves known,
     // but the key must be gone before anything can react to the logout.
