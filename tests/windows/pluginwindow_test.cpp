@@ -6,7 +6,7 @@
 #include "store/defaultskeys.h"
 #include "windows/pluginstoretableviewcell.h"
 #include "windows/alerts.h"
-#include "windows/alertsfake.h"
+#include "windows/fake/alertsfake.h"
 #include "windows/progressoverlay.h"
 
 #include <QApplication>

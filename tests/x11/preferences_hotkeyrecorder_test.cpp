@@ -7,7 +7,7 @@
 #include "windows/preferences/hotkeyrecorder.h"
 #include "windows/preferences/settingwindowcontroller.h"
 #include "windows/alerts.h"
-#include "windows/alertsfake.h"
+#include "windows/fake/alertsfake.h"
 #include "x11/hotkeyforeignclient.h"
 #include "x11/pasteboardclients.h"
 #include "x11/typingwindow.h"
