@@ -17,6 +17,8 @@ PACKAGES=(
   libx11-dev libxcb1-dev libxtst-dev
   # the app's sharing: xdg-email and xdg-open
   xdg-utils
+  # Qt's own Simplified Chinese for its stock dialogs and buttons
+  qt6-translations-l10n
   # the interface is in Chinese and its reminder items carry an emoji
   fonts-noto-cjk fonts-noto-color-emoji
   # tests and benchmarks

@@ -14,6 +14,7 @@
 #include "platform/x11/x11session.h"
 #include "store/clogger.h"
 #include "store/pathhelper.h"
+#include "windows/qttranslations.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -53,6 +54,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     // A tray application: closing a window never ends it.
     app.setQuitOnLastWindowClosed(false);
+    // Before any window: Qt's stock dialogs speak the interface's language.
+    QtTranslations::install();
 
     // Two processes must never share the database and the clipboard.
     InstanceLockFile lock(PathHelper::getBaseAppLibraryPath());

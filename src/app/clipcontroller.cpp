@@ -59,13 +59,7 @@ QString pathExtension(const QString& name)
 
 std::chrono::milliseconds intervalFromSettings()
 {
-    double seconds = ClipController::kDefaultMonitorSpeed;
-    // 0, a negative, a broken or a huge number would poll without pause or not at all.
-    const auto stored = NumberReader::realNumber(
-        ClipUserDefaults::standardUserDefaults().value(DefaultsKey::ClipMonitorSpeed), 0.0,
-        ClipController::kMaxMonitorSpeed);
-    if (stored && *stored > 0.0)
-        seconds = *stored;
+    const double seconds = ClipController::monitorSpeedFromSettings();
     // Taken in single precision, as the setting has always been read.
     const float interval = static_cast<float>(seconds);
     if (!std::isfinite(interval) || interval <= 0.0f)
@@ -74,6 +68,14 @@ std::chrono::milliseconds intervalFromSettings()
 }
 
 }  // namespace
+
+double ClipController::monitorSpeedFromSettings()
+{
+    // 0, a negative, a broken or a huge number would poll without pause or not at all.
+    const auto stored = NumberReader::realNumber(
+        ClipUserDefaults::standardUserDefaults().value(DefaultsKey::ClipMonitorSpeed), 0.0, kMaxMonitorSpeed);
+    return stored && *stored > 0.0 ? *stored : kDefaultMonitorSpeed;
+}
 
 ClipController& ClipController::sharedInstance()
 {

@@ -46,6 +46,10 @@ public:
     // How long the pasteboard stays unchanged after an announced change before the capture.
     static constexpr std::chrono::milliseconds kChangeSettle{20};
 
+    // The poll interval in seconds that "CLIP_MONITOR_SPEED" gives: the stored number when it
+    // is above 0 and not above 10, else 0.6.
+    static double monitorSpeedFromSettings();
+
     // Made on first use: starts the poll (which polls at once) and follows "USER_LOGOUTED".
     static ClipController& sharedInstance();
 

@@ -164,3 +164,25 @@ TEST_F(AboutPaneTest, TheHomePageIsTheStoredWebAddressOrTheBuiltInOne)
     }
     EXPECT_TRUE(AboutViewController::isWebAddress(AboutViewController::builtinHomePage()));
 }
+
+TEST_F(AboutPaneTest, AReplyThatArrivesAfterAPaneSwitchIsStillKept)
+{
+    UserDefaults::standard().remove(DefaultsKey::NewVersion);
+    serverAnnounces(QStringLiteral("999.2"));
+    // Slow enough that the user has moved on before the answer.
+    server.setFault("/check_version/", webdouble::Fault::delayed(1500ms));
+    QPointer<AboutViewController> pane = about();
+    const int rebuilds = menuRebuilds;
+    pane->checkUpdate()->click();
+    ASSERT_TRUE(testenv::waitUntil([&] { return server.requestsTo("/check_version/").size() == 1; }, 20s));
+    window().showPanel(0);
+    drainMainQueue();
+    ASSERT_TRUE(pane.isNull());
+
+    ASSERT_TRUE(testenv::waitUntil([&] { return UserDefaults::standard().string(DefaultsKey::NewVersion).has_value(); }, 20s));
+    EXPECT_EQ(UserDefaults::standard().string(DefaultsKey::NewVersion), QStringLiteral("999.2"));
+    EXPECT_TRUE(Utils::isNeedShowUpdate());
+    EXPECT_TRUE(testenv::waitUntil([&] { return menuRebuilds == rebuilds + 1; }));
+    // The pane it was for is gone: nothing is shown over the pane the user chose since.
+    EXPECT_EQ(alerts->count(), 0);
+}

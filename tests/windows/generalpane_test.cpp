@@ -1,4 +1,5 @@
 #include "windows/preferences/generalviewcontroller.h"
+#include "app/clipcontroller.h"
 #include "windows/preferences/hotkeyrecorder.h"
 
 #include "platform/linux/loginitemsxdg.h"
@@ -87,12 +88,20 @@ TEST_F(GeneralPaneTest, TheStoredIntervalPlacesTheSliderWhenItIsOneOfTheStops)
         // Not a stop: the slider stays where the pane put it, the label shows the value.
         {QVariant(0.25), 100, "0.25"},
         {QVariant(QStringLiteral("fast")), 100, "0.6"},
+        // What the watcher polls with: a value it cannot use shows as the default it uses.
+        {QVariant(25), 100, "0.6"},
+        {QVariant(0), 100, "0.6"},
+        {QVariant(-0.3), 100, "0.6"},
+        {QVariant(10.5), 100, "0.6"},
+        {QVariant(10), 100, "10"},
+        {QVariant(QStringLiteral("0.4")), 60, "0.4"},
     };
     for (const Case& c : cases) {
         UserDefaults::standard().setValue(DefaultsKey::ClipMonitorSpeed, c.stored);
         GeneralViewController pane(recorders());
         EXPECT_EQ(pane.speedSlider()->value(), c.slider) << c.stored.toString().toStdString();
         EXPECT_EQ(pane.speedLabel()->text(), QLatin1String(c.label));
+        EXPECT_DOUBLE_EQ(ClipController::monitorSpeedFromSettings(), pane.speedLabel()->text().toDouble());
     }
     EXPECT_TRUE(restartedWith.isEmpty()) << "showing the pane changes nothing";
 }

@@ -84,31 +84,48 @@ void AboutViewController::check_update()
     m_checkUpdate->setEnabled(false);
     auto request = std::make_shared<CheckUpdateRequestManager>();
     QPointer<AboutViewController> self(this);
-    request->request([self](const QVariant& result, int, const std::optional<RequestError>& error) {
-        if (self)
-            self->handleReply(result, error.has_value());
+    request->request([self, rebuild = m_services.rebuildMenu](const QVariant& result, int,
+                                                               const std::optional<RequestError>& error) {
+        // The version found is the application's news, not this pane's: it is kept (and the
+        // menu marks it) even when the user has moved to another pane meanwhile.
+        const std::optional<QVariantMap> data = recordReply(result, error.has_value(), rebuild);
+        if (!self)
+            return;
+        self->m_checkUpdate->setEnabled(true);
+        if (data)
+            self->showReply(*data);
     });
 }
 
-void AboutViewController::handleReply(const QVariant& result, bool failed)
+std::optional<QVariantMap> AboutViewController::recordReply(const QVariant& result, bool failed,
+                                                            const std::function<void()>& rebuildMenu)
 {
-    m_checkUpdate->setEnabled(true);
     const QVariantMap reply = result.toMap();
     if (failed || reply.isEmpty() || NumberReader::jsonIntegerOrZero(reply.value(QStringLiteral("code"))) != 0
         || !reply.contains(QStringLiteral("code")))
-        return;
+        return std::nullopt;
     const QVariantMap data = reply.value(QStringLiteral("data")).toMap();
-    const QVariant versionValue = data.value(QStringLiteral("version"));
-    const QString version = versionValue.typeId() == QMetaType::QString ? versionValue.toString() : QString();
+    const QString version = versionOf(data);
     if (version.isEmpty())
         UserDefaults::standard().remove(DefaultsKey::NewVersion);
     else
         UserDefaults::standard().setValue(DefaultsKey::NewVersion, version);
-    dispatch::mainAsync([rebuild = m_services.rebuildMenu] {
-        if (rebuild)
-            rebuild();
+    dispatch::mainAsync([rebuildMenu] {
+        if (rebuildMenu)
+            rebuildMenu();
     });
+    return data;
+}
 
+QString AboutViewController::versionOf(const QVariantMap& data)
+{
+    const QVariant versionValue = data.value(QStringLiteral("version"));
+    return versionValue.typeId() == QMetaType::QString ? versionValue.toString() : QString();
+}
+
+void AboutViewController::showReply(const QVariantMap& data)
+{
+    const QString version = versionOf(data);
     const auto larger = Utils::largeVersion(Bundle::shortVersion(), version);
     if (!larger || *larger == Bundle::shortVersion()) {
         Alert alert;

@@ -6,6 +6,9 @@
 #include <QVariantMap>
 #include <QWidget>
 
+#include <functional>
+#include <optional>
+
 class QLabel;
 class QPushButton;
 
@@ -31,7 +34,13 @@ public:
     void check_update();
 
 private:
-    void handleReply(const QVariant& result, bool failed);
+    // A good reply's "data", once its version is stored in "newversion" and the menu rebuild
+    // queued; nothing for a failed or refused check.
+    static std::optional<QVariantMap> recordReply(const QVariant& result, bool failed,
+                                                  const std::function<void()>& rebuildMenu);
+    static QString versionOf(const QVariantMap& data);
+    // Tells the user what the check found.
+    void showReply(const QVariantMap& data);
 
     PreferencesServices m_services;
     QLabel* m_versionLabel = nullptr;

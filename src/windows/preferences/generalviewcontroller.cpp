@@ -1,5 +1,6 @@
 #include "windows/preferences/generalviewcontroller.h"
 
+#include "app/clipcontroller.h"
 #include "app/shortcutcontroller.h"
 #include "platform/globalhotkey.h"
 #include "platform/nmloginitems.h"
@@ -198,8 +199,8 @@ void GeneralViewController::viewDidLoad()
             shortcuts->setShortcut(shortcuts->shortcut());
     });
 
-    const double interval = NumberReader::realNumber(ClipUserDefaults::standardUserDefaults().value(DefaultsKey::ClipMonitorSpeed))
-                                .value_or(kDefaultInterval);
+    // What the watcher really polls with: a stored value it cannot use shows as the default.
+    const double interval = ClipController::monitorSpeedFromSettings();
     if (const auto position = positionForInterval(interval)) {
         const QSignalBlocker block(m_speedSlider);
         m_speedSlider->setValue(*position);
