@@ -107,6 +107,7 @@ private:
     void closeSheet(SheetDialog* sheet);
     void clearFlag() { m_isSetingUp = false; }
 
+    void rewrapOlderKey(const QString& pin);
     void askAccountPwd();
     void sendPublicKeyRequest(const QString& pwd, const QString& newPin);
     void sendRevertRequest(const QString& pwd, const QString& newPin);
