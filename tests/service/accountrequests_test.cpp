@@ -132,6 +132,11 @@ TEST_F(AccountRequests, InitRemovesWhatItsReplyLacksOrCannotBeUsed)
          false},
         {"page that is no web address", R"({"code":0,"data":{"homepage":"file:///etc/passwd"}})", false, false},
         {"page of another type", R"({"code":0,"data":{"homepage":7}})", false, false},
+        // Stored text is bounded: an address is at most 2048 characters.
+        {"page of 2048 characters", R"({"code":0,"data":{"homepage":"https://h/)" + std::string(2048 - 10, 'a') + R"("}})",
+         false, true},
+        {"page of 2049 characters", R"({"code":0,"data":{"homepage":"https://h/)" + std::string(2049 - 10, 'a') + R"("}})",
+         false, false},
         {"non-zero code", R"({"code":3})", true, true},
     };
     for (const Case& c : cases) {

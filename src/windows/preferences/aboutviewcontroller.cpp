@@ -5,6 +5,7 @@
 #include "platform/numberreader.h"
 #include "platform/userdefaults.h"
 #include "service/checkupdaterequestmanager.h"
+#include "service/servertext.h"
 #include "store/defaultskeys.h"
 #include "store/utils.h"
 #include "windows/alerts.h"
@@ -98,8 +99,8 @@ void AboutViewController::handleReply(const QVariant& result, bool failed)
         || !reply.contains(QStringLiteral("code")))
         return;
     const QVariantMap data = reply.value(QStringLiteral("data")).toMap();
-    const QVariant versionValue = data.value(QStringLiteral("version"));
-    const QString version = versionValue.typeId() == QMetaType::QString ? versionValue.toString() : QString();
+    const QString version =
+        ServerText::bounded(data.value(QStringLiteral("version")), ServerText::kMaxVersionChars).value_or(QString());
     if (version.isEmpty())
         UserDefaults::standard().remove(DefaultsKey::NewVersion);
     else
