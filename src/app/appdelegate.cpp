@@ -10,6 +10,7 @@
 #include "service/checkupdaterequestmanager.h"
 #include "service/initrequestmanager.h"
 #include "service/replyvalue.h"
+#include "service/servertext.h"
 #include "store/clipbodysweeper.h"
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
@@ -154,16 +155,13 @@ void AppDelegate::updateCheckFinished(const QVariant& result, int status, const 
     if (!code || *code != 0)
         return;
 
-    QVariant version;
+    std::optional<QString> version;
     const QVariant data = reply.value(QStringLiteral("data"));
-    if (data.typeId() == QMetaType::QVariantMap) {
-        const QVariant value = data.toMap().value(QStringLiteral("version"));
-        if (value.typeId() == QMetaType::QString)
-            version = value;
-    }
+    if (data.typeId() == QMetaType::QVariantMap)
+        version = ServerText::bounded(data.toMap().value(QStringLiteral("version")), ServerText::kMaxVersionChars);
     UserDefaults& defaults = ClipUserDefaults::standardUserDefaults();
-    if (version.isValid())
-        defaults.setValue(QString::fromLatin1(kNewVersionKey), version);
+    if (version)
+        defaults.setValue(QString::fromLatin1(kNewVersionKey), *version);
     else
         defaults.remove(QString::fromLatin1(kNewVersionKey));
 

@@ -41,6 +41,42 @@ bool isLatest(quint64 sequence)
     return sequence == g_latest.load();
 }
 
+std::optional<QString> userIdOf(const QVariant& value)
+{
+    // The id names the MQTT topic ("user_id_<id>") and the keychain item: only a positive
+    // integer, in its plain decimal form, may do either.
+    std::optional<qint64> id;
+    if (value.typeId() == QMetaType::QString) {
+        const QString text = value.toString();
+        bool ok = false;
+        const qint64 parsed = text.toLongLong(&ok);
+        if (ok && QString::number(parsed) == text)
+            id = parsed;
+    } else {
+        id = NumberReader::jsonInteger(value);
+    }
+    if (!id || *id <= 0)
+        return std::nullopt;
+    return QString::number(*id);
+}
+
+std::optional<QString> tokenOf(const QVariant& value)
+{
+    if (value.typeId() != QMetaType::QString)
+        return std::nullopt;
+    const QString token = value.toString();
+    if (token.isEmpty() || token.size() > kMaxTokenChars)
+        return std::nullopt;
+    // It is put into every query as it is: nothing that would end or add a parameter.
+    for (const QChar c : token) {
+        const bool allowed = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')
+                             || QStringView(u"-._~+/=:").contains(c);
+        if (!allowed)
+            return std::nullopt;
+    }
+    return token;
+}
+
 bool applyReply(const QVariant& reply, const QString& email)
 {
     if (reply.typeId() != QMetaType::QVariantMap)
@@ -49,23 +85,11 @@ bool applyReply(const QVariant& reply, const QString& email)
     const auto code = NumberReader::jsonInteger(map.value(QStringLiteral("code")));
     if (!code || *code != 0)
         return false;
-    const QVariant token = map.value(QStringLiteral("token"));
-    if (token.typeId() != QMetaType::QString || token.toString().isEmpty())
+    const auto token = tokenOf(map.value(QStringLiteral("token")));
+    const auto userId = userIdOf(map.value(QStringLiteral("user_id")));
+    if (!token || !userId)
         return false;
-    // The user id names the MQTT topic and the keychain item: no login without one.
-    const QVariant rawId = map.value(QStringLiteral("user_id"));
-    QString userId;
-    if (rawId.typeId() == QMetaType::QString)
-        userId = rawId.toString();
-    else if (const auto number = NumberReader::jsonInteger(rawId))
-        userId = QString::number(*number);
-    if (userId.isEmpty())
-        return false;
-
-    ConfigureManager& account = ConfigureManager::sharedInstance();
-    account.setLoginUserToken(token.toString());
-    account.setLoginUserId(userId);
-    account.setLoginUserEmail(email);
+    ConfigureManager::sharedInstance().setLogin(*token, *userId, email);
     return true;
 }
 

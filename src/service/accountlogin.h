@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <optional>
+
 // What login and registration share: the body with the sealed password hash, and taking a
 // successful reply into the account state.
 namespace AccountLogin {
@@ -17,9 +19,18 @@ QByteArray body(const QString& email, const QString& password);
 quint64 nextSequence();
 bool isLatest(quint64 sequence);
 
-// A reply object with "code" 0, a non-empty "token" and a "user_id" (number or non-empty
-// text): stores the token, the user id as text and the e-mail, in that order, and answers
-// true. Anything else stores nothing.
+// A login token longer than this is no token of ours.
+inline constexpr qsizetype kMaxTokenChars = 1024;
+
+// A reply object with "code" 0, a "token" (1 to kMaxTokenChars characters of letters, digits
+// and "-._~+/=:") and a "user_id" that is a positive integer (a JSON integer, or its plain
+// decimal text): stores the token, the user id as decimal text and the e-mail together and
+// answers true. Anything else stores nothing.
 bool applyReply(const QVariant& reply, const QString& email);
+
+// The user id of a login reply as decimal text; none unless it is a positive integer.
+std::optional<QString> userIdOf(const QVariant& value);
+// The login token of a reply; none unless it is a usable token.
+std::optional<QString> tokenOf(const QVariant& value);
 
 }  // namespace AccountLogin

@@ -2,6 +2,7 @@
 
 #include "platform/numberreader.h"
 #include "service/serverpublickey.h"
+#include "service/servertext.h"
 #include "service/zeromanager.h"
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
@@ -18,12 +19,12 @@ namespace {
 void storePage(const QVariantMap& data, const QString& replyKey, QLatin1String settingsKey)
 {
     UserDefaults& defaults = ClipUserDefaults::standardUserDefaults();
-    const QVariant value = data.value(replyKey);
-    if (value.typeId() == QMetaType::QString) {
-        const QUrl url(value.toString(), QUrl::StrictMode);
+    const auto value = ServerText::bounded(data.value(replyKey), ServerText::kMaxAddressChars);
+    if (value) {
+        const QUrl url(*value, QUrl::StrictMode);
         if (url.isValid() && (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http"))
             && !url.host().isEmpty()) {
-            defaults.setValue(settingsKey, value.toString());
+            defaults.setValue(settingsKey, *value);
             return;
         }
     }

@@ -39,11 +39,9 @@ QString RequestManager::combinURL() const
 {
     QString text = methodURL() + QStringLiteral("?device_type=") + device_type + QStringLiteral("&device_token=")
                    + device_token + QStringLiteral("&version=") + version + QStringLiteral("&encrypt=1");
-    ZeroManager& zero = ZeroManager::sharedInstance();
-    if (const auto keyHash = zero.currentKeyHash())
-        text += QStringLiteral("&key_hash=") + *keyHash;
-    if (const auto cipherHash = zero.currentCipherHash())
-        text += QStringLiteral("&cipher_hash=") + *cipherHash;
+    // One snapshot: a key installed between two reads would pair one key's hash with another's wrap.
+    if (const auto hashes = ZeroManager::sharedInstance().currentHashes())
+        text += QStringLiteral("&key_hash=") + hashes->keyHash + QStringLiteral("&cipher_hash=") + hashes->cipherHash;
     return text;
 }
 
@@ -105,7 +103,7 @@ void RequestManager::request(Completion completion)
     const QUrl url(text);
     if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))
         || url.host().isEmpty()) {
-        spdlog::error("request URL is not usable: {}", text.toStdString());
+        spdlog::error("request URL is not usable: {}", withoutToken(text, m_sentUserToken).toStdString());
         callBack(completion, {}, kNoStatus, RequestError{QString(kBadURLErrorDomain), -1, {}}, self);
         return;
     }
@@ -123,6 +121,14 @@ void RequestManager::request(Completion completion)
                                               RequestError{QString(kEmptyReplyErrorDomain), 0, {}}, self);
                                  }
                              });
+}
+
+QString RequestManager::withoutToken(QString text, const std::optional<QString>& token)
+{
+    // The login token opens the account: it never goes into a log file.
+    if (token && !token->isEmpty())
+        text.replace(*token, QStringLiteral("<token>"));
+    return text;
 }
 
 QString RequestManager::tokenParameter() const

@@ -79,6 +79,8 @@ public:
     // cancel out.
     static QString percentEscape(const QString& text);
     static QString percentUnescape(const QString& text);
+    // The text with every occurrence of the token replaced, for log lines.
+    static QString withoutToken(QString text, const std::optional<QString>& token);
 
     // The session every request object shares; its queue is "data manager".
     static HttpSession& sharedSession();

@@ -353,6 +353,141 @@ int ce_unwrap_key(const unsigned char* pin, size_t pin_len, const unsigned char 
     return rc == 0 ? 0 : -1;
 }
 
+// --- Version 2 wrap ----------------------------------------------------------------------------
+
+static_assert(CE_SALT_BYTES == crypto_pwhash_SALTBYTES);
+static_assert(CE_PIN_SECRET_BYTES == crypto_generichash_KEYBYTES);
+
+namespace {
+
+// BLAKE2b of label || extra, keyed with the PIN secret, into out_len bytes.
+bool labelledHash(const unsigned char secret[CE_PIN_SECRET_BYTES], const char* label, const unsigned char* extra,
+                  size_t extra_len, unsigned char* out, size_t out_len)
+{
+    crypto_generichash_state state;
+    const bool ok = crypto_generichash_init(&state, secret, CE_PIN_SECRET_BYTES, out_len) == 0
+                    && crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(label),
+                                                 std::strlen(label))
+                           == 0
+                    && (extra_len == 0 || crypto_generichash_update(&state, extra, extra_len) == 0)
+                    && crypto_generichash_final(&state, out, out_len) == 0;
+    sodium_memzero(&state, sizeof state);
+    if (!ok)
+        sodium_memzero(out, out_len);
+    return ok;
+}
+
+// The secretbox key and nonce of a wrap; false when the key hash is not 64 characters.
+bool boxKeyAndNonce(const unsigned char secret[CE_PIN_SECRET_BYTES], const char key_hash[CE_HASH_HEX_BYTES],
+                    unsigned char box_key[crypto_secretbox_KEYBYTES], unsigned char nonce[crypto_secretbox_NONCEBYTES])
+{
+    const size_t digits = CE_HASH_HEX_BYTES - 1;
+    if (!secret || !key_hash || strnlen(key_hash, CE_HASH_HEX_BYTES) != digits)
+        return false;
+    return labelledHash(secret, "nuvarel-wrap-key", nullptr, 0, box_key, crypto_secretbox_KEYBYTES)
+           && labelledHash(secret, "nuvarel-wrap-nonce", reinterpret_cast<const unsigned char*>(key_hash), digits,
+                           nonce, crypto_secretbox_NONCEBYTES);
+}
+
+}  // namespace
+
+bool ce_account_salt(const unsigned char* account, size_t account_len, unsigned char out[CE_SALT_BYTES])
+{
+    std::memset(out, 0, CE_SALT_BYTES);
+    if ((!account && account_len > 0) || !sodiumReady())
+        return false;
+    static const char kLabel[] = "nuvarel-pin-salt:";
+    crypto_generichash_state state;
+    const bool ok = crypto_generichash_init(&state, nullptr, 0, CE_SALT_BYTES) == 0
+                    && crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(kLabel),
+                                                 sizeof kLabel - 1)
+                           == 0
+                    && crypto_generichash_update(&state, account, account_len) == 0
+                    && crypto_generichash_final(&state, out, CE_SALT_BYTES) == 0;
+    if (!ok)
+        std::memset(out, 0, CE_SALT_BYTES);
+    return ok;
+}
+
+int ce_derive_pin_secret(const unsigned char* pin, size_t pin_len, const unsigned char salt[CE_SALT_BYTES],
+                         unsigned long long opslimit, size_t memlimit, unsigned char out[CE_PIN_SECRET_BYTES])
+{
+    sodium_memzero(out, CE_PIN_SECRET_BYTES);
+    if (!salt || (!pin && pin_len > 0) || !sodiumReady())
+        return -1;
+    static const char kEmpty[] = "";
+    const char* passwd = pin ? reinterpret_cast<const char*>(pin) : kEmpty;
+    if (crypto_pwhash(out, CE_PIN_SECRET_BYTES, passwd, pin_len, salt, opslimit, memlimit,
+                      crypto_pwhash_ALG_ARGON2ID13)
+        != 0) {
+        sodium_memzero(out, CE_PIN_SECRET_BYTES);
+        return -1;
+    }
+    return 0;
+}
+
+void ce_wrap_key_v2(const unsigned char secret[CE_PIN_SECRET_BYTES], const char key_hash[CE_HASH_HEX_BYTES],
+                    const unsigned char key[CE_KEY_BYTES], unsigned char out[CE_CIPHER_BYTES])
+{
+    std::memset(out, 0, CE_CIPHER_BYTES);
+    if (!key || !sodiumReady())
+        return;
+    unsigned char box_key[crypto_secretbox_KEYBYTES];
+    unsigned char nonce[crypto_secretbox_NONCEBYTES];
+    if (boxKeyAndNonce(secret, key_hash, box_key, nonce) && crypto_secretbox_easy(out, key, CE_KEY_BYTES, nonce, box_key) != 0)
+        sodium_memzero(out, CE_CIPHER_BYTES);
+    sodium_memzero(box_key, sizeof box_key);
+}
+
+int ce_unwrap_key_v2(const unsigned char secret[CE_PIN_SECRET_BYTES], const char key_hash[CE_HASH_HEX_BYTES],
+                     const unsigned char cipher[CE_CIPHER_BYTES], unsigned char out[CE_KEY_BYTES])
+{
+    std::memset(out, 0, CE_KEY_BYTES);
+    if (!cipher || !sodiumReady())
+        return -1;
+    unsigned char box_key[crypto_secretbox_KEYBYTES];
+    unsigned char nonce[crypto_secretbox_NONCEBYTES];
+    unsigned char opened[CE_KEY_BYTES];
+    int rc = -1;
+    if (boxKeyAndNonce(secret, key_hash, box_key, nonce))
+        rc = crypto_secretbox_open_easy(opened, cipher, CE_CIPHER_BYTES, nonce, box_key) == 0 ? 0 : -1;
+    if (rc == 0)
+        std::memcpy(out, opened, CE_KEY_BYTES);
+    sodium_memzero(opened, sizeof opened);
+    sodium_memzero(box_key, sizeof box_key);
+    return rc;
+}
+
+ce_cipher_data* ce_new_cipher_data_v2(const unsigned char secret[CE_PIN_SECRET_BYTES], const ce_data* data)
+{
+    if (!data || !secret)
+        return nullptr;
+    ce_cipher_data* cipher = ce_alloc_cipher_data();
+    if (!cipher)
+        return nullptr;
+    cipher->cipher_timestamp = static_cast<int64_t>(std::time(nullptr));
+    ce_wrap_key_v2(secret, data->key_hash, data->key, cipher->cipher);
+    unsigned char opened[CE_KEY_BYTES];
+    // A wrap that does not open again (a malformed key hash) is no record.
+    const bool ok = ce_unwrap_key_v2(secret, data->key_hash, cipher->cipher, opened) == 0
+                    && sodium_memcmp(opened, data->key, CE_KEY_BYTES) == 0;
+    sodium_memzero(opened, sizeof opened);
+    if (!ok) {
+        ce_free_cipher_data(cipher);
+        return nullptr;
+    }
+    ce_compute_cipher_hash(cipher, data->key, cipher->cipher_hash);
+    return cipher;
+}
+
+bool ce_pin_verifier_v2(const unsigned char secret[CE_PIN_SECRET_BYTES], unsigned char out[CE_VERIFIER_BYTES])
+{
+    std::memset(out, 0, CE_VERIFIER_BYTES);
+    if (!secret || !sodiumReady())
+        return false;
+    return labelledHash(secret, "pin-verifier", nullptr, 0, out, CE_VERIFIER_BYTES);
+}
+
 void ce_hash_password(const unsigned char* pin, size_t pin_len, unsigned char** out, size_t* out_len)
 {
     *out = nullptr;

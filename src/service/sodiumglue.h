@@ -75,6 +75,39 @@ void ce_wrap_key(const unsigned char* pin, size_t pin_len, const unsigned char k
 int ce_unwrap_key(const unsigned char* pin, size_t pin_len, const unsigned char cipher[CE_CIPHER_BYTES],
                   unsigned char out[CE_KEY_BYTES]);
 
+// --- Wrapping under a PIN, version 2 ------------------------------------------------------
+//
+// Version 1 (above) derives the wrap key with one unsalted BLAKE2b, so whoever holds a wrapped
+// key (the server) can try every short PIN in milliseconds. Version 2 keeps the 48-byte cipher
+// and the records as they are, and makes every guess cost one Argon2id run:
+//   secret   = Argon2id(PIN, account salt, limits)                      32 bytes
+//   box key  = BLAKE2b-256 keyed with secret over "nuvarel-wrap-key"
+//   nonce    = BLAKE2b-192 keyed with secret over "nuvarel-wrap-nonce" and the key's hex hash
+//   verifier = BLAKE2b-256 keyed with secret over "pin-verifier"
+// The nonce follows the wrapped key, so one PIN never seals two keys under one nonce. The salt
+// comes from the account, so nothing new has to be stored beside the cipher.
+
+inline constexpr size_t CE_SALT_BYTES = 16;
+inline constexpr size_t CE_PIN_SECRET_BYTES = 32;
+inline constexpr size_t CE_VERIFIER_BYTES = 32;
+
+// The account's salt: BLAKE2b-128 over "nuvarel-pin-salt:" and the account's id.
+bool ce_account_salt(const unsigned char* account, size_t account_len, unsigned char out[CE_SALT_BYTES]);
+// Argon2id (crypto_pwhash, ALG_ARGON2ID13) of the PIN under the salt and limits. 0, or -1
+// (out zeroed) when the limits are refused or memory runs out.
+int ce_derive_pin_secret(const unsigned char* pin, size_t pin_len, const unsigned char salt[CE_SALT_BYTES],
+                         unsigned long long opslimit, size_t memlimit, unsigned char out[CE_PIN_SECRET_BYTES]);
+// Seals the key under the secret; key_hash is the wrapped key's 64 hex digits. out zeroed on failure.
+void ce_wrap_key_v2(const unsigned char secret[CE_PIN_SECRET_BYTES], const char key_hash[CE_HASH_HEX_BYTES],
+                    const unsigned char key[CE_KEY_BYTES], unsigned char out[CE_CIPHER_BYTES]);
+// 0 with the key in out when the secret opens the cipher; non-zero with out all zero otherwise.
+int ce_unwrap_key_v2(const unsigned char secret[CE_PIN_SECRET_BYTES], const char key_hash[CE_HASH_HEX_BYTES],
+                     const unsigned char cipher[CE_CIPHER_BYTES], unsigned char out[CE_KEY_BYTES]);
+// The key of `data` wrapped under the secret, made now, with its hash; nothing on failure.
+ce_cipher_data* ce_new_cipher_data_v2(const unsigned char secret[CE_PIN_SECRET_BYTES], const ce_data* data);
+// What the server may keep to check a PIN; it opens nothing and costs a guess the Argon2id run.
+bool ce_pin_verifier_v2(const unsigned char secret[CE_PIN_SECRET_BYTES], unsigned char out[CE_VERIFIER_BYTES]);
+
 // Unkeyed BLAKE2b-256 of the PIN into a new 32-byte buffer; *out null and *out_len 0 on failure.
 void ce_hash_password(const unsigned char* pin, size_t pin_len, unsigned char** out, size_t* out_len);
 

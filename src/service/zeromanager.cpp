@@ -31,6 +31,17 @@ const QString kCipherHash = QStringLiteral("cipher_hash");
 const QString kVersion = QStringLiteral("version");
 const QString kPlatform = QStringLiteral("platform");
 constexpr size_t kHashHexDigits = CE_HASH_HEX_BYTES - 1;
+constexpr int kOlderWrap = 1;
+constexpr int kCurrentWrap = 2;
+
+std::atomic<unsigned long long> g_wrapOpsLimit{crypto_pwhash_OPSLIMIT_MODERATE};
+std::atomic<size_t> g_wrapMemLimit{crypto_pwhash_MEMLIMIT_MODERATE};
+
+// The secret of a current-way wrap, wiped when it goes.
+struct PinSecret {
+    unsigned char bytes[CE_PIN_SECRET_BYTES] = {};
+    ~PinSecret() { sodium_memzero(bytes, sizeof bytes); }
+};
 // A keychain that did not answer is asked again after this long, not on every state query.
 constexpr int kRetryAfterFailureMs = 30000;
 
@@ -113,18 +124,58 @@ QByteArray pinBytes(const QString& pwd)
 // The logged-in user's id, or none when nobody is logged in.
 std::optional<QString> loggedInUser()
 {
-    ConfigureManager& config = ConfigureManager::sharedInstance();
-    if (!config.isLogined())
+    // One snapshot: the token of one login is never paired with the id of another.
+    const auto login = ConfigureManager::sharedInstance().currentLogin();
+    if (!login || !login->userId || login->userId->isEmpty())
         return std::nullopt;
-    const auto user = config.loginUserId();
-    if (!user || user->isEmpty())
-        return std::nullopt;
-    return user;
+    return login->userId;
 }
 
 void postZeroChanged()
 {
     NotificationCenter::defaultCenter().postOnMain(NotificationName::ZeroChanged);
+}
+
+// Argon2id of the PIN under the salt of the account: the one costly step of every guess.
+bool derivePinSecret(const QString& pwd, const QString& userId, PinSecret& secret)
+{
+    const QByteArray account = userId.toUtf8();
+    unsigned char salt[CE_SALT_BYTES];
+    if (!ce_account_salt(reinterpret_cast<const unsigned char*>(account.constData()), size_t(account.size()), salt))
+        return false;
+    QByteArray pin = pinBytes(pwd);
+    const int rc = ce_derive_pin_secret(reinterpret_cast<const unsigned char*>(pin.constData()), size_t(pin.size()),
+                                        salt, g_wrapOpsLimit.load(), g_wrapMemLimit.load(), secret.bytes);
+    sodium_memzero(pin.data(), size_t(pin.size()));
+    return rc == 0;
+}
+
+QString verifierOf(const PinSecret& secret)
+{
+    unsigned char verifier[CE_VERIFIER_BYTES];
+    if (!ce_pin_verifier_v2(secret.bytes, verifier))
+        return {};
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(verifier), sizeof verifier).toBase64());
+}
+
+// "1.0" (or no version at all: the older records carry nothing else) and "2.0"; none for
+// anything this build cannot open.
+std::optional<int> wrapVersionOf(const QVariant& value)
+{
+    if (!value.isValid() || value.isNull())
+        return kOlderWrap;
+    if (value.typeId() != QMetaType::QString)
+        return std::nullopt;
+    if (value.toString() == ZeroManager::olderWrapVersion())
+        return kOlderWrap;
+    if (value.toString() == ZeroManager::currentWrapVersion())
+        return kCurrentWrap;
+    return std::nullopt;
+}
+
+const QString& wrapVersionText(int version)
+{
+    return version == kCurrentWrap ? ZeroManager::currentWrapVersion() : ZeroManager::olderWrapVersion();
 }
 
 }  // namespace
@@ -135,13 +186,14 @@ struct ZeroManager::Pair {
     QString userId;
     DataPtr data;
     CipherPtr cipher;
+    int version = kOlderWrap;
 
     QString keyHash() const { return hashText(data->key_hash); }
     QString cipherHash() const { return hashText(cipher->cipher_hash); }
 };
 
 std::shared_ptr<ZeroManager::Pair> ZeroManager::newPair(const QString& userId, ce_data* data,
-                                                       ce_cipher_data* cipher)
+                                                       ce_cipher_data* cipher, int version)
 {
     DataPtr d(data);
     CipherPtr c(cipher);
@@ -151,7 +203,26 @@ std::shared_ptr<ZeroManager::Pair> ZeroManager::newPair(const QString& userId, c
     pair->userId = userId;
     pair->data = std::move(d);
     pair->cipher = std::move(c);
+    pair->version = version;
     return pair;
+}
+
+std::shared_ptr<ZeroManager::Pair> ZeroManager::newCurrentWrap(const QString& userId, const QString& pwd,
+                                                              ce_data* data, QString* pwdVerifier)
+{
+    DataPtr owned(data);
+    PinSecret secret;
+    if (!owned || !derivePinSecret(pwd, userId, secret))
+        return {};
+    ce_cipher_data* cipher = ce_new_cipher_data_v2(secret.bytes, owned.get());
+    const QString verifier = verifierOf(secret);
+    if (!cipher || verifier.isEmpty()) {
+        ce_free_cipher_data(cipher);
+        return {};
+    }
+    if (pwdVerifier)
+        *pwdVerifier = verifier;
+    return newPair(userId, owned.release(), cipher, kCurrentWrap);
 }
 
 namespace {
@@ -264,8 +335,9 @@ void ZeroManager::readKeyInfo()
     if (const auto dict = dictionaryWithPlistData(item)) {
         const QVariant keyData = dict->value(kKeyData);
         const QVariant cipherData = dict->value(kCipherData);
+        const auto version = wrapVersionOf(dict->value(kVersion));
         // Anything but the exact record sizes with well-formed hashes counts as no item.
-        if (keyData.typeId() == QMetaType::QByteArray && cipherData.typeId() == QMetaType::QByteArray
+        if (version && keyData.typeId() == QMetaType::QByteArray && cipherData.typeId() == QMetaType::QByteArray
             && keyData.toByteArray().size() == qsizetype(sizeof(ce_data))
             && cipherData.toByteArray().size() == qsizetype(sizeof(ce_cipher_data))) {
             ce_data* data = ce_alloc_data();
@@ -274,7 +346,7 @@ void ZeroManager::readKeyInfo()
                 std::memcpy(data, keyData.toByteArray().constData(), sizeof(ce_data));
             if (cipher)
                 std::memcpy(cipher, cipherData.toByteArray().constData(), sizeof(ce_cipher_data));
-            auto made = newPair(*user, data, cipher);
+            auto made = newPair(*user, data, cipher, *version);
             if (made && isHexHashField(made->data->key_hash) && isHexHashField(made->cipher->cipher_hash)) {
                 std::memset(made->data->filler, 0, sizeof made->data->filler);
                 std::memset(made->cipher->filler, 0, sizeof made->cipher->filler);
@@ -305,10 +377,13 @@ void ZeroManager::updateKeyInfo()
             item.insert(kKeyData, QByteArray(reinterpret_cast<const char*>(pair->data.get()), sizeof(ce_data)));
             item.insert(kCipherData,
                         QByteArray(reinterpret_cast<const char*>(pair->cipher.get()), sizeof(ce_cipher_data)));
+            item.insert(kVersion, wrapVersionText(pair->version));
             QByteArray plist = plistDataDict(item);
             setPasswordData(plist, keychainService(), storeKey(pair->userId));
             sodium_memzero(plist.data(), size_t(plist.size()));
             for (auto& value : item) {
+                if (value.typeId() != QMetaType::QByteArray)
+                    continue;
                 QByteArray bytes = value.toByteArray();
                 value.clear();
                 sodium_memzero(bytes.data(), size_t(bytes.size()));
@@ -355,46 +430,56 @@ void ZeroManager::deleteItemLocked(const QString& userId)
 
 // --- Making, changing and installing a key ------------------------------------------------------
 
-std::optional<QVariantMap> ZeroManager::generateKey(const QString& pwd)
+std::optional<QVariantMap> ZeroManager::generateKey(const QString& pwd, QString* pwdVerifier)
 {
     const auto user = loggedInUser();
     if (pwd.isEmpty() || !user)
         return std::nullopt;
-    const QByteArray pin = pinBytes(pwd);
-    ce_data* data = ce_new_data();
-    ce_cipher_data* cipher =
-        data ? ce_new_cipher_data(reinterpret_cast<const unsigned char*>(pin.constData()), size_t(pin.size()), data)
-             : nullptr;
-    auto pair = newPair(*user, data, cipher);
+    auto pair = newCurrentWrap(*user, pwd, ce_new_data(), pwdVerifier);
     if (!pair)
         return std::nullopt;
-    const QVariantMap dict = dictFromCEData(*pair->data, *pair->cipher);
+    const QVariantMap dict = dictFromCEData(*pair->data, *pair->cipher, currentWrapVersion());
     QMutexLocker lock(&m_mutex);
     m_pending = std::move(pair);
     return dict;
 }
 
-std::optional<QVariantMap> ZeroManager::modifyKeyWithPwd(const QString& pwd)
+std::optional<QVariantMap> ZeroManager::modifyKeyWithPwd(const QString& pwd, QString* pwdVerifier)
 {
     if (pwd.isEmpty())
         return std::nullopt;
     const PairPtr current = usablePair();
     if (!current)
         return std::nullopt;
-    const QByteArray pin = pinBytes(pwd);
     ce_data* data = ce_alloc_data();
     if (data)
         std::memcpy(data, current->data.get(), sizeof(ce_data));
-    ce_cipher_data* cipher =
-        data ? ce_new_cipher_data(reinterpret_cast<const unsigned char*>(pin.constData()), size_t(pin.size()), data)
-             : nullptr;
-    auto pair = newPair(current->userId, data, cipher);
+    auto pair = newCurrentWrap(current->userId, pwd, data, pwdVerifier);
     if (!pair)
         return std::nullopt;
-    const QVariantMap dict = dictFromCEData(*pair->data, *pair->cipher);
+    const QVariantMap dict = dictFromCEData(*pair->data, *pair->cipher, currentWrapVersion());
     QMutexLocker lock(&m_mutex);
     m_pending = std::move(pair);
     return dict;
+}
+
+std::optional<ZeroRewrap> ZeroManager::rewrapOlderKey(const QString& pwd)
+{
+    const PairPtr current = usablePair();
+    if (!current || current->version != kOlderWrap || !checkCurrentPwd(pwd))
+        return std::nullopt;
+    ce_data* data = ce_alloc_data();
+    if (data)
+        std::memcpy(data, current->data.get(), sizeof(ce_data));
+    ZeroRewrap rewrap;
+    auto pair = newCurrentWrap(current->userId, pwd, data, &rewrap.pwdVerifier);
+    if (!pair)
+        return std::nullopt;
+    rewrap.keyDict = dictFromCEData(*pair->data, *pair->cipher, currentWrapVersion());
+    rewrap.lastPwdVerifier = pinVerifierWithBase64(pwd);
+    QMutexLocker lock(&m_mutex);
+    m_pending = std::move(pair);
+    return rewrap;
 }
 
 bool ZeroManager::makeKeyAvailable(const QVariantMap& acceptedKeyDict)
@@ -428,14 +513,15 @@ bool ZeroManager::decryptKey(const QString& pwd, const QVariant& cipherDict)
     const auto cipherHash = stringValue(*dict, kCipherHash);
     const auto keyTimestamp = NumberReader::wholeNumber(dict->value(kKeyTimestamp));
     const auto cipherTimestamp = NumberReader::wholeNumber(dict->value(kCipherTimestamp));
-    if (!cipherText || !keyHash || !cipherHash || !keyTimestamp || !cipherTimestamp)
+    const auto version = wrapVersionOf(dict->value(kVersion));
+    if (!cipherText || !keyHash || !cipherHash || !keyTimestamp || !cipherTimestamp || !version)
         return false;
     const auto cipherBytes = strictBase64(*cipherText);
     if (!cipherBytes || cipherBytes->size() != qsizetype(CE_CIPHER_BYTES) || !isHexHash(*keyHash)
         || !isHexHash(*cipherHash))
         return false;
 
-    auto pair = newPair(*user, ce_alloc_data(), ce_alloc_cipher_data());
+    auto pair = newPair(*user, ce_alloc_data(), ce_alloc_cipher_data(), *version);
     if (!pair)
         return false;
     ce_cipher_data& cipher = *pair->cipher;
@@ -443,14 +529,20 @@ bool ZeroManager::decryptKey(const QString& pwd, const QVariant& cipherDict)
     cipher.cipher_timestamp = *cipherTimestamp;
     copyHash(*cipherHash, cipher.cipher_hash);
 
-    const QByteArray pin = pinBytes(pwd);
     ce_data& data = *pair->data;
-    if (ce_unwrap_key(reinterpret_cast<const unsigned char*>(pin.constData()), size_t(pin.size()), cipher.cipher,
-                      data.key)
-        != 0)
-        return false;
     data.key_timestamp = *keyTimestamp;
     copyHash(*keyHash, data.key_hash);
+    if (*version == kCurrentWrap) {
+        PinSecret secret;
+        if (!derivePinSecret(pwd, *user, secret) || ce_unwrap_key_v2(secret.bytes, data.key_hash, cipher.cipher, data.key) != 0)
+            return false;
+    } else {
+        const QByteArray pin = pinBytes(pwd);
+        if (ce_unwrap_key(reinterpret_cast<const unsigned char*>(pin.constData()), size_t(pin.size()), cipher.cipher,
+                          data.key)
+            != 0)
+            return false;
+    }
 
     {
         QMutexLocker lock(&m_mutex);
@@ -461,22 +553,53 @@ bool ZeroManager::decryptKey(const QString& pwd, const QVariant& cipherDict)
     return true;
 }
 
-bool ZeroManager::checkCurrentPwd(const QString& pwd)
+bool ZeroManager::checkCurrentPwd(const QString& pwd, QString* pwdVerifier)
 {
     const PairPtr pair = usablePair();
     if (!pair || pwd.isEmpty())
         return false;
-    const QByteArray pin = pinBytes(pwd);
     unsigned char key[CE_KEY_BYTES];
-    const bool opened = ce_unwrap_key(reinterpret_cast<const unsigned char*>(pin.constData()), size_t(pin.size()),
-                                      pair->cipher->cipher, key)
-                            == 0
-                        && sodium_memcmp(key, pair->data->key, CE_KEY_BYTES) == 0;
+    bool opened = false;
+    QString verifier;
+    if (pair->version == kCurrentWrap) {
+        PinSecret secret;
+        opened = derivePinSecret(pwd, pair->userId, secret)
+                 && ce_unwrap_key_v2(secret.bytes, pair->data->key_hash, pair->cipher->cipher, key) == 0;
+        if (opened && pwdVerifier)
+            verifier = verifierOf(secret);
+    } else {
+        const QByteArray pin = pinBytes(pwd);
+        opened = ce_unwrap_key(reinterpret_cast<const unsigned char*>(pin.constData()), size_t(pin.size()),
+                               pair->cipher->cipher, key)
+                 == 0;
+        if (opened && pwdVerifier)
+            verifier = pinVerifierWithBase64(pwd);
+    }
+    opened = opened && sodium_memcmp(key, pair->data->key, CE_KEY_BYTES) == 0;
     sodium_memzero(key, sizeof key);
+    if (opened && pwdVerifier)
+        *pwdVerifier = verifier;
     return opened;
 }
 
+const QString& ZeroManager::olderWrapVersion()
+{
+    static const QString version = QStringLiteral("1.0");
+    return version;
+}
+
+const QString& ZeroManager::currentWrapVersion()
+{
+    static const QString version = QStringLiteral("2.0");
+    return version;
+}
+
 QVariantMap ZeroManager::dictFromCEData(const ce_data& data, const ce_cipher_data& cipher)
+{
+    return dictFromCEData(data, cipher, olderWrapVersion());
+}
+
+QVariantMap ZeroManager::dictFromCEData(const ce_data& data, const ce_cipher_data& cipher, const QString& version)
 {
     QVariantMap dict;
     dict.insert(kKeyTimestamp, qint64(data.key_timestamp));
@@ -485,7 +608,7 @@ QVariantMap ZeroManager::dictFromCEData(const ce_data& data, const ce_cipher_dat
                              QByteArray(reinterpret_cast<const char*>(cipher.cipher), CE_CIPHER_BYTES).toBase64()));
     dict.insert(kCipherTimestamp, qint64(cipher.cipher_timestamp));
     dict.insert(kCipherHash, hashText(cipher.cipher_hash));
-    dict.insert(kVersion, QStringLiteral("1.0"));
+    dict.insert(kVersion, version);
     dict.insert(kPlatform, currentDeviceType());
     return dict;
 }
@@ -503,6 +626,20 @@ std::optional<QString> ZeroManager::currentCipherHash()
 {
     if (const PairPtr pair = usablePair())
         return pair->cipherHash();
+    return std::nullopt;
+}
+
+std::optional<ZeroHashes> ZeroManager::currentHashes()
+{
+    if (const PairPtr pair = usablePair())
+        return ZeroHashes{pair->keyHash(), pair->cipherHash()};
+    return std::nullopt;
+}
+
+std::optional<QString> ZeroManager::currentWrapVersionInUse()
+{
+    if (const PairPtr pair = usablePair())
+        return wrapVersionText(pair->version);
     return std::nullopt;
 }
 
@@ -687,6 +824,18 @@ QString ZeroManager::pinVerifierWithBase64(const QString& pwd)
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(verifier), sizeof verifier).toBase64());
 }
 
+QString ZeroManager::pinVerifier(const QString& pwd, const QString& version)
+{
+    const auto user = loggedInUser();
+    const auto wrap = wrapVersionOf(version);
+    if (!user || !wrap)
+        return {};
+    if (*wrap == kOlderWrap)
+        return pinVerifierWithBase64(pwd);
+    PinSecret secret;
+    return derivePinSecret(pwd, *user, secret) ? verifierOf(secret) : QString();
+}
+
 std::optional<QByteArray> ZeroManager::encryptDataWithSealedPublicKey(const QByteArray& data,
                                                                       const QByteArray& publicKey)
 {
@@ -730,6 +879,22 @@ void ZeroManager::emptyAllSlots()
     m_pending.reset();
     m_missingFor.reset();
     m_retry.reset();
+}
+
+void ZeroManager::setWrapLimitsForTesting(unsigned long long opslimit, size_t memlimit)
+{
+    g_wrapOpsLimit.store(opslimit);
+    g_wrapMemLimit.store(memlimit);
+}
+
+void ZeroManager::useProductWrapLimitsForTesting()
+{
+    setWrapLimitsForTesting(crypto_pwhash_OPSLIMIT_MODERATE, crypto_pwhash_MEMLIMIT_MODERATE);
+}
+
+void ZeroManager::useCheapWrapLimitsForTesting()
+{
+    setWrapLimitsForTesting(crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN);
 }
 
 void ZeroManager::resetForTesting()

@@ -20,6 +20,20 @@ struct ZeroEncryptedText {
     QString keyHash;
 };
 
+// The hashes of the current pair, read from one snapshot.
+struct ZeroHashes {
+    QString keyHash;
+    QString cipherHash;
+};
+
+// A key wrapped the older way, wrapped again the current way under the same PIN: what the
+// PIN change request carries to store it on the server.
+struct ZeroRewrap {
+    QVariantMap keyDict;
+    QString lastPwdVerifier;  // the PIN's verifier for the record the server holds now
+    QString pwdVerifier;      // the PIN's verifier for the new record
+};
+
 // The one holder of the logged-in account's end-to-end key.
 //
 // Four slots: the current key record and wrapped-key record (the pair in use) and a pending
@@ -30,7 +44,13 @@ struct ZeroEncryptedText {
 // reported only while that user is logged in, and "USER_LOGOUTED" empties every slot.
 //
 // The pair is stored in the keychain per user (service "encrypt.clipboard.manager", account
-// "user_<id>_key") as a binary property list {"keyData": 112 bytes, "cipherData": 128 bytes}.
+// "user_<id>_key") as a binary property list {"keyData": 112 bytes, "cipherData": 128 bytes,
+// "version": how the cipher was wrapped; absent means "1.0"}.
+//
+// Wraps: "1.0" seals the key under an unsalted BLAKE2b of the PIN, which anyone holding the
+// record can brute-force; it is only read. Every key made or wrapped again here is "2.0": the
+// wrap key comes from Argon2id of the PIN with a salt of the account's user id (sodiumglue.h),
+// and the PIN verifier sent to the server from the same derivation.
 // Keychain failures are not reported: a key that could not be saved stays usable for this run.
 //
 // Called from the main thread, the "data manager" queue and the worker queues.
@@ -80,31 +100,45 @@ public:
 
     // --- Making, changing and installing a key -----------------------------------------------
 
-    // A new pending pair wrapped under the PIN; its key_dict. None for an empty PIN, when
-    // nobody is logged in, or when the key cannot be made.
-    std::optional<QVariantMap> generateKey(const QString& pwd);
-    // A pending pair holding the current key wrapped under the new PIN; its key_dict. None for
-    // an empty PIN or without a current pair of the logged-in user.
-    std::optional<QVariantMap> modifyKeyWithPwd(const QString& pwd);
+    // A new pending pair wrapped under the PIN; its key_dict, and the PIN's verifier in
+    // pwdVerifier when given. None for an empty PIN, when nobody is logged in, or when the key
+    // cannot be made. Runs Argon2id: not cheap.
+    std::optional<QVariantMap> generateKey(const QString& pwd, QString* pwdVerifier = nullptr);
+    // A pending pair holding the current key wrapped under the new PIN; its key_dict and the new
+    // PIN's verifier. None for an empty PIN or without a current pair of the logged-in user.
+    std::optional<QVariantMap> modifyKeyWithPwd(const QString& pwd, QString* pwdVerifier = nullptr);
+    // When the current pair is wrapped the older way and the PIN opens it: a pending pair of the
+    // same key wrapped the current way under the same PIN, and what the PIN change request
+    // needs to store it. None otherwise (nothing changes then).
+    std::optional<ZeroRewrap> rewrapOlderKey(const QString& pwd);
     // Makes the pending pair current and stores it, but only when the key_dict the server
     // accepted (the one the request carried) has the pending pair's two hashes and the pending
     // pair belongs to the logged-in user. True when the pair was installed.
     bool makeKeyAvailable(const QVariantMap& acceptedKeyDict);
     // Opens the server's key_dict with the PIN and makes it the current pair, stored in the
-    // keychain; posts "DATA_CHANGED" on the calling thread. False for a missing or malformed
-    // dictionary (a "cipher" that is not 48 bytes, a hash that is not 64 hex digits), a wrong
-    // PIN, or nobody logged in; nothing changes then.
+    // keychain; posts "DATA_CHANGED" on the calling thread. A "version" "1.0" (or none) is
+    // opened the older way, "2.0" the current way. False for a missing or malformed dictionary
+    // (a "cipher" that is not 48 bytes, a hash that is not 64 hex digits, another version), a
+    // wrong PIN, or nobody logged in; nothing changes then.
     bool decryptKey(const QString& pwd, const QVariant& cipherDict);
     // Whether the PIN opens the current wrapped-key record: the local check before a PIN change.
-    bool checkCurrentPwd(const QString& pwd);
+    // When it does and pwdVerifier is given, it receives the PIN's verifier for that record.
+    bool checkCurrentPwd(const QString& pwd, QString* pwdVerifier = nullptr);
     // The key_dict of a pair: "key_timestamp", "key_hash", "cipher", "cipher_timestamp",
-    // "cipher_hash", "version" "1.0", "platform". Never the plain key.
+    // "cipher_hash", "version" ("1.0" unless given), "platform". Never the plain key.
     static QVariantMap dictFromCEData(const ce_data& data, const ce_cipher_data& cipher);
+    static QVariantMap dictFromCEData(const ce_data& data, const ce_cipher_data& cipher, const QString& version);
+    static const QString& olderWrapVersion();    // "1.0"
+    static const QString& currentWrapVersion();  // "2.0"
 
     // --- The current pair --------------------------------------------------------------------
 
     std::optional<QString> currentKeyHash();
     std::optional<QString> currentCipherHash();
+    // Both hashes of one pair, so a query never names one key and another's wrap.
+    std::optional<ZeroHashes> currentHashes();
+    // The wrap version of the current pair ("1.0" or "2.0").
+    std::optional<QString> currentWrapVersionInUse();
     // Checks a reply's "cipher" object against the current pair. True unless both server hashes
     // are 64 hex digits, a current pair exists and a hash differs; then, in one step under the
     // lock, the pair is dropped, the item deleted, clips of other keys detached when the key
@@ -132,16 +166,27 @@ public:
     // never send it.
     static QByteArray hashPwd(const QString& pwd);
     static QString hashPwdWithBase64(const QString& pwd);
-    // What the server may keep to check a PIN: Base64 of BLAKE2b-256 keyed with the PIN's hash
-    // over "pin-verifier" (44 characters). It cannot open the key. Key requests carry it in
-    // place of the PIN's hash.
+    // The verifier of a PIN for a record wrapped the older way: Base64 of BLAKE2b-256 keyed with
+    // the PIN's hash over "pin-verifier" (44 characters). It cannot open the key, but it is as
+    // cheap to guess as that record; records wrapped now carry the verifier that generateKey and
+    // modifyKeyWithPwd hand out.
     static QString pinVerifierWithBase64(const QString& pwd);
+    // The logged-in user's verifier of a PIN for a record of the given wrap version; empty for
+    // another version or when nobody is logged in.
+    QString pinVerifier(const QString& pwd, const QString& version);
     // A sealed box of the data to the public key (data length + 48 bytes); none unless the
     // public key is exactly 32 bytes, or when sealing fails.
     std::optional<QByteArray> encryptDataWithSealedPublicKey(const QByteArray& data, const QByteArray& publicKey);
 
     // Tests only: empties every slot and forgets which users have no stored item.
     void resetForTesting();
+    // Tests only: the Argon2id limits of the current wrap. The product uses libsodium's
+    // moderate limits; tests that do not measure the cost use cheaper ones so that a suite
+    // under sanitizers stays quick. A record made under one setting opens only under it.
+    static void setWrapLimitsForTesting(unsigned long long opslimit, size_t memlimit);
+    static void useProductWrapLimitsForTesting();
+    // libsodium's smallest limits.
+    static void useCheapWrapLimitsForTesting();
     // Tests only: resetForTesting on the shared instance if it has been made; never makes it
     // (making it reads the account state, which some tests must be first to do).
     static void resetSharedInstanceIfMadeForTesting();
@@ -153,7 +198,12 @@ private:
     ZeroManager();
 
     // Takes both records (either may be null); null unless both are there.
-    static std::shared_ptr<Pair> newPair(const QString& userId, ce_data* data, ce_cipher_data* cipher);
+    static std::shared_ptr<Pair> newPair(const QString& userId, ce_data* data, ce_cipher_data* cipher,
+                                         int version);
+    // A pending pair of `data`'s key wrapped the current way under the PIN; its verifier in
+    // pwdVerifier. Takes `data`.
+    std::shared_ptr<Pair> newCurrentWrap(const QString& userId, const QString& pwd, ce_data* data,
+                                         QString* pwdVerifier);
 
     // The current pair when it belongs to the logged-in user.
     PairPtr usablePair();

@@ -127,6 +127,28 @@ void ConfigureManager::setLoginUserToken(const std::optional<QString>& token)
     NotificationCenter::defaultCenter().postOnMain(NotificationName::UserLogouted);
 }
 
+void ConfigureManager::setLogin(const QString& token, const QString& userId, const QString& email)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_token = token;
+        m_userId = userId;
+        m_email = email;
+        storeValue(kLoginUserId, userId);
+        storeValue(kLoginUserEmail, email);
+        storeValue(kLoginUserToken, token);
+    }
+    NotificationCenter::defaultCenter().postOnMain(NotificationName::UserLogined);
+}
+
+std::optional<ConfigureManager::Login> ConfigureManager::currentLogin() const
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_token || m_token->isEmpty())
+        return std::nullopt;
+    return Login{*m_token, m_userId, m_email};
+}
+
 void ConfigureManager::logoutPurge()
 {
     // Under the body lock, so a capture cannot store a row and its body between the two.

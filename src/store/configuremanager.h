@@ -26,6 +26,16 @@ public:
     void setLoginUserToken(const std::optional<QString>& token);
     void setLoginUserId(const std::optional<QString>& userId);
     void setLoginUserEmail(const std::optional<QString>& email);
+    // A login: the token, the user id and the e-mail stored together, then "USER_LOGINED", so
+    // nobody ever reads the new token with the previous user's id.
+    void setLogin(const QString& token, const QString& userId, const QString& email);
+    struct Login {
+        QString token;
+        std::optional<QString> userId;
+        std::optional<QString> email;
+    };
+    // The login values as one snapshot; none when logged out.
+    std::optional<Login> currentLogin() const;
     // A non-empty token is stored.
     bool isLogined() const;
 

@@ -223,6 +223,12 @@ TEST_F(AppDelegateTest, OnlyAnIntegerCodeZeroReplyChangesTheStoredVersion)
         {"data not an object", json(R"({"code":0,"data":"99.0"})"), {}, removed, true},
         {"version not a text", json(R"({"code":0,"data":{"version":99}})"), {}, removed, true},
         {"version null", json(R"({"code":0,"data":{"version":null}})"), {}, removed, true},
+        // What the settings file keeps is bounded: a version of 64 characters at most.
+        {"version of 64 characters", json((QByteArray(R"({"code":0,"data":{"version":")") + (QByteArray(64, '9') + R"("}})")).constData()),
+         {}, QString(64, QLatin1Char('9')), true},
+        {"version of 100001 characters",
+         json((QByteArray(R"({"code":0,"data":{"version":")") + QByteArray(100001, '9') + R"("}})").constData()), {},
+         removed, true},
         {"another code", json(R"({"code":1,"data":{"version":"99.0"}})"), {}, kept, false},
         {"code as text", json(R"({"code":"0","data":{"version":"99.0"}})"), {}, kept, false},
         {"code a fraction", json(R"({"code":0.5,"data":{"version":"99.0"}})"), {}, kept, false},

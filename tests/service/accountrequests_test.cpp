@@ -132,6 +132,11 @@ TEST_F(AccountRequests, InitRemovesWhatItsReplyLacksOrCannotBeUsed)
          false},
         {"page that is no web address", R"({"code":0,"data":{"homepage":"file:///etc/passwd"}})", false, false},
         {"page of another type", R"({"code":0,"data":{"homepage":7}})", false, false},
+        // Stored text is bounded: an address is at most 2048 characters.
+        {"page of 2048 characters", R"({"code":0,"data":{"homepage":"https://h/)" + std::string(2048 - 10, 'a') + R"("}})",
+         false, true},
+        {"page of 2049 characters", R"({"code":0,"data":{"homepage":"https://h/)" + std::string(2049 - 10, 'a') + R"("}})",
+         false, false},
         {"non-zero code", R"({"code":3})", true, true},
     };
     for (const Case& c : cases) {
@@ -293,9 +298,28 @@ TEST_F(AccountRequests, OnlyACompleteSuccessfulLoginReplyLogsIn)
     };
     const Case cases[] = {
         {"numeric user id", R"({"code":0,"token":"t1","user_id":42})", QStringLiteral("42")},
-        {"text user id", R"({"code":0,"token":"t2","user_id":"u-7"})", QStringLiteral("u-7")},
+        {"user id as decimal text", R"({"code":0,"token":"t2","user_id":"42"})", QStringLiteral("42")},
         {"large numeric id", R"({"code":0,"token":"t3","user_id":9007199254740993})",
          QStringLiteral("9007199254740993")},
+        {"token of base64 and JWT characters", R"({"code":0,"token":"eyJ0.a-b_c~d+e/f=:1","user_id":7})",
+         QStringLiteral("7")},
+        // The id names the MQTT topic and the keychain item: only a positive integer will do.
+        {"negative user id", R"({"code":0,"token":"t2","user_id":-7})", std::nullopt},
+        {"zero user id", R"({"code":0,"token":"t2","user_id":0})", std::nullopt},
+        {"path and wildcard id", R"({"code":0,"token":"t2","user_id":"../../#"})", std::nullopt},
+        {"word user id", R"({"code":0,"token":"t2","user_id":"u-7"})", std::nullopt},
+        {"negative text id", R"({"code":0,"token":"t2","user_id":"-7"})", std::nullopt},
+        {"padded text id", R"({"code":0,"token":"t2","user_id":" 42"})", std::nullopt},
+        {"leading zero id", R"({"code":0,"token":"t2","user_id":"042"})", std::nullopt},
+        {"id beyond 64 bits", R"({"code":0,"token":"t2","user_id":"99999999999999999999"})", std::nullopt},
+        {"boolean id", R"({"code":0,"token":"t2","user_id":true})", std::nullopt},
+        // The token goes into every query as it is.
+        {"token adding a parameter", R"({"code":0,"token":"t&user_id=1","user_id":1})", std::nullopt},
+        {"token with a space", R"({"code":0,"token":"t 1","user_id":1})", std::nullopt},
+        {"token of 1024 characters", R"({"code":0,"token":")" + std::string(1024, 'k') + R"(","user_id":1})",
+         QStringLiteral("1")},
+        {"token of 1025 characters", R"({"code":0,"token":")" + std::string(1025, 'k') + R"(","user_id":1})",
+         std::nullopt},
         {"no user id", R"({"code":0,"token":"t4"})", std::nullopt},
         {"empty user id", R"({"code":0,"token":"t5","user_id":""})", std::nullopt},
         {"fractional user id", R"({"code":0,"token":"t6","user_id":1.5})", std::nullopt},

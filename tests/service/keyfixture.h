@@ -72,11 +72,18 @@ struct TestPair {
     {
         return QByteArray(reinterpret_cast<const char*>(cipher.get()), sizeof(ce_cipher_data));
     }
-    // The keychain item's bytes for this pair.
+    // The keychain item's bytes for this pair, as an older build stored them (no "version").
     QByteArray item() const
     {
         return ZeroManager::plistDataDict({{QStringLiteral("keyData"), keyData()},
                                            {QStringLiteral("cipherData"), cipherData()}});
+    }
+    // The item as the key manager stores this pair (wrapped the older way) now.
+    QByteArray storedItem() const
+    {
+        return ZeroManager::plistDataDict({{QStringLiteral("keyData"), keyData()},
+                                           {QStringLiteral("cipherData"), cipherData()},
+                                           {QStringLiteral("version"), QStringLiteral("1.0")}});
     }
     // Opens a buffer the manager encrypted, with this pair's raw key.
     std::optional<QByteArray> open(const QByteArray& encrypted) const

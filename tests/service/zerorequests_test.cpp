@@ -15,6 +15,8 @@
 #include <QJsonObject>
 #include <QUrl>
 
+#include <sodium.h>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -55,14 +57,36 @@ int codeOf(const Outcome& outcome)
     return outcome.result.toMap().value(QStringLiteral("code")).toInt();
 }
 
+// The verifier of a PIN for the records this build makes.
+QString verifierOf(const QString& pin)
+{
+    return ZeroManager::sharedInstance().pinVerifier(pin, ZeroManager::currentWrapVersion());
+}
+
+// The Argon2id secret of a PIN for the logged-in account, at the limits the tests run with.
+QByteArray pinSecretOf(const QString& pin)
+{
+    const QByteArray account = ConfigureManager::sharedInstance().loginUserId().value_or(QString()).toUtf8();
+    unsigned char salt[CE_SALT_BYTES];
+    EXPECT_TRUE(ce_account_salt(reinterpret_cast<const unsigned char*>(account.constData()), size_t(account.size()), salt));
+    const QByteArray p = pin.toUtf8();
+    QByteArray secret(CE_PIN_SECRET_BYTES, '\0');
+    EXPECT_EQ(ce_derive_pin_secret(reinterpret_cast<const unsigned char*>(p.constData()), size_t(p.size()), salt,
+                                   crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN,
+                                   reinterpret_cast<unsigned char*>(secret.data())),
+              0);
+    return secret;
+}
+
 // The plain key a key_dict wraps, opened with its PIN as only this device can.
 QByteArray plainKeyOf(const QVariantMap& keyDict, const QString& pin)
 {
     const QByteArray cipher = QByteArray::fromBase64(keyDict.value(QStringLiteral("cipher")).toString().toLatin1());
-    const QByteArray p = pin.toUtf8();
+    const QByteArray secret = pinSecretOf(pin);
+    const QByteArray keyHash = keyDict.value(QStringLiteral("key_hash")).toString().toLatin1();
     unsigned char key[CE_KEY_BYTES];
-    EXPECT_EQ(ce_unwrap_key(reinterpret_cast<const unsigned char*>(p.constData()), size_t(p.size()),
-                            reinterpret_cast<const unsigned char*>(cipher.constData()), key),
+    EXPECT_EQ(ce_unwrap_key_v2(reinterpret_cast<const unsigned char*>(secret.constData()), keyHash.constData(),
+                               reinterpret_cast<const unsigned char*>(cipher.constData()), key),
               0);
     return QByteArray(reinterpret_cast<const char*>(key), sizeof key);
 }
@@ -93,7 +117,7 @@ protected:
     {
         auto request = std::make_shared<ZeroPushRequestManager>();
         request->key_dict = keyDict;
-        request->pwd_verifier = ZeroManager::pinVerifierWithBase64(pin);
+        request->pwd_verifier = verifierOf(pin);
         return send(request);
     }
 
@@ -101,8 +125,8 @@ protected:
     {
         auto request = std::make_shared<ZeroModifyRequestManager>();
         request->key_dict = keyDict;
-        request->curPwdVerifierB64 = ZeroManager::pinVerifierWithBase64(currentPin);
-        request->pwd_verifier = ZeroManager::pinVerifierWithBase64(newPin);
+        request->curPwdVerifierB64 = verifierOf(currentPin);
+        request->pwd_verifier = verifierOf(newPin);
         return send(request);
     }
 
@@ -111,7 +135,7 @@ protected:
         auto request = std::make_shared<ZeroRevertRequestManager>();
         request->key_dict = keyDict;
         request->pwd = password;
-        request->pwd_verifier = ZeroManager::pinVerifierWithBase64(pin);
+        request->pwd_verifier = verifierOf(pin);
         return send(request);
     }
 
@@ -155,7 +179,7 @@ TEST_F(KeyRequests, AFirstKeyIsPushedThenOpenedOnAnotherDeviceWithThePin)
     EXPECT_EQ(body.keys(), (QStringList{"key_dict", "pwd_verifier"}));
     ASSERT_TRUE(body.value("key_dict").isObject());
     EXPECT_EQ(body.value("key_dict").toObject().toVariantMap(), dict);
-    EXPECT_EQ(body.value("pwd_verifier").toString(), ZeroManager::pinVerifierWithBase64(kPin));
+    EXPECT_EQ(body.value("pwd_verifier").toString(), verifierOf(kPin));
     EXPECT_EQ(zm().state(), 1);
 
     // A second device: nothing stored yet; the server's key_dict opens with the PIN.
@@ -193,8 +217,8 @@ TEST_F(KeyRequests, APinChangeIsCheckedByItsVerifierAndKeepsTheKey)
     const QJsonObject body = jsonOf(lastRequest().body);
     EXPECT_EQ(lastRequest().method, "POST");
     EXPECT_EQ(body.keys(), (QStringList{"key_dict", "last_pwd_hash", "pwd_verifier"}));
-    EXPECT_EQ(body.value("last_pwd_hash").toString(), ZeroManager::pinVerifierWithBase64(kPin));
-    EXPECT_EQ(body.value("pwd_verifier").toString(), ZeroManager::pinVerifierWithBase64(kNewPin));
+    EXPECT_EQ(body.value("last_pwd_hash").toString(), verifierOf(kPin));
+    EXPECT_EQ(body.value("pwd_verifier").toString(), verifierOf(kNewPin));
     const QJsonObject sentDict = body.value("key_dict").toObject();
     EXPECT_EQ(sentDict.value("key_hash").toString(), first.value("key_hash").toString());
     EXPECT_EQ(sentDict.value("key_timestamp").toInteger(), first.value("key_timestamp").toLongLong());
@@ -369,6 +393,7 @@ TEST_F(KeyRequests, NoRequestEverCarriesThePinTheWrapKeyOrThePlainKey)
     for (const QString& pin : {kPin, kNewPin, kResetPin}) {
         secrets.push_back(pin.toUtf8());
         secrets.push_back(ZeroManager::hashPwd(pin));
+        secrets.push_back(pinSecretOf(pin));
     }
     secrets.push_back(kPassword.toUtf8());
     secrets.push_back(plainKeyOf(first, kPin));

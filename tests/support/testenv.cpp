@@ -37,6 +37,9 @@ class TestHomeListener : public ::testing::EmptyTestEventListener {
         // No test reaches the desktop's keychain unless it asks for it; no key carries over.
         Keychain::setCurrent(std::make_shared<KeychainFake>());
         ZeroManager::resetSharedInstanceIfMadeForTesting();
+        // Argon2id at the product's limits costs every PIN step a fair part of a second; the
+        // tests that are about that cost switch it back on.
+        ZeroManager::useCheapWrapLimitsForTesting();
         // The account state is read again from this test's own settings store.
         ConfigureManager::resetSharedInstanceIfMadeForTests();
     }

@@ -186,3 +186,15 @@ TEST_F(AboutPaneTest, AReplyThatArrivesAfterAPaneSwitchIsStillKept)
     // The pane it was for is gone: nothing is shown over the pane the user chose since.
     EXPECT_EQ(alerts->count(), 0);
 }
+
+// The settings file keeps an announced version of at most 64 characters; a longer one is no
+// version and is not kept.
+TEST_F(AboutPaneTest, AnOverlongAnnouncedVersionIsNotKept)
+{
+    UserDefaults::standard().setValue(DefaultsKey::NewVersion, QStringLiteral("0.0.1"));
+    serverAnnounces(QString(100001, QLatin1Char('9')));
+    alerts->scriptAnswers({0});
+    checkAndWait(about());
+    EXPECT_FALSE(UserDefaults::standard().contains(DefaultsKey::NewVersion));
+    EXPECT_FALSE(Utils::isNeedShowUpdate());
+}

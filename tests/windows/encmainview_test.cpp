@@ -81,7 +81,7 @@ TEST_F(EncryptionViewTest, AWrongCurrentPinEndsThePinChangeHereWithoutAsking)
     ASSERT_TRUE(sheet);
     EXPECT_EQ(sheet->step(), 0);
     EXPECT_EQ(sheet->finalStep(), 2);
-    typePins({QStringLiteral("1111"), QStringLiteral("3579"), QStringLiteral("3579")});
+    typePins({QStringLiteral("1111"), QStringLiteral("357911"), QStringLiteral("357911")});
     ASSERT_TRUE(waitForAlerts(1));
     EXPECT_EQ(alerts->texts(),
               QStringList{QStringLiteral("您输入的当前PIN不正确|如果您忘记了当前的PIN, 只能选择‘重置加密档案’, "
@@ -131,7 +131,7 @@ TEST_F(EncryptionViewTest, CancellingAnySheetOfTheResetClearsTheFlagAndShowsNoth
             EXPECT_FALSE(view->accountPwdSheet());  // one sheet at a time
             EXPECT_EQ(pin->step(), 1);
             EXPECT_EQ(pin->finalStep(), 2);
-            enter(pin->pinField(), kPin);
+            enter(pin->pinField(), QStringLiteral("246810"));
             if (at == At::Pin)
                 pin->cancelButton()->click();
             else

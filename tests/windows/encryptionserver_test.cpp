@@ -13,8 +13,8 @@ namespace {
 
 const QString kEmail = QStringLiteral("ada@example.com");
 const QString kPassword = QStringLiteral("login secret");
-const QString kPin = QStringLiteral("2468");
-const QString kNewPin = QStringLiteral("1357");
+const QString kPin = QStringLiteral("246810");
+const QString kNewPin = QStringLiteral("135790");
 
 // The encryption view against the web service double, logged in to an account there.
 class EncryptionServerTest : public EncryptionViewTest {
@@ -75,6 +75,28 @@ protected:
             }
             EXPECT_FALSE(seen.contains(kPassword)) << r.path;
         }
+    }
+
+    // A record an older build stored: the key wrapped the older way under a short PIN, and its
+    // verifier of the older kind. Its key hash.
+    QString storeOlderRecord(const QString& pin)
+    {
+        const QByteArray p = pin.toUtf8();
+        ce_data* data = ce_new_data();
+        ce_cipher_data* cipher = ce_new_cipher_data(reinterpret_cast<const unsigned char*>(p.constData()),
+                                                    size_t(p.size()), data);
+        const QVariantMap dict = ZeroManager::dictFromCEData(*data, *cipher);
+        ce_free_data(data);
+        ce_free_cipher_data(cipher);
+        auto lock = server.lock();
+        server.keyRoutes().state().keys[m_userId] = {QJsonObject::fromVariantMap(dict),
+                                                     ZeroManager::pinVerifierWithBase64(pin)};
+        return dict.value(QStringLiteral("key_hash")).toString();
+    }
+    QString storedVersion()
+    {
+        const auto stored = storedKeyDict();
+        return stored ? stored->value(QStringLiteral("version")).toString() : QString();
     }
 
     webdouble::WebServiceDouble server;
@@ -215,4 +237,65 @@ TEST_F(EncryptionServerTest, AServerThatCannotBeReachedEndsEachFlowWithItsMessag
     ASSERT_TRUE(waitForAlerts(1));
     EXPECT_EQ(alerts->messages(), QStringList{QStringLiteral("发生错误, 请稍后重试")});
     EXPECT_EQ(keytest::zm().currentCipherHash(), cipherHash);
+}
+
+// An account whose record an older build made: unlocking it with its short PIN stores the same
+// key again the slow way, and a PIN change and a reset then work on the new record.
+TEST_F(EncryptionServerTest, AnOlderRecordUnlocksIsStoredAgainTheNewWayThenChangesAndResets)
+{
+    const QString olderPin = QStringLiteral("2468");
+    const QString keyHash = storeOlderRecord(olderPin);
+    view->pinButton()->click();
+    ASSERT_TRUE(pinSheet());
+    EXPECT_EQ(pinSheet()->step(), 0);
+    typePins({olderPin});
+    ASSERT_TRUE(waitForEnd());
+    EXPECT_EQ(keytest::zm().currentKeyHash(), keyHash);
+    ASSERT_TRUE(testenv::waitUntil([&] { return storedVersion() == QStringLiteral("2.0"); }, kFlowTimeout));
+    ASSERT_TRUE(testenv::waitUntil(
+        [&] { return keytest::zm().currentWrapVersionInUse() == QStringLiteral("2.0"); }, kFlowTimeout));
+    EXPECT_EQ(storedKeyDict()->value(QStringLiteral("key_hash")).toString(), keyHash);
+    EXPECT_EQ(storedKeyDict()->value(QStringLiteral("cipher_hash")).toString(), keytest::zm().currentCipherHash());
+    EXPECT_EQ(alerts->count(), 0);
+
+    view->pinButton()->click();
+    typePins({olderPin, kNewPin, kNewPin});
+    ASSERT_TRUE(waitForEnd());
+    ASSERT_TRUE(waitForAlerts(1));
+    EXPECT_EQ(alerts->messages(), QStringList{QStringLiteral("修改PIN成功")});
+    EXPECT_EQ(storedKeyDict()->value(QStringLiteral("key_hash")).toString(), keyHash);
+    EXPECT_TRUE(keytest::zm().checkCurrentPwd(kNewPin));
+
+    view->revertButton()->click();
+    ASSERT_TRUE(pwdSheet());
+    enter(pwdSheet()->pwdTextField(), kPassword);
+    typePins({kPin, kPin});
+    ASSERT_TRUE(waitForEnd());
+    ASSERT_TRUE(waitForAlerts(3));
+    EXPECT_EQ(alerts->messages().last(), QStringLiteral("加密档案重置成功!"));
+    EXPECT_NE(keytest::zm().currentKeyHash(), keyHash);
+    EXPECT_EQ(storedVersion(), QStringLiteral("2.0"));
+    EXPECT_TRUE(keytest::zm().checkCurrentPwd(kPin));
+    expectServerSawNoSecret({olderPin, kNewPin, kPin});
+}
+
+// A device whose keychain still holds the older wrap changes the PIN without unlocking first:
+// the change is checked with the older verifier the server holds and leaves a new record.
+TEST_F(EncryptionServerTest, APinChangeFromAnOlderKeyInTheKeychainLeavesANewRecord)
+{
+    const QString olderPin = QStringLiteral("2468");
+    storeOlderRecord(olderPin);
+    ASSERT_TRUE(keytest::zm().decryptKey(olderPin, QVariant(storedKeyDict()->toVariantMap())));
+    // Restarted: the pair comes back from the keychain item, which says how it is wrapped.
+    keytest::zm().resetForTesting();
+    ASSERT_EQ(keytest::zm().state(), 1);
+    EXPECT_EQ(keytest::zm().currentWrapVersionInUse(), QStringLiteral("1.0"));
+
+    view->pinButton()->click();
+    typePins({olderPin, kNewPin, kNewPin});
+    ASSERT_TRUE(waitForEnd());
+    ASSERT_TRUE(waitForAlerts(1));
+    EXPECT_EQ(alerts->messages(), QStringList{QStringLiteral("修改PIN成功")});
+    EXPECT_EQ(storedVersion(), QStringLiteral("2.0"));
+    EXPECT_EQ(keytest::zm().currentWrapVersionInUse(), QStringLiteral("2.0"));
 }

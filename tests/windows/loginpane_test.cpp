@@ -137,6 +137,51 @@ TEST_F(LoginPaneTest, EveryLoginOutcomeGetsItsAnswer)
     }
 }
 
+// No answer at all from the network is a network problem, not a wrong password; a server that
+// answers with an error still gets the answers above.
+TEST_F(LoginPaneTest, ADeadNetworkIsToldAsANetworkProblem)
+{
+    const QString network = QStringLiteral("网络问题, 请稍后重试|");
+    const QString confirm =
+        QStringLiteral("确认邮箱：%1|邮箱将用于您找回密码等其他服务，请您务必谨慎填写。");
+    struct Case {
+        const char* name;
+        int mode;  // 0 login, 1 registration
+        bool deadServer;
+        std::string slowPath;  // a step that never answers within the transfer timeout
+    };
+    const Case cases[] = {
+        {"login, nothing listening", 0, true, ""},
+        {"login, the login step times out", 0, false, "/login_v2/"},
+        {"registration, nothing listening", 1, true, ""},
+        {"registration, the registration step times out", 1, false, "/register_v2/"},
+    };
+    server.addAccount(QStringLiteral("hal@example.com"), QStringLiteral("pw-hal"));
+    const QString liveBase = QString::fromStdString(server.baseURL());
+    for (const Case& c : cases) {
+        logOutQuietly();
+        server.clearFaults();
+        alerts->clear();
+        RequestManager::sharedSession().setTransferTimeout(HttpSession::kDefaultTransferTimeout);
+        // Port 1 on loopback: the connection is refused at once.
+        UserDefaults::standard().setValue(DefaultsKey::ApiBaseURL,
+                                          c.deadServer ? QStringLiteral("http://127.0.0.1:1") : liveBase);
+        if (!c.slowPath.empty()) {
+            RequestManager::sharedSession().setTransferTimeout(std::chrono::milliseconds(300));
+            server.setFault(c.slowPath, webdouble::Fault::delayed(std::chrono::seconds(5)));
+        }
+        const QString email = c.mode == 0 ? QStringLiteral("hal@example.com") : QStringLiteral("ida@example.com");
+        if (c.mode == 1)
+            alerts->scriptAnswers({0});
+        pressAndWait(fill(c.mode, email, QStringLiteral("pw-hal")), c.mode == 0 ? 1 : 2);
+        const QStringList expected = c.mode == 0 ? QStringList{network} : QStringList{confirm.arg(email), network};
+        EXPECT_EQ(alerts->texts(), expected) << c.name;
+        EXPECT_EQ(alerts->shown().last().alert.buttons, QStringList{QStringLiteral("知道了")}) << c.name;
+        EXPECT_FALSE(ConfigureManager::sharedInstance().isLogined()) << c.name;
+    }
+    UserDefaults::standard().setValue(DefaultsKey::ApiBaseURL, liveBase);
+}
+
 TEST_F(LoginPaneTest, TheButtonIsOffFromThePublicKeyStepSoOnePressStartsOneLogin)
 {
     server.addAccount(QStringLiteral("gus@example.com"), QStringLiteral("pw-gus"));

@@ -78,9 +78,9 @@ TEST_F(PINViewControllerTest, EachUseCollectsItsStepsAndShowsEachPrompt)
     };
     const QList<Case> cases = {
         {0, 0, {QStringLiteral("1234")}, {{0, QStringLiteral("1234")}}},
-        {1, 2, {QStringLiteral("5678"), QStringLiteral("5678")}, {{1, QStringLiteral("5678")}, {2, QStringLiteral("5678")}}},
-        {0, 2, {QStringLiteral("1234"), QStringLiteral("5678"), QStringLiteral("5678")},
-         {{0, QStringLiteral("1234")}, {1, QStringLiteral("5678")}, {2, QStringLiteral("5678")}}},
+        {1, 2, {QStringLiteral("567890"), QStringLiteral("567890")}, {{1, QStringLiteral("567890")}, {2, QStringLiteral("567890")}}},
+        {0, 2, {QStringLiteral("1234"), QStringLiteral("567890"), QStringLiteral("567890")},
+         {{0, QStringLiteral("1234")}, {1, QStringLiteral("567890")}, {2, QStringLiteral("567890")}}},
     };
     for (const Case& c : cases) {
         results.clear();
@@ -110,23 +110,23 @@ TEST_F(PINViewControllerTest, EachUseCollectsItsStepsAndShowsEachPrompt)
 TEST_F(PINViewControllerTest, ChecksAgainstThePreviousEntryOfTheSameSheet)
 {
     PINViewController* sheet = pinSheet(0, 2);
-    enter(sheet->pinField(), QStringLiteral("1234"));
+    enter(sheet->pinField(), QStringLiteral("123456"));
     // A new PIN equal to the current one: the message, same step, text kept.
-    enter(sheet->pinField(), QStringLiteral("1234"));
+    enter(sheet->pinField(), QStringLiteral("123456"));
     EXPECT_EQ(alerts->messages(), QStringList{QStringLiteral("不能和原来的相同")});
     EXPECT_EQ(alerts->shown().first().parent, sheet);
     EXPECT_EQ(sheet->step(), 1);
-    EXPECT_EQ(sheet->pinField()->text(), QStringLiteral("1234"));
-    enter(sheet->pinField(), QStringLiteral(" 5678"));
+    EXPECT_EQ(sheet->pinField()->text(), QStringLiteral("123456"));
+    enter(sheet->pinField(), QStringLiteral(" 567890"));
     // A repetition that differs (spaces count): the message, same step.
-    enter(sheet->pinField(), QStringLiteral("5678"));
+    enter(sheet->pinField(), QStringLiteral("567890"));
     EXPECT_EQ(alerts->messages().last(), QStringLiteral("两次输入的不一样"));
     EXPECT_EQ(sheet->step(), 2);
-    EXPECT_EQ(sheet->pinField()->text(), QStringLiteral("5678"));
+    EXPECT_EQ(sheet->pinField()->text(), QStringLiteral("567890"));
     EXPECT_TRUE(results.isEmpty());
-    enter(sheet->pinField(), QStringLiteral(" 5678"));
+    enter(sheet->pinField(), QStringLiteral(" 567890"));
     ASSERT_EQ(results.size(), 1);
-    EXPECT_EQ(results.first().value(1), QStringLiteral(" 5678"));
+    EXPECT_EQ(results.first().value(1), QStringLiteral(" 567890"));
     EXPECT_EQ(alerts->count(), 2);
 }
 
@@ -135,12 +135,63 @@ TEST_F(PINViewControllerTest, ANewKeySheetNeverComparesItsFirstEntryAndEmptyEntr
     PINViewController* sheet = pinSheet(1, 2);
     enter(sheet->pinField(), QString());
     EXPECT_EQ(sheet->step(), 1);
-    enter(sheet->pinField(), QStringLiteral("abc"));
+    enter(sheet->pinField(), QStringLiteral("abcdef"));
     EXPECT_EQ(sheet->step(), 2);
     enter(sheet->pinField(), QString());
     EXPECT_EQ(sheet->step(), 2);
     EXPECT_EQ(alerts->count(), 0);
     EXPECT_TRUE(results.isEmpty());
+}
+
+// A new PIN has at least six characters (not bytes, not UTF-16 units); the current PIN of an
+// older key may be shorter and is taken as it is.
+TEST_F(PINViewControllerTest, ANewPinNeedsSixCharacters)
+{
+    const QString tooShort = QStringLiteral("新的PIN至少需要6个字符");
+    struct Case {
+        const char* name;
+        QString typed;
+        bool accepted;
+    };
+    const QList<Case> cases = {
+        {"five digits", QStringLiteral("12345"), false},
+        {"six digits", QStringLiteral("123456"), true},
+        {"five letters and a space", QStringLiteral("abcde "), true},
+        {"five characters outside the BMP", QStringLiteral("😀😀😀😀😀"), false},
+        {"six Chinese characters", QStringLiteral("一二三四五六"), true},
+    };
+    for (const Case& c : cases) {
+        alerts->clear();
+        results.clear();
+        PINViewController* sheet = pinSheet(1, 2);
+        enter(sheet->pinField(), c.typed);
+        if (!c.accepted) {
+            EXPECT_EQ(alerts->messages(), QStringList{tooShort}) << c.name;
+            EXPECT_EQ(sheet->step(), 1) << c.name;
+            EXPECT_EQ(sheet->pinField()->text(), c.typed) << c.name;
+        } else {
+            EXPECT_EQ(alerts->count(), 0) << c.name;
+            EXPECT_EQ(sheet->step(), 2) << c.name;
+            enter(sheet->pinField(), c.typed);
+            EXPECT_EQ(results.size(), 1) << c.name;
+        }
+        delete sheet;
+    }
+
+    // Unlocking and the current PIN of a change take a short PIN; the new one does not.
+    alerts->clear();
+    results.clear();
+    PINViewController* unlock = pinSheet(0, 0);
+    enter(unlock->pinField(), QStringLiteral("2468"));
+    EXPECT_EQ(results.size(), 1);
+    delete unlock;
+    PINViewController* change = pinSheet(0, 2);
+    enter(change->pinField(), QStringLiteral("2468"));
+    EXPECT_EQ(change->step(), 1);
+    enter(change->pinField(), QStringLiteral("1357"));
+    EXPECT_EQ(alerts->messages(), QStringList{tooShort});
+    EXPECT_EQ(change->step(), 1);
+    delete change;
 }
 
 TEST_F(PINViewControllerTest, InputAfterTheResultIsIgnored)
@@ -149,7 +200,7 @@ TEST_F(PINViewControllerTest, InputAfterTheResultIsIgnored)
     enter(sheet->pinField(), QStringLiteral("1234"));
     // A second Return with another text, then a click: each would otherwise count as a
     // further accepted step past the last one.
-    enter(sheet->pinField(), QStringLiteral("5678"));
+    enter(sheet->pinField(), QStringLiteral("567890"));
     sheet->pinField()->setText(QStringLiteral("9999"));
     sheet->nextButton()->click();
     EXPECT_EQ(results.size(), 1);
@@ -191,7 +242,7 @@ TEST_F(PINViewControllerTest, MovingOnFadesTheContentOutAndBackIn)
     QList<qreal> seen;
     QObject::connect(sheet->opacityEffect(), &QGraphicsOpacityEffect::opacityChanged, sheet,
                      [&](qreal o) { seen << o; });
-    enter(sheet->pinField(), QStringLiteral("abc"));
+    enter(sheet->pinField(), QStringLiteral("abcdef"));
     ASSERT_TRUE(testenv::waitUntil([&] { return !seen.isEmpty() && seen.last() == 1.0; }));
     EXPECT_LT(*std::min_element(seen.begin(), seen.end()), 0.2);
     EXPECT_EQ(sheet->titleLabel()->text(), QStringLiteral("再次输入新PIN:"));

@@ -97,17 +97,17 @@ TEST_F(EncryptWindowX11, TypingANewPinTwiceInstallsTheKey)
     ASSERT_TRUE(focusedSheet(sheet));
 
     // The user types the new PIN, Return, the same again, Return.
-    ASSERT_TRUE(xdotool({QStringLiteral("type"), QStringLiteral("2468")}));
+    ASSERT_TRUE(xdotool({QStringLiteral("type"), QStringLiteral("246813")}));
     ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Return")}));
     ASSERT_TRUE(testenv::waitUntil([&] { return sheet->step() == 2; }));
     ASSERT_TRUE(focusedSheet(sheet));
-    ASSERT_TRUE(xdotool({QStringLiteral("type"), QStringLiteral("2468")}));
+    ASSERT_TRUE(xdotool({QStringLiteral("type"), QStringLiteral("246813")}));
     ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Return")}));
 
     ASSERT_TRUE(testenv::waitUntil([&] { return keytest::zm().state() == 1; }, kFlowTimeout));
     const QString hash = keytest::zm().currentKeyHash().value_or(QString());
     EXPECT_EQ(serverKeyHash(), hash);
-    EXPECT_TRUE(keytest::zm().checkCurrentPwd(QStringLiteral("2468")));
+    EXPECT_TRUE(keytest::zm().checkCurrentPwd(QStringLiteral("246813")));
     ASSERT_TRUE(testenv::waitUntil([&] { return view->fingerprint()->text() == QStringLiteral("指纹: ") + hash; }));
     EXPECT_EQ(view->pinButton()->text(), QStringLiteral("修改PIN"));
     EXPECT_FALSE(view->isSetingUp());

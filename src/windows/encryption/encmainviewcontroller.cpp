@@ -335,6 +335,7 @@ void EncMainViewController::askUnlockPIN(const QVariantMap& cipherDict)
             self->setupViews();
             self->closeSheet(weakSheet);
             self->clearFlag();
+            self->rewrapOlderKey(pins.value(0));
             return;
         }
         self->closeSheet(weakSheet);
@@ -362,7 +363,8 @@ void EncMainViewController::askNewKeyPIN()
             return;
         self->closeSheet(weakSheet);
         self->showLoading();
-        const auto keyDict = ZeroManager::sharedInstance().generateKey(pins.value(2));
+        QString verifier;
+        const auto keyDict = ZeroManager::sharedInstance().generateKey(pins.value(2), &verifier);
         if (!keyDict) {
             self->closeLoading();
             self->clearFlag();
@@ -371,7 +373,7 @@ void EncMainViewController::askNewKeyPIN()
         }
         self->m_pushRequest = self->m_requests.makePush();
         self->m_pushRequest->key_dict = *keyDict;
-        self->m_pushRequest->pwd_verifier = ZeroManager::pinVerifierWithBase64(pins.value(2));
+        self->m_pushRequest->pwd_verifier = verifier;
         // The flag stays set until the answer: a second set-up now would make a second
         // pending key while this one is on its way to the server.
         self->m_pushRequest->request([self, keyDict = *keyDict, account = self->m_account](
@@ -402,6 +404,24 @@ void EncMainViewController::askNewKeyPIN()
     sheet->presentAsSheetOver(this);
 }
 
+// A key still wrapped the older, cheaply guessed way is stored again the current way while its
+// PIN is at hand. Quiet: one that fails is tried again at the next unlock.
+void EncMainViewController::rewrapOlderKey(const QString& pin)
+{
+    const auto rewrap = ZeroManager::sharedInstance().rewrapOlderKey(pin);
+    if (!rewrap)
+        return;
+    const std::shared_ptr<ZeroModifyRequestManager> request = m_requests.makeModify();
+    request->key_dict = rewrap->keyDict;
+    request->curPwdVerifierB64 = rewrap->lastPwdVerifier;
+    request->pwd_verifier = rewrap->pwdVerifier;
+    request->request([keyDict = rewrap->keyDict](const QVariant& result, int status,
+                                                 const std::optional<RequestError>& error) {
+        if (readReply(result, status, error).isSuccess())
+            ZeroManager::sharedInstance().makeKeyAvailable(keyDict);
+    });
+}
+
 // --- PIN change ----------------------------------------------------------------------------
 
 void EncMainViewController::askModifyPIN()
@@ -422,14 +442,16 @@ void EncMainViewController::askModifyPIN()
         self->closeSheet(weakSheet);
         ZeroManager& zero = ZeroManager::sharedInstance();
         // A wrong current PIN is told here; the server is not asked.
-        if (!zero.checkCurrentPwd(pins.value(0))) {
+        QString currentVerifier;
+        if (!zero.checkCurrentPwd(pins.value(0), &currentVerifier)) {
             self->clearFlag();
             self->showAlert(QStringLiteral("您输入的当前PIN不正确"),
                             QStringLiteral("如果您忘记了当前的PIN, 只能选择‘重置加密档案’, 请记住, "
                                            "重置加密档案会清空线上所有数据, 包括收藏的数据"));
             return;
         }
-        const auto keyDict = zero.modifyKeyWithPwd(pins.value(2));
+        QString newVerifier;
+        const auto keyDict = zero.modifyKeyWithPwd(pins.value(2), &newVerifier);
         if (!keyDict) {
             self->clearFlag();
             self->showAlert(QStringLiteral("未知错误"), QString());
@@ -439,8 +461,8 @@ void EncMainViewController::askModifyPIN()
         self->m_modifyRequest = self->m_requests.makeModify();
         self->m_modifyRequest->key_dict = *keyDict;
         // The current PIN's verifier, never its hash: the hash is the key that wraps the key.
-        self->m_modifyRequest->curPwdVerifierB64 = ZeroManager::pinVerifierWithBase64(pins.value(0));
-        self->m_modifyRequest->pwd_verifier = ZeroManager::pinVerifierWithBase64(pins.value(2));
+        self->m_modifyRequest->curPwdVerifierB64 = currentVerifier;
+        self->m_modifyRequest->pwd_verifier = newVerifier;
         self->m_modifyRequest->request([self, keyDict = *keyDict, account = self->m_account](
                                            const QVariant& result, int status, const std::optional<RequestError>& error) {
             if (!self || self->m_account != account)
@@ -557,7 +579,8 @@ void EncMainViewController::sendPublicKeyRequest(const QString& pwd, const QStri
 
 void EncMainViewController::sendRevertRequest(const QString& pwd, const QString& newPin)
 {
-    const auto keyDict = ZeroManager::sharedInstance().generateKey(newPin);
+    QString verifier;
+    const auto keyDict = ZeroManager::sharedInstance().generateKey(newPin, &verifier);
     if (!keyDict) {
         clearFlag();
         closeLoading();
@@ -567,7 +590,7 @@ void EncMainViewController::sendRevertRequest(const QString& pwd, const QString&
     m_revertRequest = m_requests.makeRevert();
     m_revertRequest->pwd = pwd;
     m_revertRequest->key_dict = *keyDict;
-    m_revertRequest->pwd_verifier = ZeroManager::pinVerifierWithBase64(newPin);
+    m_revertRequest->pwd_verifier = verifier;
     QPointer<EncMainViewController> self(this);
     // The loading sheet stays up and the flag set until the answer.
     m_revertRequest->request([self, keyDict = *keyDict, account = m_account](

@@ -110,6 +110,7 @@ private:
     // The account logged out: the running flow ends, its sheets close.
     void endFlows();
 
+    void rewrapOlderKey(const QString& pin);
     void askAccountPwd();
     void sendPublicKeyRequest(const QString& pwd, const QString& newPin);
     void sendRevertRequest(const QString& pwd, const QString& newPin);

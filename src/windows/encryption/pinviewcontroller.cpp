@@ -100,6 +100,11 @@ void PINViewController::nextClicked()
     const QString text = m_pinField->text();
     if (text.isEmpty())
         return;
+    // Every guess at a PIN costs the server one slow derivation; a short PIN still has few guesses.
+    if (m_step == 1 && text.toUcs4().size() < kMinNewPinCharacters) {
+        Alerts::current().inform(this, QStringLiteral("新的PIN至少需要6个字符"));
+        return;
+    }
     if (m_step > 0 && m_stepPinDict.contains(m_step - 1)) {
         const QString previous = m_stepPinDict.value(m_step - 1);
         if (m_step == 1 && text == previous) {

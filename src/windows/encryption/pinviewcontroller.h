@@ -33,6 +33,8 @@ public:
 
     // The prompt of each step.
     static const QString& titleOfStep(qint64 step);
+    // A new PIN (step 1) shorter than this, in characters, is refused with a message.
+    static constexpr qsizetype kMinNewPinCharacters = 6;
 
     explicit PINViewController(qint64 step, QWidget* parent = nullptr);
 

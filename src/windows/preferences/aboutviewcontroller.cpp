@@ -5,6 +5,7 @@
 #include "platform/numberreader.h"
 #include "platform/userdefaults.h"
 #include "service/checkupdaterequestmanager.h"
+#include "service/servertext.h"
 #include "store/defaultskeys.h"
 #include "store/utils.h"
 #include "windows/alerts.h"
@@ -119,8 +120,8 @@ std::optional<QVariantMap> AboutViewController::recordReply(const QVariant& resu
 
 QString AboutViewController::versionOf(const QVariantMap& data)
 {
-    const QVariant versionValue = data.value(QStringLiteral("version"));
-    return versionValue.typeId() == QMetaType::QString ? versionValue.toString() : QString();
+    // An overlong announcement is no version: the settings file keeps only a bounded text.
+    return ServerText::bounded(data.value(QStringLiteral("version")), ServerText::kMaxVersionChars).value_or(QString());
 }
 
 void AboutViewController::showReply(const QVariantMap& data)

@@ -41,6 +41,17 @@ void showLoginFailure(QWidget* window, const QString& email)
                 QStringLiteral("确认下面邮箱？\n%1").arg(email));
 }
 
+// No HTTP answer at all: the network failed, not the account.
+bool isTransportFailure(int status, const std::optional<RequestError>& error)
+{
+    return error.has_value() && status == RequestManager::kNoStatus;
+}
+
+void showNetworkFailure(QWidget* window)
+{
+    showAlertOn(window, QStringLiteral("知道了"), QStringLiteral("网络问题, 请稍后重试"));
+}
+
 // After a login or registration: the push channel connects and the clip menu is rebuilt,
 // whether or not the pane is still there ("USER_LOGINED" may have replaced it already).
 void afterLogin(const PreferencesServices& services)
@@ -198,23 +209,29 @@ void UserloginViewController::loginFlow()
     const PreferencesServices services = m_services;
     const std::shared_ptr<LoginRequestManager> login = m_login;
     auto syncManager = std::make_shared<SyncPublicKeyRequestManager>();
-    syncManager->request([=](const QVariant& result, int, const std::optional<RequestError>& error) {
+    syncManager->request([=](const QVariant& result, int status, const std::optional<RequestError>& error) {
         if (error || !result.isValid()) {
             if (self)
                 self->m_loginButton->setEnabled(true);
-            showLoginFailure(window, address);
+            if (isTransportFailure(status, error))
+                showNetworkFailure(window);
+            else
+                showLoginFailure(window, address);
             return;
         }
         login->user = address;
         login->passwd = password;
-        login->request([=](const QVariant& reply, int, const std::optional<RequestError>& loginError) {
+        login->request([=](const QVariant& reply, int loginStatus, const std::optional<RequestError>& loginError) {
             if (self)
                 self->m_loginButton->setEnabled(true);
             if (!loginError && codeIs(reply, 0)) {
                 afterLogin(services);
                 return;
             }
-            showLoginFailure(window, address);
+            if (isTransportFailure(loginStatus, loginError))
+                showNetworkFailure(window);
+            else
+                showLoginFailure(window, address);
         });
     });
 }
@@ -234,18 +251,23 @@ void UserloginViewController::registerFlow(const QString& address, const QString
     const PreferencesServices services = m_services;
     const std::shared_ptr<RegisterRequestManager> regis = m_regis;
     auto syncManager = std::make_shared<SyncPublicKeyRequestManager>();
-    syncManager->request([=](const QVariant& result, int, const std::optional<RequestError>& error) {
+    syncManager->request([=](const QVariant& result, int status, const std::optional<RequestError>& error) {
         if (error || !result.isValid()) {
             if (self)
                 self->m_loginButton->setEnabled(true);
-            showAlertOn(window, QStringLiteral("知道了"), QStringLiteral("网络错误"));
+            if (isTransportFailure(status, error))
+                showNetworkFailure(window);
+            else
+                showAlertOn(window, QStringLiteral("知道了"), QStringLiteral("网络错误"));
             return;
         }
         regis->username = address;
         regis->passwd = password;
-        regis->request([=](const QVariant& reply, int, const std::optional<RequestError>& registerError) {
+        regis->request([=](const QVariant& reply, int registerStatus, const std::optional<RequestError>& registerError) {
             if (self)
                 self->m_loginButton->setEnabled(true);
+            if (isTransportFailure(registerStatus, registerError))
+                showNetworkFailure(window);
             if (registerError)
                 return;
             if (codeIs(reply, 0))
