@@ -3,7 +3,7 @@
 
 #include "support/webservicetest.h"
 
-#include "platform/keychainfake.h"
+#include "platform/fake/keychainfake.h"
 #include "service/serverpublickey.h"
 #include "service/sodiumglue.h"
 #include "service/zerogetrequestmanager.h"
