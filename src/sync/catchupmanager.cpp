@@ -32,10 +32,7 @@ void CatchUpManager::observeKeyChanges()
     NotificationCenter& center = NotificationCenter::defaultCenter();
     center.addObserver(NotificationName::ZeroChanged, m_context, [this](const Notification&) { keyChanged(); });
     center.addObserver(NotificationName::UserLogouted, m_context, [this](const Notification&) { m_keyHash.reset(); });
-    // A key already usable now was not "becoming" usable: the channel's first pull covers it.
-    ZeroManager& zero = ZeroManager::sharedInstance();
-    if (zero.state() != 0)
-        m_keyHash = zero.currentKeyHash();
+    // The key is not read here: at start that may wait on the keychain, on the main thread.
 }
 
 CatchUpManager::~CatchUpManager() = default;

@@ -27,8 +27,8 @@ public:
     // is followed by "DATA_CHANGED" and a pass of the history upload worker.
     void pull(Done done = {});
     bool isPulling() const { return m_running; }
-    // From now on a key that becomes usable ("ZERO_CHANGED": set up, unlocked) is followed by
-    // a pull; the application calls it once at start.
+    // From now on a key that becomes usable ("ZERO_CHANGED": set up, unlocked, or the first
+    // one seen) is followed by a pull; the application calls it once at start.
     void observeKeyChanges();
 
     // Tests only: idle, no pull waiting, no key remembered, keys no longer observed; a pull

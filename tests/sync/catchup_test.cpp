@@ -71,15 +71,6 @@ TEST_F(CatchUp, AKeyThatBecomesUsablePullsTheAccountsHistory)
     EXPECT_EQ(pulls(), 1u);
 }
 
-// Watching starts with the key already usable: that is not a key becoming usable.
-TEST_F(CatchUp, AKeyAlreadyUsableWhenWatchingStartsPullsNothing)
-{
-    catchUp().observeKeyChanges();
-    install(pair, kPin);
-    drainMainQueue();
-    EXPECT_EQ(pulls(), 0u);
-}
-
 // One pull at a time; what is asked for while one runs gets one more pull after it, and every
 // caller hears of a pull that started after it asked.
 TEST_F(CatchUp, RequestsDuringAPullShareOneMorePullAfterIt)
