@@ -15,6 +15,7 @@
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
 #include "store/dbfetcher.h"
+#include "sync/catchupmanager.h"
 #include "sync/mqttmanager.h"
 
 #include <QDesktopServices>
@@ -28,6 +29,8 @@ AppDelegate::Services AppDelegate::Services::system()
     s.powerEvents = []() -> PowerEvents& { return PowerEvents::current(); };
     s.isLogined = [] { return ConfigureManager::sharedInstance().isLogined(); };
     s.connectMqtt = [] { MqttManager::sharedInstance().connect(); };
+    // Listens for a key that becomes usable from the start, set up or unlocked later.
+    s.makeCatchUp = [] { CatchUpManager::sharedInstance().observeKeyChanges(); };
     s.closeMqtt = [] { MqttManager::sharedInstance().close(); };
     s.makeInitRequest = [] { return std::make_shared<InitRequestManager>(); };
     s.makeCheckUpdateRequest = [] { return std::make_shared<CheckUpdateRequestManager>(); };
@@ -62,6 +65,8 @@ void AppDelegate::applicationDidFinishLaunching()
     m_launched = true;
     ClipAppHelper::sharedInstance().setDelegate(shared_from_this());
     regSystemNotifications();
+    if (m_services.makeCatchUp)
+        m_services.makeCatchUp();
     if (m_services.isLogined())
         m_services.connectMqtt();
     initRequest();

@@ -28,6 +28,8 @@ public:
         std::function<PowerEvents&()> powerEvents;
         std::function<bool()> isLogined;
         std::function<void()> connectMqtt;
+        // The catch-up pull's listener for a key that becomes usable.
+        std::function<void()> makeCatchUp;
         std::function<void()> closeMqtt;
         std::function<std::shared_ptr<RequestManager>()> makeInitRequest;
         std::function<std::shared_ptr<RequestManager>()> makeCheckUpdateRequest;

@@ -1,10 +1,10 @@
 #include "app/menuservices.h"
 
 #include "service/zeromanager.h"
+#include "sync/catchupmanager.h"
 #include "sync/favouriteservice.h"
 #include "sync/getfavouriterequestmanager.h"
 #include "sync/historyservice.h"
-#include "sync/pullclipmanager.h"
 #include "sync/pushclipsmanager.h"
 #include "sync/setfavouriterequestmanager.h"
 
@@ -14,14 +14,8 @@ MenuServices MenuServices::standard()
     s.listPlugins = [] { return PluginManager::sharedInstance().listPlugins(); };
     s.keyState = [] { return ZeroManager::sharedInstance().state(); };
     s.currentKeyHash = [] { return ZeroManager::sharedInstance().currentKeyHash(); };
-    s.pullHistory = [](Done done) {
-        // Kept by its callback until it has run.
-        auto pull = std::make_shared<PullClipManager>();
-        pull->request([pull, done](const QVariant&, int, const std::optional<RequestError>&) mutable {
-            pull.reset();
-            done();
-        });
-    };
+    // One pull at a time, the channel's catch-up pulls included.
+    s.pullHistory = [](Done done) { CatchUpManager::sharedInstance().pull(std::move(done)); };
     s.pullFavourites = [](Done done) {
         auto pull = std::make_shared<GetFavouriteRequestManager>();
         pull->request([pull, done](const QVariant&, int, const std::optional<RequestError>&) mutable {

@@ -22,6 +22,7 @@ const QString kLoginUserToken = DefaultsKey::LoginUserToken;
 const QString kLoginUserId = DefaultsKey::LoginUserId;
 const QString kLoginUserEmail = DefaultsKey::LoginUserEmail;
 const QString kUserKeyWords = DefaultsKey::UserKeyWords;
+const QString kLastPullRequestTime = DefaultsKey::LastPullRequestTime;
 
 QVariant stored(const std::optional<QString>& value)
 {
@@ -124,13 +125,16 @@ void ConfigureManager::setLoginUserToken(const std::optional<QString>& token)
         return;
     }
     logoutPurge();
+    forgetPullBookmark();
     NotificationCenter::defaultCenter().postOnMain(NotificationName::UserLogouted);
 }
 
 void ConfigureManager::setLogin(const QString& token, const QString& userId, const QString& email)
 {
+    bool otherUser = false;
     {
         QMutexLocker lock(&m_mutex);
+        otherUser = m_userId != userId;
         m_token = token;
         m_userId = userId;
         m_email = email;
@@ -138,6 +142,9 @@ void ConfigureManager::setLogin(const QString& token, const QString& userId, con
         storeValue(kLoginUserEmail, email);
         storeValue(kLoginUserToken, token);
     }
+    // Another account's history starts from nothing, with or without a logout between.
+    if (otherUser)
+        forgetPullBookmark();
     NotificationCenter::defaultCenter().postOnMain(NotificationName::UserLogined);
 }
 
@@ -147,6 +154,13 @@ std::optional<ConfigureManager::Login> ConfigureManager::currentLogin() const
     if (!m_token || m_token->isEmpty())
         return std::nullopt;
     return Login{*m_token, m_userId, m_email};
+}
+
+void ConfigureManager::forgetPullBookmark()
+{
+    // The bookmark is how far this login's history was pulled. The purge above took those
+    // clips, and the next login (this account or another) must pull what its server holds.
+    ClipUserDefaults::standardUserDefaults().remove(kLastPullRequestTime);
 }
 
 void ConfigureManager::logoutPurge()
@@ -164,9 +178,16 @@ void ConfigureManager::logoutPurge()
 
 void ConfigureManager::setLoginUserId(const std::optional<QString>& userId)
 {
-    QMutexLocker lock(&m_mutex);
-    m_userId = userId;
-    storeValue(kLoginUserId, userId);
+    bool changed = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        changed = m_userId != userId;
+        m_userId = userId;
+        storeValue(kLoginUserId, userId);
+    }
+    // Another account's history starts from nothing, with or without a logout between.
+    if (changed)
+        forgetPullBookmark();
 }
 
 void ConfigureManager::setLoginUserEmail(const std::optional<QString>& email)

@@ -22,8 +22,9 @@ public:
     std::optional<QString> loginUserEmail() const;
     // Stores the token ("loginUserToken"; none removes it). With a token (an empty one too):
     // posts "USER_LOGINED". With none: the logout purge on the calling thread (every row of
-    // both categories and every clip file) and then "USER_LOGOUTED".
+    // both categories and every clip file), the pull bookmark forgotten, then "USER_LOGOUTED".
     void setLoginUserToken(const std::optional<QString>& token);
+    // A user id other than the stored one also forgets the pull bookmark.
     void setLoginUserId(const std::optional<QString>& userId);
     void setLoginUserEmail(const std::optional<QString>& email);
     // A login: the token, the user id and the e-mail stored together, then "USER_LOGINED", so
@@ -80,6 +81,8 @@ private:
     void rebuildLocked(const QStringList& userWords);
     void storeWordsLocked(const QStringList& userWords);
     void logoutPurge();
+    // Removes "lastPullRequestTime", so the next pull asks for everything the server holds.
+    void forgetPullBookmark();
 
     // Lock order: m_mutex, then the settings store's lock. The logout purge runs without it
     // (it takes ClipFileManager::bodyLock(), then the database queue).

@@ -43,9 +43,12 @@ QString currentDeviceToken()
     if (stored && !stored->isEmpty()) {
         token = *stored;
     } else {
-        const QString serial = platformSerialNumber();
-        token = !serial.isEmpty() ? md5HexOfString(serial)
-                                  : md5HexOfString(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+        // A new random token, never one derived from the machine: every home on a machine (two
+        // users, two trial instances, a cloned disk) reads the same machine id, and two clients
+        // with one token share one MQTT client id, so the broker keeps dropping one for the
+        // other and each ignores the other's messages as its own. A stored token is kept above,
+        // so an installation never changes identity.
+        token = md5HexOfString(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
         ClipUserDefaults::standardUserDefaults().setValue(kDeviceTokenKey, token);
     }
     QMutexLocker lock(&g_mutex);

@@ -7,7 +7,8 @@
 
 // The platform serial number; empty when there is none. Read again while it is empty.
 QString platformSerialNumber();
-// MD5 hex of the serial number (of a new UUID when there is none), kept in "deviceToken".
+// The stored "deviceToken"; when there is none, the MD5 hex of a new random UUID, stored
+// there (one token per installation, however many share the machine).
 QString currentDeviceToken();
 // "linux_" (or "osx_") and the OS version as major.minor.patch.
 QString currentDeviceType();

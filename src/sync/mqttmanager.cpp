@@ -15,6 +15,7 @@
 #include "store/historymodel.h"
 #include "store/notificationnames.h"
 #include "store/utils.h"
+#include "sync/catchupmanager.h"
 #include "sync/historyservice.h"
 #include "sync/pushclipsmanager.h"
 #include "sync/serverclip.h"
@@ -285,8 +286,13 @@ void MqttManager::onSubscribe(mosquitto*, void* self, int, int count, const int*
     const bool granted = count > 0 && grantedQos && grantedQos[0] != 0x80;
     const quint64 generation = manager->m_generation.load();
     dispatch::mainAsync([manager, generation, granted] {
-        if (generation == manager->m_generation)
-            manager->m_subscribed = granted;
+        if (generation != manager->m_generation)
+            return;
+        manager->m_subscribed = granted;
+        // The session is clean: what was announced before this subscription (asleep, offline,
+        // the broker away) is never delivered. Pulled once the topic is heard, so nothing falls
+        // between the pull and the first message.
+        CatchUpManager::sharedInstance().pull();
     });
 }
 

@@ -26,6 +26,10 @@ struct mosquitto_message;
 // the client (a host name lookup, joining the loop thread) runs on a serial queue of its own,
 // "mqtt control", so the main thread never waits on the network.
 //
+// Each acknowledged subscription (start, wake, login, a reconnection) is followed by one
+// catch-up pull (CatchUpManager), since a clean session never delivers what was published
+// while the device was not subscribed.
+//
 // A refused connection (the broker's non-zero answer, or a connect that fails at once) stops
 // the client's loop, so libmosquitto does not keep retrying on its own, and tries again 5 s
 // later while a user is logged in: one connection attempt at a time.

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 using namespace historytest;
@@ -146,6 +147,32 @@ TEST_F(AccountState, LogoutPurgesHistoryAndFilesAndIsAnnouncedAfterwards)
     // Already logged out: purges and announces again.
     config().setLoginUserToken(std::nullopt);
     EXPECT_TRUE(testenv::waitUntil([&] { return logout.count() == 2; }));
+}
+
+// The pull bookmark belongs to the login it was pulled for: a logout or another user id
+// forgets it; the same id stored again keeps it.
+TEST_F(AccountState, ThePullBookmarkIsForgottenAtLogoutAndForAnotherUser)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> step;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"the same id again", [] { config().setLoginUserId(QStringLiteral("7")); }, true},
+        {"a new token", [] { config().setLoginUserToken(QStringLiteral("t2")); }, true},
+        {"another id", [] { config().setLoginUserId(QStringLiteral("8")); }, false},
+        {"no id", [] { config().setLoginUserId(std::nullopt); }, false},
+        {"logout", [] { config().setLoginUserToken(std::nullopt); }, false},
+    };
+    for (const Case& c : cases) {
+        config().setLoginUserId(QStringLiteral("7"));
+        config().setLoginUserToken(QStringLiteral("t"));
+        defaults().setValue(QStringLiteral("lastPullRequestTime"), QStringLiteral("1700000000"));
+        c.step();
+        EXPECT_EQ(defaults().contains(QStringLiteral("lastPullRequestTime")), c.kept) << c.name;
+    }
+    EXPECT_TRUE(testenv::waitForMainQueue());
 }
 
 TEST_F(AccountState, IncomingHashIsComparedAndClearedInOneStep)

@@ -1,4 +1,5 @@
 #include "platform/fake/deviceinfofake.h"
+#include "platform/userdefaults.h"
 #include "store/clipuserdefaults.h"
 #include "store/deviceidentity.h"
 #include "store/digest.h"
@@ -10,19 +11,45 @@
 #include <thread>
 #include <vector>
 
-TEST(DeviceIdentity, TokenIsTheDigestOfTheSerialAndPersistsAcrossRuns)
+// Two installations on one machine (two homes, two settings stores, one machine id) must not
+// share a token: it is the MQTT client id, and the broker drops one client for the other.
+TEST(DeviceIdentity, EachInstallationOnOneMachineHasItsOwnTokenKeptAcrossRuns)
 {
     auto fake = std::make_shared<DeviceInfoFake>();
     fake->serial = QStringLiteral("C02ABC");
     DeviceInfo::setCurrent(fake);
-    const QString token = currentDeviceToken();
-    EXPECT_EQ(token, md5HexOfString(QStringLiteral("C02ABC")));
-    EXPECT_EQ(ClipUserDefaults::standardUserDefaults().string(QStringLiteral("deviceToken")).value(), token);
+    const QString first = currentDeviceToken();
+    EXPECT_TRUE(isValidFileHash(first));
+    EXPECT_NE(first, md5HexOfString(QStringLiteral("C02ABC")));
+    EXPECT_EQ(ClipUserDefaults::standardUserDefaults().string(QStringLiteral("deviceToken")).value(), first);
 
-    // Next run: the stored token is used even when the serial changed.
+    // A second home on the same machine.
+    const QString secondHome = testenv::home() + QStringLiteral("/second-settings.ini");
+    UserDefaults::useFile(secondHome);
     resetDeviceIdentityCache();
+    const QString second = currentDeviceToken();
+    EXPECT_TRUE(isValidFileHash(second));
+    EXPECT_NE(second, first);
+
+    // Each keeps its own on its next run, whatever the machine says by then.
     fake->serial = QStringLiteral("OTHER");
-    EXPECT_EQ(currentDeviceToken(), token);
+    for (const auto& [file, token] : {std::pair{testenv::settingsFile(), first}, std::pair{secondHome, second}}) {
+        UserDefaults::useFile(file);
+        resetDeviceIdentityCache();
+        EXPECT_EQ(currentDeviceToken(), token);
+    }
+}
+
+// An installation made when the token was still derived from the machine keeps that token.
+TEST(DeviceIdentity, AStoredTokenIsKept)
+{
+    auto fake = std::make_shared<DeviceInfoFake>();
+    fake->serial = QStringLiteral("C02ABC");
+    DeviceInfo::setCurrent(fake);
+    const QString stored = md5HexOfString(QStringLiteral("C02ABC"));
+    ClipUserDefaults::standardUserDefaults().setValue(QStringLiteral("deviceToken"), stored);
+    resetDeviceIdentityCache();
+    EXPECT_EQ(currentDeviceToken(), stored);
 }
 
 TEST(DeviceIdentity, NoSerialGivesARandomTokenThatIsKept)

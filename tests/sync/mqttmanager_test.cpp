@@ -5,6 +5,7 @@
 #include "store/notificationnames.h"
 #include "support/mosquittobroker.h"
 #include "support/webservice/mqttpublisher.h"
+#include "sync/catchupmanager.h"
 #include "sync/mqttmanager.h"
 
 #include <QDeadlineTimer>
@@ -50,11 +51,16 @@ protected:
         UserDefaults::standard().setValue(DefaultsKey::MqttHost, QStringLiteral("127.0.0.1"));
         UserDefaults::standard().setValue(DefaultsKey::MqttPort, port);
     }
+    // Connected, subscribed, and the pull that follows each subscription has ended.
     void connectAndSubscribe()
     {
+        const size_t pulls = server.requestsTo("/pull/").size();
         mqtt().connect();
         ASSERT_TRUE(testenv::waitUntil([] { return mqtt().isSubscribed(); }, std::chrono::seconds(10)))
             << collectLog().toStdString();
+        ASSERT_TRUE(testenv::waitUntil([&] {
+            return server.requestsTo("/pull/").size() > pulls && !CatchUpManager::sharedInstance().isPulling();
+        }));
     }
     // The broker's log so far (the fixture hands out each line once).
     QString collectLog()
@@ -355,6 +361,39 @@ TEST_F(MqttChannel, AStoppedBrokerIsReconnectedAndSubscribedAgain)
     const auto clip = addTextClip(QStringLiteral("after the restart"), 100, 8);
     publish(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), *clip->file_hash()}});
     EXPECT_TRUE(testenv::waitUntil([&] { return !rowOf(*clip->file_hash()); }, std::chrono::seconds(10)));
+}
+
+// The session is clean: a clip another device posted while the broker was away is never
+// announced. Each subscription is followed by a pull, so it arrives all the same.
+TEST_F(MqttChannel, AClipPostedWhileTheBrokerWasAwayArrivesOnceItIsBack)
+{
+    connectAndSubscribe();
+    broker.stop();
+    ASSERT_TRUE(testenv::waitUntil([] { return !mqtt().isConnected(); }));
+    const size_t pullsBefore = server.requestsTo("/pull/").size();
+
+    const QString text = QStringLiteral("copied while the broker was down");
+    const QString hash = md5HexOfString(text);
+    {
+        auto lock = server.lock();
+        webdouble::ClipRoutes::StoredClip stored;
+        stored.history = {{QStringLiteral("file_hash"), hash}, {QStringLiteral("type"), QStringLiteral("text_txt+enc")},
+                          {QStringLiteral("key_hash"), keyHash()}, {QStringLiteral("timestamp"), 1700000000},
+                          {QStringLiteral("history_id"), 70}, {QStringLiteral("file_id"), 70},
+                          {QStringLiteral("file_ready"), 1}, {QStringLiteral("content"), encrypt(text)}};
+        server.clipRoutes().touch(stored);
+        server.clipRoutes().state().accounts[userId].clips[70] = stored;
+    }
+
+    ASSERT_TRUE(broker.restart());
+    ASSERT_TRUE(testenv::waitUntil([&] { return rowOf(hash) && !CatchUpManager::sharedInstance().isPulling(); },
+                                   std::chrono::seconds(15)))
+        << collectLog().toStdString();
+    EXPECT_TRUE(mqtt().isSubscribed());
+    EXPECT_EQ(server.requestsTo("/pull/").size(), pullsBefore + 1);
+    EXPECT_EQ(rowOf(hash)->content(), text);
+    EXPECT_EQ(ClipFileManager::sharedInstance().getStringWithMd5(hash), text);
+    EXPECT_EQ(serverClips().count(70), 1u);
 }
 
 TEST_F(MqttChannel, LogoutClosesTheChannelUntilTheNextLogin)

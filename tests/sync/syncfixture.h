@@ -16,6 +16,7 @@
 #include "store/clipfilemanager.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
+#include "sync/catchupmanager.h"
 #include "sync/historyservice.h"
 
 #include <QFile>
@@ -116,10 +117,11 @@ protected:
     {
         // Nothing of this test may still be on its way when the next one starts.
         EXPECT_TRUE(testenv::waitUntil([] {
-            return !HistoryService::sharedInstance().isRunning();
+            return !HistoryService::sharedInstance().isRunning() && !CatchUpManager::sharedInstance().isPulling();
         }));
         server.stop();
         HistoryService::sharedInstance().resetForTesting();
+        CatchUpManager::sharedInstance().resetForTesting();
         drainMainQueue();
         KeyTest::TearDown();
     }

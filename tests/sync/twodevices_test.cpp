@@ -5,6 +5,11 @@
 #include "support/webservice/webservicedouble.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QImage>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -20,25 +25,68 @@ protected:
         ASSERT_TRUE(broker.start()) << broker.log().toStdString();
         ASSERT_TRUE(server.start());
         ASSERT_TRUE(server.connectBroker(broker.host().toStdString(), broker.port()));
-        server.addAccount(kEmail, kPassword);
-        a = std::make_unique<DeviceDriver>(server.baseURL(), broker.port(), QString(32, u'a'));
-        b = std::make_unique<DeviceDriver>(server.baseURL(), broker.port(), QString(32, u'b'));
+        userId = server.addAccount(kEmail, kPassword);
+        otherUserId = server.addAccount(kOtherEmail, kPassword);
+        // Two homes on one machine, each with the token it makes itself.
+        a = std::make_unique<DeviceDriver>(server.baseURL(), broker.port());
+        b = std::make_unique<DeviceDriver>(server.baseURL(), broker.port());
         ASSERT_TRUE(a->started()) << a->output().toStdString();
         ASSERT_TRUE(b->started()) << b->output().toStdString();
     }
 
     // Each device's answer starts with "ok"; the device's output explains a failure.
-    static void expectOk(DeviceDriver& device, const QString& answer)
+    void expectOk(DeviceDriver& device, const QString& answer)
     {
-        ASSERT_TRUE(answer.startsWith(QStringLiteral("ok"))) << answer.toStdString() << "\n" << device.output().toStdString();
+        ASSERT_TRUE(answer.startsWith(QStringLiteral("ok"))) << answer.toStdString() << "\n"
+                                                            << device.output().toStdString() << serverLog();
+    }
+    // What the double received, one request a line, for failure messages.
+    std::string serverLog()
+    {
+        std::string log = "requests to the double:\n";
+        for (const auto& request : server.requests())
+            log += request.method + " " + request.path + " " + request.query.substr(0, 220) + "\n";
+        return log;
+    }
+
+    // Both devices logged in to the first account with its key.
+    void loginBoth()
+    {
+        const QString login = QStringLiteral("login %1 %2").arg(kEmail, kPassword);
+        expectOk(*a, a->call(login));
+        expectOk(*a, a->call(QStringLiteral("setupkey ") + kPin));
+        expectOk(*b, b->call(login));
+        expectOk(*b, b->call(QStringLiteral("unlock ") + kPin));
+    }
+    // The word after "ok" in an answer.
+    static QString word(const QString& answer, int index = 1) { return answer.section(QLatin1Char(' '), index, index); }
+    // The hashes of the clips the server holds for the account.
+    QSet<QString> serverHashes(qint64 account)
+    {
+        QSet<QString> hashes;
+        auto lock = server.lock();
+        for (const auto& [id, clip] : server.clipRoutes().state().accounts[account].clips)
+            hashes.insert(clip.history.value(QStringLiteral("file_hash")).toString());
+        return hashes;
+    }
+    QJsonObject serverClip(qint64 account, const QString& hash)
+    {
+        auto lock = server.lock();
+        for (const auto& [id, clip] : server.clipRoutes().state().accounts[account].clips)
+            if (clip.history.value(QStringLiteral("file_hash")).toString() == hash)
+                return clip.history;
+        return {};
     }
 
     inline static const QString kEmail = QStringLiteral("two@example.com");
+    inline static const QString kOtherEmail = QStringLiteral("other@example.com");
     inline static const QString kPassword = QStringLiteral("correct-horse");
     inline static const QString kPin = QStringLiteral("1357");
 
     MosquittoBroker broker;
     webdouble::WebServiceDouble server;
+    qint64 userId = 0;
+    qint64 otherUserId = 0;
     std::unique_ptr<DeviceDriver> a;
     std::unique_ptr<DeviceDriver> b;
 };
@@ -47,11 +95,7 @@ protected:
 
 TEST_F(TwoDevices, AClipCapturedOnOneDeviceReachesTheOtherAndLeavesWithIt)
 {
-    const QString login = QStringLiteral("login %1 %2").arg(kEmail, kPassword);
-    expectOk(*a, a->call(login));
-    expectOk(*a, a->call(QStringLiteral("setupkey ") + kPin));
-    expectOk(*b, b->call(login));
-    expectOk(*b, b->call(QStringLiteral("unlock ") + kPin));
+    loginBoth();
 
     // A captures; B receives it through the push channel, fetched and decrypted.
     // Short enough to be its own summary, so B can write the body from the row alone.
@@ -91,4 +135,162 @@ TEST_F(TwoDevices, AClipCapturedOnOneDeviceReachesTheOtherAndLeavesWithIt)
             EXPECT_FALSE(QString::fromStdString(request.query).contains(plain)) << request.path;
         }
     }
+}
+
+// No token set by hand: each home makes its own, so the broker keeps both clients and each
+// hears the other's clips, in both directions.
+TEST_F(TwoDevices, TwoHomesOnOneMachineSyncWithoutATokenSetByHand)
+{
+    const QString tokenA = a->call(QStringLiteral("token"));
+    const QString tokenB = b->call(QStringLiteral("token"));
+    expectOk(*a, tokenA);
+    expectOk(*b, tokenB);
+    EXPECT_TRUE(isValidFileHash(word(tokenA)));
+    EXPECT_NE(word(tokenA), word(tokenB));
+    loginBoth();
+
+    for (auto [from, to, text] : {std::tuple{a.get(), b.get(), QStringLiteral("from the first home")},
+                                  std::tuple{b.get(), a.get(), QStringLiteral("from the second home")}}) {
+        const QString hash = md5HexOfString(text);
+        to->send(QStringLiteral("waitrow ") + hash);
+        expectOk(*from, from->call(QStringLiteral("capture ") + text));
+        const QString received = to->answer();
+        expectOk(*to, received);
+        EXPECT_EQ(received.section(QLatin1Char(' '), 2), text);
+    }
+    EXPECT_EQ(serverHashes(userId), (QSet<QString>{md5HexOfString(QStringLiteral("from the first home")),
+                                                   md5HexOfString(QStringLiteral("from the second home"))}));
+    // Neither client was dropped for the other.
+    EXPECT_FALSE(broker.log().contains(QStringLiteral("already connected"))) << broker.log().toStdString();
+}
+
+// A clip copied while the broker is down is never announced; once the broker is back the
+// other device's reconnection pulls it, with no pull by hand.
+TEST_F(TwoDevices, ACopyMadeWhileTheBrokerIsDownReachesTheOtherDeviceWhenItIsBack)
+{
+    loginBoth();
+    broker.stop();
+    const QString text = QStringLiteral("copied while the broker was down");
+    const QString hash = md5HexOfString(text);
+    const QString captured = a->call(QStringLiteral("capture ") + text);
+    expectOk(*a, captured);
+    ASSERT_TRUE(testenv::waitUntil([&] { return serverHashes(userId).contains(hash); }, std::chrono::seconds(10)));
+
+    ASSERT_TRUE(broker.restart()) << broker.log().toStdString();
+    expectOk(*b, b->call(QStringLiteral("waitrow ") + hash, std::chrono::seconds(30)));
+    const QString body = b->call(QStringLiteral("waitbody ") + hash);
+    expectOk(*b, body);
+    EXPECT_EQ(word(body), hash);
+    EXPECT_EQ(a->call(QStringLiteral("count")), QStringLiteral("ok 1"));
+    EXPECT_EQ(b->call(QStringLiteral("count")), QStringLiteral("ok 1"));
+}
+
+// B leaves for another account and comes back: each login sees its own history only, and the
+// server keeps the two accounts apart.
+TEST_F(TwoDevices, AnotherAccountOnOneDeviceAndBackEachSeesOnlyItsOwnHistory)
+{
+    loginBoth();
+    const QString mine = QStringLiteral("a note of the first login");
+    const QString mineHash = md5HexOfString(mine);
+    b->send(QStringLiteral("waitrow ") + mineHash);
+    expectOk(*a, a->call(QStringLiteral("capture ") + mine));
+    expectOk(*b, b->answer());
+
+    expectOk(*b, b->call(QStringLiteral("logout")));
+    EXPECT_EQ(b->call(QStringLiteral("count")), QStringLiteral("ok 0"));
+    expectOk(*b, b->call(QStringLiteral("login %1 %2").arg(kOtherEmail, kPassword)));
+    expectOk(*b, b->call(QStringLiteral("setupkey 8642")));
+    const QString theirs = QStringLiteral("a note of the second login");
+    const QString theirsHash = md5HexOfString(theirs);
+    expectOk(*b, b->call(QStringLiteral("capture ") + theirs));
+    ASSERT_TRUE(testenv::waitUntil([&] { return serverHashes(otherUserId).contains(theirsHash); }));
+    EXPECT_EQ(b->call(QStringLiteral("count")), QStringLiteral("ok 1"));
+
+    // Back to the first account: its history comes back as soon as the key is unlocked. The
+    // watcher records what is on the clipboard after a logout, and the next login uploads it
+    // like any copy of its own: the clipboard is emptied first, so only history is compared.
+    expectOk(*b, b->call(QStringLiteral("emptyclipboard")));
+    expectOk(*b, b->call(QStringLiteral("logout")));
+    expectOk(*b, b->call(QStringLiteral("login %1 %2").arg(kEmail, kPassword)));
+    expectOk(*b, b->call(QStringLiteral("unlock ") + kPin));
+    expectOk(*b, b->call(QStringLiteral("waitrow ") + mineHash));
+    EXPECT_EQ(b->call(QStringLiteral("count")), QStringLiteral("ok 1"));
+    EXPECT_EQ(a->call(QStringLiteral("count")), QStringLiteral("ok 1"));
+    EXPECT_EQ(serverHashes(userId), QSet<QString>{mineHash});
+    EXPECT_EQ(serverHashes(otherUserId), QSet<QString>{theirsHash});
+}
+
+// Bodies too big for a row's content travel through the object store and arrive as they
+// left: a long text, an image, and a file once files are not secret.
+TEST_F(TwoDevices, ALongTextAnImageAndAFileArriveByteForByte)
+{
+    loginBoth();
+    expectOk(*a, a->call(QStringLiteral("set fileAsSecert false")));
+
+    QString longText;
+    while (longText.size() < 6000)
+        longText += QStringLiteral("line %1 of a long text to sync; ").arg(longText.size());
+    // The device's command line keeps no space at the end.
+    longText = longText.trimmed();
+    const QString imagePath = a->home() + QStringLiteral("/picture.png");
+    QImage image(64, 48, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb(x * 4, y * 5, (x + y) % 256));
+    ASSERT_TRUE(image.save(imagePath, "PNG"));
+    const QString filePath = a->home() + QStringLiteral("/notes.bin");
+    QByteArray fileBytes(200000, Qt::Uninitialized);
+    for (char& c : fileBytes)
+        c = char(QRandomGenerator::global()->bounded(256));
+    {
+        QFile file(filePath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(fileBytes), fileBytes.size());
+    }
+
+    struct Case {
+        const char* name;
+        QString command;
+    };
+    const Case cases[] = {
+        {"long text", QStringLiteral("capture ") + longText},
+        {"image", QStringLiteral("captureimage ") + imagePath},
+        {"file", QStringLiteral("capturefile ") + filePath},
+    };
+    for (const Case& c : cases) {
+        const QString captured = a->call(c.command);
+        expectOk(*a, captured);
+        const QString hash = word(captured);
+        if (QString::fromLatin1(c.name) == QLatin1String("long text")) {
+            EXPECT_EQ(hash, md5HexOfString(longText));
+        } else if (QString::fromLatin1(c.name) == QLatin1String("file")) {
+            EXPECT_EQ(hash, md5HexOfData(fileBytes));
+        }
+        const QString body = b->call(QStringLiteral("waitbody ") + hash, std::chrono::seconds(30));
+        expectOk(*b, body);
+        EXPECT_EQ(word(body), hash) << c.name;
+        // The server never held the plain body.
+        const QJsonObject stored = serverClip(userId, hash);
+        EXPECT_TRUE(stored.value(QStringLiteral("type")).toString().endsWith(QStringLiteral("+enc"))) << c.name;
+    }
+    for (const auto& request : server.requests())
+        EXPECT_FALSE(QString::fromStdString(request.body).contains(longText.left(40))) << request.path;
+}
+
+// A favourite made on A reaches B when B syncs its favourites.
+TEST_F(TwoDevices, AFavouriteOnOneDeviceReachesTheOtherAfterItsFavouritesSync)
+{
+    loginBoth();
+    const QString text = QStringLiteral("worth keeping");
+    const QString hash = md5HexOfString(text);
+    b->send(QStringLiteral("waitrow ") + hash);
+    expectOk(*a, a->call(QStringLiteral("capture ") + text));
+    expectOk(*b, b->answer());
+
+    expectOk(*a, a->call(QStringLiteral("favourite ") + hash));
+    ASSERT_TRUE(testenv::waitUntil([&] {
+        return serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger() > 0;
+    }, std::chrono::seconds(10)));
+    expectOk(*b, b->call(QStringLiteral("syncfavourites")));
+    expectOk(*b, b->call(QStringLiteral("waitfavourite ") + hash, std::chrono::seconds(5)));
 }

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -17,7 +18,8 @@ namespace syncdevice {
 // of its own: sends a command line, waits for its "@@ " answer.
 class DeviceDriver {
 public:
-    DeviceDriver(const std::string& apiBaseURL, int mqttPort, const QString& deviceToken)
+    // Without a device token the device makes its own, as a new installation does.
+    DeviceDriver(const std::string& apiBaseURL, int mqttPort, const QString& deviceToken = QString())
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), m_home.path());
@@ -25,8 +27,10 @@ public:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/nuvarel-sync-device"),
-                        {QString::fromStdString(apiBaseURL), QString::number(mqttPort), deviceToken});
+        QStringList args{QString::fromStdString(apiBaseURL), QString::number(mqttPort)};
+        if (!deviceToken.isEmpty())
+            args << deviceToken;
+        m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/nuvarel-sync-device"), args);
         m_started = m_process.waitForStarted(10000) && answer(std::chrono::seconds(20)) == QStringLiteral("ready");
     }
     ~DeviceDriver()
@@ -43,6 +47,8 @@ public:
     DeviceDriver& operator=(const DeviceDriver&) = delete;
 
     bool started() const { return m_started; }
+    // The device's home, where a test can put files for it to copy.
+    QString home() const { return m_home.path(); }
     void send(const QString& command)
     {
         m_process.write(command.toUtf8() + '\n');

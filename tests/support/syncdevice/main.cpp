@@ -2,20 +2,34 @@
 // process with its own home, settings, database, device token and (in-memory) keychain.
 // Answers are lines starting with "@@ " on stdout; anything else there is the app's log.
 //
-//   nuvarel-sync-device API_BASE_URL MQTT_PORT DEVICE_TOKEN
+//   nuvarel-sync-device API_BASE_URL MQTT_PORT [DEVICE_TOKEN]
+//   (without a token the device makes its own, as an installation does)
+//
 //   login EMAIL PASSWORD   public key, login, then the push channel until it is subscribed
+//   logout                 the user pane's logout: the key forgotten, the token cleared
 //   setupkey PIN           a new key stored on the server and put in use
 //   unlock PIN             the server's key opened with the PIN
 //   capture TEXT           another application copies TEXT; the watcher captures it
 //                          -> "@@ ok HASH MS" (MS: the time of the copy, ms since the epoch)
+//   captureimage PATH      another application copies the image in PATH -> "@@ ok HASH"
+//   capturefile PATH       another application copies the file PATH -> "@@ ok HASH"
+//   emptyclipboard         another application empties the clipboard
+//   set KEY true|false     a switch of the settings ("fileAsSecert", "autoSetPasteboard", ...)
 //   waitrow HASH           -> "@@ ok MS CONTENT" once the history row exists (MS: when seen)
+//   waitbody HASH          -> "@@ ok MD5" once the clip's body is here (MD5: of its bytes)
 //   waitgone HASH          -> "@@ ok" once no history row of the hash is left
+//   favourite HASH         the menu's favourite of the clip
+//   syncfavourites         the menu's favourites sync -> "@@ ok" when it has ended
+//   waitfavourite HASH     -> "@@ ok" once the favourite copy of the hash exists
 //   delete HASH            the menu's delete of the clip
 //   clear                  the menu's clear: on the server, then here
 //   count                  -> "@@ ok N" history rows
+//   list                   one line per history clip, newest first, then "@@ ok N"
+//   token                  -> "@@ ok TOKEN" this device's token
 //   quit
 
 #include "app/clipcontroller.h"
+#include "app/menucontroller.h"
 #include "platform/fake/pasteboardfake.h"
 #include "platform/fake/keychainfake.h"
 #include "platform/userdefaults.h"
@@ -26,15 +40,23 @@
 #include "service/zeropushrequestmanager.h"
 #include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
+#include "store/dbfetcher.h"
 #include "store/dbkeeper.h"
+#include "store/pathhelper.h"
 #include "store/defaultskeys.h"
+#include "store/deviceidentity.h"
+#include "store/digest.h"
+#include "store/configuremanager.h"
 #include "store/historymodel.h"
+#include "sync/catchupmanager.h"
 #include "sync/clearhistoryrequestmanager.h"
 #include "sync/mqttmanager.h"
 #include "sync/pushclipsmanager.h"
 
 #include <QApplication>
 #include <QDateTime>
+#include <QFile>
+#include <QUrl>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -47,20 +69,57 @@ namespace {
 
 std::shared_ptr<PasteboardFake> g_pasteboard;
 
+const char* const kHelp =
+    "login EMAIL PASSWORD   log in and connect the push channel\n"
+    "logout                 log out (the local history goes)\n"
+    "setupkey PIN           make the account's key (first device)\n"
+    "unlock PIN             open the account's key (other devices)\n"
+    "capture TEXT           copy TEXT here\n"
+    "captureimage PATH      copy the image in PATH here\n"
+    "capturefile PATH       copy the file PATH here\n"
+    "emptyclipboard         empty the clipboard here\n"
+    "set KEY true|false     a switch of the settings, e.g. set fileAsSecert false\n"
+    "list                   the history here, newest first\n"
+    "count                  how many history clips are here\n"
+    "favourite HASH         favourite a clip\n"
+    "syncfavourites         pull the favourites\n"
+    "delete HASH            delete a clip\n"
+    "clear                  clear the history\n"
+    "waitrow HASH, waitbody HASH, waitgone HASH, waitfavourite HASH\n"
+    "                       answer once the clip, its body, its absence or its favourite is here\n"
+    "token                  this device's token\n"
+    "quit\n";
+
 void answer(const QString& line)
 {
     std::cout << "@@ " << line.toStdString() << std::endl;
 }
 
-HistoryModelPtr historyRow(const QString& hash)
+HistoryModelPtr rowIn(const QString& hash, const QString& category)
 {
     auto clip = std::make_shared<HistoryModel>();
     clip->setFile_hash(hash);
-    clip->setCategory(QString(ClipCategory::History));
+    clip->setCategory(category);
     if (!clip->isExist())
         return nullptr;
     clip->fetch();
     return clip;
+}
+
+HistoryModelPtr historyRow(const QString& hash)
+{
+    return rowIn(hash, QString(ClipCategory::History));
+}
+
+// Another application copies these offers; the watcher captures them. The newest row's hash.
+QString captureOffers(const QList<std::pair<QString, QByteArray>>& offers)
+{
+    g_pasteboard->offer(offers);
+    ClipController& watcher = ClipController::sharedInstance();
+    watcher.seekClipboard();
+    watcher.waitForCaptures();
+    const auto all = DBKeeper::getAllHistory();
+    return all.isEmpty() ? QString() : all.first()->file_hash().value_or(QString());
 }
 
 // Runs the check every few milliseconds until it answers.
@@ -116,6 +175,16 @@ void run(const QStringList& words)
                 });
             });
         });
+    } else if (command == QLatin1String("logout")) {
+        // As the user pane does it: the key first, while the user id still names it.
+        ZeroManager::sharedInstance().cleanKeyInfo();
+        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        poll([] {
+            if (MqttManager::sharedInstance().isActive())
+                return false;
+            answer(QStringLiteral("ok"));
+            return true;
+        });
     } else if (command == QLatin1String("setupkey")) {
         const QString pin = words.value(1);
         QString verifier;
@@ -141,13 +210,77 @@ void run(const QStringList& words)
     } else if (command == QLatin1String("capture")) {
         const QString text = words.mid(1).join(QLatin1Char(' '));
         const qint64 copiedAt = QDateTime::currentMSecsSinceEpoch();
-        g_pasteboard->offer({{QStringLiteral("text/plain"), text.toUtf8()}});
-        ClipController& watcher = ClipController::sharedInstance();
-        watcher.seekClipboard();
-        watcher.waitForCaptures();
-        const auto all = DBKeeper::getAllHistory();
-        answer(all.isEmpty() ? QStringLiteral("error capture")
-                             : QStringLiteral("ok %1 %2").arg(*all.first()->file_hash()).arg(copiedAt));
+        const QString hash = captureOffers({{QStringLiteral("text/plain"), text.toUtf8()}});
+        answer(hash.isEmpty() ? QStringLiteral("error capture") : QStringLiteral("ok %1 %2").arg(hash).arg(copiedAt));
+    } else if (command == QLatin1String("captureimage") || command == QLatin1String("capturefile")) {
+        const QString path = words.mid(1).join(QLatin1Char(' '));
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            answer(QStringLiteral("error cannot read ") + path);
+            return;
+        }
+        const QString hash = command == QLatin1String("captureimage")
+            ? captureOffers({{QStringLiteral("image/png"), file.readAll()}})
+            : captureOffers({{QStringLiteral("text/uri-list"), QUrl::fromLocalFile(path).toEncoded() + "\r\n"}});
+        answer(hash.isEmpty() ? QStringLiteral("error capture") : QStringLiteral("ok ") + hash);
+    } else if (command == QLatin1String("emptyclipboard")) {
+        g_pasteboard->offer({});
+        answer(QStringLiteral("ok"));
+    } else if (command == QLatin1String("set")) {
+        const QString value = words.value(2);
+        if (words.size() != 3 || (value != QLatin1String("true") && value != QLatin1String("false"))) {
+            answer(QStringLiteral("error set KEY true|false"));
+            return;
+        }
+        UserDefaults::standard().setValue(words.value(1), value == QLatin1String("true"));
+        answer(QStringLiteral("ok"));
+    } else if (command == QLatin1String("waitbody")) {
+        const QString hash = words.value(1);
+        poll([hash] {
+            const auto row = historyRow(hash);
+            if (!row || DBFetcher::integerFromValue(row->local_file_ok()) != 1)
+                return false;
+            const auto digest = md5HexOfFile(PathHelper::getBaseFilePath(hash));
+            answer(QStringLiteral("ok ") + digest.value_or(QStringLiteral("none")));
+            return true;
+        });
+    } else if (command == QLatin1String("favourite")) {
+        const auto row = historyRow(words.value(1));
+        if (!row) {
+            answer(QStringLiteral("error no such clip"));
+            return;
+        }
+        MenuController::sharedInstance().favourite(row);
+        answer(QStringLiteral("ok"));
+    } else if (command == QLatin1String("syncfavourites")) {
+        MenuController& menu = MenuController::sharedInstance();
+        menu.syncFavourite();
+        poll([] {
+            if (MenuController::sharedInstance().isSyncFavourite())
+                return false;
+            answer(QStringLiteral("ok"));
+            return true;
+        });
+    } else if (command == QLatin1String("waitfavourite")) {
+        const QString hash = words.value(1);
+        poll([hash] {
+            if (!rowIn(hash, QString(ClipCategory::Favourite)))
+                return false;
+            answer(QStringLiteral("ok"));
+            return true;
+        });
+    } else if (command == QLatin1String("list")) {
+        const auto all = DBKeeper::getAllHistoryAtCategory(QString(ClipCategory::History), -1);
+        for (const auto& clip : all)
+            std::cout << clip->file_hash().value_or(QString()).toStdString() << "  "
+                      << clip->type().value_or(QString()).toStdString() << "  "
+                      << clip->content().value_or(QString()).left(60).toStdString() << std::endl;
+        answer(QStringLiteral("ok %1").arg(all.size()));
+    } else if (command == QLatin1String("help")) {
+        std::cout << kHelp << std::flush;
+        answer(QStringLiteral("ok"));
+    } else if (command == QLatin1String("token")) {
+        answer(QStringLiteral("ok ") + currentDeviceToken());
     } else if (command == QLatin1String("waitrow")) {
         const QString hash = words.value(1);
         poll([hash] {
@@ -186,7 +319,7 @@ void run(const QStringList& words)
     } else if (command == QLatin1String("count")) {
         answer(QStringLiteral("ok %1").arg(DBKeeper::getAllHistoryAtCategory(QString(ClipCategory::History), -1).size()));
     } else {
-        answer(QStringLiteral("error unknown command"));
+        answer(QStringLiteral("error unknown command (try help)"));
     }
 }
 
@@ -198,8 +331,8 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 4) {
-        std::fprintf(stderr, "usage: nuvarel-sync-device API_BASE_URL MQTT_PORT DEVICE_TOKEN\n");
+    if (args.size() != 3 && args.size() != 4) {
+        std::fprintf(stderr, "usage: nuvarel-sync-device API_BASE_URL MQTT_PORT [DEVICE_TOKEN]\n");
         return 2;
     }
     // Both devices of a trial wrap and open the key alike; the full Argon2id cost is not what
@@ -209,13 +342,17 @@ int main(int argc, char** argv)
     defaults.setValue(DefaultsKey::ApiBaseURL, args[1]);
     defaults.setValue(DefaultsKey::MqttHost, QStringLiteral("127.0.0.1"));
     defaults.setValue(DefaultsKey::MqttPort, args[2].toInt());
-    defaults.setValue(DefaultsKey::DeviceToken, args[3]);
+    if (args.size() == 4)
+        defaults.setValue(DefaultsKey::DeviceToken, args[3]);
     Keychain::setCurrent(std::make_shared<KeychainFake>());
     g_pasteboard = std::make_shared<PasteboardFake>();
     Pasteboard::setGeneral(g_pasteboard);
     // Only commands capture: the watcher's own timer stays out of the way.
     ClipController::sharedInstance().setPollInterval(std::chrono::hours(1));
     ClipController::sharedInstance().waitForCaptures();
+    // As the application starts: the menu (which pulls on login) and the catch-up on a key.
+    MenuController::sharedInstance();
+    CatchUpManager::sharedInstance().observeKeyChanges();
 
     QSocketNotifier input(0, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, &app, [&input] {
