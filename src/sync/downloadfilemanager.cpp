@@ -12,8 +12,10 @@
 #include "store/pathhelper.h"
 #include "store/utils.h"
 #include "sync/progressmanager.h"
+#include "sync/replylogin.h"
 
 #include <QFile>
+#include <QMutexLocker>
 #include <QSaveFile>
 #include <QUrl>
 
@@ -125,21 +127,29 @@ void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, Callback 
     const QString url = combinURL() + QStringLiteral("&file_hash=") + hash + QStringLiteral("&file_id=")
                         + QString::number(fileId);
     const std::optional<QString> sentToken = user_token();
+    const quint64 epoch = ReplyLogin::current();
     auto progress = [hash](qint64 received, qint64 total) {
         ProgressManager::sharedInstance().progress(TransferProgress{received, total}, hash);
     };
     m_session->download(QUrl(url), tmp, std::move(progress),
-                        [this, clip, sentToken, callback = std::move(callback)](const HttpSession::Reply& reply) {
-                            finish(clip, reply.status, reply.error, sentToken, callback);
+                        [this, clip, sentToken, epoch, callback = std::move(callback)](const HttpSession::Reply& reply) {
+                            ReplyLogin::Scope scope(epoch);
+                            finish(clip, reply.status, reply.error, sentToken, epoch, callback);
                         });
 }
 
 void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
                                  const std::optional<RequestError>& transportError,
-                                 const std::optional<QString>& sentToken, Callback callback)
+                                 const std::optional<QString>& sentToken, quint64 epoch, Callback callback)
 {
     const QString hash = *clip->file_hash();
     const QString tmp = PathHelper::getTmpDir(hash);
+    if (!ReplyLogin::holds(epoch)) {
+        // The login ended while the body was on its way: nothing of it is kept.
+        QFile::remove(tmp);
+        ProgressManager::sharedInstance().progressEnded(hash);
+        return answer(callback, error());
+    }
     if (status == 404)
         DBKeeper::setLocalHistoryOnly(hash);
     if (status == 401) {
@@ -159,13 +169,22 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
         spdlog::warn("download {}: the body does not have the clip's digest", hash.toStdString());
         ok = false;
     }
+    bool ended = false;
     if (ok) {
-        const QString body = PathHelper::getBaseFilePath(hash);
-        // A body that arrived meanwhile (captured here) has the same bytes: keep it.
-        ok = QFile::exists(body) || QFile::rename(tmp, body);
+        // Under the body lock, which the logout purge takes after the login has moved on: a
+        // body of an ended login never lands in the purged folder.
+        QMutexLocker bodyLock(&ClipFileManager::bodyLock());
+        ended = !ReplyLogin::holds(epoch);
+        if (!ended) {
+            const QString body = PathHelper::getBaseFilePath(hash);
+            // A body that arrived meanwhile (captured here) has the same bytes: keep it.
+            ok = QFile::exists(body) || QFile::rename(tmp, body);
+        }
     }
     QFile::remove(tmp);
     ProgressManager::sharedInstance().progressEnded(hash);
+    if (ended)
+        return answer(callback, error());
     if (!ok)
         return answer(callback, error(kFileProcessError));
     DBKeeper::setLocalFileOkWithHash(hash);

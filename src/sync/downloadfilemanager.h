@@ -63,7 +63,7 @@ private:
 
     // On the session's queue, after the transfer.
     void finish(const HistoryModelPtr& clip, int status, const std::optional<RequestError>& transportError,
-                const std::optional<QString>& sentToken, Callback callback);
+                const std::optional<QString>& sentToken, quint64 loginEpoch, Callback callback);
     // Undoes the modifiers; true when tmp/<hash> holds the plain body.
     static bool undo(const HistoryModel& clip, const QString& hash);
 

@@ -7,6 +7,7 @@
 #include "store/utils.h"
 #include "sync/fileservice.h"
 #include "sync/pushclipsmanager.h"
+#include "sync/replylogin.h"
 #include "sync/setfavouriterequestmanager.h"
 
 #include <QMutexLocker>
@@ -35,8 +36,10 @@ void FavouriteService::process()
     }
     m_isRunning = true;
     const quint64 generation = m_generation;
+    const quint64 epoch = ReplyLogin::current();
     // Runs on the main queue.
-    auto done = [this, row, generation](bool failed) {
+    auto done = [this, row, generation, epoch](bool failed) {
+        ReplyLogin::Scope scope(epoch);
         {
             QMutexLocker lock(&m_mutex);
             if (generation != m_generation)

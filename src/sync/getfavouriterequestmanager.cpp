@@ -10,6 +10,7 @@
 #include "store/digest.h"
 #include "store/notificationnames.h"
 #include "sync/favouriteservice.h"
+#include "sync/replylogin.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -66,6 +67,10 @@ void GetFavouriteRequestManager::genPostData()
 
 QVariant GetFavouriteRequestManager::parse(const QByteArray& data)
 {
+    // Every write below is checked against the sender's login where it runs.
+    ReplyLogin::Scope scope(sentLoginEpoch());
+    if (!ReplyLogin::holds(sentLoginEpoch()))
+        return QVariant();
     bool changed = false;
     const QJsonDocument doc = QJsonDocument::fromJson(data);
     QVariant result;

@@ -7,6 +7,7 @@
 #include "store/utils.h"
 #include "sync/fileservice.h"
 #include "sync/pushclipsmanager.h"
+#include "sync/replylogin.h"
 
 #include <QMutexLocker>
 
@@ -45,9 +46,11 @@ void HistoryService::next()
     }
     m_isRunning = true;
     const quint64 generation = m_generation;
+    const quint64 epoch = ReplyLogin::current();
     const QString hash = clip->file_hash().value_or(QString());
-    auto done = [this, clip, hash, generation](const QVariant&, const std::optional<RequestError>& error,
-                                               PushClipsManager::Outcome outcome) {
+    auto done = [this, clip, hash, generation, epoch](const QVariant&, const std::optional<RequestError>& error,
+                                                      PushClipsManager::Outcome outcome) {
+        ReplyLogin::Scope scope(epoch);
         if (error) {
             // A refusal with a code came with the parsed reply; a transport failure without.
             if (!error->userInfo.isEmpty()) {

@@ -17,6 +17,7 @@
 #include "store/utils.h"
 #include "sync/historyservice.h"
 #include "sync/pushclipsmanager.h"
+#include "sync/replylogin.h"
 #include "sync/serverclip.h"
 
 #include <QCoreApplication>
@@ -413,16 +414,19 @@ void MqttManager::historyUploadFile(const QJsonObject& data)
         HistoryService::sharedInstance().process();
         return;
     }
+    const quint64 epoch = ReplyLogin::current();
     PushClipsManager::sharedInstance().Get(
-        clip, [this, hash](const QVariant& result, const std::optional<RequestError>& error) {
-            fetchCompletion(hash, result, error);
+        clip, [this, hash, epoch](const QVariant& result, const std::optional<RequestError>& error) {
+            fetchCompletion(hash, epoch, result, error);
         });
 }
 
-void MqttManager::fetchCompletion(const QString& fileHash, const QVariant& result,
+void MqttManager::fetchCompletion(const QString& fileHash, quint64 epoch, const QVariant& result,
                                   const std::optional<RequestError>& error)
 {
-    if (error || !result.isValid())
+    // A fetch of an ended login stores nothing.
+    ReplyLogin::Scope scope(epoch);
+    if (error || !result.isValid() || !ReplyLogin::holds(epoch))
         return;
     const QJsonDocument document = QJsonDocument::fromJson(result.toByteArray());
     if (!document.isObject())
@@ -477,6 +481,8 @@ void MqttManager::fetchCompletion(const QString& fileHash, const QVariant& resul
         {
             // Body and row together, so a delete of the same hash cannot fall between them.
             QMutexLocker bodyLock(&ClipFileManager::bodyLock());
+            if (!ReplyLogin::holds(epoch))
+                return;
             if (bodyMatches)
                 ClipFileManager::sharedInstance().saveString(*content, fileHash);
             clip->save();

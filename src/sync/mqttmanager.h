@@ -94,7 +94,8 @@ private:
     void historyDelete(const QJsonObject& data);
     void historyClear(const QJsonObject& data);
     void historyUploadFile(const QJsonObject& data);
-    void fetchCompletion(const QString& fileHash, const QVariant& result, const std::optional<RequestError>& error);
+    void fetchCompletion(const QString& fileHash, quint64 loginEpoch, const QVariant& result,
+                         const std::optional<RequestError>& error);
 
     // libmosquitto's callbacks, on its loop thread.
     static void onConnect(mosquitto* client, void* self, int returnCode);

@@ -13,6 +13,7 @@
 #include "store/digest.h"
 #include "store/notificationnames.h"
 #include "store/utils.h"
+#include "sync/replylogin.h"
 #include "sync/serverclip.h"
 
 #include <QJsonDocument>
@@ -139,13 +140,15 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
         m_postingTasks.insert(hash, clip);
     }
     const QString category = clip->category().value_or(QString(ClipCategory::History));
+    const quint64 epoch = ReplyLogin::current();
     send("POST", pushURL(), historyBody(history),
-         [this, hash, category, callback = std::move(callback)](const QByteArray& body,
-                                                                const std::optional<RequestError>&) mutable {
+         [this, hash, category, epoch, callback = std::move(callback)](const QByteArray& body,
+                                                                       const std::optional<RequestError>&) mutable {
              {
                  QMutexLocker lock(&m_tasksMutex);
                  m_postingTasks.remove(hash);
              }
+             ReplyLogin::Scope scope(epoch);
              const auto reply = replyObject(body);
              const qint64 code = reply ? NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) : 0;
              auto failure = [&](qint64 errorCode) {
@@ -194,8 +197,11 @@ void PushClipsManager::Put(const HistoryModelPtr& clip, OutcomeCallback callback
     QJsonObject history = clip->toDictionary();
     history.remove(QStringLiteral("content"));
     const QString hash = *clip->file_hash();
+    const quint64 epoch = ReplyLogin::current();
     send("PUT", pushURL(), historyBody(history),
-         [hash, callback = std::move(callback)](const QByteArray& body, const std::optional<RequestError>& error) mutable {
+         [hash, epoch, callback = std::move(callback)](const QByteArray& body,
+                                                       const std::optional<RequestError>& error) mutable {
+             ReplyLogin::Scope scope(epoch);
              const auto reply = replyObject(body);
              if (reply && NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) == -10)
                  DBKeeper::setLocalHistoryOnly(hash);
@@ -247,19 +253,23 @@ void PushClipsManager::Del(const HistoryModelPtr& clip, Callback callback)
     if (!id)
         return deleteLocally(clip, std::move(callback));
     const QString url = pushURL() + QStringLiteral("&history_id=") + QString::number(*id);
+    const quint64 epoch = ReplyLogin::current();
     send("DELETE", url, {},
-         [this, hash, clip, callback = std::move(callback)](const QByteArray& body,
-                                                            const std::optional<RequestError>& error) mutable {
+         [this, hash, clip, epoch, callback = std::move(callback)](const QByteArray& body,
+                                                                   const std::optional<RequestError>& error) mutable {
              {
                  QMutexLocker lock(&m_tasksMutex);
                  m_deletingTasks.remove(hash);
              }
+             ReplyLogin::Scope scope(epoch);
              const auto reply = replyObject(body);
              QVariant result;
              if (reply) {
                  result = reply->toVariantMap();
-                 if (NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) == 0) {
-                     DBKeeper::deleteClipItem(hash);
+                 // Only when the delete ran for this login: an ended login's reply leaves the
+                 // files alone (they may belong to the next login's copy of the clip).
+                 if (NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) == 0
+                     && DBKeeper::deleteClipItem(hash)) {
                      ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
                      NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
                  }

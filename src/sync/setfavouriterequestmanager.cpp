@@ -9,6 +9,7 @@
 #include "store/configuremanager.h"
 #include "store/dbkeeper.h"
 #include "store/notificationnames.h"
+#include "sync/replylogin.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -97,8 +98,10 @@ void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, Callb
     history.remove(QStringLiteral("content"));
     const QByteArray body =
         QJsonDocument(QJsonObject{{QStringLiteral("history"), history}}).toJson(QJsonDocument::Compact);
+    const quint64 epoch = ReplyLogin::current();
     m_session->jsonTask(QStringLiteral("POST"), QUrl(percentUnescape(combinURL())), body,
-                        [this, clip, callback = std::move(callback)](const HttpSession::Reply& reply) {
+                        [this, clip, epoch, callback = std::move(callback)](const HttpSession::Reply& reply) {
+                            ReplyLogin::Scope scope(epoch);
                             handleReply(clip, reply.error ? QByteArray() : reply.body, reply.error, callback);
                         });
 }

@@ -1,5 +1,7 @@
 #include "sync/uploadfilemanager.h"
 
+#include "sync/replylogin.h"
+
 #include "platform/dispatch.h"
 #include "service/httpsession.h"
 #include "service/zeromanager.h"
@@ -125,12 +127,16 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, Callback callback)
         return answer(callback, {}, refused());
     }
 
-    m_session->queue().async([this, clip, hash, callback = std::move(callback)] {
+    const quint64 epoch = ReplyLogin::current();
+    m_session->queue().async([this, clip, hash, epoch, callback = std::move(callback)] {
         auto token = std::make_shared<GetUploadTokenManager>();
         token->history = clip;
         const std::optional<QString> sentToken = token->user_token();
-        token->request([this, clip, hash, sentToken, token, callback](const QVariant& reply, int status,
-                                                                      const std::optional<RequestError>& error) {
+        token->request([this, clip, hash, sentToken, epoch, token, callback](const QVariant& reply, int status,
+                                                                             const std::optional<RequestError>& error) {
+            ReplyLogin::Scope scope(epoch);
+            if (!ReplyLogin::holds(epoch))
+                return answer(callback, {}, refused());
             if (!reply.isValid() || error) {
                 if (status == 401) {
                     ConfigureManager& account = ConfigureManager::sharedInstance();
@@ -141,12 +147,12 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, Callback callback)
                 }
                 return answer(callback, {}, refused());
             }
-            post(clip, reply, callback);
+            post(clip, reply, epoch, callback);
         });
     });
 }
 
-void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply, Callback callback)
+void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply, quint64 epoch, Callback callback)
 {
     const QString hash = *clip->file_hash();
     const auto form = formFromTokenReply(reply);
@@ -173,11 +179,12 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
         fields.append(HttpSession::FormField{name, value});
     const HttpSession::FormFile file{QStringLiteral("file"), bodyPath, QFileInfo(bodyPath).fileName(),
                                      QStringLiteral("application/octet-stream")};
-    m_session->formPost(form->host, fields, file, [clip, hash, callback](const HttpSession::Reply& reply) {
+    m_session->formPost(form->host, fields, file, [clip, hash, epoch, callback](const HttpSession::Reply& reply) {
         if (reply.error)
             return answer(callback, {}, reply.error);
         const QVariant result = decodeJson(reply.body);
-        dispatch::mainAsync([clip, hash, result, callback] {
+        dispatch::mainAsync([clip, hash, epoch, result, callback] {
+            ReplyLogin::Scope scope(epoch);
             clip->setFile_ready(QVariant(1));
             DBKeeper::setRemoteFileReady(QVariant(1), hash, clip->key_hash());
             if (callback)

@@ -54,7 +54,7 @@ private:
     ~UploadFileManager() override;
 
     // On the main queue, with the token reply.
-    void post(const HistoryModelPtr& clip, const QVariant& reply, Callback callback);
+    void post(const HistoryModelPtr& clip, const QVariant& reply, quint64 loginEpoch, Callback callback);
 
     std::unique_ptr<HttpSession> m_session;
 };
