@@ -227,11 +227,13 @@ HistoryList DBKeeper::deleteHistoryWithId(const QVariant& historyId)
                             QStringLiteral("delete from history where history_id = ?"), {QVariant(*id)});
 }
 
-void DBKeeper::setLocalFileOkWithHash(const std::optional<QString>& fileHash)
+bool DBKeeper::setLocalFileOkWithHash(const std::optional<QString>& fileHash)
 {
     if (!isPresent(fileHash))
-        return;
-    HistoryModel::inDatabase([&](QSqlDatabase& db) { setLocalFileOkWithHash(db, fileHash); });
+        return true;
+    bool ok = false;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) { ok = setLocalFileOkWithHash(db, fileHash); });
+    return ok;
 }
 
 bool DBKeeper::setLocalFileOkWithHash(QSqlDatabase& db, const std::optional<QString>& fileHash)
@@ -457,6 +459,23 @@ HistoryModelPtr DBKeeper::getUnProcessHistory(const QStringList& skipping)
     }
     return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
                                      "secert = 0 and category = 'history' and file_hash not in (%1) "
+                                     "order by timeStamp desc limit 1")
+                          .arg(marks.join(u", ")),
+                      args);
+}
+
+HistoryModelPtr DBKeeper::getUnProcessFavourite(const QStringList& skipping)
+{
+    if (skipping.isEmpty())
+        return getUnProcessFavourite();
+    QStringList marks;
+    QVariantList args;
+    for (const QString& hash : skipping) {
+        marks << QStringLiteral("?");
+        args << hash;
+    }
+    return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
+                                     "secert = 0 and category = 'favourite' and file_hash not in (%1) "
                                      "order by timeStamp desc limit 1")
                           .arg(marks.join(u", ")),
                       args);

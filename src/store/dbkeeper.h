@@ -57,7 +57,8 @@ public:
     static HistoryList deleteHistoryWithId(const QVariant& historyId);
 
     // Sync-state updates; each does nothing for an absent or empty hash (or key hash).
-    static void setLocalFileOkWithHash(const std::optional<QString>& fileHash);
+    // False when the statement could not run.
+    static bool setLocalFileOkWithHash(const std::optional<QString>& fileHash);
     // The same inside a block already on the queue; true when the statement ran (or there
     // was nothing to do).
     static bool setLocalFileOkWithHash(QSqlDatabase& db, const std::optional<QString>& fileHash);
@@ -114,6 +115,7 @@ public:
                                 const std::optional<QString>& fileHash);
     // The next history clip to upload, passing over the given hashes; null when none is left.
     static HistoryModelPtr getUnProcessHistory(const QStringList& skipping);
+    static HistoryModelPtr getUnProcessFavourite(const QStringList& skipping);
     // The next body for the file worker, passing over the given hashes; null when none is left.
     static HistoryModelPtr getFileProcessHistory(const QStringList& skipping);
 };

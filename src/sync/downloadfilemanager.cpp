@@ -25,11 +25,12 @@
 
 namespace {
 
-void answer(const DownloadFileManager::Callback& callback, const std::optional<RequestError>& error)
+void answer(const DownloadFileManager::OutcomeCallback& callback, const std::optional<RequestError>& error,
+            const StepOutcome& outcome)
 {
     if (!callback)
         return;
-    dispatch::mainAsync([callback, error] { callback(QVariant(), error); });
+    dispatch::mainAsync([callback, error, outcome] { callback(QVariant(), error, outcome); });
 }
 
 // Moves a file; a destination left over from an earlier attempt is removed first.
@@ -90,27 +91,38 @@ RequestError DownloadFileManager::error(const QString& info)
 
 void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, Callback callback)
 {
+    downloadHistory(clip, OutcomeCallback([callback = std::move(callback)](const QVariant& result,
+                                                                           const std::optional<RequestError>& error,
+                                                                           const StepOutcome&) {
+                        if (callback)
+                            callback(result, error);
+                    }));
+}
+
+void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, OutcomeCallback callback)
+{
     if (!clip || !isContinueRequest())
-        return answer(callback, error());
+        return answer(callback, error(), StepOutcome::noKey());
     // The hash names every file below; anything but a digest never reaches a path.
     const QString hash = clip->file_hash().value_or(QString());
     if (!isValidFileHash(hash))
-        return answer(callback, error(kFileProcessError));
+        return answer(callback, error(kFileProcessError), StepOutcome::refused());
 
     if (QFile::exists(PathHelper::getBaseFilePath(hash))) {
-        DBKeeper::setLocalFileOkWithHash(hash);
-        return answer(callback, std::nullopt);
+        if (!DBKeeper::setLocalFileOkWithHash(hash))
+            return answer(callback, error(kFileProcessError), StepOutcome::refused());
+        return answer(callback, std::nullopt, StepOutcome::sent());
     }
 
     const QStringList modifiers = modifiersOf(*clip);
     const QString keyHash = clip->key_hash().value_or(QString());
     if (modifiers.contains(ClipKind::ModifierEnc)) {
         if (keyHash.isEmpty())
-            return answer(callback, error(kNoKey));
+            return answer(callback, error(kNoKey), StepOutcome::refused());
         // Made under a key this device no longer has: it can never be opened here.
         if (keyHash != ZeroManager::sharedInstance().currentKeyHash().value_or(QString())) {
             DBKeeper::setLocalHistoryOnly(hash);
-            return answer(callback, error(kNoKey));
+            return answer(callback, error(kNoKey), StepOutcome::refused());
         }
     }
 
@@ -140,7 +152,7 @@ void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, Callback 
 
 void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
                                  const std::optional<RequestError>& transportError,
-                                 const std::optional<QString>& sentToken, quint64 epoch, Callback callback)
+                                 const std::optional<QString>& sentToken, quint64 epoch, OutcomeCallback callback)
 {
     const QString hash = *clip->file_hash();
     const QString tmp = PathHelper::getTmpDir(hash);
@@ -148,7 +160,7 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
         // The login ended while the body was on its way: nothing of it is kept.
         QFile::remove(tmp);
         ProgressManager::sharedInstance().progressEnded(hash);
-        return answer(callback, error());
+        return answer(callback, error(), StepOutcome::transportFailure());
     }
     if (status == 404)
         DBKeeper::setLocalHistoryOnly(hash);
@@ -161,7 +173,8 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
     if (status != 200 || transportError) {
         QFile::remove(tmp);
         ProgressManager::sharedInstance().progressEnded(hash);
-        return answer(callback, transportError ? transportError : std::optional(error()));
+        return answer(callback, transportError ? transportError : std::optional(error()),
+                      status == 401 || status == 404 ? StepOutcome::refused(status) : StepOutcome::transportFailure());
     }
 
     bool ok = undo(*clip, hash);
@@ -184,11 +197,12 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
     QFile::remove(tmp);
     ProgressManager::sharedInstance().progressEnded(hash);
     if (ended)
-        return answer(callback, error());
+        return answer(callback, error(), StepOutcome::transportFailure());
     if (!ok)
-        return answer(callback, error(kFileProcessError));
-    DBKeeper::setLocalFileOkWithHash(hash);
-    answer(callback, std::nullopt);
+        return answer(callback, error(kFileProcessError), StepOutcome::refused());
+    if (!DBKeeper::setLocalFileOkWithHash(hash))
+        return answer(callback, error(kFileProcessError), StepOutcome::refused());
+    answer(callback, std::nullopt, StepOutcome::sent());
 }
 
 bool DownloadFileManager::undo(const HistoryModel& clip, const QString& hash)

@@ -21,12 +21,12 @@ namespace {
 // The server no longer has the clip.
 constexpr int kGoneCode = -4;
 
-void answer(const SetFavouriteRequestManager::Callback& callback, const HistoryModelPtr& result,
-            const std::optional<RequestError>& error)
+void answer(const SetFavouriteRequestManager::OutcomeCallback& callback, const HistoryModelPtr& result,
+            const std::optional<RequestError>& error, const StepOutcome& outcome)
 {
     if (!callback)
         return;
-    dispatch::mainAsync([callback, result, error] { callback(result, error); });
+    dispatch::mainAsync([callback, result, error, outcome] { callback(result, error, outcome); });
 }
 
 qint64 valueOf(const QVariant& v)
@@ -78,19 +78,43 @@ bool SetFavouriteRequestManager::isInFlight(const QString& fileHash) const
 
 void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, Callback callback)
 {
-    if (!clip || !clip->file_hash() || !isContinueRequest())
-        return answer(callback, nullptr, std::nullopt);
+    setFavourite(clip, OutcomeCallback([callback = std::move(callback)](const HistoryModelPtr& result,
+                                                                        const std::optional<RequestError>& error,
+                                                                        const StepOutcome&) {
+                     if (callback)
+                         callback(result, error);
+                 }));
+}
+
+void SetFavouriteRequestManager::afterFavourite(const QString& fileHash, std::function<void()> then)
+{
+    {
+        QMutexLocker lock(&m_tasksMutex);
+        if (favouriteTask.contains(fileHash)) {
+            m_waiters[fileHash].append(std::move(then));
+            return;
+        }
+    }
+    dispatch::mainAsync(std::move(then));
+}
+
+void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, OutcomeCallback callback)
+{
+    if (!clip || !clip->file_hash())
+        return answer(callback, nullptr, std::nullopt, StepOutcome::unsendable());
+    if (!isContinueRequest())
+        return answer(callback, nullptr, std::nullopt, StepOutcome::noKey());
     // Secret clips never leave the machine; a clip the server does not know goes by the post.
     if (clip->secert().toBool() || valueOf(clip->history_id()) <= 0)
-        return answer(callback, nullptr, std::nullopt);
+        return answer(callback, nullptr, std::nullopt, StepOutcome::unsendable());
     if (float(clip->file_size().toDouble()) > float(kMaxFileSize))
-        return answer(callback, nullptr, std::nullopt);
+        return answer(callback, nullptr, std::nullopt, StepOutcome::unsendable());
     const QString hash = *clip->file_hash();
     {
         QMutexLocker lock(&m_tasksMutex);
         if (favouriteTask.contains(hash)) {
             lock.unlock();
-            return answer(callback, nullptr, std::nullopt);
+            return answer(callback, nullptr, std::nullopt, StepOutcome::inFlight());
         }
         favouriteTask.insert(hash, clip);
     }
@@ -107,13 +131,30 @@ void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, Callb
 }
 
 void SetFavouriteRequestManager::handleReply(const HistoryModelPtr& clip, const QByteArray& body,
-                                             const std::optional<RequestError>& error, Callback callback)
+                                             const std::optional<RequestError>& error, OutcomeCallback callback)
 {
     const QString hash = *clip->file_hash();
     {
         QMutexLocker lock(&m_tasksMutex);
         favouriteTask.remove(hash);
     }
+    // Waiters for this hash run once the reply has been applied.
+    struct Ended {
+        SetFavouriteRequestManager* self;
+        QString hash;
+        ~Ended()
+        {
+            QList<std::function<void()>> waiters;
+            {
+                QMutexLocker lock(&self->m_tasksMutex);
+                if (self->favouriteTask.contains(hash))
+                    return;
+                waiters = self->m_waiters.take(hash);
+            }
+            for (auto& then : waiters)
+                dispatch::mainAsync(std::move(then));
+        }
+    } ended{this, hash};
     const QJsonDocument doc = QJsonDocument::fromJson(body);
     const QJsonObject reply = doc.isObject() ? doc.object() : QJsonObject();
     const qint64 code = doc.isObject() ? NumberReader::jsonIntegerOrZero(reply.value(QStringLiteral("code")).toVariant()) : 0;
@@ -144,12 +185,14 @@ void SetFavouriteRequestManager::handleReply(const HistoryModelPtr& clip, const 
                 local->save();
             NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
         }
-        return answer(callback, server, error);
+        return answer(callback, server, error, StepOutcome::sent());
     }
     if (code == kGoneCode) {
         // Favouriting must never make a clip vanish: it only stops being a server clip.
         DBKeeper::setLocalHistoryOnly(hash);
         NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
+        return answer(callback, nullptr, error, StepOutcome::sent());
     }
-    answer(callback, nullptr, error);
+    answer(callback, nullptr, error,
+           doc.isObject() ? StepOutcome::refused(int(code)) : StepOutcome::transportFailure());
 }
