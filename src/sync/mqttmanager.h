@@ -3,6 +3,7 @@
 #include "service/requestmanager.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -115,4 +116,8 @@ private:
     // Names the current connection; the loop thread reads it to tag what it hands over, so
     // reports of a closed connection are told apart and dropped.
     std::atomic<quint64> m_generation{0};
+    // Main thread: hashes whose fetch is on its way, and those of them a "history_delete"
+    // named meanwhile.
+    QSet<QString> m_fetching;
+    QSet<QString> m_deletedWhileFetching;
 };

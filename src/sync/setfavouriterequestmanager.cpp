@@ -10,6 +10,9 @@
 #include "store/dbkeeper.h"
 #include "store/notificationnames.h"
 #include "sync/replylogin.h"
+#include "sync/serverclip.h"
+
+#include <spdlog/spdlog.h>
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -159,33 +162,32 @@ void SetFavouriteRequestManager::handleReply(const HistoryModelPtr& clip, const 
     const QJsonObject reply = doc.isObject() ? doc.object() : QJsonObject();
     const qint64 code = doc.isObject() ? NumberReader::jsonIntegerOrZero(reply.value(QStringLiteral("code")).toVariant()) : 0;
     if (doc.isObject() && code == 0) {
-        const HistoryModelPtr server =
-            HistoryModel::initWithDictionary(reply.value(QStringLiteral("history")).toObject());
-        auto local = std::make_shared<HistoryModel>();
-        local->setFile_hash(hash);
-        local->setCategory(clip->category().value_or(QString(ClipCategory::History)));
-        if (server && local->isExist()) {
-            local->fetch();
-            local->setHistory_id(server->history_id());
-            local->setFile_ready(server->file_ready());
-            local->setFile_id(server->file_id());
-            const qint64 s = valueOf(server->favourite());
-            qint64 l = valueOf(local->favourite());
-            if (std::abs(s) >= std::abs(l)) {
-                if (s > 0) {
-                    l = s;
-                } else if (s < 0) {
-                    l = 0;
-                    DBKeeper::deleteClipItem(hash, QString(ClipCategory::Favourite));
-                }
-            }
-            local->setFavourite(QVariant(l));
-            DBKeeper::setFavourite(QVariant(l), hash);
-            if (local->category() != QString(ClipCategory::Favourite))
-                local->save();
-            NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
+        QJsonObject history = reply.value(QStringLiteral("history")).toObject();
+        // The reply describes this clip; a missing hash is the local one, another is refused.
+        if (!history.contains(u"file_hash"))
+            history.insert(QStringLiteral("file_hash"), hash);
+        QString reason;
+        const auto server = ServerClip::fromJson(history, &reason);
+        if (!server || server->fileHash != hash || !server->historyId) {
+            spdlog::warn("set favourite: reply for {} refused ({})", hash.toStdString(),
+                         server ? "another clip or no history_id" : reason.toStdString());
+            return answer(callback, nullptr, error, StepOutcome::refused());
         }
-        return answer(callback, server, error, StepOutcome::sent());
+        // Only what the server owns, only while the row exists, in one change.
+        DBKeeper::ServerState state;
+        state.historyId = QVariant(*server->historyId);
+        if (server->fileReady)
+            state.fileReady = QVariant(*server->fileReady);
+        if (server->fileId)
+            state.fileId = QVariant(*server->fileId);
+        if (server->favourite)
+            state.favourite = QVariant(*server->favourite);
+        state.favouriteTieToServer = true;
+        state.favouriteToEveryRow = true;
+        if (DBKeeper::applyServerState(hash, clip->category().value_or(QString(ClipCategory::History)), state))
+            NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
+        return answer(callback, server->newRow(clip->category().value_or(QString(ClipCategory::History)), std::nullopt),
+                      error, StepOutcome::sent());
     }
     if (code == kGoneCode) {
         // Favouriting must never make a clip vanish: it only stops being a server clip.
