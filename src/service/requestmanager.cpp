@@ -98,6 +98,7 @@ void RequestManager::request(Completion completion)
         return;
     }
     m_sentUserToken = user_token();
+    m_sentLoginEpoch = ConfigureManager::sharedInstance().loginEpoch();
     genPostData();
     const QString text = percentUnescape(combinURL());
     const QUrl url(text);

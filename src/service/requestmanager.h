@@ -93,6 +93,8 @@ protected:
     // Whether the login the request was sent for is still the current one (same token, or
     // still logged out). A reply for a login that has gone must not change the new one.
     bool isSameLoginAsSent() const;
+    // The login epoch when the request was sent (ConfigureManager::loginEpoch).
+    quint64 sentLoginEpoch() const { return m_sentLoginEpoch; }
 
     // The decoded JSON reply: a QVariantMap for an object, a QVariantList for an array;
     // invalid for anything else.
@@ -102,4 +104,5 @@ protected:
 
 private:
     std::optional<QString> m_sentUserToken;
+    quint64 m_sentLoginEpoch = 0;
 };

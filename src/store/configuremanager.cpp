@@ -119,6 +119,7 @@ void ConfigureManager::setLoginUserToken(const std::optional<QString>& token)
         QMutexLocker lock(&m_mutex);
         m_token = token;
         storeValue(kLoginUserToken, token);
+        ++m_loginEpoch;
     }
     if (token) {
         NotificationCenter::defaultCenter().postOnMain(NotificationName::UserLogined);

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <optional>
 
 // Holder of the account state (login token, user id, e-mail), the hash of a clip another
@@ -39,6 +40,10 @@ public:
     std::optional<Login> currentLogin() const;
     // A non-empty token is stored.
     bool isLogined() const;
+    // Advanced by every login and logout (each setLoginUserToken), before the logout purge. A
+    // sync request keeps the value it was sent under; its reply may write only while it holds.
+    quint64 loginEpoch() const { return m_loginEpoch.load(); }
+    bool isLoginEpoch(quint64 epoch) const { return m_loginEpoch.load() == epoch; }
 
     std::optional<QString> incommingHash() const;
     void setIncommingHash(const std::optional<QString>& hash);
@@ -91,6 +96,7 @@ private:
     std::optional<QString> m_userId;
     std::optional<QString> m_email;
     std::optional<QString> m_incommingHash;
+    std::atomic<quint64> m_loginEpoch{1};
     bool m_built = false;
     QStringList m_words;
     QString m_pattern;

@@ -226,12 +226,29 @@ bool DBFetcher::moveBrokenFileAside()
     return true;
 }
 
+namespace {
+thread_local const DBFetcher::BlockCondition* t_blockCondition = nullptr;
+}
+
+DBFetcher::BlockCondition::BlockCondition(std::function<bool()> condition)
+    : m_condition(std::move(condition))
+    , m_outer(t_blockCondition)
+{
+    t_blockCondition = this;
+}
+
+DBFetcher::BlockCondition::~BlockCondition()
+{
+    t_blockCondition = m_outer;
+}
+
 void DBFetcher::inDatabase(const Block& block)
 {
     if (m_queue->isCurrent())
         qFatal("nested database block: a database block must not start database work");
-    m_queue->sync([this, &block] {
-        if (m_available)
+    const BlockCondition* condition = t_blockCondition;
+    m_queue->sync([this, &block, condition] {
+        if (m_available && (!condition || !condition->m_condition || condition->m_condition()))
             block(m_db);
     });
 }

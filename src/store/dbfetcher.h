@@ -68,8 +68,26 @@ public:
     DBFetcher(const DBFetcher&) = delete;
     DBFetcher& operator=(const DBFetcher&) = delete;
 
+    // While one lives, every block this thread starts runs only when the condition holds on
+    // the queue, just before the block would run (a sync reply checks there that its login is
+    // still the current one, so a logout between the check and the write cannot slip in).
+    // A block whose condition fails is skipped as on an unavailable database. Scopes nest;
+    // the innermost holds.
+    class BlockCondition {
+    public:
+        explicit BlockCondition(std::function<bool()> condition);
+        ~BlockCondition();
+        BlockCondition(const BlockCondition&) = delete;
+        BlockCondition& operator=(const BlockCondition&) = delete;
+
+    private:
+        std::function<bool()> m_condition;
+        const BlockCondition* m_outer;
+        friend class DBFetcher;
+    };
+
     // Runs the block with the open database and returns when it has run; skipped when the
-    // database is unavailable or closed.
+    // database is unavailable or closed, or when this thread's block condition fails.
     void inDatabase(const Block& block);
     // The one way to write several statements as one change (a capture's row, time and
     // pending mark; a sync reply's updates): runs the block on the queue inside one write

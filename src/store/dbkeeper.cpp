@@ -227,11 +227,13 @@ HistoryList DBKeeper::deleteHistoryWithId(const QVariant& historyId)
                             QStringLiteral("delete from history where history_id = ?"), {QVariant(*id)});
 }
 
-void DBKeeper::setLocalFileOkWithHash(const std::optional<QString>& fileHash)
+bool DBKeeper::setLocalFileOkWithHash(const std::optional<QString>& fileHash)
 {
     if (!isPresent(fileHash))
-        return;
-    HistoryModel::inDatabase([&](QSqlDatabase& db) { setLocalFileOkWithHash(db, fileHash); });
+        return true;
+    bool ok = false;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) { ok = setLocalFileOkWithHash(db, fileHash); });
+    return ok;
 }
 
 bool DBKeeper::setLocalFileOkWithHash(QSqlDatabase& db, const std::optional<QString>& fileHash)
@@ -390,12 +392,23 @@ bool DBKeeper::applyServerState(QSqlDatabase& db, const QString& fileHash, const
         if (state.timestamp.isValid() && state.timestamp.toLongLong() > storedTime)
             set("timeStamp", state.timestamp);
         bool unfavourite = false;
+        std::optional<qint64> merged;
         if (state.favourite.isValid()) {
             const qint64 server = state.favourite.toLongLong();
-            // Magnitudes compare the two decisions' times; equal ones change nothing.
-            if (server != std::numeric_limits<qint64>::min() && std::llabs(server) > std::llabs(storedFavourite)) {
+            const bool valid = server != std::numeric_limits<qint64>::min()
+                               && storedFavourite != std::numeric_limits<qint64>::min();
+            // Magnitudes compare the two decisions' times; equal ones change nothing unless
+            // the server takes ties.
+            const bool serverWins = valid
+                                    && (std::llabs(server) > std::llabs(storedFavourite)
+                                        || (state.favouriteTieToServer && server != 0
+                                            && std::llabs(server) == std::llabs(storedFavourite)));
+            if (serverWins) {
                 unfavourite = server < 0;
-                set("favourite", QVariant(unfavourite ? qint64(0) : server));
+                merged = unfavourite ? qint64(0) : server;
+                set("favourite", QVariant(*merged));
+                if (state.clearMarkWhenServerWins)
+                    set("change_timestamp", QVariant(0));
             }
         }
         if (!sets.isEmpty()) {
@@ -431,6 +444,9 @@ bool DBKeeper::applyServerState(QSqlDatabase& db, const QString& fileHash, const
                 QStringLiteral("update History set %1 where file_hash = ? and category is not ?").arg(shared.join(u", ")),
                 sharedArgs);
         }
+        if (merged && state.favouriteToEveryRow)
+            DBFetcher::executeUpdate(db, QStringLiteral("update History set favourite = ? where file_hash = ?"),
+                                     {QVariant(*merged), fileHash});
         if (unfavourite)
             DBFetcher::executeUpdate(db, QStringLiteral("delete from History where file_hash = ? and category = ?"),
                                      {fileHash, kFavouriteCategory});
@@ -457,6 +473,42 @@ HistoryModelPtr DBKeeper::getUnProcessHistory(const QStringList& skipping)
     }
     return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
                                      "secert = 0 and category = 'history' and file_hash not in (%1) "
+                                     "order by timeStamp desc limit 1")
+                          .arg(marks.join(u", ")),
+                      args);
+}
+
+bool DBKeeper::setRemoteReadyFromPush(const QString& fileHash, const QVariant& historyId, const QVariant& fileId)
+{
+    bool changed = false;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral(
+            "update History set file_ready = 1, "
+            "history_id = case when history_id = 0 then ? else history_id end, "
+            "file_id = case when file_id = 0 and ? is not null then ? else file_id end "
+            "where file_hash = ? and category = 'history'"));
+        query.addBindValue(historyId);
+        query.addBindValue(fileId);
+        query.addBindValue(fileId);
+        query.addBindValue(fileHash);
+        changed = query.exec() && query.numRowsAffected() > 0;
+    });
+    return changed;
+}
+
+HistoryModelPtr DBKeeper::getUnProcessFavourite(const QStringList& skipping)
+{
+    if (skipping.isEmpty())
+        return getUnProcessFavourite();
+    QStringList marks;
+    QVariantList args;
+    for (const QString& hash : skipping) {
+        marks << QStringLiteral("?");
+        args << hash;
+    }
+    return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
+                                     "secert = 0 and category = 'favourite' and file_hash not in (%1) "
                                      "order by timeStamp desc limit 1")
                           .arg(marks.join(u", ")),
                       args);

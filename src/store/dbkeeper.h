@@ -57,7 +57,8 @@ public:
     static HistoryList deleteHistoryWithId(const QVariant& historyId);
 
     // Sync-state updates; each does nothing for an absent or empty hash (or key hash).
-    static void setLocalFileOkWithHash(const std::optional<QString>& fileHash);
+    // False when the statement could not run.
+    static bool setLocalFileOkWithHash(const std::optional<QString>& fileHash);
     // The same inside a block already on the queue; true when the statement ran (or there
     // was nothing to do).
     static bool setLocalFileOkWithHash(QSqlDatabase& db, const std::optional<QString>& fileHash);
@@ -101,6 +102,12 @@ public:
         // Merged: the value of larger magnitude wins; a winning negative value unfavourites
         // (0, and the clip's "favourite" row is deleted).
         QVariant favourite;
+        // A tie of magnitudes goes to the server (the answer to this device's own favouring).
+        bool favouriteTieToServer = false;
+        // The merged value goes into every row of the hash (the favourite replies).
+        bool favouriteToEveryRow = false;
+        // When the server's value wins, the row's pending mark is cleared (nothing left to send).
+        bool clearMarkWhenServerWins = false;
     };
     // Writes a reply's state into the row of (file_hash, category), and its server ids, body
     // state and key hash into the hash's other row, in one block, only while that row exists:
@@ -114,6 +121,10 @@ public:
                                 const std::optional<QString>& fileHash);
     // The next history clip to upload, passing over the given hashes; null when none is left.
     static HistoryModelPtr getUnProcessHistory(const QStringList& skipping);
+    static HistoryModelPtr getUnProcessFavourite(const QStringList& skipping);
+    // Another device pushed the clip: the history row of the hash gets file_ready 1, and the
+    // ids where it has none (0). One statement; false when no such row exists.
+    static bool setRemoteReadyFromPush(const QString& fileHash, const QVariant& historyId, const QVariant& fileId);
     // The next body for the file worker, passing over the given hashes; null when none is left.
     static HistoryModelPtr getFileProcessHistory(const QStringList& skipping);
 };

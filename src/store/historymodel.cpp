@@ -388,10 +388,11 @@ bool HistoryModel::increase_change_count(QSqlDatabase& db)
         {m_changeTimestamp, DBFetcher::bindable(m_fileHash), DBFetcher::bindable(m_category)});
 }
 
-void HistoryModel::return_to_zero_change_count() const
+bool HistoryModel::return_to_zero_change_count() const
 {
     const QVariantList args{DBFetcher::bindable(m_fileHash), DBFetcher::bindable(m_category)};
     const qint64 mine = DBFetcher::integerFromValue(m_changeTimestamp);
+    bool ok = false;
     inDatabase([&](QSqlDatabase& db) {
         qint64 stored = 0;
         QSqlQuery rs = DBFetcher::executeQuery(
@@ -399,11 +400,14 @@ void HistoryModel::return_to_zero_change_count() const
         if (rs.next())
             stored = DBFetcher::longForColumn(rs, QStringLiteral("change_timestamp"));
         rs.finish();
-        if (stored != mine)
+        if (stored != mine) {
+            ok = true;
             return;  // changed again after this record was read: stays pending
-        DBFetcher::executeUpdate(
+        }
+        ok = DBFetcher::executeUpdate(
             db, QStringLiteral("UPDATE History SET change_timestamp = 0 where file_hash is ? and category is ?"), args);
     });
+    return ok;
 }
 
 std::optional<QString> HistoryModel::encryptFileName() const

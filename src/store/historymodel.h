@@ -86,7 +86,9 @@ public:
     void increase_change_count();
     // Clears the row's pending change when it is, in whole seconds, the one this record read;
     // a newer change stays pending.
-    void return_to_zero_change_count() const;
+    // False when the database could not be asked or written (a row changed meanwhile is a
+    // success: it stays pending on purpose).
+    bool return_to_zero_change_count() const;
 
     // Name of the encrypted body file: the MD5 hex of "<file_hash>+<key hash>"; nothing
     // without a key hash (or without a file_hash).

@@ -2,6 +2,7 @@
 
 #include "platform/numberreader.h"
 #include "service/zeromanager.h"
+#include "store/configuremanager.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -45,5 +46,5 @@ QVariant ClearHistoryRequestManager::parse(const QByteArray& data)
 
 bool ClearHistoryRequestManager::isSendersLogin() const
 {
-    return sentUserToken() && isSameLoginAsSent();
+    return sentUserToken() && isSameLoginAsSent() && ConfigureManager::sharedInstance().isLoginEpoch(sentLoginEpoch());
 }

@@ -12,8 +12,10 @@
 #include "store/pathhelper.h"
 #include "store/utils.h"
 #include "sync/progressmanager.h"
+#include "sync/replylogin.h"
 
 #include <QFile>
+#include <QMutexLocker>
 #include <QSaveFile>
 #include <QUrl>
 
@@ -23,11 +25,12 @@
 
 namespace {
 
-void answer(const DownloadFileManager::Callback& callback, const std::optional<RequestError>& error)
+void answer(const DownloadFileManager::OutcomeCallback& callback, const std::optional<RequestError>& error,
+            const StepOutcome& outcome)
 {
     if (!callback)
         return;
-    dispatch::mainAsync([callback, error] { callback(QVariant(), error); });
+    dispatch::mainAsync([callback, error, outcome] { callback(QVariant(), error, outcome); });
 }
 
 // Moves a file; a destination left over from an earlier attempt is removed first.
@@ -88,27 +91,38 @@ RequestError DownloadFileManager::error(const QString& info)
 
 void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, Callback callback)
 {
+    downloadHistory(clip, OutcomeCallback([callback = std::move(callback)](const QVariant& result,
+                                                                           const std::optional<RequestError>& error,
+                                                                           const StepOutcome&) {
+                        if (callback)
+                            callback(result, error);
+                    }));
+}
+
+void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, OutcomeCallback callback)
+{
     if (!clip || !isContinueRequest())
-        return answer(callback, error());
+        return answer(callback, error(), StepOutcome::noKey());
     // The hash names every file below; anything but a digest never reaches a path.
     const QString hash = clip->file_hash().value_or(QString());
     if (!isValidFileHash(hash))
-        return answer(callback, error(kFileProcessError));
+        return answer(callback, error(kFileProcessError), StepOutcome::refused());
 
     if (QFile::exists(PathHelper::getBaseFilePath(hash))) {
-        DBKeeper::setLocalFileOkWithHash(hash);
-        return answer(callback, std::nullopt);
+        if (!DBKeeper::setLocalFileOkWithHash(hash))
+            return answer(callback, error(kFileProcessError), StepOutcome::refused());
+        return answer(callback, std::nullopt, StepOutcome::sent());
     }
 
     const QStringList modifiers = modifiersOf(*clip);
     const QString keyHash = clip->key_hash().value_or(QString());
     if (modifiers.contains(ClipKind::ModifierEnc)) {
         if (keyHash.isEmpty())
-            return answer(callback, error(kNoKey));
+            return answer(callback, error(kNoKey), StepOutcome::refused());
         // Made under a key this device no longer has: it can never be opened here.
         if (keyHash != ZeroManager::sharedInstance().currentKeyHash().value_or(QString())) {
             DBKeeper::setLocalHistoryOnly(hash);
-            return answer(callback, error(kNoKey));
+            return answer(callback, error(kNoKey), StepOutcome::refused());
         }
     }
 
@@ -125,21 +139,29 @@ void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, Callback 
     const QString url = combinURL() + QStringLiteral("&file_hash=") + hash + QStringLiteral("&file_id=")
                         + QString::number(fileId);
     const std::optional<QString> sentToken = user_token();
+    const quint64 epoch = ReplyLogin::current();
     auto progress = [hash](qint64 received, qint64 total) {
         ProgressManager::sharedInstance().progress(TransferProgress{received, total}, hash);
     };
     m_session->download(QUrl(url), tmp, std::move(progress),
-                        [this, clip, sentToken, callback = std::move(callback)](const HttpSession::Reply& reply) {
-                            finish(clip, reply.status, reply.error, sentToken, callback);
+                        [this, clip, sentToken, epoch, callback = std::move(callback)](const HttpSession::Reply& reply) {
+                            ReplyLogin::Scope scope(epoch);
+                            finish(clip, reply.status, reply.error, sentToken, epoch, callback);
                         });
 }
 
 void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
                                  const std::optional<RequestError>& transportError,
-                                 const std::optional<QString>& sentToken, Callback callback)
+                                 const std::optional<QString>& sentToken, quint64 epoch, OutcomeCallback callback)
 {
     const QString hash = *clip->file_hash();
     const QString tmp = PathHelper::getTmpDir(hash);
+    if (!ReplyLogin::holds(epoch)) {
+        // The login ended while the body was on its way: nothing of it is kept.
+        QFile::remove(tmp);
+        ProgressManager::sharedInstance().progressEnded(hash);
+        return answer(callback, error(), StepOutcome::transportFailure());
+    }
     if (status == 404)
         DBKeeper::setLocalHistoryOnly(hash);
     if (status == 401) {
@@ -151,7 +173,8 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
     if (status != 200 || transportError) {
         QFile::remove(tmp);
         ProgressManager::sharedInstance().progressEnded(hash);
-        return answer(callback, transportError ? transportError : std::optional(error()));
+        return answer(callback, transportError ? transportError : std::optional(error()),
+                      status == 401 || status == 404 ? StepOutcome::refused(status) : StepOutcome::transportFailure());
     }
 
     bool ok = undo(*clip, hash);
@@ -159,17 +182,27 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
         spdlog::warn("download {}: the body does not have the clip's digest", hash.toStdString());
         ok = false;
     }
+    bool ended = false;
     if (ok) {
-        const QString body = PathHelper::getBaseFilePath(hash);
-        // A body that arrived meanwhile (captured here) has the same bytes: keep it.
-        ok = QFile::exists(body) || QFile::rename(tmp, body);
+        // Under the body lock, which the logout purge takes after the login has moved on: a
+        // body of an ended login never lands in the purged folder.
+        QMutexLocker bodyLock(&ClipFileManager::bodyLock());
+        ended = !ReplyLogin::holds(epoch);
+        if (!ended) {
+            const QString body = PathHelper::getBaseFilePath(hash);
+            // A body that arrived meanwhile (captured here) has the same bytes: keep it.
+            ok = QFile::exists(body) || QFile::rename(tmp, body);
+        }
     }
     QFile::remove(tmp);
     ProgressManager::sharedInstance().progressEnded(hash);
+    if (ended)
+        return answer(callback, error(), StepOutcome::transportFailure());
     if (!ok)
-        return answer(callback, error(kFileProcessError));
-    DBKeeper::setLocalFileOkWithHash(hash);
-    answer(callback, std::nullopt);
+        return answer(callback, error(kFileProcessError), StepOutcome::refused());
+    if (!DBKeeper::setLocalFileOkWithHash(hash))
+        return answer(callback, error(kFileProcessError), StepOutcome::refused());
+    answer(callback, std::nullopt, StepOutcome::sent());
 }
 
 bool DownloadFileManager::undo(const HistoryModel& clip, const QString& hash)

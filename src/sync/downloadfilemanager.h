@@ -2,6 +2,7 @@
 
 #include "service/requestmanager.h"
 #include "store/historymodel.h"
+#include "sync/stepoutcome.h"
 
 #include <QString>
 #include <QVariant>
@@ -27,6 +28,11 @@ class DownloadFileManager : public RequestManager {
 public:
     // (always nothing, error or nothing)
     using Callback = std::function<void(const QVariant& result, const std::optional<RequestError>& error)>;
+    // The same with how the step ended for the file worker: sent (the body is in files/), no
+    // key (not allowed now), refused (no usable key for it, a body that fails its checks, an
+    // answer of 401 or 404 with the status as code), transport failure.
+    using OutcomeCallback = std::function<void(const QVariant& result, const std::optional<RequestError>& error,
+                                               const StepOutcome& outcome)>;
 
     static constexpr QLatin1String kErrorDomain{"com.nuvarel.download"};
     static constexpr QLatin1String kNoKey{"no key"};
@@ -45,6 +51,7 @@ public:
     void request(Completion completion) override;
 
     void downloadHistory(const HistoryModelPtr& clip, Callback callback);
+    void downloadHistory(const HistoryModelPtr& clip, OutcomeCallback callback);
 
     // The one entry named `entryName` of the zip written to `target` (replaced atomically).
     // False, leaving no target, unless the archive holds exactly that one entry, read in full
@@ -63,7 +70,7 @@ private:
 
     // On the session's queue, after the transfer.
     void finish(const HistoryModelPtr& clip, int status, const std::optional<RequestError>& transportError,
-                const std::optional<QString>& sentToken, Callback callback);
+                const std::optional<QString>& sentToken, quint64 loginEpoch, OutcomeCallback callback);
     // Undoes the modifiers; true when tmp/<hash> holds the plain body.
     static bool undo(const HistoryModel& clip, const QString& hash);
 

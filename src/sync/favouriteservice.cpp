@@ -1,15 +1,11 @@
 #include "sync/favouriteservice.h"
 
-#include "platform/dispatch.h"
 #include "platform/numberreader.h"
-#include "store/configuremanager.h"
 #include "store/dbkeeper.h"
 #include "store/utils.h"
 #include "sync/fileservice.h"
 #include "sync/pushclipsmanager.h"
 #include "sync/setfavouriterequestmanager.h"
-
-#include <QMutexLocker>
 
 FavouriteService& FavouriteService::sharedInstance()
 {
@@ -17,55 +13,42 @@ FavouriteService& FavouriteService::sharedInstance()
     return instance;
 }
 
-void FavouriteService::process()
+FavouriteService::FavouriteService()
 {
-    QMutexLocker lock(&m_mutex);
-    if (!ConfigureManager::sharedInstance().isLogined()) {
-        m_isRunning = false;
-        return;
-    }
-    if (m_isRunning)
-        return;
-    const HistoryModelPtr row = DBKeeper::getUnProcessFavourite();
-    if (!row || !isSyncableType(row->type())) {
-        m_isRunning = false;
-        lock.unlock();
-        FileService::sharedInstance().process();
-        return;
-    }
-    m_isRunning = true;
-    const quint64 generation = m_generation;
-    // Runs on the main queue.
-    auto done = [this, row, generation](bool failed) {
-        {
-            QMutexLocker lock(&m_mutex);
-            if (generation != m_generation)
-                return;
-            m_isRunning = false;
-        }
-        if (failed)
-            return;
-        row->return_to_zero_change_count();
-        dispatch::mainAsync([this] { process(); });
-    };
+    m_name = "favourite upload";
+}
+
+UploadWorker::Started FavouriteService::startStep(const Step& base, const QStringList& setAside)
+{
+    const HistoryModelPtr row = DBKeeper::getUnProcessFavourite(setAside);
+    // A row of another kind stays the newest candidate: the rows behind it wait.
+    if (!row || !isSyncableType(row->type()))
+        return Started::Nothing;
+    Step step = base;
+    step.hash = row->file_hash().value_or(QString());
+    auto clearMark = [row] { return row->return_to_zero_change_count(); };
     if (NumberReader::wholeNumber(row->history_id()).value_or(0) != 0) {
         SetFavouriteRequestManager::sharedInstance().setFavourite(
-            row, [done](const HistoryModelPtr&, const std::optional<RequestError>& error) { done(error.has_value()); });
+            row, [this, step, clearMark](const HistoryModelPtr&, const std::optional<RequestError>&,
+                                         const StepOutcome& outcome) { complete(step, outcome, clearMark); });
     } else {
         PushClipsManager::sharedInstance().Post(
-            row, [done](const QVariant&, const std::optional<RequestError>& error) { done(error.has_value()); });
+            row, [this, step, clearMark](const QVariant&, const std::optional<RequestError>&,
+                                         const StepOutcome& outcome) { complete(step, outcome, clearMark); });
     }
+    return Started::Step;
 }
 
-bool FavouriteService::isRunning() const
+void FavouriteService::whenIdle()
 {
-    QMutexLocker lock(&m_mutex);
-    return m_isRunning;
+    FileService::sharedInstance().process();
 }
 
-void FavouriteService::resetForTesting()
+void FavouriteService::afterFlight(const QString& hash, std::function<void()> then)
 {
-    QMutexLocker lock(&m_mutex);
-    m_isRunning = false;
-    ++m_generation;
+    // Whichever of the two is on its way; both answer at once when neither is.
+    PushClipsManager::sharedInstance().afterPost(
+        hash, [hash, then = std::move(then)]() mutable {
+            SetFavouriteRequestManager::sharedInstance().afterFavourite(hash, std::move(then));
+        });
 }

@@ -1,10 +1,8 @@
 #include "sync/fileservice.h"
 
-#include "platform/dispatch.h"
 #include "platform/notificationcenter.h"
 #include "platform/numberreader.h"
 #include "store/clipkinds.h"
-#include "store/configuremanager.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
 #include "store/notificationnames.h"
@@ -14,9 +12,6 @@
 #include "sync/uploadfilemanager.h"
 
 #include <QFile>
-#include <QMutexLocker>
-
-#include <spdlog/spdlog.h>
 
 FileService& FileService::sharedInstance()
 {
@@ -24,119 +19,55 @@ FileService& FileService::sharedInstance()
     return instance;
 }
 
-void FileService::process()
+FileService::FileService()
 {
-    {
-        QMutexLocker lock(&m_mutex);
-        m_setAside.clear();
-    }
-    next();
+    m_name = "file worker";
 }
 
-void FileService::next()
+UploadWorker::Started FileService::startStep(const Step& base, const QStringList& setAside)
 {
-    QMutexLocker lock(&m_mutex);
-    if (!ConfigureManager::sharedInstance().isLogined()) {
-        m_isRunning = false;
-        return;
+    const HistoryModelPtr clip = DBKeeper::getFileProcessHistory(setAside);
+    if (!clip)
+        return Started::Nothing;
+    Step step = base;
+    step.hash = clip->file_hash().value_or(QString());
+    const QString& hash = step.hash;
+    auto passOver = [&](const char* why) {
+        setAsideLocked(hash, why);
+        return Started::SetAside;
+    };
+    if (!isSyncableType(clip->type()) || !isValidFileHash(hash))
+        return passOver("not a body that syncs");
+    if (NumberReader::wholeNumber(clip->file_ready()).value_or(0) == 0) {
+        const bool zipped = Utils::externTypeList(clip->type()).value_or(QStringList()).contains(ClipKind::ModifierZip);
+        const QString body = zipped ? PathHelper::getZipsFilePath(hash) : PathHelper::getBaseFilePath(hash);
+        if (!QFile::exists(body))
+            return passOver("its body is missing here");
+        if (float(clip->file_size().toDouble()) > float(UploadFileManager::kMaxFileSize))
+            return passOver("too large");
+        if (clip->key_hash().value_or(QString()).isEmpty())
+            return passOver("no key hash");
+        UploadFileManager::sharedInstance().upload(
+            clip, [this, step](const QVariant&, const std::optional<RequestError>&, const StepOutcome& outcome) {
+                complete(step, outcome, {});
+            });
+        return Started::Step;
     }
-    if (m_isRunning)
-        return;
-    for (;;) {
-        const HistoryModelPtr clip =
-            DBKeeper::getFileProcessHistory(QStringList(m_setAside.cbegin(), m_setAside.cend()));
-        if (!clip) {
-            m_isRunning = false;
-            return;
-        }
-        const QString hash = clip->file_hash().value_or(QString());
-        auto setAside = [&](const char* why) {
-            spdlog::warn("file worker: {} passed over until the next trigger ({})", hash.toStdString(), why);
-            m_setAside.insert(hash);
-        };
-        if (!isSyncableType(clip->type()) || !isValidFileHash(hash)) {
-            setAside("not a body that syncs");
-            continue;
-        }
-        const quint64 generation = m_generation;
-        if (NumberReader::wholeNumber(clip->file_ready()).value_or(0) == 0) {
-            const bool zipped = Utils::externTypeList(clip->type()).value_or(QStringList()).contains(ClipKind::ModifierZip);
-            const QString body = zipped ? PathHelper::getZipsFilePath(hash) : PathHelper::getBaseFilePath(hash);
-            if (!QFile::exists(body)) {
-                setAside("its body is missing here");
-                continue;
-            }
-            if (float(clip->file_size().toDouble()) > float(UploadFileManager::kMaxFileSize)) {
-                setAside("too large");
-                continue;
-            }
-            if (clip->key_hash().value_or(QString()).isEmpty()) {
-                setAside("no key hash");
-                continue;
-            }
-            m_isRunning = true;
-            UploadFileManager::sharedInstance().upload(
-                clip, [this, generation, hash](const QVariant&, const std::optional<RequestError>& error) {
-                    if (error && error->domain == UploadFileManager::kUploadErrorDomain) {
-                        QMutexLocker lock(&m_mutex);
-                        if (generation == m_generation)
-                            m_setAside.insert(hash);
-                        lock.unlock();
-                        return finished(generation, true);
-                    }
-                    finished(generation, !error);
-                });
-            return;
-        }
-        if (QFile::exists(PathHelper::getBaseFilePath(hash))) {
-            DBKeeper::setLocalFileOkWithHash(hash);
-            continue;
-        }
-        m_isRunning = true;
-        DownloadFileManager::sharedInstance().downloadHistory(
-            clip, [this, generation, clip, hash](const QVariant&, const std::optional<RequestError>& error) {
-                if (error) {
-                    const bool ownFault = error->domain == DownloadFileManager::kErrorDomain
-                                          && !error->userInfo.isEmpty();
-                    if (ownFault) {
-                        QMutexLocker lock(&m_mutex);
-                        if (generation == m_generation)
-                            m_setAside.insert(hash);
-                    }
-                    return finished(generation, ownFault);
-                }
+    if (QFile::exists(PathHelper::getBaseFilePath(hash))) {
+        // Selected again for ever if the flag cannot be stored.
+        if (!DBKeeper::setLocalFileOkWithHash(hash))
+            return passOver("its row could not be updated");
+        return Started::SetAside;
+    }
+    DownloadFileManager::sharedInstance().downloadHistory(
+        clip, [this, step, clip](const QVariant&, const std::optional<RequestError>&, const StepOutcome& outcome) {
+            if (outcome.kind == StepOutcome::Kind::Sent) {
                 NotificationCenter& center = NotificationCenter::defaultCenter();
                 center.post(NotificationName::FileDownloadDone, QVariant::fromValue(clip));
                 if (!DBKeeper::getFileProcessHistory())
                     center.post(NotificationName::AllFileDownloadDone);
-                finished(generation, true);
-            });
-        return;
-    }
-}
-
-void FileService::finished(quint64 generation, bool goOn)
-{
-    {
-        QMutexLocker lock(&m_mutex);
-        if (generation != m_generation)
-            return;
-        m_isRunning = false;
-    }
-    if (goOn)
-        dispatch::mainAsync([this] { next(); });
-}
-
-bool FileService::isRunning() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_isRunning;
-}
-
-void FileService::resetForTesting()
-{
-    QMutexLocker lock(&m_mutex);
-    m_isRunning = false;
-    m_setAside.clear();
-    ++m_generation;
+            }
+            complete(step, outcome, {});
+        });
+    return Started::Step;
 }

@@ -10,6 +10,14 @@
 #include "store/digest.h"
 #include "store/notificationnames.h"
 #include "sync/favouriteservice.h"
+#include "sync/replylogin.h"
+#include "sync/serverclip.h"
+
+#include <QSqlQuery>
+
+#include <spdlog/spdlog.h>
+
+#include <limits>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -33,11 +41,44 @@ qint64 integerOf(const QJsonObject& object, const char* key)
     return NumberReader::jsonIntegerOrZero(object.value(QLatin1String(key)).toVariant());
 }
 
-// Drops the favourite row of the hash and sets every row left to 0.
-void unfavourite(const QString& hash)
+// A favourite value from a reply: an integer whose magnitude is a number.
+std::optional<qint64> favouriteOf(const QJsonObject& object)
 {
-    DBKeeper::deleteClipItem(hash, kFavourite);
-    DBKeeper::setFavourite(QVariant(0), hash);
+    const auto value = NumberReader::jsonInteger(object.value(QStringLiteral("favourite")).toVariant());
+    if (!value || *value == std::numeric_limits<qint64>::min())
+        return std::nullopt;
+    return value;
+}
+
+bool hasEncModifier(const std::optional<QString>& type)
+{
+    return type && type->split(QLatin1Char(ClipKind::ModifierSeparator)).contains(ClipKind::ModifierEnc);
+}
+
+// When the server's unfavouring is later than the local favourite row of the id: that row
+// goes and every row of its hash gets 0, in one change. True when it happened.
+bool unfavouriteIfLater(qint64 historyId, qint64 server)
+{
+    bool done = false;
+    HistoryModel::inTransaction([&](QSqlDatabase& db) {
+        QSqlQuery row = DBFetcher::executeQuery(
+            db, QStringLiteral("select file_hash, favourite from History where history_id = ? and category = ? "
+                               "order by rowid desc limit 1"),
+            {QVariant(historyId), kFavourite});
+        if (!row.next())
+            return true;
+        const QString hash = row.value(0).toString();
+        const qint64 local = row.value(1).toLongLong();
+        row.finish();
+        if (local == std::numeric_limits<qint64>::min() || std::llabs(server) <= std::llabs(local))
+            return true;
+        done = DBFetcher::executeUpdate(db, QStringLiteral("delete from History where file_hash = ? and category = ?"),
+                                        {hash, kFavourite})
+               && DBFetcher::executeUpdate(db, QStringLiteral("update History set favourite = 0 where file_hash = ?"),
+                                           {hash});
+        return done;
+    });
+    return done;
 }
 
 }  // namespace
@@ -66,6 +107,10 @@ void GetFavouriteRequestManager::genPostData()
 
 QVariant GetFavouriteRequestManager::parse(const QByteArray& data)
 {
+    // Every write below is checked against the sender's login where it runs.
+    ReplyLogin::Scope scope(sentLoginEpoch());
+    if (!ReplyLogin::holds(sentLoginEpoch()))
+        return QVariant();
     bool changed = false;
     const QJsonDocument doc = QJsonDocument::fromJson(data);
     QVariant result;
@@ -91,86 +136,63 @@ QVariant GetFavouriteRequestManager::parse(const QByteArray& data)
         for (const QJsonValue& value : reply.value(QStringLiteral("unfavourites")).toArray()) {
             const QJsonObject object = value.toObject();
             const auto id = historyIdOf(object);
-            if (!id)
+            const auto server = favouriteOf(object);
+            if (!id || !server) {
+                spdlog::warn("favourites: unfavourite without a valid history_id or favourite skipped");
                 continue;
-            const HistoryModelPtr local = DBKeeper::getClipObjectWithHistoryID(QVariant(*id), kFavourite);
-            if (!local || !local->file_hash())
-                continue;
-            const qint64 server = integerOf(object, "favourite");
-            if (std::abs(server) > std::abs(NumberReader::wholeNumber(local->favourite()).value_or(0))) {
-                unfavourite(*local->file_hash());
-                changed = true;
             }
+            if (unfavouriteIfLater(*id, *server))
+                changed = true;
         }
 
         const std::optional<QString> currentKey = zero.currentKeyHash();
         for (const QJsonValue& value : reply.value(QStringLiteral("histories")).toArray()) {
-            const QJsonObject object = value.toObject();
-            const QString hash = object.value(QStringLiteral("file_hash")).toString();
-            if (!isValidFileHash(hash))
+            QString reason;
+            const auto server = ServerClip::fromJson(value, &reason);
+            if (!server || !server->historyId) {
+                spdlog::warn("favourites: element skipped ({})", server ? "no history_id" : reason.toStdString());
                 continue;
-            const HistoryModelPtr sent = HistoryModel::initWithDictionary(object);
-            if (!sent)
-                continue;
-            auto row = std::make_shared<HistoryModel>();
-            row->setCategory(kFavourite);
-            row->setFile_hash(hash);
-            if (row->isExist()) {
-                row->fetch();
-                row->setFile_id(sent->file_id());
-                row->setFile_ready(sent->file_ready());
-                row->setFile_name(sent->file_name());
-                row->setHistory_id(sent->history_id());
-                row->setDevice_name(sent->device_name());
-                row->setKey_hash(sent->key_hash());
-                const double sentTime = NumberReader::realNumber(sent->timestamp()).value_or(0);
-                if (sentTime > NumberReader::realNumber(row->timestamp()).value_or(0))
-                    row->setTimestamp(sent->timestamp());
-                const qint64 s = NumberReader::wholeNumber(sent->favourite()).value_or(0);
-                const qint64 l = NumberReader::wholeNumber(row->favourite()).value_or(0);
-                if (std::abs(s) > std::abs(l)) {
-                    row->return_to_zero_change_count();
-                    const qint64 merged = s > 0 ? s : 0;
-                    row->setFavourite(QVariant(merged));
-                    DBKeeper::setFavourite(QVariant(merged), hash);
-                    if (merged == 0) {
-                        // A favourite row with no favourite value is no favourite.
-                        unfavourite(hash);
-                        changed = true;
-                        continue;
-                    }
+            }
+            const QString& hash = server->fileHash;
+            DBKeeper::ServerState state = server->serverState();
+            // The type is the one stored with the content.
+            state.type.reset();
+            state.favouriteToEveryRow = true;
+            state.clearMarkWhenServerWins = true;
+
+            // A new favourite's content, made before the database is entered.
+            std::optional<QString> content;
+            bool readable = true;
+            if (server->keyHash) {
+                readable = currentKey && *server->keyHash == *currentKey && server->content;
+                if (readable)
+                    content = zero.decryptBase64String(*server->content);
+            } else if (hasEncModifier(server->type)) {
+                readable = false;
+            } else {
+                content = server->content.value_or(QString());
+            }
+
+            bool stored = false;
+            bool existed = false;
+            bool skipped = false;
+            HistoryModel::inTransaction([&](QSqlDatabase& db) {
+                if (DBKeeper::applyServerState(db, hash, kFavourite, state)) {
+                    existed = true;
+                    return true;
                 }
-                row->save();
-                continue;
-            }
-            row->setFile_name(sent->file_name());
-            row->setTimestamp(sent->timestamp());
-            row->setType(sent->type());
-            row->setFile_ready(sent->file_ready());
-            row->setFile_id(sent->file_id());
-            row->setHistory_id(sent->history_id());
-            row->setDevice_name(sent->device_name());
-            row->setFavourite(sent->favourite());
-            row->setKey_hash(sent->key_hash());
-            const std::optional<QString> keyHash = sent->key_hash();
-            const QString content = object.value(QStringLiteral("content")).toString();
-            if (keyHash) {
-                if (!keyHash->isEmpty() && currentKey && *keyHash == *currentKey) {
-                    const auto plain = zero.decryptBase64String(content);
-                    if (!plain)
-                        continue;
-                    row->setContent(*plain);
-                    row->save();
+                // New here: stored only with content this key can read.
+                if (!readable)
+                    return true;
+                if (!content) {
+                    skipped = true;
+                    return true;
                 }
-                changed = true;
-                continue;
-            }
-            const QStringList modifiers = sent->type().value_or(QString()).split(QLatin1Char(ClipKind::ModifierSeparator));
-            if (!modifiers.contains(ClipKind::ModifierEnc)) {
-                row->setContent(content);
-                row->save();
-            }
-            changed = true;
+                stored = server->newRow(kFavourite, content)->save(db);
+                return stored;
+            });
+            if (!skipped && !existed)
+                changed = changed || stored || !readable;
         }
     }
 

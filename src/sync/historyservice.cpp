@@ -1,16 +1,10 @@
 #include "sync/historyservice.h"
 
-#include "platform/dispatch.h"
 #include "platform/numberreader.h"
-#include "store/configuremanager.h"
 #include "store/dbkeeper.h"
 #include "store/utils.h"
 #include "sync/fileservice.h"
 #include "sync/pushclipsmanager.h"
-
-#include <QMutexLocker>
-
-#include <spdlog/spdlog.h>
 
 HistoryService& HistoryService::sharedInstance()
 {
@@ -18,96 +12,35 @@ HistoryService& HistoryService::sharedInstance()
     return instance;
 }
 
-void HistoryService::process()
+HistoryService::HistoryService()
 {
-    {
-        QMutexLocker lock(&m_mutex);
-        m_setAside.clear();
-    }
-    next();
+    m_name = "history upload";
 }
 
-void HistoryService::next()
+UploadWorker::Started HistoryService::startStep(const Step& base, const QStringList& setAside)
 {
-    QMutexLocker lock(&m_mutex);
-    if (!ConfigureManager::sharedInstance().isLogined()) {
-        m_isRunning = false;
-        return;
-    }
-    if (m_isRunning)
-        return;
-    const HistoryModelPtr clip = DBKeeper::getUnProcessHistory(QStringList(m_setAside.cbegin(), m_setAside.cend()));
-    if (!clip || !isSyncableType(clip->type())) {
-        m_isRunning = false;
-        lock.unlock();
-        FileService::sharedInstance().process();
-        return;
-    }
-    m_isRunning = true;
-    const quint64 generation = m_generation;
-    const QString hash = clip->file_hash().value_or(QString());
-    auto done = [this, clip, hash, generation](const QVariant&, const std::optional<RequestError>& error,
-                                               PushClipsManager::Outcome outcome) {
-        if (error) {
-            // A refusal with a code came with the parsed reply; a transport failure without.
-            if (!error->userInfo.isEmpty()) {
-                spdlog::warn("history upload: the server refused {} (code {}); passed over until the next trigger",
-                             hash.toStdString(), error->code);
-                QMutexLocker lock(&m_mutex);
-                if (generation == m_generation)
-                    m_setAside.insert(hash);
-                lock.unlock();
-                finish(generation);
-                return;
-            }
-            QMutexLocker lock(&m_mutex);
-            if (generation == m_generation)
-                m_isRunning = false;
-            return;
-        }
-        if (outcome == PushClipsManager::Outcome::InFlight) {
-            // Its own reply settles the mark; clearing it here could lose a newer change.
-            QMutexLocker lock(&m_mutex);
-            if (generation == m_generation)
-                m_isRunning = false;
-            return;
-        }
-        clip->return_to_zero_change_count();
-        finish(generation);
+    const HistoryModelPtr clip = DBKeeper::getUnProcessHistory(setAside);
+    // A clip of another kind stays the newest candidate: the clips behind it wait.
+    if (!clip || !isSyncableType(clip->type()))
+        return Started::Nothing;
+    Step step = base;
+    step.hash = clip->file_hash().value_or(QString());
+    auto done = [this, clip, step](const QVariant&, const std::optional<RequestError>&, const StepOutcome& outcome) {
+        complete(step, outcome, [clip] { return clip->return_to_zero_change_count(); });
     };
     if (NumberReader::wholeNumber(clip->history_id()).value_or(0) != 0)
         PushClipsManager::sharedInstance().Put(clip, std::move(done));
     else
         PushClipsManager::sharedInstance().Post(clip, std::move(done));
+    return Started::Step;
 }
 
-void HistoryService::finish(quint64 generation)
+void HistoryService::whenIdle()
 {
-    {
-        QMutexLocker lock(&m_mutex);
-        if (generation != m_generation)
-            return;
-        m_isRunning = false;
-    }
-    dispatch::mainAsync([this] { next(); });
+    FileService::sharedInstance().process();
 }
 
-bool HistoryService::isRunning() const
+void HistoryService::afterFlight(const QString& hash, std::function<void()> then)
 {
-    QMutexLocker lock(&m_mutex);
-    return m_isRunning;
-}
-
-void HistoryService::setIsRunning(bool running)
-{
-    QMutexLocker lock(&m_mutex);
-    m_isRunning = running;
-}
-
-void HistoryService::resetForTesting()
-{
-    QMutexLocker lock(&m_mutex);
-    m_isRunning = false;
-    m_setAside.clear();
-    ++m_generation;
+    PushClipsManager::sharedInstance().afterPost(hash, std::move(then));
 }

@@ -18,6 +18,7 @@
 #include "sync/catchupmanager.h"
 #include "sync/historyservice.h"
 #include "sync/pushclipsmanager.h"
+#include "sync/replylogin.h"
 #include "sync/serverclip.h"
 
 #include <QCoreApplication>
@@ -236,6 +237,8 @@ void MqttManager::scheduleRetry()
 void MqttManager::resetForTesting()
 {
     close();
+    m_fetching.clear();
+    m_deletedWhileFetching.clear();
     m_control->sync([this] {
         destroyClient();
         makeClient();
@@ -374,6 +377,9 @@ void MqttManager::historyDelete(const QJsonObject& data)
     if (keyHash.isString())
         clip->setKey_hash(keyHash.toString());
     clip->del();
+    // A fetch of the clip still on its way must not bring it back.
+    if (m_fetching.contains(hash))
+        m_deletedWhileFetching.insert(hash);
     ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
     NotificationCenter::defaultCenter().postOnMain(NotificationName::HistoryDelete, QVariant::fromValue(clip));
 }
@@ -407,28 +413,37 @@ void MqttManager::historyUploadFile(const QJsonObject& data)
     if (Utils::isAutoSetPasteboard())
         ConfigureManager::sharedInstance().setIncommingHash(hash);
 
-    if (clip->isExist()) {
-        clip->fetch();
-        clip->setFile_ready(QVariant(1));
-        if (NumberReader::wholeNumber(clip->history_id()).value_or(0) == 0)
-            clip->setHistory_id(QVariant(*historyId));
-        if (NumberReader::wholeNumber(clip->file_id()).value_or(0) == 0 && fileId)
-            clip->setFile_id(QVariant(*fileId));
-        clip->save();
+    // Known here: its body is on the server now; ids only where it has none. One targeted
+    // change, only while the row exists.
+    if (DBKeeper::setRemoteReadyFromPush(hash, QVariant(*historyId), fileId ? QVariant(*fileId) : QVariant())) {
         NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
         HistoryService::sharedInstance().process();
         return;
     }
+    if (m_fetching.contains(hash))
+        return;
+    m_fetching.insert(hash);
+    m_deletedWhileFetching.remove(hash);
+    const quint64 epoch = ReplyLogin::current();
     PushClipsManager::sharedInstance().Get(
-        clip, [this, hash](const QVariant& result, const std::optional<RequestError>& error) {
-            fetchCompletion(hash, result, error);
+        clip, [this, hash, epoch](const QVariant& result, const std::optional<RequestError>& error) {
+            fetchCompletion(hash, epoch, result, error);
         });
 }
 
-void MqttManager::fetchCompletion(const QString& fileHash, const QVariant& result,
+void MqttManager::fetchCompletion(const QString& fileHash, quint64 epoch, const QVariant& result,
                                   const std::optional<RequestError>& error)
 {
-    if (error || !result.isValid())
+    m_fetching.remove(fileHash);
+    // Deleted by another device while the fetch was on its way: stays deleted.
+    if (m_deletedWhileFetching.remove(fileHash)) {
+        spdlog::info("mqtt: fetched clip {} was deleted meanwhile; not stored", fileHash.toStdString());
+        NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
+        return;
+    }
+    // A fetch of an ended login stores nothing.
+    ReplyLogin::Scope scope(epoch);
+    if (error || !result.isValid() || !ReplyLogin::holds(epoch))
         return;
     const QJsonDocument document = QJsonDocument::fromJson(result.toByteArray());
     if (!document.isObject())
@@ -457,39 +472,25 @@ void MqttManager::fetchCompletion(const QString& fileHash, const QVariant& resul
     }
 
     if (store) {
-        auto clip = std::make_shared<HistoryModel>();
-        const DBKeeper::ServerState state = server->serverState();
-        clip->setFile_hash(server->fileHash);
-        clip->setCategory(QString(ClipCategory::History));
-        clip->setTimestamp(state.timestamp);
-        if (server->type)
-            clip->setType(server->type);
-        clip->setHistory_id(state.historyId);
-        clip->setFile_id(state.fileId);
-        clip->setFile_ready(QVariant(server->fileReady.value_or(0)));
-        const QJsonValue fileSize = reply.value(QStringLiteral("history")).toObject().value(QStringLiteral("file_size"));
-        clip->setFile_size(QVariant(NumberReader::jsonIntegerOrZero(fileSize.toVariant())));
-        if (server->deviceName)
-            clip->setDevice_name(server->deviceName);
-        // A negative value is an unfavouring: a new clip is simply not a favourite.
-        if (server->favourite)
-            clip->setFavourite(QVariant(std::max<qint64>(*server->favourite, 0)));
-        if (server->fileName && !server->fileName->isEmpty())
-            clip->setFile_name(server->fileName);
-        clip->setKey_hash(server->keyHash);
-        clip->setContent(content);
-
+        const HistoryModelPtr clip = server->newRow(QString(ClipCategory::History), content);
         const bool bodyMatches = content && !content->isEmpty() && md5HexOfString(*content) == fileHash;
+        bool inserted = false;
         {
             // Body and row together, so a delete of the same hash cannot fall between them.
             QMutexLocker bodyLock(&ClipFileManager::bodyLock());
+            if (!ReplyLogin::holds(epoch))
+                return;
             if (bodyMatches)
                 ClipFileManager::sharedInstance().saveString(*content, fileHash);
-            clip->save();
-            if (bodyMatches)
-                DBKeeper::setLocalFileOkWithHash(fileHash);
+            HistoryModel::inTransaction([&](QSqlDatabase& db) {
+                // Stored meanwhile (a pull, a capture): only what the server owns changes.
+                if (DBKeeper::applyServerState(db, fileHash, QString(ClipCategory::History), server->serverState()))
+                    return true;
+                inserted = clip->save(db);
+                return inserted && (!bodyMatches || DBKeeper::setLocalFileOkWithHash(db, fileHash));
+            });
         }
-        if (bodyMatches)
+        if (bodyMatches && inserted)
             NotificationCenter::defaultCenter().postOnMain(NotificationName::FileDownloadDone,
                                                            QVariant::fromValue(clip));
     } else {

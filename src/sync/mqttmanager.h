@@ -3,6 +3,7 @@
 #include "service/requestmanager.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -98,7 +99,8 @@ private:
     void historyDelete(const QJsonObject& data);
     void historyClear(const QJsonObject& data);
     void historyUploadFile(const QJsonObject& data);
-    void fetchCompletion(const QString& fileHash, const QVariant& result, const std::optional<RequestError>& error);
+    void fetchCompletion(const QString& fileHash, quint64 loginEpoch, const QVariant& result,
+                         const std::optional<RequestError>& error);
 
     // libmosquitto's callbacks, on its loop thread.
     static void onConnect(mosquitto* client, void* self, int returnCode);
@@ -118,4 +120,8 @@ private:
     // Names the current connection; the loop thread reads it to tag what it hands over, so
     // reports of a closed connection are told apart and dropped.
     std::atomic<quint64> m_generation{0};
+    // Main thread: hashes whose fetch is on its way, and those of them a "history_delete"
+    // named meanwhile.
+    QSet<QString> m_fetching;
+    QSet<QString> m_deletedWhileFetching;
 };

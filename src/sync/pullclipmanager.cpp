@@ -14,6 +14,7 @@
 #include "store/notificationnames.h"
 #include "store/utils.h"
 #include "sync/historyservice.h"
+#include "sync/replylogin.h"
 #include "sync/serverclip.h"
 
 #include <QJsonArray>
@@ -69,7 +70,9 @@ bool PullClipManager::isContinueRequest() const
 
 QVariant PullClipManager::parse(const QByteArray& data)
 {
-    if (!isSameLoginAsSent()) {
+    // Checked again inside every block that writes, so a logout during the merge stops it.
+    ReplyLogin::Scope scope(sentLoginEpoch());
+    if (!ReplyLogin::holds(sentLoginEpoch()) || !isSameLoginAsSent()) {
         spdlog::info("pull: the reply belongs to another login; nothing merged");
         return {};
     }
@@ -95,7 +98,7 @@ QVariant PullClipManager::parse(const QByteArray& data)
         spdlog::warn("pull: the clips could not be stored; the bookmark stays");
     else if (keyMissing)
         spdlog::info("pull: clips of the account's key came without a usable key; the bookmark stays");
-    else if (requestTime.value_or(0) != 0)
+    else if (requestTime.value_or(0) != 0 && ReplyLogin::holds(sentLoginEpoch()))
         UserDefaults::standard().setValue(DefaultsKey::LastPullRequestTime, QString::number(*requestTime));
 
     cleanUp();
@@ -179,6 +182,10 @@ bool PullClipManager::mergeHistories(const QJsonArray& histories, bool* keyMissi
 
     // Bodies first, then every row in one change, with no delete of the same hashes between.
     QMutexLocker bodyLock(&ClipFileManager::bodyLock());
+    // The logout purge takes the body lock after the login moved on: checked under it, no
+    // body of an ended login is written after the purge.
+    if (!ReplyLogin::holds(sentLoginEpoch()))
+        return false;
     std::vector<bool> bodyWritten(clips.size(), false);
     for (size_t i = 0; i < clips.size(); ++i) {
         if (fresh[i] && md5HexOfString(*fresh[i]->content()) == clips[i].fileHash) {

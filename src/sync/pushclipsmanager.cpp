@@ -13,6 +13,7 @@
 #include "store/digest.h"
 #include "store/notificationnames.h"
 #include "store/utils.h"
+#include "sync/replylogin.h"
 #include "sync/serverclip.h"
 
 #include <QJsonDocument>
@@ -95,7 +96,7 @@ void PushClipsManager::request(Completion completion)
 }
 
 void PushClipsManager::callBack(OutcomeCallback callback, const QVariant& result,
-                                const std::optional<RequestError>& error, Outcome outcome)
+                                const std::optional<RequestError>& error, const StepOutcome& outcome)
 {
     if (!callback)
         return;
@@ -105,7 +106,8 @@ void PushClipsManager::callBack(OutcomeCallback callback, const QVariant& result
 void PushClipsManager::Post(const HistoryModelPtr& clip, Callback callback)
 {
     Post(clip, OutcomeCallback([callback = std::move(callback)](const QVariant& result,
-                                                                const std::optional<RequestError>& error, Outcome) {
+                                                                const std::optional<RequestError>& error,
+                                                                const StepOutcome&) {
              if (callback)
                  callback(result, error);
          }));
@@ -113,20 +115,24 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, Callback callback)
 
 void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callback)
 {
-    if (!clip || !clip->file_hash() || !isContinueRequest())
-        return callBack(std::move(callback), {}, std::nullopt, Outcome::Refused);
+    if (!clip || !clip->file_hash())
+        return callBack(std::move(callback), {}, std::nullopt, StepOutcome::unsendable());
+    if (!isContinueRequest())
+        return callBack(std::move(callback), {}, std::nullopt, StepOutcome::noKey());
     const QString hash = *clip->file_hash();
     if (isPosting(hash))
-        return callBack(std::move(callback), {}, std::nullopt, Outcome::InFlight);
+        return callBack(std::move(callback), {}, std::nullopt, StepOutcome::inFlight());
     if (float(clip->file_size().toDouble()) > float(kMaxFileSize))
-        return callBack(std::move(callback), {}, std::nullopt, Outcome::Refused);
+        return callBack(std::move(callback), {}, std::nullopt, StepOutcome::unsendable());
 
     QJsonObject history = clip->toDictionary();
     if (hasEncModifier(clip->type())) {
         const auto encrypted = clip->content() ? ZeroManager::sharedInstance().encryptDataToBase64String(*clip->content())
                                                : std::nullopt;
+        // No key now (the key state moved on since the gate), or a clip without content.
         if (!encrypted)
-            return callBack(std::move(callback), {}, std::nullopt, Outcome::Refused);
+            return callBack(std::move(callback), {}, std::nullopt,
+                            clip->content() ? StepOutcome::noKey() : StepOutcome::unsendable());
         history.insert(QStringLiteral("key_hash"), encrypted->keyHash);
         history.insert(QStringLiteral("content"), encrypted->base64);
     }
@@ -134,26 +140,36 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
         QMutexLocker lock(&m_tasksMutex);
         if (m_postingTasks.contains(hash)) {
             lock.unlock();
-            return callBack(std::move(callback), {}, std::nullopt, Outcome::InFlight);
+            return callBack(std::move(callback), {}, std::nullopt, StepOutcome::inFlight());
         }
         m_postingTasks.insert(hash, clip);
     }
     const QString category = clip->category().value_or(QString(ClipCategory::History));
+    const quint64 epoch = ReplyLogin::current();
     send("POST", pushURL(), historyBody(history),
-         [this, hash, category, callback = std::move(callback)](const QByteArray& body,
-                                                                const std::optional<RequestError>&) mutable {
+         [this, hash, category, epoch, callback = std::move(callback)](const QByteArray& body,
+                                                                       const std::optional<RequestError>&) mutable {
              {
                  QMutexLocker lock(&m_tasksMutex);
                  m_postingTasks.remove(hash);
              }
+             ReplyLogin::Scope scope(epoch);
+             // Waiters for this post run once its reply has been applied.
+             struct Ended {
+                 PushClipsManager* self;
+                 QString hash;
+                 ~Ended() { self->postEnded(hash); }
+             } ended{this, hash};
              const auto reply = replyObject(body);
              const qint64 code = reply ? NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) : 0;
-             auto failure = [&](qint64 errorCode) {
+             auto failure = [&](qint64 errorCode, const StepOutcome& outcome) {
                  RequestError error{serverErrorDomain(), int(errorCode), reply ? reply->toVariantMap() : QVariantMap()};
-                 callBack(std::move(callback), {}, error, Outcome::Sent);
+                 callBack(std::move(callback), {}, error, outcome);
              };
-             if (!reply || code != 0)
-                 return failure(code);
+             if (!reply)
+                 return failure(0, StepOutcome::transportFailure());
+             if (code != 0)
+                 return failure(code, StepOutcome::refused(int(code)));
 
              QJsonObject history = reply->value(u"history").toObject();
              // The reply describes this clip; a missing hash is the local one, another is refused.
@@ -164,7 +180,7 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
              if (!server || server->fileHash != hash || !server->historyId) {
                  spdlog::warn("push: post reply for {} refused ({})", hash.toStdString(),
                               server ? "another clip or no history_id" : reason.toStdString());
-                 return failure(0);
+                 return failure(0, StepOutcome::refused());
              }
              DBKeeper::ServerState state = server->serverState();
              // Neither time nor name is the server's to change here.
@@ -173,14 +189,15 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
              if (!DBKeeper::applyServerState(hash, category, state))
                  spdlog::info("push: {} was deleted while its post was in flight", hash.toStdString());
              HistoryModelPtr record = HistoryModel::initWithDictionary(history);
-             callBack(std::move(callback), QVariant::fromValue(record), std::nullopt, Outcome::Sent);
+             callBack(std::move(callback), QVariant::fromValue(record), std::nullopt, StepOutcome::sent());
          });
 }
 
 void PushClipsManager::Put(const HistoryModelPtr& clip, Callback callback)
 {
     Put(clip, OutcomeCallback([callback = std::move(callback)](const QVariant& result,
-                                                               const std::optional<RequestError>& error, Outcome) {
+                                                               const std::optional<RequestError>& error,
+                                                               const StepOutcome&) {
             if (callback)
                 callback(result, error);
         }));
@@ -188,18 +205,24 @@ void PushClipsManager::Put(const HistoryModelPtr& clip, Callback callback)
 
 void PushClipsManager::Put(const HistoryModelPtr& clip, OutcomeCallback callback)
 {
-    if (!clip || !clip->file_hash() || !isContinueRequest() || !clip->history_id().isValid()
-        || clip->history_id().isNull())
-        return callBack(std::move(callback), {}, std::nullopt, Outcome::Refused);
+    if (!clip || !clip->file_hash() || !clip->history_id().isValid() || clip->history_id().isNull())
+        return callBack(std::move(callback), {}, std::nullopt, StepOutcome::unsendable());
+    if (!isContinueRequest())
+        return callBack(std::move(callback), {}, std::nullopt, StepOutcome::noKey());
     QJsonObject history = clip->toDictionary();
     history.remove(QStringLiteral("content"));
     const QString hash = *clip->file_hash();
+    const quint64 epoch = ReplyLogin::current();
     send("PUT", pushURL(), historyBody(history),
-         [hash, callback = std::move(callback)](const QByteArray& body, const std::optional<RequestError>& error) mutable {
+         [hash, epoch, callback = std::move(callback)](const QByteArray& body,
+                                                       const std::optional<RequestError>& error) mutable {
+             ReplyLogin::Scope scope(epoch);
              const auto reply = replyObject(body);
              if (reply && NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) == -10)
                  DBKeeper::setLocalHistoryOnly(hash);
-             callBack(std::move(callback), body, error, Outcome::Sent);
+             // Any answer with a code settles the put; without one nothing was settled.
+             callBack(std::move(callback), body, error,
+                      reply && !error ? StepOutcome::sent() : StepOutcome::transportFailure());
          });
 }
 
@@ -247,19 +270,23 @@ void PushClipsManager::Del(const HistoryModelPtr& clip, Callback callback)
     if (!id)
         return deleteLocally(clip, std::move(callback));
     const QString url = pushURL() + QStringLiteral("&history_id=") + QString::number(*id);
+    const quint64 epoch = ReplyLogin::current();
     send("DELETE", url, {},
-         [this, hash, clip, callback = std::move(callback)](const QByteArray& body,
-                                                            const std::optional<RequestError>& error) mutable {
+         [this, hash, clip, epoch, callback = std::move(callback)](const QByteArray& body,
+                                                                   const std::optional<RequestError>& error) mutable {
              {
                  QMutexLocker lock(&m_tasksMutex);
                  m_deletingTasks.remove(hash);
              }
+             ReplyLogin::Scope scope(epoch);
              const auto reply = replyObject(body);
              QVariant result;
              if (reply) {
                  result = reply->toVariantMap();
-                 if (NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) == 0) {
-                     DBKeeper::deleteClipItem(hash);
+                 // Only when the delete ran for this login: an ended login's reply leaves the
+                 // files alone (they may belong to the next login's copy of the clip).
+                 if (NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) == 0
+                     && DBKeeper::deleteClipItem(hash)) {
                      ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
                      NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
                  }
@@ -285,6 +312,32 @@ bool PushClipsManager::isPosting(const QString& fileHash) const
 {
     QMutexLocker lock(&m_tasksMutex);
     return m_postingTasks.contains(fileHash);
+}
+
+void PushClipsManager::afterPost(const QString& fileHash, std::function<void()> then)
+{
+    {
+        QMutexLocker lock(&m_tasksMutex);
+        if (m_postingTasks.contains(fileHash)) {
+            m_postWaiters[fileHash].append(std::move(then));
+            return;
+        }
+    }
+    dispatch::mainAsync(std::move(then));
+}
+
+void PushClipsManager::postEnded(const QString& fileHash)
+{
+    QList<std::function<void()>> waiters;
+    {
+        QMutexLocker lock(&m_tasksMutex);
+        // A new post of the hash may have started meanwhile: its own end serves its waiters.
+        if (m_postingTasks.contains(fileHash))
+            return;
+        waiters = m_postWaiters.take(fileHash);
+    }
+    for (auto& then : waiters)
+        dispatch::mainAsync(std::move(then));
 }
 
 bool PushClipsManager::isDeleting(const QString& fileHash) const

@@ -2,6 +2,7 @@
 
 #include "service/requestmanager.h"
 #include "store/historymodel.h"
+#include "sync/stepoutcome.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -30,11 +31,13 @@ class PushClipsManager : public RequestManager {
 public:
     // (result, error)
     using Callback = std::function<void(const QVariant& result, const std::optional<RequestError>& error)>;
-    // How a post or put ended: sent (result and error tell the rest), refused, or refused
-    // because a post of the same clip is still in flight (its own reply settles the clip).
-    enum class Outcome { Sent, Refused, InFlight };
-    using OutcomeCallback =
-        std::function<void(const QVariant& result, const std::optional<RequestError>& error, Outcome outcome)>;
+    // (result, error, how the step ended for an upload worker): sent (a post the server took,
+    // or any put answer with a code, -10 included, as a put is done once answered), in flight
+    // (a post of the same clip is on its way), no key (the gate is closed), refused (a post's
+    // non-zero code, or a reply about another clip), transport failure (no JSON answer),
+    // unsendable (too large, or content that does not encrypt).
+    using OutcomeCallback = std::function<void(const QVariant& result, const std::optional<RequestError>& error,
+                                               const StepOutcome& outcome)>;
 
     // The error domain of a failed post.
     static const QString& serverErrorDomain();  // "server errer"
@@ -69,6 +72,9 @@ public:
 
     // The clip's post (or delete) is in flight.
     bool isPosting(const QString& fileHash) const;
+    // Runs `then` on the main queue once no post of the hash is in flight (after its reply
+    // has been applied); at once when none is.
+    void afterPost(const QString& fileHash, std::function<void()> then);
     bool isDeleting(const QString& fileHash) const;
 
 private:
@@ -82,10 +88,13 @@ private:
     void send(const QByteArray& verb, const QString& url, const QByteArray& body, ReplyHandler handler);
     void deleteLocally(const HistoryModelPtr& clip, Callback callback);
     static void callBack(OutcomeCallback callback, const QVariant& result, const std::optional<RequestError>& error,
-                         Outcome outcome);
+                         const StepOutcome& outcome);
+    // The post of the hash has ended: its waiters go to the main queue.
+    void postEnded(const QString& fileHash);
 
     std::unique_ptr<HttpSession> m_session;
     mutable QMutex m_tasksMutex;
     QHash<QString, HistoryModelPtr> m_postingTasks;
     QHash<QString, HistoryModelPtr> m_deletingTasks;
+    QHash<QString, QList<std::function<void()>>> m_postWaiters;
 };

@@ -70,6 +70,7 @@ std::optional<ServerClip> ServerClip::fromJson(const QJsonValue& value, QString*
         {"file_id", &clip.fileId, 0, kMax},
         {"file_ready", &clip.fileReady, 0, 1},
         {"favourite", &clip.favourite, kMin, kMax},
+        {"file_size", &clip.fileSize, 0, kMax},
     };
     for (const NumberField& f : numbers) {
         const QJsonValue v = o.value(QLatin1String(f.key));
@@ -113,6 +114,31 @@ std::optional<ServerClip> ServerClip::fromJson(const QJsonValue& value, QString*
     if (clip.type && clip.type->isEmpty())
         clip.type.reset();
     return clip;
+}
+
+HistoryModelPtr ServerClip::newRow(const QString& category, const std::optional<QString>& content) const
+{
+    auto row = std::make_shared<HistoryModel>();
+    row->setFile_hash(fileHash);
+    row->setCategory(category);
+    if (timestamp)
+        row->setTimestamp(QVariant(*timestamp));
+    if (type)
+        row->setType(type);
+    row->setHistory_id(QVariant(historyId.value_or(0)));
+    row->setFile_id(QVariant(fileId.value_or(0)));
+    row->setFile_ready(QVariant(fileReady.value_or(0)));
+    if (fileSize)
+        row->setFile_size(QVariant(*fileSize));
+    if (deviceName)
+        row->setDevice_name(deviceName);
+    if (favourite)
+        row->setFavourite(QVariant(*favourite));
+    if (fileName && !fileName->isEmpty())
+        row->setFile_name(fileName);
+    row->setKey_hash(keyHash);
+    row->setContent(content);
+    return row;
 }
 
 DBKeeper::ServerState ServerClip::serverState() const

@@ -9,6 +9,10 @@
 #include "store/configuremanager.h"
 #include "store/dbkeeper.h"
 #include "store/notificationnames.h"
+#include "sync/replylogin.h"
+#include "sync/serverclip.h"
+
+#include <spdlog/spdlog.h>
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,12 +24,12 @@ namespace {
 // The server no longer has the clip.
 constexpr int kGoneCode = -4;
 
-void answer(const SetFavouriteRequestManager::Callback& callback, const HistoryModelPtr& result,
-            const std::optional<RequestError>& error)
+void answer(const SetFavouriteRequestManager::OutcomeCallback& callback, const HistoryModelPtr& result,
+            const std::optional<RequestError>& error, const StepOutcome& outcome)
 {
     if (!callback)
         return;
-    dispatch::mainAsync([callback, result, error] { callback(result, error); });
+    dispatch::mainAsync([callback, result, error, outcome] { callback(result, error, outcome); });
 }
 
 qint64 valueOf(const QVariant& v)
@@ -77,19 +81,43 @@ bool SetFavouriteRequestManager::isInFlight(const QString& fileHash) const
 
 void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, Callback callback)
 {
-    if (!clip || !clip->file_hash() || !isContinueRequest())
-        return answer(callback, nullptr, std::nullopt);
+    setFavourite(clip, OutcomeCallback([callback = std::move(callback)](const HistoryModelPtr& result,
+                                                                        const std::optional<RequestError>& error,
+                                                                        const StepOutcome&) {
+                     if (callback)
+                         callback(result, error);
+                 }));
+}
+
+void SetFavouriteRequestManager::afterFavourite(const QString& fileHash, std::function<void()> then)
+{
+    {
+        QMutexLocker lock(&m_tasksMutex);
+        if (favouriteTask.contains(fileHash)) {
+            m_waiters[fileHash].append(std::move(then));
+            return;
+        }
+    }
+    dispatch::mainAsync(std::move(then));
+}
+
+void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, OutcomeCallback callback)
+{
+    if (!clip || !clip->file_hash())
+        return answer(callback, nullptr, std::nullopt, StepOutcome::unsendable());
+    if (!isContinueRequest())
+        return answer(callback, nullptr, std::nullopt, StepOutcome::noKey());
     // Secret clips never leave the machine; a clip the server does not know goes by the post.
     if (clip->secert().toBool() || valueOf(clip->history_id()) <= 0)
-        return answer(callback, nullptr, std::nullopt);
+        return answer(callback, nullptr, std::nullopt, StepOutcome::unsendable());
     if (float(clip->file_size().toDouble()) > float(kMaxFileSize))
-        return answer(callback, nullptr, std::nullopt);
+        return answer(callback, nullptr, std::nullopt, StepOutcome::unsendable());
     const QString hash = *clip->file_hash();
     {
         QMutexLocker lock(&m_tasksMutex);
         if (favouriteTask.contains(hash)) {
             lock.unlock();
-            return answer(callback, nullptr, std::nullopt);
+            return answer(callback, nullptr, std::nullopt, StepOutcome::inFlight());
         }
         favouriteTask.insert(hash, clip);
     }
@@ -97,56 +125,76 @@ void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, Callb
     history.remove(QStringLiteral("content"));
     const QByteArray body =
         QJsonDocument(QJsonObject{{QStringLiteral("history"), history}}).toJson(QJsonDocument::Compact);
+    const quint64 epoch = ReplyLogin::current();
     m_session->jsonTask(QStringLiteral("POST"), QUrl(percentUnescape(combinURL())), body,
-                        [this, clip, callback = std::move(callback)](const HttpSession::Reply& reply) {
+                        [this, clip, epoch, callback = std::move(callback)](const HttpSession::Reply& reply) {
+                            ReplyLogin::Scope scope(epoch);
                             handleReply(clip, reply.error ? QByteArray() : reply.body, reply.error, callback);
                         });
 }
 
 void SetFavouriteRequestManager::handleReply(const HistoryModelPtr& clip, const QByteArray& body,
-                                             const std::optional<RequestError>& error, Callback callback)
+                                             const std::optional<RequestError>& error, OutcomeCallback callback)
 {
     const QString hash = *clip->file_hash();
     {
         QMutexLocker lock(&m_tasksMutex);
         favouriteTask.remove(hash);
     }
+    // Waiters for this hash run once the reply has been applied.
+    struct Ended {
+        SetFavouriteRequestManager* self;
+        QString hash;
+        ~Ended()
+        {
+            QList<std::function<void()>> waiters;
+            {
+                QMutexLocker lock(&self->m_tasksMutex);
+                if (self->favouriteTask.contains(hash))
+                    return;
+                waiters = self->m_waiters.take(hash);
+            }
+            for (auto& then : waiters)
+                dispatch::mainAsync(std::move(then));
+        }
+    } ended{this, hash};
     const QJsonDocument doc = QJsonDocument::fromJson(body);
     const QJsonObject reply = doc.isObject() ? doc.object() : QJsonObject();
     const qint64 code = doc.isObject() ? NumberReader::jsonIntegerOrZero(reply.value(QStringLiteral("code")).toVariant()) : 0;
     if (doc.isObject() && code == 0) {
-        const HistoryModelPtr server =
-            HistoryModel::initWithDictionary(reply.value(QStringLiteral("history")).toObject());
-        auto local = std::make_shared<HistoryModel>();
-        local->setFile_hash(hash);
-        local->setCategory(clip->category().value_or(QString(ClipCategory::History)));
-        if (server && local->isExist()) {
-            local->fetch();
-            local->setHistory_id(server->history_id());
-            local->setFile_ready(server->file_ready());
-            local->setFile_id(server->file_id());
-            const qint64 s = valueOf(server->favourite());
-            qint64 l = valueOf(local->favourite());
-            if (std::abs(s) >= std::abs(l)) {
-                if (s > 0) {
-                    l = s;
-                } else if (s < 0) {
-                    l = 0;
-                    DBKeeper::deleteClipItem(hash, QString(ClipCategory::Favourite));
-                }
-            }
-            local->setFavourite(QVariant(l));
-            DBKeeper::setFavourite(QVariant(l), hash);
-            if (local->category() != QString(ClipCategory::Favourite))
-                local->save();
-            NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
+        QJsonObject history = reply.value(QStringLiteral("history")).toObject();
+        // The reply describes this clip; a missing hash is the local one, another is refused.
+        if (!history.contains(u"file_hash"))
+            history.insert(QStringLiteral("file_hash"), hash);
+        QString reason;
+        const auto server = ServerClip::fromJson(history, &reason);
+        if (!server || server->fileHash != hash || !server->historyId) {
+            spdlog::warn("set favourite: reply for {} refused ({})", hash.toStdString(),
+                         server ? "another clip or no history_id" : reason.toStdString());
+            return answer(callback, nullptr, error, StepOutcome::refused());
         }
-        return answer(callback, server, error);
+        // Only what the server owns, only while the row exists, in one change.
+        DBKeeper::ServerState state;
+        state.historyId = QVariant(*server->historyId);
+        if (server->fileReady)
+            state.fileReady = QVariant(*server->fileReady);
+        if (server->fileId)
+            state.fileId = QVariant(*server->fileId);
+        if (server->favourite)
+            state.favourite = QVariant(*server->favourite);
+        state.favouriteTieToServer = true;
+        state.favouriteToEveryRow = true;
+        if (DBKeeper::applyServerState(hash, clip->category().value_or(QString(ClipCategory::History)), state))
+            NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
+        return answer(callback, server->newRow(clip->category().value_or(QString(ClipCategory::History)), std::nullopt),
+                      error, StepOutcome::sent());
     }
     if (code == kGoneCode) {
         // Favouriting must never make a clip vanish: it only stops being a server clip.
         DBKeeper::setLocalHistoryOnly(hash);
         NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
+        return answer(callback, nullptr, error, StepOutcome::sent());
     }
-    answer(callback, nullptr, error);
+    answer(callback, nullptr, error,
+           doc.isObject() ? StepOutcome::refused(int(code)) : StepOutcome::transportFailure());
 }

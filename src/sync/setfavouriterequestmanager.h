@@ -2,6 +2,7 @@
 
 #include "service/requestmanager.h"
 #include "store/historymodel.h"
+#include "sync/stepoutcome.h"
 
 #include <QHash>
 #include <QMutex>
@@ -25,6 +26,11 @@ class SetFavouriteRequestManager : public RequestManager {
 public:
     // (the clip as the server returned it or null, error); once per call, on the main queue.
     using Callback = std::function<void(const HistoryModelPtr& result, const std::optional<RequestError>& error)>;
+    // The same with how the step ended for the favourite worker: sent (code 0, or -4: the
+    // clip is detached here and done), in flight, no key (not allowed now), refused (another
+    // code), transport failure (no JSON answer), unsendable (too large, secret, no server id).
+    using OutcomeCallback = std::function<void(const HistoryModelPtr& result, const std::optional<RequestError>& error,
+                                               const StepOutcome& outcome)>;
 
     static constexpr double kMaxFileSize = 5767168.0;
 
@@ -39,9 +45,13 @@ public:
     void request(Completion completion) override;
 
     void setFavourite(const HistoryModelPtr& clip, Callback callback);
+    void setFavourite(const HistoryModelPtr& clip, OutcomeCallback callback);
 
     // A set-favourite request of this hash is in flight.
     bool isInFlight(const QString& fileHash) const;
+    // Runs `then` on the main queue once no set-favourite of the hash is in flight; at once
+    // when none is.
+    void afterFavourite(const QString& fileHash, std::function<void()> then);
 
 private:
     SetFavouriteRequestManager();
@@ -49,9 +59,10 @@ private:
 
     // On the "set favourite" queue.
     void handleReply(const HistoryModelPtr& clip, const QByteArray& body, const std::optional<RequestError>& error,
-                     Callback callback);
+                     OutcomeCallback callback);
 
     std::unique_ptr<HttpSession> m_session;
     mutable QMutex m_tasksMutex;  // guards favouriteTask; never held while calling out
     QHash<QString, HistoryModelPtr> favouriteTask;
+    QHash<QString, QList<std::function<void()>>> m_waiters;
 };

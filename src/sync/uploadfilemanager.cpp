@@ -1,5 +1,7 @@
 #include "sync/uploadfilemanager.h"
 
+#include "sync/replylogin.h"
+
 #include "platform/dispatch.h"
 #include "service/httpsession.h"
 #include "service/zeromanager.h"
@@ -20,11 +22,12 @@
 
 namespace {
 
-void answer(const UploadFileManager::Callback& callback, const QVariant& result, const std::optional<RequestError>& error)
+void answer(const UploadFileManager::OutcomeCallback& callback, const QVariant& result,
+            const std::optional<RequestError>& error, const StepOutcome& outcome)
 {
     if (!callback)
         return;
-    dispatch::mainAsync([callback, result, error] { callback(result, error); });
+    dispatch::mainAsync([callback, result, error, outcome] { callback(result, error, outcome); });
 }
 
 RequestError refused()
@@ -106,31 +109,45 @@ std::optional<UploadFileManager::Form> UploadFileManager::formFromTokenReply(con
 
 void UploadFileManager::upload(const HistoryModelPtr& clip, Callback callback)
 {
+    upload(clip, OutcomeCallback([callback = std::move(callback)](const QVariant& result,
+                                                                  const std::optional<RequestError>& error,
+                                                                  const StepOutcome&) {
+               if (callback)
+                   callback(result, error);
+           }));
+}
+
+void UploadFileManager::upload(const HistoryModelPtr& clip, OutcomeCallback callback)
+{
     if (!clip || !isContinueRequest())
-        return answer(callback, {}, refused());
+        return answer(callback, {}, refused(), StepOutcome::noKey());
     const QString hash = clip->file_hash().value_or(QString());
     if (!isValidFileHash(hash))
-        return answer(callback, {}, refused());
+        return answer(callback, {}, refused(), StepOutcome::refused());
     if (float(clip->file_size().toDouble()) > float(kMaxFileSize))
-        return answer(callback, {}, refused());
+        return answer(callback, {}, refused(), StepOutcome::refused());
     const QString keyHash = clip->key_hash().value_or(QString());
     if (keyHash.isEmpty())
-        return answer(callback, {}, refused());
+        return answer(callback, {}, refused(), StepOutcome::refused());
     const auto current = ZeroManager::sharedInstance().currentKeyHash();
     if (!current)
-        return answer(callback, {}, refused());
+        return answer(callback, {}, refused(), StepOutcome::noKey());
     if (keyHash != *current) {
         // Made under an older key: the server could never hand it to another device.
         DBKeeper::setLocalHistoryOnly(hash);
-        return answer(callback, {}, refused());
+        return answer(callback, {}, refused(), StepOutcome::refused());
     }
 
-    m_session->queue().async([this, clip, hash, callback = std::move(callback)] {
+    const quint64 epoch = ReplyLogin::current();
+    m_session->queue().async([this, clip, hash, epoch, callback = std::move(callback)] {
         auto token = std::make_shared<GetUploadTokenManager>();
         token->history = clip;
         const std::optional<QString> sentToken = token->user_token();
-        token->request([this, clip, hash, sentToken, token, callback](const QVariant& reply, int status,
-                                                                      const std::optional<RequestError>& error) {
+        token->request([this, clip, hash, sentToken, epoch, token, callback](const QVariant& reply, int status,
+                                                                             const std::optional<RequestError>& error) {
+            ReplyLogin::Scope scope(epoch);
+            if (!ReplyLogin::holds(epoch))
+                return answer(callback, {}, refused(), StepOutcome::transportFailure());
             if (!reply.isValid() || error) {
                 if (status == 401) {
                     ConfigureManager& account = ConfigureManager::sharedInstance();
@@ -139,20 +156,22 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, Callback callback)
                 } else if (status == 404) {
                     DBKeeper::setLocalHistoryOnly(hash);
                 }
-                return answer(callback, {}, refused());
+                return answer(callback, {}, refused(),
+                              status == 401 || status == 404 ? StepOutcome::refused(status)
+                                                             : StepOutcome::transportFailure());
             }
-            post(clip, reply, callback);
+            post(clip, reply, epoch, callback);
         });
     });
 }
 
-void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply, Callback callback)
+void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply, quint64 epoch, OutcomeCallback callback)
 {
     const QString hash = *clip->file_hash();
     const auto form = formFromTokenReply(reply);
     if (!form) {
         spdlog::warn("upload {}: the token reply is not a usable form", hash.toStdString());
-        return answer(callback, {}, refused());
+        return answer(callback, {}, refused(), StepOutcome::refused());
     }
     const QStringList modifiers = clip->type().value_or(QString()).split(QLatin1Char(ClipKind::ModifierSeparator));
     QString bodyPath = modifiers.contains(ClipKind::ModifierZip) ? PathHelper::getZipsFilePath(hash)
@@ -161,11 +180,11 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
         ZeroManager& zero = ZeroManager::sharedInstance();
         const auto name = clip->encryptFileNameWithKeyHash(zero.currentKeyHash());
         if (!name)
-            return answer(callback, {}, RequestError{QString(kUploadErrorDomain), -2, {}});
+            return answer(callback, {}, RequestError{QString(kUploadErrorDomain), -2, {}}, StepOutcome::refused());
         const QString encrypted = PathHelper::getEncFilePath(*name);
         QFile::remove(encrypted);
         if (!QFile::exists(bodyPath) || !zero.encryptFileFrom(bodyPath, encrypted))
-            return answer(callback, {}, RequestError{QString(kUploadErrorDomain), -2, {}});
+            return answer(callback, {}, RequestError{QString(kUploadErrorDomain), -2, {}}, StepOutcome::refused());
         bodyPath = encrypted;
     }
     QList<HttpSession::FormField> fields;
@@ -173,15 +192,16 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
         fields.append(HttpSession::FormField{name, value});
     const HttpSession::FormFile file{QStringLiteral("file"), bodyPath, QFileInfo(bodyPath).fileName(),
                                      QStringLiteral("application/octet-stream")};
-    m_session->formPost(form->host, fields, file, [clip, hash, callback](const HttpSession::Reply& reply) {
+    m_session->formPost(form->host, fields, file, [clip, hash, epoch, callback](const HttpSession::Reply& reply) {
         if (reply.error)
-            return answer(callback, {}, reply.error);
+            return answer(callback, {}, reply.error, StepOutcome::transportFailure());
         const QVariant result = decodeJson(reply.body);
-        dispatch::mainAsync([clip, hash, result, callback] {
+        dispatch::mainAsync([clip, hash, epoch, result, callback] {
+            ReplyLogin::Scope scope(epoch);
             clip->setFile_ready(QVariant(1));
             DBKeeper::setRemoteFileReady(QVariant(1), hash, clip->key_hash());
             if (callback)
-                callback(result, std::nullopt);
+                callback(result, std::nullopt, StepOutcome::sent());
         });
     });
 }

@@ -2,6 +2,7 @@
 
 #include "service/requestmanager.h"
 #include "store/historymodel.h"
+#include "sync/stepoutcome.h"
 
 #include <QString>
 #include <QVariant>
@@ -26,6 +27,11 @@ class UploadFileManager : public RequestManager {
 public:
     // (the store's reply as JSON or nothing, error or nothing)
     using Callback = std::function<void(const QVariant& result, const std::optional<RequestError>& error)>;
+    // The same with how the step ended for the file worker: sent, no key (not allowed now, or
+    // no key installed), refused (a check of the clip, a token answer of 401 or 404 with the
+    // status as code, an unusable form, a body that does not encrypt), transport failure.
+    using OutcomeCallback = std::function<void(const QVariant& result, const std::optional<RequestError>& error,
+                                               const StepOutcome& outcome)>;
 
     static constexpr QLatin1String kUploadErrorDomain{"com.nuvarel.upload"};
     static constexpr double kMaxFileSize = 5767168.0;
@@ -38,6 +44,7 @@ public:
     void request(Completion completion) override;
 
     void upload(const HistoryModelPtr& clip, Callback callback);
+    void upload(const HistoryModelPtr& clip, OutcomeCallback callback);
 
     // The form's text fields from a token reply, in the order sent; nothing when the reply
     // lacks a key, holds a non-text value or names an unusable host.
@@ -54,7 +61,7 @@ private:
     ~UploadFileManager() override;
 
     // On the main queue, with the token reply.
-    void post(const HistoryModelPtr& clip, const QVariant& reply, Callback callback);
+    void post(const HistoryModelPtr& clip, const QVariant& reply, quint64 loginEpoch, OutcomeCallback callback);
 
     std::unique_ptr<HttpSession> m_session;
 };

@@ -462,3 +462,61 @@ TEST_F(MqttRefused, ABrokerThatIsNotThereIsRetriedLater)
     // Whichever way the attempt failed, the channel does not report itself connected.
     EXPECT_FALSE(mqtt().isConnected());
 }
+
+// A "history_delete" that overtakes the fetch of the same clip: the clip stays deleted.
+TEST_F(MqttChannel, ADeleteArrivingDuringTheFetchKeepsTheClipDeleted)
+{
+    connectAndSubscribe();
+    const QString text = QStringLiteral("deleted on the other device at once");
+    const QString hash = md5HexOfString(text);
+    {
+        auto lock = server.lock();
+        webdouble::ClipRoutes::StoredClip stored;
+        stored.history = {{QStringLiteral("file_hash"), hash}, {QStringLiteral("type"), QStringLiteral("text_txt")},
+                          {QStringLiteral("content"), text},   {QStringLiteral("timestamp"), 5},
+                          {QStringLiteral("history_id"), 71},  {QStringLiteral("file_id"), 1071}};
+        server.clipRoutes().state().accounts[userId].clips[71] = stored;
+    }
+    auto gate = std::make_shared<webdouble::Gate>();
+    server.setFault("/push/", webdouble::Fault::held(gate, 1), "GET");
+    NotificationCounter deletes(NotificationName::HistoryDelete);
+    publish(QStringLiteral("history_upload_file"),
+            {{QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), 71}, {QStringLiteral("file_id"), 1071}});
+    ASSERT_TRUE(testenv::waitUntil([&] { return gate->arrived() == 1; }));
+    publish(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), hash}});
+    ASSERT_TRUE(testenv::waitUntil([&] { return deletes.count() == 1; }));
+
+    NotificationCounter changed(NotificationName::DataChanged);
+    gate->open();
+    ASSERT_TRUE(testenv::waitUntil([&] { return changed.count() >= 1; }));
+    drainMainQueue();
+    EXPECT_FALSE(rowOf(hash));
+    EXPECT_FALSE(QFile::exists(bodyPath(hash)));
+    RawDb raw(dbPath());
+    EXPECT_EQ(countRows(raw), 0);
+    // Only the fetch went out; the server's copy is the other device's business.
+    EXPECT_EQ(server.requestsTo("/push/").size(), 1u);
+}
+
+// A fetched clip keeps its negative favourite: the time of the unfavouring, as the pull keeps
+// it, so a later merge still knows which decision came last.
+TEST_F(MqttChannel, AFetchedClipKeepsItsUnfavouringTime)
+{
+    connectAndSubscribe();
+    const QString text = QStringLiteral("unfavoured elsewhere");
+    const QString hash = md5HexOfString(text);
+    {
+        auto lock = server.lock();
+        webdouble::ClipRoutes::StoredClip stored;
+        stored.history = {{QStringLiteral("file_hash"), hash}, {QStringLiteral("type"), QStringLiteral("text_txt")},
+                          {QStringLiteral("content"), text},   {QStringLiteral("timestamp"), 5},
+                          {QStringLiteral("history_id"), 72},  {QStringLiteral("file_id"), 1072},
+                          {QStringLiteral("favourite"), -1700000000LL}};
+        server.clipRoutes().state().accounts[userId].clips[72] = stored;
+    }
+    publish(QStringLiteral("history_upload_file"),
+            {{QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), 72}, {QStringLiteral("file_id"), 1072}});
+    ASSERT_TRUE(testenv::waitUntil([&] { return rowOf(hash) != nullptr; }));
+    EXPECT_EQ(rowOf(hash)->favourite().toLongLong(), -1700000000LL);
+    EXPECT_FALSE(rowOf(hash, QString(ClipCategory::Favourite)));
+}

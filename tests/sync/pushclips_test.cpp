@@ -106,18 +106,18 @@ TEST_F(PushClips, ASecondPostOfTheSameClipWhileTheFirstIsInFlightIsRefused)
     push().Post(clip, record(first));
     EXPECT_TRUE(push().isPosting(*clip->file_hash()));
 
-    PushClipsManager::Outcome outcome = PushClipsManager::Outcome::Sent;
+    StepOutcome::Kind outcome = StepOutcome::Kind::Sent;
     auto second = std::make_shared<PushResult>();
     push().Post(clip, PushClipsManager::OutcomeCallback(
                           [second, &outcome](const QVariant& result, const std::optional<RequestError>& error,
-                                             PushClipsManager::Outcome o) {
+                                             const StepOutcome& o) {
                               second->called = true;
                               second->result = result;
                               second->error = error;
-                              outcome = o;
+                              outcome = o.kind;
                           }));
     wait(second);
-    EXPECT_EQ(outcome, PushClipsManager::Outcome::InFlight);
+    EXPECT_EQ(outcome, StepOutcome::Kind::InFlight);
     EXPECT_FALSE(second->result.isValid());
     EXPECT_FALSE(second->error);
     EXPECT_FALSE(first->called);

@@ -127,6 +127,15 @@ void WebServiceDouble::stop()
         m_stopping = true;
     }
     m_stopCondition.notify_all();
+    {
+        // Held requests end with the server.
+        auto guard = lock();
+        for (auto& [key, fault] : m_faults)
+            if (fault.gate)
+                fault.gate->open();
+        for (auto& gate : m_gates)
+            gate->open();
+    }
     if (m_server)
         m_server->stop();
     if (m_thread.joinable())
@@ -354,6 +363,29 @@ void WebServiceDouble::installRoutes()
     }
 }
 
+void Gate::open()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+    }
+    m_condition.notify_all();
+}
+
+void Gate::pass()
+{
+    std::unique_lock lock(m_mutex);
+    ++m_arrived;
+    m_condition.notify_all();
+    m_condition.wait(lock, [this] { return m_open; });
+}
+
+int Gate::arrived() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_arrived;
+}
+
 bool WebServiceDouble::waitDelay(std::chrono::milliseconds delay)
 {
     std::unique_lock stopLock(m_stopMutex);
@@ -383,6 +415,8 @@ void WebServiceDouble::dispatch(const std::string& method, const httplib::Reques
             it = m_faults.find({request.path, std::string()});
         if (it != m_faults.end()) {
             fault = it->second;
+            if (fault.gate)
+                m_gates.push_back(fault.gate);
             if (it->second.times > 0 && --it->second.times == 0)
                 m_faults.erase(it);
         }
@@ -391,6 +425,12 @@ void WebServiceDouble::dispatch(const std::string& method, const httplib::Reques
         logger(record);
     if (fault.delay.count() > 0 && !waitDelay(fault.delay))
         return;
+    if (fault.gate) {
+        fault.gate->pass();
+        std::unique_lock stopLock(m_stopMutex);
+        if (m_stopping)
+            return;
+    }
     if (fault.body) {
         response.status = fault.httpStatus.value_or(200);
         response.set_content(*fault.body, "application/json");

@@ -64,6 +64,23 @@ struct RecordedRequest {
     std::string contentType;  // the Content-Type header, for checks; not printed
 };
 
+// Holds the requests that meet it until it is opened (or the server stops), so a test can
+// act while a request is known to be in flight and then let it be answered.
+class Gate {
+public:
+    void open();
+    // Blocks until opened; counts the requests that arrived.
+    void pass();
+    // How many requests have reached the gate so far.
+    int arrived() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_condition;
+    bool m_open = false;
+    int m_arrived = 0;
+};
+
 // What to answer instead of (or on top of) the endpoint's own reply.
 struct Fault {
     std::chrono::milliseconds delay{0};  // wait before answering
@@ -71,6 +88,7 @@ struct Fault {
     std::optional<int> code;             // replaces "code" in the endpoint's JSON reply
     std::optional<std::string> body;     // answered as is (garbage, or "" for an empty body)
     int times = 0;                       // how many requests it applies to; 0: until cleared
+    std::shared_ptr<Gate> gate;          // held there (after the delay) until it opens
 
     static Fault status(int httpStatus)
     {
@@ -95,6 +113,13 @@ struct Fault {
     {
         Fault fault;
         fault.delay = delay;
+        return fault;
+    }
+    static Fault held(std::shared_ptr<Gate> gate, int times = 0)
+    {
+        Fault fault;
+        fault.gate = std::move(gate);
+        fault.times = times;
         return fault;
     }
 };
@@ -221,6 +246,7 @@ private:
     std::vector<RecordedRequest> m_requests;
     std::function<void(const RecordedRequest&)> m_logger;
     std::map<std::pair<std::string, std::string>, Fault> m_faults;  // by (path, method or "")
+    std::vector<std::shared_ptr<Gate>> m_gates;                      // every gate a request met
 
     std::map<QString, Account> m_accounts;  // by e-mail
     struct Token {

@@ -1,0 +1,22 @@
+#include "sync/replylogin.h"
+
+#include "store/configuremanager.h"
+
+namespace ReplyLogin {
+
+quint64 current()
+{
+    return ConfigureManager::sharedInstance().loginEpoch();
+}
+
+bool holds(quint64 epoch)
+{
+    return ConfigureManager::sharedInstance().isLoginEpoch(epoch);
+}
+
+Scope::Scope(quint64 epoch)
+    : m_condition([epoch] { return holds(epoch); })
+{
+}
+
+}  // namespace ReplyLogin

@@ -1,0 +1,128 @@
+#include "sync/uploadworker.h"
+
+#include "platform/dispatch.h"
+#include "store/configuremanager.h"
+#include "sync/replylogin.h"
+
+#include <QMutexLocker>
+
+#include <spdlog/spdlog.h>
+
+void UploadWorker::process()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_setAside.clear();
+    }
+    next();
+}
+
+void UploadWorker::followLoginLocked()
+{
+    const quint64 epoch = ReplyLogin::current();
+    if (epoch == m_loginEpoch)
+        return;
+    m_loginEpoch = epoch;
+    ++m_generation;
+    m_isRunning = false;
+    m_setAside.clear();
+}
+
+void UploadWorker::next()
+{
+    QMutexLocker lock(&m_mutex);
+    followLoginLocked();
+    if (!ConfigureManager::sharedInstance().isLogined()) {
+        m_isRunning = false;
+        return;
+    }
+    if (m_isRunning)
+        return;
+    for (;;) {
+        const Step step{m_generation, m_loginEpoch, QString()};
+        m_isRunning = true;
+        const Started started = startStep(step, QStringList(m_setAside.cbegin(), m_setAside.cend()));
+        if (started == Started::Step)
+            return;
+        m_isRunning = false;
+        if (started == Started::Nothing)
+            break;
+    }
+    lock.unlock();
+    whenIdle();
+}
+
+void UploadWorker::complete(const Step& step, const StepOutcome& outcome, const std::function<bool()>& clearMark)
+{
+    // Every write of the completion belongs to the step's login.
+    ReplyLogin::Scope scope(step.loginEpoch);
+    QMutexLocker lock(&m_mutex);
+    followLoginLocked();
+    if (step.generation != m_generation)
+        return;
+    m_isRunning = false;
+    const quint64 generation = m_generation;
+    auto goOn = [this] { dispatch::mainAsync([this] { next(); }); };
+    switch (outcome.kind) {
+    case StepOutcome::Kind::Sent:
+    case StepOutcome::Kind::Unsendable:
+        if (clearMark && !clearMark())
+            setAsideLocked(step.hash, "its pending mark could not be cleared");
+        return goOn();
+    case StepOutcome::Kind::InFlight:
+        // Passed over for now; looked at again once its own flight has ended.
+        m_setAside.insert(step.hash);
+        lock.unlock();
+        afterFlight(step.hash, [this, generation, hash = step.hash] {
+            {
+                QMutexLocker lock(&m_mutex);
+                if (generation != m_generation)
+                    return;
+                m_setAside.remove(hash);
+            }
+            next();
+        });
+        return goOn();
+    case StepOutcome::Kind::Refused:
+        spdlog::warn("{}: {} refused (code {}); passed over until the next trigger", m_name,
+                     step.hash.toStdString(), outcome.code);
+        m_setAside.insert(step.hash);
+        return goOn();
+    case StepOutcome::Kind::NoKey:
+    case StepOutcome::Kind::TransportFailure:
+        // Parked until the next trigger; the row keeps its mark.
+        return;
+    }
+}
+
+void UploadWorker::afterFlight(const QString&, std::function<void()> then)
+{
+    dispatch::mainAsync(std::move(then));
+}
+
+void UploadWorker::setAsideLocked(const QString& hash, const char* why)
+{
+    spdlog::warn("{}: {} passed over until the next trigger ({})", m_name, hash.toStdString(), why);
+    m_setAside.insert(hash);
+}
+
+bool UploadWorker::isRunning() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_isRunning;
+}
+
+void UploadWorker::setIsRunning(bool running)
+{
+    QMutexLocker lock(&m_mutex);
+    m_isRunning = running;
+}
+
+void UploadWorker::resetForTesting()
+{
+    QMutexLocker lock(&m_mutex);
+    m_isRunning = false;
+    m_setAside.clear();
+    ++m_generation;
+    m_loginEpoch = ReplyLogin::current();
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "sync/stepoutcome.h"
+
+#include <QRecursiveMutex>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// What the three upload workers (history rows, favourite rows, clip bodies) share: one step
+// in flight at a time, the rows set aside until the next outside trigger, the logged-in check,
+// and what the outcome of a step means for the worker.
+//
+// Threads: process() and next() may be called from any thread (capture, the main queue, the
+// "data manager" queue of a pull); a step starts on the calling thread under the worker's
+// lock; every completion arrives on the main queue.
+//
+// Generation: a step belongs to the worker's generation and the login epoch it started under.
+// The generation moves on at every login and logout (noticed at the next call or completion)
+// and at resetForTesting, so a completion of an earlier login does nothing, and a step of an
+// ended login never keeps the worker busy.
+//
+// Lock order, for all three workers: a worker's own lock, then the database queue, then the
+// request managers' task locks (never the other way round). No worker takes another worker's
+// lock while holding its own: the hand-over to the file worker runs after the lock is released.
+class UploadWorker {
+public:
+    virtual ~UploadWorker() = default;
+
+    // An outside trigger: forgets the rows set aside, then goes on as next() does.
+    void process();
+    // Starts the next step unless one is in flight or nobody is logged in.
+    void next();
+
+    bool isRunning() const;
+    void setIsRunning(bool running);
+
+    // Tests only: idle, nothing set aside; a completion still in flight is ignored.
+    void resetForTesting();
+
+protected:
+    UploadWorker() = default;
+
+    // The step a completion belongs to.
+    struct Step {
+        quint64 generation = 0;
+        quint64 loginEpoch = 0;
+        QString hash;
+    };
+    // What one call of startStep did.
+    enum class Started { Step, Nothing, SetAside };
+
+    // Under the lock: picks the next row (passing over the set-aside hashes) and starts its
+    // step with a completion that calls complete(); Nothing when no row is left; SetAside
+    // after setting a row aside (the worker then looks for the next one at once).
+    virtual Started startStep(const Step& step, const QStringList& setAside) = 0;
+    // After the worker went idle with nothing left (outside the lock).
+    virtual void whenIdle() {}
+    // Called when an in-flight clip's own flight ends; runs `then` on the main queue.
+    virtual void afterFlight(const QString& hash, std::function<void()> then);
+
+    // The completion of a step, on the main queue. clearMark runs only for Sent and
+    // Unsendable, inside the step's login; false from it (the update failed) sets the row aside
+    // instead of picking it again for ever.
+    void complete(const Step& step, const StepOutcome& outcome, const std::function<bool()>& clearMark);
+    // Under the lock (from startStep): the row is passed over until the next outside trigger.
+    void setAsideLocked(const QString& hash, const char* why);
+
+    const char* m_name = "upload worker";
+
+private:
+    // The login moved on since the last step: a new generation.
+    void followLoginLocked();
+
+    mutable QRecursiveMutex m_mutex;
+    bool m_isRunning = false;
+    QSet<QString> m_setAside;
+    quint64 m_generation = 0;
+    quint64 m_loginEpoch = 0;
+};

@@ -1,0 +1,192 @@
+// What the upload workers do with each outcome of a step, against the double on loopback:
+// a clip already in flight, no key yet, a server that is not there.
+
+#include "syncfixture.h"
+
+#include "service/zeromanager.h"
+#include "sync/clearhistoryrequestmanager.h"
+#include "sync/favouriteservice.h"
+#include "sync/fileservice.h"
+#include "sync/getfavouriterequestmanager.h"
+
+#include <QSet>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+using namespace synctest;
+
+namespace {
+
+class UploadWorkers : public SyncTest {
+protected:
+    void SetUp() override
+    {
+        SyncTest::SetUp();
+        FavouriteService::sharedInstance().resetForTesting();
+        FileService::sharedInstance().resetForTesting();
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(testenv::waitUntil([] {
+            return !FavouriteService::sharedInstance().isRunning() && !FileService::sharedInstance().isRunning();
+        }));
+        FavouriteService::sharedInstance().resetForTesting();
+        FileService::sharedInstance().resetForTesting();
+        SyncTest::TearDown();
+    }
+    qint64 pendingCount(const QString& category = QString(ClipCategory::History))
+    {
+        RawDb raw(dbPath());
+        return countRows(raw, QStringLiteral("change_timestamp > 0 and category = '%1'").arg(category));
+    }
+    std::optional<QJsonObject> serverClip(const QString& hash)
+    {
+        for (const auto& [id, clip] : serverClips())
+            if (clip.history.value(QStringLiteral("file_hash")).toString() == hash)
+                return clip.history;
+        return std::nullopt;
+    }
+};
+
+// A favourite made while the history worker's post of the same clip is on its way waits for
+// that post and then reaches the server; a clear on the server keeps it, and the next
+// favourites pull keeps it here too.
+TEST_F(UploadWorkers, AFavouriteMadeDuringThePostOfItsClipReachesTheServer)
+{
+    const QString text = QStringLiteral("favourited while on its way");
+    const QString hash = md5HexOfString(text);
+    auto gate = std::make_shared<webdouble::Gate>();
+    server.setFault("/push/", webdouble::Fault::held(gate, 1), "POST");
+    addTextClip(text, 100)->increase_change_count();
+    HistoryService::sharedInstance().process();
+    ASSERT_TRUE(testenv::waitUntil([&] { return gate->arrived() == 1; }));
+
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    auto favourite = addTextClip(text, 100, 0, QString(ClipCategory::Favourite));
+    favourite->setFavourite(QVariant(now));
+    favourite->save();
+    favourite->increase_change_count();
+    FavouriteService::sharedInstance().process();
+    // Its step ends as in flight: the row keeps its mark while the post is held.
+    ASSERT_TRUE(testenv::waitUntil([] { return !FavouriteService::sharedInstance().isRunning(); }));
+    drainMainQueue();
+    EXPECT_EQ(pendingCount(QString(ClipCategory::Favourite)), 1);
+
+    gate->open();
+    ASSERT_TRUE(testenv::waitUntil([&] {
+        const auto stored = serverClip(hash);
+        return stored && stored->value(QStringLiteral("favourite")).toInteger() == now
+               && pendingCount(QString(ClipCategory::Favourite)) == 0 && pendingCount() == 0
+               && !FavouriteService::sharedInstance().isRunning() && !HistoryService::sharedInstance().isRunning();
+    }, std::chrono::seconds(20)));
+    EXPECT_EQ(server.requestsTo("/set_favourite/").size(), 1u);
+
+    // A clear of the history anywhere keeps a favourite, on the server and here.
+    ASSERT_FALSE(send(std::make_shared<ClearHistoryRequestManager>()).error);
+    ASSERT_TRUE(serverClip(hash).has_value());
+    ASSERT_FALSE(send(std::make_shared<GetFavouriteRequestManager>()).error);
+    drainMainQueue();
+    const auto row = rowOf(hash, QString(ClipCategory::Favourite));
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->favourite().toLongLong(), now);
+}
+
+// Clips captured while logged in but before the PIN was entered keep their marks and go once
+// a key is installed.
+TEST_F(UploadWorkers, ClipsCapturedBeforeTheKeyGoOnceItIsInstalled)
+{
+    keychain->deletePassword(ZeroManager::keychainService(), ZeroManager::storeKey(QString::number(userId)));
+    zm().resetForTesting();
+    ASSERT_EQ(zm().state(), 0);
+    const QString first = QStringLiteral("before the PIN, one");
+    const QString second = QStringLiteral("before the PIN, two");
+    addTextClip(first, 100)->increase_change_count();
+    addTextClip(second, 200)->increase_change_count();
+    HistoryService::sharedInstance().process();
+    ASSERT_TRUE(testenv::waitUntil([] { return !HistoryService::sharedInstance().isRunning(); }));
+    drainMainQueue();
+    EXPECT_EQ(pendingCount(), 2);
+    EXPECT_TRUE(server.requestsTo("/push/").empty());
+
+    install(pair, kPin);
+    HistoryService::sharedInstance().process();
+    ASSERT_TRUE(testenv::waitUntil([&] {
+        return pendingCount() == 0 && !HistoryService::sharedInstance().isRunning();
+    }, std::chrono::seconds(20)));
+    for (const QString& text : {first, second}) {
+        const auto stored = serverClip(md5HexOfString(text));
+        ASSERT_TRUE(stored) << text.toStdString();
+        EXPECT_EQ(stored->value(QStringLiteral("key_hash")).toString(), keyHash());
+        EXPECT_EQ(rowOf(md5HexOfString(text))->history_id().toLongLong(),
+                  stored->value(QStringLiteral("history_id")).toInteger());
+    }
+}
+
+// A server that drops every connection: the first put's transport failure parks the worker
+// with every clip still pending, instead of trying each of the others in turn.
+TEST_F(UploadWorkers, APutThatReachesNoServerParksTheWorker)
+{
+    QStringList hashes;
+    for (int i = 1; i <= 3; ++i)
+        hashes << md5HexOfString(QStringLiteral("put %1").arg(i));
+    // Reads each request far enough to see which clip it carries, then drops the connection.
+    QTcpServer dead;
+    ASSERT_TRUE(dead.listen(QHostAddress::LocalHost));
+    QSet<QString> tried;
+    int connections = 0;
+    QObject::connect(&dead, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = dead.nextPendingConnection()) {
+            ++connections;
+            auto received = std::make_shared<QByteArray>();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [&, socket, received] {
+                received->append(socket->readAll());
+                for (const QString& hash : hashes) {
+                    if (received->contains(hash.toLatin1())) {
+                        tried.insert(hash);
+                        socket->abort();
+                        socket->deleteLater();
+                        return;
+                    }
+                }
+            });
+        }
+    });
+    UserDefaults::standard().setValue(DefaultsKey::ApiBaseURL, QStringLiteral("http://127.0.0.1:%1").arg(dead.serverPort()));
+    for (int i = 1; i <= 3; ++i)
+        addTextClip(QStringLiteral("put %1").arg(i), 100 * i, i)->increase_change_count();
+
+    HistoryService::sharedInstance().process();
+    ASSERT_TRUE(testenv::waitUntil([&] { return !tried.isEmpty(); }));
+    // Settled: idle, and nothing left on the main queue that could start another step.
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(testenv::waitUntil([] { return !HistoryService::sharedInstance().isRunning(); }));
+        drainMainQueue();
+    }
+    // Only the newest clip was tried (the network layer may resend it once on a dropped line).
+    EXPECT_EQ(tried, QSet<QString>{hashes[2]});
+    EXPECT_EQ(pendingCount(), 3);
+    EXPECT_TRUE(server.requestsTo("/push/").empty());
+
+    // The next outside trigger resumes with the newest clip once the server is back.
+    UserDefaults::standard().setValue(DefaultsKey::ApiBaseURL, QString::fromStdString(server.baseURL()));
+    {
+        auto lock = server.lock();
+        auto& clips = server.clipRoutes().state().accounts[userId].clips;
+        for (int i = 1; i <= 3; ++i) {
+            const QString text = QStringLiteral("put %1").arg(i);
+            clips[i].history = QJsonObject{{QStringLiteral("file_hash"), md5HexOfString(text)},
+                                           {QStringLiteral("history_id"), i},
+                                           {QStringLiteral("file_id"), i + 1000}};
+        }
+    }
+    HistoryService::sharedInstance().process();
+    ASSERT_TRUE(testenv::waitUntil([&] {
+        return pendingCount() == 0 && !HistoryService::sharedInstance().isRunning();
+    }, std::chrono::seconds(20)));
+    ASSERT_EQ(server.requestsTo("/push/").size(), 3u);
+    EXPECT_EQ(server.requestsTo("/push/")[0].method, "PUT");
+}
+
+}  // namespace
