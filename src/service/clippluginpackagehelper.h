@@ -38,7 +38,7 @@ public:
     // Downloads the package unless it is cached, then installs it. complete (may be empty)
     // runs once on the main queue: true when the plugin was installed, or when a download of
     // the same URL is already running (that download installs it); false otherwise. Only
-    // absolute http(s) URLs are fetched. A download answered outside 200-299 installs
+    // absolute https URLs are fetched (http only from a loopback address). A download answered outside 200-299 installs
     // nothing; a cache file that fails to install is deleted, so it is fetched afresh next
     // time.
     void installPackageFromUrl(const QString& url, const PluginObjectPtr& plugin, Completion complete);

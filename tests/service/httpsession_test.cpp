@@ -1,13 +1,15 @@
 #include "service/httpsession.h"
+#include "support/testca.h"
 #include "support/testenv.h"
 #include "support/webservice/webservicedouble.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
 #include <QNetworkReply>
-#include <QProcess>
 #include <QSslCertificate>
 #include <QThread>
 #include <QUrl>
@@ -178,44 +180,10 @@ TEST_F(HttpSessionTest, AFormWithAMissingFileSendsNothing)
     EXPECT_TRUE(server.requests().empty());
 }
 
-namespace {
-
-// A test CA and a certificate it signed for 127.0.0.1, made with the openssl tool.
-bool makeTestCertificates(const QString& dir)
-{
-    auto run = [&dir](const QStringList& args) {
-        QProcess process;
-        process.setWorkingDirectory(dir);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("openssl"), args);
-        return process.waitForFinished(30000) && process.exitCode() == 0;
-    };
-    QFile ext(dir + QStringLiteral("/ext.cnf"));
-    if (!ext.open(QIODevice::WriteOnly))
-        return false;
-    ext.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n");
-    ext.close();
-    const QStringList ec = {QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-    return run(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ec
-               + QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
-                             QStringLiteral("ca.pem"), QStringLiteral("-days"), QStringLiteral("2"),
-                             QStringLiteral("-subj"), QStringLiteral("/CN=Nuvarel Test CA")})
-           && run(QStringList{QStringLiteral("req")} + ec
-                  + QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
-                                QStringLiteral("server.csr"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")})
-           && run({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), QStringLiteral("server.csr"),
-                   QStringLiteral("-CA"), QStringLiteral("ca.pem"), QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
-                   QStringLiteral("-CAcreateserial"), QStringLiteral("-out"), QStringLiteral("server.pem"),
-                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("ext.cnf")});
-}
-
-}  // namespace
-
 TEST(HttpSessionTls, AServerOfATestCaIsAcceptedOnlyOnceTheCaIsAdded)
 {
     const QString dir = testenv::home();
-    ASSERT_TRUE(makeTestCertificates(dir));
+    ASSERT_TRUE(testca::makeCertificates(dir));
     webdouble::WebServiceDouble server;
     ASSERT_TRUE(server.startTls((dir + QStringLiteral("/server.pem")).toStdString(),
                                 (dir + QStringLiteral("/server.key")).toStdString()));
@@ -232,7 +200,7 @@ TEST(HttpSessionTls, AServerOfATestCaIsAcceptedOnlyOnceTheCaIsAdded)
     EXPECT_EQ(withoutCa.error->code, static_cast<int>(QNetworkReply::SslHandshakeFailedError));
     EXPECT_TRUE(server.requests().empty());
 
-    const auto cas = QSslCertificate::fromPath(dir + QStringLiteral("/ca.pem"));
+    const auto cas = testca::caOf(dir);
     ASSERT_EQ(cas.size(), 1);
     session.addCaCertificates(cas);
     auto accepted = std::make_shared<Received>();

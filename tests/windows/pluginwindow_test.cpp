@@ -2,6 +2,7 @@
 
 #include "platform/userdefaults.h"
 #include "service/httpsession.h"
+#include "support/testca.h"
 #include "support/webservice/webservicedouble.h"
 #include "store/defaultskeys.h"
 #include "windows/pluginstoretableviewcell.h"
@@ -9,7 +10,8 @@
 
 #include <QFileDialog>
 #include <QJsonArray>
-#include <QProcess>
+#include <QHostAddress>
+#include <QNetworkInterface>
 #include <QSslCertificate>
 #include <QPushButton>
 #include <QTabWidget>
@@ -399,37 +401,10 @@ TEST_F(PluginWindowTest, HelpAndGuideOpenThroughTheDesktop)
     EXPECT_TRUE(QFileInfo::exists(delegate->urls[3].toLocalFile()));
 }
 
-namespace {
-
-// A test CA and a certificate it signed for 127.0.0.1, made with the openssl tool.
-bool makeTestCertificates(const QString& dir)
-{
-    auto run = [&dir](const QStringList& args) {
-        QProcess process;
-        process.setWorkingDirectory(dir);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("openssl"), args);
-        return process.waitForFinished(30000) && process.exitCode() == 0;
-    };
-    if (!pluginstorefixture::writeFile(dir + QStringLiteral("/ext.cnf"),
-                                       "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"))
-        return false;
-    const QString ec = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ");
-    auto args = [](const QString& text) { return text.split(QLatin1Char(' '), Qt::SkipEmptyParts); };
-    return run(args(QStringLiteral("req -x509 ") + ec + QStringLiteral("-keyout ca.key -out ca.pem -days 2"))
-                   << QStringLiteral("-subj") << QStringLiteral("/CN=Nuvarel Test CA"))
-           && run(args(QStringLiteral("req ") + ec + QStringLiteral("-keyout server.key -out server.csr"))
-                  << QStringLiteral("-subj") << QStringLiteral("/CN=127.0.0.1"))
-           && run(args(QStringLiteral("x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
-                                      "-out server.pem -days 2 -extfile ext.cnf")));
-}
-
-}  // namespace
-
 TEST_F(PluginWindowTest, APackageFromAServerWithAnUntrustedCertificateIsRefused)
 {
     const QString dir = testenv::home();
-    ASSERT_TRUE(makeTestCertificates(dir));
+    ASSERT_TRUE(testca::makeCertificates(dir));
     webdouble::WebServiceDouble tls;
     ASSERT_TRUE(tls.startTls((dir + QStringLiteral("/server.pem")).toStdString(),
                              (dir + QStringLiteral("/server.key")).toStdString()));
@@ -452,11 +427,66 @@ TEST_F(PluginWindowTest, APackageFromAServerWithAnUntrustedCertificateIsRefused)
     EXPECT_FALSE(pluginManager().listPlugins().contains(QStringLiteral("t.tls")));
 
     // Trusted once its CA is.
-    packageHelper().httpManager().addCaCertificates(QSslCertificate::fromPath(dir + QStringLiteral("/ca.pem")));
+    packageHelper().httpManager().addCaCertificates(testca::caOf(dir));
     result.reset();
     packageHelper().installPackageFromUrl(url, entry, [&](bool ok) { result = ok; });
     ASSERT_TRUE(testenv::waitUntil([&] { return result.has_value(); }, std::chrono::seconds(20)));
     EXPECT_TRUE(*result);
     EXPECT_TRUE(pluginManager().listPlugins().contains(QStringLiteral("t.tls")));
     tls.stop();
+}
+
+namespace {
+
+// An address of this machine outside the loopback network, where it has one.
+std::optional<QHostAddress> outsideAddress()
+{
+    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+            return address;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+// A package runs code as it installs: over plain http anyone on the path could supply it,
+// so http is taken only from loopback (the test servers), never from another address.
+TEST_F(PluginWindowTest, APlainHttpPackageIsFetchedOnlyFromLoopback)
+{
+    const auto outside = outsideAddress();
+    if (!outside)
+        GTEST_SKIP() << "this machine has no address outside loopback";
+    webdouble::WebServiceDouble plain;
+    ASSERT_TRUE(plain.start(0, "0.0.0.0"));
+    {
+        auto lock = plain.lock();
+        plain.pluginRoutes().state().plugins.push_back(
+            {QStringLiteral("h.plain"), QStringLiteral("Plain"), QString(), QStringLiteral("1.0"), QString(),
+             pluginstorefixture::package(QStringLiteral("Plain"), QStringLiteral("h.plain"), QStringLiteral("1.0"))});
+    }
+    const QString path = QStringLiteral(":%1/plugin_package/?bundle_id=h.plain&version=1.0").arg(plain.port());
+    const QString remote = QStringLiteral("http://") + outside->toString() + path;
+    const PluginObjectPtr entry = PluginObject::loadFromJsonDict(QJsonObject{{"bundle_id", "h.plain"}, {"version", "1.0"}});
+
+    std::optional<bool> result;
+    packageHelper().installPackageFromUrl(remote, entry, [&](bool ok) { result = ok; });
+    ASSERT_TRUE(testenv::waitUntil([&] { return result.has_value(); }));
+    EXPECT_FALSE(*result);
+    EXPECT_FALSE(packageHelper().isRunning(remote));
+    EXPECT_TRUE(plain.requests().empty());
+    EXPECT_FALSE(QFileInfo::exists(cachePath(QStringLiteral("h.plain"), QStringLiteral("1.0"))));
+    EXPECT_FALSE(pluginManager().listPlugins().contains(QStringLiteral("h.plain")));
+    // Nor does the store offer it.
+    EXPECT_FALSE(PluginStoreList::isPackageURL(remote));
+
+    // The same server reached through loopback is a test server: fetched.
+    const QString local = QStringLiteral("http://127.0.0.1") + path;
+    EXPECT_TRUE(PluginStoreList::isPackageURL(local));
+    result.reset();
+    packageHelper().installPackageFromUrl(local, entry, [&](bool ok) { result = ok; });
+    ASSERT_TRUE(testenv::waitUntil([&] { return result.has_value(); }, std::chrono::seconds(20)));
+    EXPECT_TRUE(*result);
+    EXPECT_EQ(plain.requestsTo("/plugin_package/").size(), 1u);
+    EXPECT_TRUE(pluginManager().listPlugins().contains(QStringLiteral("h.plain")));
 }

@@ -144,6 +144,8 @@ public:
                   const std::string& host = "127.0.0.1");
     void stop();
     int port() const { return m_port; }
+    // "https" after startTls, else "http".
+    const char* scheme() const { return m_tls ? "https" : "http"; }
     // "http://127.0.0.1:PORT" (https for startTls), the value for the "apiBaseURL" setting.
     std::string baseURL() const;
     // Publishes to a broker from now on; false when it cannot reach it.
