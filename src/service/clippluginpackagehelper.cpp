@@ -40,6 +40,7 @@ ClipPluginPackageHelper& ClipPluginPackageHelper::sharedInstance()
 ClipPluginPackageHelper::ClipPluginPackageHelper(PluginManager& manager)
     : m_manager(manager), m_httpManager(std::make_unique<HttpSession>(QStringLiteral("pluginpackage download manager")))
 {
+    m_httpManager->setMaxReplySize(kMaxPackageSize);
 }
 
 ClipPluginPackageHelper::~ClipPluginPackageHelper() = default;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "plugins/engine/package.h"
 #include "plugins/pluginobject.h"
 
 #include <QSet>
@@ -22,6 +23,9 @@ class PluginManager;
 class ClipPluginPackageHelper {
 public:
     using Completion = std::function<void(bool)>;
+    // The most a package download may bring: what the extractor unpacks at most, and room
+    // for the archive's headers.
+    static constexpr qint64 kMaxPackageSize = qint64(PACKAGE_MAX_BYTES) + 8 * 1024 * 1024;
 
     static ClipPluginPackageHelper& sharedInstance();
     // Installs through the given manager (tests give their own); the application uses

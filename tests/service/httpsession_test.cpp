@@ -216,3 +216,92 @@ TEST(HttpSessionTls, AServerOfATestCaIsAcceptedOnlyOnceTheCaIsAdded)
     session.dataTask(QStringLiteral("GET"), url, {}, {}, into(again));
     EXPECT_TRUE(waitFor(again).error.has_value());
 }
+
+namespace {
+
+// The files a download left in the folder (a partial QSaveFile would show up here).
+QStringList filesIn(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::Files);
+}
+
+}  // namespace
+
+TEST_F(HttpSessionTest, ATricklingReplyEndsAtTheDeadlineAndADownloadLeavesNoFile)
+{
+    // A byte every 50 ms: the inactivity timeout never fires, only the overall deadline can.
+    server.setFault("/check_version/", webdouble::Fault::trickling(std::chrono::milliseconds(50)));
+    server.setFault("/plugin_package/", webdouble::Fault::trickling(std::chrono::milliseconds(50)));
+    session.setDeadline(std::chrono::milliseconds(700));
+
+    auto data = std::make_shared<Received>();
+    const QUrl dataUrl = url("/check_version/");
+    session.dataTask(QStringLiteral("GET"), dataUrl, {}, {}, into(data));
+    const QString dir = testenv::home() + QStringLiteral("/trickle");
+    ASSERT_TRUE(QDir().mkpath(dir));
+    auto download = std::make_shared<Received>();
+    const QUrl downloadUrl = url("/plugin_package/?bundle_id=a&version=1");
+    session.download(downloadUrl, dir + QStringLiteral("/body.bin"), nullptr, into(download));
+
+    for (const HttpSession::Reply& reply : {waitFor(data), waitFor(download)}) {
+        ASSERT_TRUE(reply.error.has_value());
+        EXPECT_EQ(reply.error->domain, QString(HttpSession::kLimitErrorDomain));
+        EXPECT_EQ(reply.error->code, HttpSession::DeadlinePassed);
+        EXPECT_TRUE(reply.body.isEmpty());
+    }
+    EXPECT_TRUE(filesIn(dir).isEmpty()) << filesIn(dir).join(QLatin1Char(' ')).toStdString();
+    EXPECT_FALSE(session.hasRunningTask(dataUrl));
+    EXPECT_FALSE(session.hasRunningTask(downloadUrl));
+}
+
+TEST_F(HttpSessionTest, AReplyOverTheCapFailsAndADownloadOverItLeavesNoFile)
+{
+    constexpr qint64 cap = 4096;
+    session.setMaxReplySize(cap);
+    struct Case {
+        const char* name;
+        qint64 size;
+        bool chunked;  // no length announced: only the bytes counted so far tell
+        bool refused;
+    };
+    const Case cases[] = {
+        {"announced, at the cap", cap, false, false},
+        {"announced, one byte over", cap + 1, false, true},
+        {"chunked, at the cap", cap, true, false},
+        {"chunked, one byte over", cap + 1, true, true},
+        {"chunked, far over", 3 * 1024 * 1024, true, true},
+    };
+    const QString dir = testenv::home() + QStringLiteral("/capped");
+    ASSERT_TRUE(QDir().mkpath(dir));
+    for (const Case& c : cases) {
+        webdouble::Fault fault = webdouble::Fault::rawBody(std::string(size_t(c.size), 'a'));
+        fault.chunked = c.chunked;
+        fault.contentType = "application/octet-stream";
+        server.setFault("/check_version/", fault);
+        server.setFault("/plugin_package/", fault);
+
+        auto data = std::make_shared<Received>();
+        session.dataTask(QStringLiteral("GET"), url("/check_version/"), {}, {}, into(data));
+        const HttpSession::Reply reply = waitFor(data);
+        auto download = std::make_shared<Received>();
+        const QString destination = dir + QStringLiteral("/body.bin");
+        session.download(url("/plugin_package/?bundle_id=a&version=1"), destination, nullptr, into(download));
+        const HttpSession::Reply downloaded = waitFor(download);
+
+        if (c.refused) {
+            for (const HttpSession::Reply& r : {reply, downloaded}) {
+                ASSERT_TRUE(r.error.has_value()) << c.name;
+                EXPECT_EQ(r.error->domain, QString(HttpSession::kLimitErrorDomain)) << c.name;
+                EXPECT_EQ(r.error->code, HttpSession::ReplyTooLarge) << c.name;
+            }
+            EXPECT_TRUE(reply.body.isEmpty()) << c.name;
+            EXPECT_TRUE(filesIn(dir).isEmpty()) << c.name;
+        } else {
+            EXPECT_FALSE(reply.error.has_value()) << c.name;
+            EXPECT_EQ(reply.body.size(), c.size) << c.name;
+            EXPECT_FALSE(downloaded.error.has_value()) << c.name;
+            EXPECT_EQ(QFileInfo(destination).size(), c.size) << c.name;
+            QFile::remove(destination);
+        }
+    }
+}

@@ -490,3 +490,49 @@ TEST_F(PluginWindowTest, APlainHttpPackageIsFetchedOnlyFromLoopback)
     EXPECT_EQ(plain.requestsTo("/plugin_package/").size(), 1u);
     EXPECT_TRUE(pluginManager().listPlugins().contains(QStringLiteral("h.plain")));
 }
+
+// A store that trickles, oversizes or redirects a package elsewhere installs nothing and
+// caches nothing, and the download is no longer marked as running.
+TEST_F(PluginWindowTest, AHostilePackageDownloadEndsWithoutAFile)
+{
+    webdouble::WebServiceDouble elsewhere;
+    ASSERT_TRUE(elsewhere.startTls((certsDir() + QStringLiteral("/server.pem")).toStdString(),
+                                   (certsDir() + QStringLiteral("/server.key")).toStdString()));
+    {
+        auto lock = elsewhere.lock();
+        elsewhere.pluginRoutes().state().plugins.push_back(
+            {QStringLiteral("h.bad"), QStringLiteral("Bad"), QString(), QStringLiteral("1.0"), QString(),
+             pluginstorefixture::package(QStringLiteral("Bad"), QStringLiteral("h.bad"), QStringLiteral("1.0"))});
+    }
+    servePackage(QStringLiteral("bad.cpk"), QStringLiteral("h.bad"), QStringLiteral("1.0"));
+    HttpSession& session = packageHelper().httpManager();
+    session.setDeadline(std::chrono::milliseconds(700));
+    // A real package is a few kilobytes; the session's own cap is kept far above that.
+    session.setMaxReplySize(64);
+    struct Case {
+        const char* name;
+        webdouble::Fault fault;
+    };
+    const Case cases[] = {
+        {"a byte at a time", webdouble::Fault::trickling(std::chrono::milliseconds(50))},
+        {"over the cap", webdouble::Fault()},
+    };
+    const QString url = packageUrl(QStringLiteral("bad.cpk"));
+    const PluginObjectPtr entry = PluginObject::loadFromJsonDict(QJsonObject{{"bundle_id", "h.bad"}, {"version", "1.0"}});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        clearFaults();
+        answerWith(QStringLiteral("/plugin_package/"), c.fault);
+        std::optional<bool> result;
+        packageHelper().installPackageFromUrl(url, entry, [&](bool ok) { result = ok; });
+        EXPECT_TRUE(packageHelper().isRunning(url));
+        ASSERT_TRUE(testenv::waitUntil([&] { return result.has_value(); }, std::chrono::seconds(20)));
+        EXPECT_FALSE(*result);
+        EXPECT_FALSE(packageHelper().isRunning(url));
+        EXPECT_FALSE(QFileInfo::exists(cachePath(QStringLiteral("h.bad"), QStringLiteral("1.0"))));
+        EXPECT_TRUE(QDir(PathHelper::getTmpDir()).entryList(QDir::Files).isEmpty());
+        EXPECT_FALSE(pluginManager().listPlugins().contains(QStringLiteral("h.bad")));
+    }
+    EXPECT_TRUE(elsewhere.requests().empty());
+    EXPECT_EQ(count(NotificationName::PluginChanged), 0);
+}

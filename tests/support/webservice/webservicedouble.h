@@ -70,6 +70,11 @@ struct Fault {
     std::optional<int> httpStatus;       // the HTTP status of the answer
     std::optional<int> code;             // replaces "code" in the endpoint's JSON reply
     std::optional<std::string> body;     // answered as is (garbage, or "" for an empty body)
+    bool chunked = false;                // the body goes out chunked, with no length announced
+    // The body's type; the server compresses JSON for a client that accepts it, never octets.
+    std::string contentType = "application/json";
+    // When set, the answer's body never ends: one byte per interval until the client leaves.
+    std::chrono::milliseconds trickle{0};
     int times = 0;                       // how many requests it applies to; 0: until cleared
 
     static Fault status(int httpStatus)
@@ -95,6 +100,12 @@ struct Fault {
     {
         Fault fault;
         fault.delay = delay;
+        return fault;
+    }
+    static Fault trickling(std::chrono::milliseconds interval)
+    {
+        Fault fault;
+        fault.trickle = interval;
         return fault;
     }
 };
