@@ -1,5 +1,7 @@
 #include "service/httpsession.h"
 
+#include "service/urlpolicy.h"
+
 #include <QFile>
 #include <QHash>
 #include <QHttpMultiPart>
@@ -107,6 +109,8 @@ QNetworkRequest HttpSession::prepare(const QUrl& url) const
     QNetworkRequest request(url);
     std::lock_guard lock(m_mutex);
     request.setTransferTimeout(static_cast<int>(m_timeout.count()));
+    // Each redirect is judged by guard().
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     if (!m_extraCas.isEmpty()) {
         QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
         ssl.addCaCertificates(m_extraCas);
@@ -130,7 +134,7 @@ HttpSession::Reply HttpSession::limitedOutcome(QNetworkReply* reply, Guard& limi
     return outcome;
 }
 
-std::shared_ptr<HttpSession::Guard> HttpSession::guard(QNetworkReply* reply, const QUrl& /*origin*/) const
+std::shared_ptr<HttpSession::Guard> HttpSession::guard(QNetworkReply* reply, const QUrl& origin) const
 {
     auto guard = std::make_shared<Guard>();
     std::chrono::milliseconds deadline;
@@ -147,6 +151,15 @@ std::shared_ptr<HttpSession::Guard> HttpSession::guard(QNetworkReply* reply, con
     });
     timer->start(deadline);
     QObject::connect(reply, &QNetworkReply::finished, timer, &QTimer::stop);
+    // A redirect elsewhere would carry the request (an upload form, a token in the query)
+    // around the checks made on the address it was sent to.
+    QObject::connect(reply, &QNetworkReply::redirected, reply, [guard, reply, origin](const QUrl& target) {
+        const QUrl absolute = target.isRelative() ? reply->url().resolved(target) : target;
+        if (UrlPolicy::isSameOrigin(origin, absolute))
+            emit reply->redirectAllowed();
+        else
+            guard->refuse(reply, RedirectRefused, QStringLiteral("redirect to another origin refused"));
+    });
     // The announced length or the bytes so far.
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [guard, reply](qint64 received, qint64 total) {
         guard->checkSize(reply, std::max(received, total));

@@ -26,8 +26,9 @@ class QNetworkRequest;
 //
 // Every transfer ends and is bounded: a transfer timeout (60 s without a byte) ends a dead
 // server, an overall deadline ends one that trickles, and a reply body larger than the
-// session's cap is cut off (a download then leaves no file). Certificates are always
-// verified; a CA can be added to the trusted ones, never an error ignored.
+// session's cap is cut off (a download then leaves no file). A redirect is followed only
+// within the origin (scheme, host, port) the transfer was started with. Certificates are
+// always verified; a CA can be added to the trusted ones, never an error ignored.
 //
 // A reply whose HTTP status lies outside 200-299 is reported as an error of domain
 // kHttpStatusErrorDomain with the status as code; a transfer that fails without an HTTP
@@ -46,7 +47,7 @@ public:
     static constexpr QLatin1String kHttpStatusErrorDomain{"com.nuvarel.http"};
     static constexpr QLatin1String kTransportErrorDomain{"com.nuvarel.network"};
     static constexpr QLatin1String kLimitErrorDomain{"com.nuvarel.transfer"};
-    enum LimitError { DeadlinePassed = 1, ReplyTooLarge = 2 };
+    enum LimitError { DeadlinePassed = 1, ReplyTooLarge = 2, RedirectRefused = 3 };
 
     using TaskId = quint64;
 
@@ -116,7 +117,7 @@ private:
     class Impl;
     struct Guard;
     TaskId start(const QUrl& url, std::function<void(Impl&, TaskId)> starter);
-    // The limits of a transfer just started: deadline and size cap.
+    // The limits of a transfer just started: deadline, size cap and redirect rule.
     std::shared_ptr<Guard> guard(QNetworkReply* reply, const QUrl& origin) const;
     static Reply limitedOutcome(QNetworkReply* reply, Guard& limits);
     QNetworkRequest prepare(const QUrl& url) const;

@@ -305,3 +305,73 @@ TEST_F(HttpSessionTest, AReplyOverTheCapFailsAndADownloadOverItLeavesNoFile)
         }
     }
 }
+
+TEST_F(HttpSessionTest, ARedirectIsFollowedOnlyWithinItsOrigin)
+{
+    webdouble::WebServiceDouble elsewhere;
+    ASSERT_TRUE(elsewhere.start());
+    const std::string port = std::to_string(server.port());
+    struct Case {
+        const char* name;
+        std::string origin;  // put before the path of the redirect's target
+        bool followed;
+    };
+    const Case cases[] = {
+        {"same origin", server.baseURL(), true},
+        {"same origin, relative", "", true},
+        {"another port", elsewhere.baseURL(), false},
+        {"another host", "http://localhost:" + port, false},
+        {"another scheme", "https://127.0.0.1:" + port, false},
+    };
+    const QString body = testenv::home() + QStringLiteral("/form.bin");
+    {
+        QFile file(body);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("the upload");
+    }
+    auto once = [](webdouble::Fault fault) {
+        fault.times = 1;
+        return fault;
+    };
+    for (const Case& c : cases) {
+        server.clearRequests();
+        // A GET, a form POST (307 keeps the method and the body) and a download.
+        server.setFault("/check_version/", once(webdouble::Fault::redirect(302, c.origin + "/init/")));
+        server.setFault("/oss/", once(webdouble::Fault::redirect(307, c.origin + "/oss/")));
+        server.setFault("/plugin_package/", once(webdouble::Fault::redirect(307, c.origin + "/init/")));
+
+        auto get = std::make_shared<Received>();
+        session.dataTask(QStringLiteral("GET"), url("/check_version/"), {}, {}, into(get));
+        const HttpSession::Reply got = waitFor(get);
+        auto form = std::make_shared<Received>();
+        session.formPost(url("/oss/"), {{QStringLiteral("key"), "k"}},
+                         {QStringLiteral("file"), body, QStringLiteral("form.bin"), QStringLiteral("application/octet-stream")},
+                         into(form));
+        const HttpSession::Reply posted = waitFor(form);
+        auto download = std::make_shared<Received>();
+        const QString destination = testenv::home() + QStringLiteral("/redirected.bin");
+        QFile::remove(destination);
+        session.download(url("/plugin_package/?bundle_id=a&version=1"), destination, nullptr, into(download));
+        const HttpSession::Reply downloaded = waitFor(download);
+
+        if (c.followed) {
+            EXPECT_EQ(got.status, 200) << c.name;
+            EXPECT_FALSE(got.error.has_value()) << c.name;
+            EXPECT_EQ(server.requestsTo("/init/").size(), 2u) << c.name;
+            // The form reached the same store again, fields and file with it.
+            const auto forms = server.requestsTo("/oss/");
+            ASSERT_EQ(forms.size(), 2u) << c.name;
+            EXPECT_EQ(forms[1].body, "key=1;file=10;") << c.name;
+        } else {
+            for (const HttpSession::Reply& r : {got, posted, downloaded}) {
+                ASSERT_TRUE(r.error.has_value()) << c.name;
+                EXPECT_EQ(r.error->domain, QString(HttpSession::kLimitErrorDomain)) << c.name;
+                EXPECT_EQ(r.error->code, HttpSession::RedirectRefused) << c.name;
+            }
+            EXPECT_TRUE(server.requestsTo("/init/").empty()) << c.name;
+            EXPECT_EQ(server.requestsTo("/oss/").size(), 1u) << c.name;
+            EXPECT_FALSE(QFile::exists(destination)) << c.name;
+        }
+        EXPECT_TRUE(elsewhere.requests().empty()) << c.name;
+    }
+}

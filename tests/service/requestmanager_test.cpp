@@ -218,10 +218,12 @@ TEST_F(RequestBase, ARequestObjectNotSharedIsRefused)
     EXPECT_EQ(server.requests().size(), 1u);
 }
 
-// A hostile server can neither hold a request nor fill memory with its reply: each ends as
-// a failed request, and parse never runs.
+// A hostile server can neither hold a request, fill memory with its reply, nor send the
+// request on elsewhere: each ends as a failed request, and parse never runs.
 TEST_F(RequestBase, AHostileReplyEndsAsAFailedRequest)
 {
+    webdouble::WebServiceDouble elsewhere;
+    ASSERT_TRUE(elsewhere.start());
     HttpSession& session = RequestManager::sharedSession();
     session.setDeadline(std::chrono::milliseconds(700));
     session.setMaxReplySize(64 * 1024);
@@ -237,6 +239,8 @@ TEST_F(RequestBase, AHostileReplyEndsAsAFailedRequest)
         {"a byte at a time", webdouble::Fault::trickling(std::chrono::milliseconds(50)), HttpSession::DeadlinePassed},
         {"over the cap", webdouble::Fault::rawBody(large), HttpSession::ReplyTooLarge},
         {"over the cap, no length announced", chunked, HttpSession::ReplyTooLarge},
+        {"redirected to another port", webdouble::Fault::redirect(307, elsewhere.baseURL() + "/check_version/"),
+         HttpSession::RedirectRefused},
     };
     for (const Case& c : cases) {
         server.setFault("/check_version/", c.fault);
@@ -249,6 +253,7 @@ TEST_F(RequestBase, AHostileReplyEndsAsAFailedRequest)
         EXPECT_EQ(outcome.error->code, c.error) << c.name;
         EXPECT_EQ(probe->parses, 0) << c.name;
     }
+    EXPECT_TRUE(elsewhere.requests().empty());
 
     // A reply within the cap still reads.
     server.setFault("/check_version/", webdouble::Fault::rawBody("{\"code\":0}"));

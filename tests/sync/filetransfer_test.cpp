@@ -533,6 +533,7 @@ TEST_F(FileTransfer, ADownloadIsBoundedInTimeSizeAndOrigin)
         {"a byte at a time", webdouble::Fault::trickling(std::chrono::milliseconds(50))},
         {"over the largest stored body", oversized},
         {"over it, no length announced", oversizedChunked},
+        {"redirected to another port", webdouble::Fault::redirect(307, elsewhere.baseURL() + "/download_file/")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -593,6 +594,8 @@ TEST_F(FileTransfer, AnUploadFormEndsAndNeverLeavesItsOrigin)
         HttpSession::LimitError error;
     };
     const Case cases[] = {
+        {"a 307 to another port", webdouble::Fault::redirect(307, elsewhere.baseURL() + "/oss/"),
+         HttpSession::RedirectRefused},
         {"a reply a byte at a time", webdouble::Fault::trickling(std::chrono::milliseconds(50)),
          HttpSession::DeadlinePassed},
     };

@@ -516,6 +516,8 @@ TEST_F(PluginWindowTest, AHostilePackageDownloadEndsWithoutAFile)
     const Case cases[] = {
         {"a byte at a time", webdouble::Fault::trickling(std::chrono::milliseconds(50))},
         {"over the cap", webdouble::Fault()},
+        {"redirected to another port",
+         webdouble::Fault::redirect(307, elsewhere.baseURL() + "/plugin_package/?bundle_id=h.bad&version=1.0")},
     };
     const QString url = packageUrl(QStringLiteral("bad.cpk"));
     const PluginObjectPtr entry = PluginObject::loadFromJsonDict(QJsonObject{{"bundle_id", "h.bad"}, {"version", "1.0"}});

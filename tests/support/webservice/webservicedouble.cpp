@@ -392,6 +392,8 @@ void WebServiceDouble::dispatch(const std::string& method, const httplib::Reques
         logger(record);
     if (fault.delay.count() > 0 && !waitDelay(fault.delay))
         return;
+    for (const auto& [name, value] : fault.headers)
+        response.set_header(name, value);
     if (fault.trickle.count() > 0) {
         response.status = fault.httpStatus.value_or(200);
         const auto interval = fault.trickle;

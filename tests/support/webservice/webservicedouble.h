@@ -73,6 +73,7 @@ struct Fault {
     bool chunked = false;                // the body goes out chunked, with no length announced
     // The body's type; the server compresses JSON for a client that accepts it, never octets.
     std::string contentType = "application/json";
+    std::map<std::string, std::string> headers;  // added to the answer (a redirect's "Location")
     // When set, the answer's body never ends: one byte per interval until the client leaves.
     std::chrono::milliseconds trickle{0};
     int times = 0;                       // how many requests it applies to; 0: until cleared
@@ -100,6 +101,12 @@ struct Fault {
     {
         Fault fault;
         fault.delay = delay;
+        return fault;
+    }
+    static Fault redirect(int httpStatus, std::string location)
+    {
+        Fault fault = rawBody("", httpStatus);
+        fault.headers["Location"] = std::move(location);
         return fault;
     }
     static Fault trickling(std::chrono::milliseconds interval)
