@@ -4,6 +4,7 @@
 #include "platform/notificationcenter.h"
 #include "plugins/pluginmanager.h"
 #include "service/httpsession.h"
+#include "service/urlpolicy.h"
 #include "store/digest.h"
 #include "store/notificationnames.h"
 #include "store/pathhelper.h"
@@ -20,11 +21,11 @@ std::string text(const QString& s)
     return s.toStdString();
 }
 
+// A package runs its info.lua while it installs: over plain http anyone on the path could
+// hand us code to run.
 bool isPackageURL(const QUrl& url)
 {
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && !url.host().isEmpty()
-           && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+    return UrlPolicy::isSecureOrLoopback(url);
 }
 
 }  // namespace
@@ -39,6 +40,7 @@ ClipPluginPackageHelper& ClipPluginPackageHelper::sharedInstance()
 ClipPluginPackageHelper::ClipPluginPackageHelper(PluginManager& manager)
     : m_manager(manager), m_httpManager(std::make_unique<HttpSession>(QStringLiteral("pluginpackage download manager")))
 {
+    m_httpManager->setMaxReplySize(kMaxPackageSize);
 }
 
 ClipPluginPackageHelper::~ClipPluginPackageHelper() = default;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "plugins/engine/package.h"
 #include "plugins/pluginobject.h"
 
 #include <QSet>
@@ -22,6 +23,9 @@ class PluginManager;
 class ClipPluginPackageHelper {
 public:
     using Completion = std::function<void(bool)>;
+    // The most a package download may bring: what the extractor unpacks at most, and room
+    // for the archive's headers.
+    static constexpr qint64 kMaxPackageSize = qint64(PACKAGE_MAX_BYTES) + 8 * 1024 * 1024;
 
     static ClipPluginPackageHelper& sharedInstance();
     // Installs through the given manager (tests give their own); the application uses
@@ -38,7 +42,7 @@ public:
     // Downloads the package unless it is cached, then installs it. complete (may be empty)
     // runs once on the main queue: true when the plugin was installed, or when a download of
     // the same URL is already running (that download installs it); false otherwise. Only
-    // absolute http(s) URLs are fetched. A download answered outside 200-299 installs
+    // absolute https URLs are fetched (http only from a loopback address). A download answered outside 200-299 installs
     // nothing; a cache file that fails to install is deleted, so it is fetched afresh next
     // time.
     void installPackageFromUrl(const QString& url, const PluginObjectPtr& plugin, Completion complete);

@@ -1,5 +1,7 @@
 #include "service/httpsession.h"
 
+#include "service/urlpolicy.h"
+
 #include <QFile>
 #include <QHash>
 #include <QHttpMultiPart>
@@ -10,6 +12,7 @@
 #include <QSaveFile>
 #include <QSslConfiguration>
 #include <QThread>
+#include <QTimer>
 
 class HttpSession::Impl {
 public:
@@ -36,6 +39,26 @@ public:
 
 private:
     std::unique_ptr<QNetworkAccessManager> m_manager;
+};
+
+// What ends a transfer early; lives with the transfer's handlers on the session's queue.
+struct HttpSession::Guard {
+    qint64 maxBytes = 0;
+    std::optional<RequestError> refusal;
+
+    // Ends the transfer; its finished handler reports the refusal.
+    void refuse(QNetworkReply* reply, LimitError code, const QString& description)
+    {
+        if (refusal)
+            return;
+        refusal = RequestError{QString(kLimitErrorDomain), code, {{QStringLiteral("description"), description}}};
+        reply->abort();
+    }
+    void checkSize(QNetworkReply* reply, qint64 bytes)
+    {
+        if (bytes > maxBytes)
+            refuse(reply, ReplyTooLarge, QStringLiteral("the reply is larger than %1 bytes").arg(maxBytes));
+    }
 };
 
 namespace {
@@ -86,12 +109,62 @@ QNetworkRequest HttpSession::prepare(const QUrl& url) const
     QNetworkRequest request(url);
     std::lock_guard lock(m_mutex);
     request.setTransferTimeout(static_cast<int>(m_timeout.count()));
+    // Each redirect is judged by guard().
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     if (!m_extraCas.isEmpty()) {
         QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
         ssl.addCaCertificates(m_extraCas);
         request.setSslConfiguration(ssl);
     }
     return request;
+}
+
+// The outcome of a data task or form post: a refused transfer reports its refusal, and a
+// body over the cap (one the progress reports missed) counts as one.
+HttpSession::Reply HttpSession::limitedOutcome(QNetworkReply* reply, Guard& limits)
+{
+    QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
+    if (!limits.refusal && body.size() > limits.maxBytes)
+        limits.refusal = RequestError{QString(HttpSession::kLimitErrorDomain), HttpSession::ReplyTooLarge, {}};
+    HttpSession::Reply outcome = replyOutcome(reply, std::move(body));
+    if (limits.refusal) {
+        outcome.error = limits.refusal;
+        outcome.body.clear();
+    }
+    return outcome;
+}
+
+std::shared_ptr<HttpSession::Guard> HttpSession::guard(QNetworkReply* reply, const QUrl& origin) const
+{
+    auto guard = std::make_shared<Guard>();
+    std::chrono::milliseconds deadline;
+    {
+        std::lock_guard lock(m_mutex);
+        deadline = m_deadline;
+        guard->maxBytes = m_maxReplySize;
+    }
+    // The transfer timeout restarts with every byte; this one does not.
+    auto* timer = new QTimer(reply);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, reply, [guard, reply, deadline] {
+        guard->refuse(reply, DeadlinePassed, QStringLiteral("no answer within %1 ms").arg(deadline.count()));
+    });
+    timer->start(deadline);
+    QObject::connect(reply, &QNetworkReply::finished, timer, &QTimer::stop);
+    // A redirect elsewhere would carry the request (an upload form, a token in the query)
+    // around the checks made on the address it was sent to.
+    QObject::connect(reply, &QNetworkReply::redirected, reply, [guard, reply, origin](const QUrl& target) {
+        const QUrl absolute = target.isRelative() ? reply->url().resolved(target) : target;
+        if (UrlPolicy::isSameOrigin(origin, absolute))
+            emit reply->redirectAllowed();
+        else
+            guard->refuse(reply, RedirectRefused, QStringLiteral("redirect to another origin refused"));
+    });
+    // The announced length or the bytes so far.
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [guard, reply](qint64 received, qint64 total) {
+        guard->checkSize(reply, std::max(received, total));
+    });
+    return guard;
 }
 
 void HttpSession::finished(TaskId id)
@@ -129,9 +202,10 @@ HttpSession::TaskId HttpSession::dataTask(const QString& method, const QUrl& url
         QNetworkReply* reply = body.isEmpty() && !bodyMethod ? impl.manager()->sendCustomRequest(request, verb)
                                                              : impl.manager()->sendCustomRequest(request, verb, body);
         impl.m_replies.insert(id, reply);
-        QObject::connect(reply, &QNetworkReply::finished, reply, [this, id, reply, handler] {
+        auto limits = guard(reply, request.url());
+        QObject::connect(reply, &QNetworkReply::finished, reply, [this, id, reply, handler, limits] {
             finished(id);
-            const Reply outcome = replyOutcome(reply, reply->isOpen() ? reply->readAll() : QByteArray());
+            const Reply outcome = limitedOutcome(reply, *limits);
             reply->deleteLater();
             if (handler)
                 handler(outcome);
@@ -182,9 +256,10 @@ HttpSession::TaskId HttpSession::formPost(const QUrl& url, const QList<FormField
         QNetworkReply* reply = impl.manager()->post(request, multiPart);
         multiPart->setParent(reply);
         impl.m_replies.insert(id, reply);
-        QObject::connect(reply, &QNetworkReply::finished, reply, [this, id, reply, handler] {
+        auto limits = guard(reply, request.url());
+        QObject::connect(reply, &QNetworkReply::finished, reply, [this, id, reply, handler, limits] {
             finished(id);
-            const Reply outcome = replyOutcome(reply, reply->isOpen() ? reply->readAll() : QByteArray());
+            const Reply outcome = limitedOutcome(reply, *limits);
             reply->deleteLater();
             if (handler)
                 handler(outcome);
@@ -200,11 +275,17 @@ HttpSession::TaskId HttpSession::download(const QUrl& url, const QString& destin
                   handler = std::move(handler)](Impl& impl, TaskId id) {
         QNetworkReply* reply = impl.manager()->get(request);
         impl.m_replies.insert(id, reply);
+        auto limits = guard(reply, request.url());
         // Written as it arrives; the destination appears only when the whole body is in.
         auto file = std::make_shared<QSaveFile>(destination);
         auto writeFailed = std::make_shared<bool>(!file->open(QIODevice::WriteOnly));
-        QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, file, writeFailed] {
+        auto written = std::make_shared<qint64>(0);
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, file, writeFailed, written, limits] {
             const QByteArray chunk = reply->readAll();
+            *written += chunk.size();
+            limits->checkSize(reply, *written);
+            if (limits->refusal)
+                return;
             if (!*writeFailed && file->write(chunk) != chunk.size())
                 *writeFailed = true;
         });
@@ -212,12 +293,17 @@ HttpSession::TaskId HttpSession::download(const QUrl& url, const QString& destin
             QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                              [progress](qint64 received, qint64 total) { progress(received, total); });
         QObject::connect(reply, &QNetworkReply::finished, reply,
-                         [this, id, reply, handler, file, writeFailed, destination] {
+                         [this, id, reply, handler, file, writeFailed, written, limits, destination] {
                              finished(id);
                              const QByteArray rest = reply->isOpen() ? reply->readAll() : QByteArray();
-                             if (!*writeFailed && file->write(rest) != rest.size())
+                             *written += rest.size();
+                             if (*written > limits->maxBytes && !limits->refusal)
+                                 limits->refusal = RequestError{QString(kLimitErrorDomain), ReplyTooLarge, {}};
+                             if (!limits->refusal && !*writeFailed && file->write(rest) != rest.size())
                                  *writeFailed = true;
                              Reply outcome = replyOutcome(reply, {});
+                             if (limits->refusal)
+                                 outcome.error = limits->refusal;
                              if (outcome.error) {
                                  file->cancelWriting();
                                  file->commit();
@@ -262,6 +348,30 @@ std::chrono::milliseconds HttpSession::transferTimeout() const
 {
     std::lock_guard lock(m_mutex);
     return m_timeout;
+}
+
+void HttpSession::setDeadline(std::chrono::milliseconds deadline)
+{
+    std::lock_guard lock(m_mutex);
+    m_deadline = deadline;
+}
+
+std::chrono::milliseconds HttpSession::deadline() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_deadline;
+}
+
+void HttpSession::setMaxReplySize(qint64 bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_maxReplySize = bytes;
+}
+
+qint64 HttpSession::maxReplySize() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_maxReplySize;
 }
 
 void HttpSession::addCaCertificates(const QList<QSslCertificate>& certificates)

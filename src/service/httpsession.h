@@ -9,6 +9,7 @@
 #include <QString>
 #include <QUrl>
 
+class QNetworkReply;
 class QNetworkRequest;
 
 #include <chrono>
@@ -23,20 +24,30 @@ class QNetworkRequest;
 // handler runs there too; handlers that report to the user interface dispatch to the main
 // queue themselves.
 //
-// Every transfer carries a transfer timeout (60 s unless changed), so a dead server ends
-// with an error instead of parking a worker for ever. Certificates are always verified; a
-// CA can be added to the trusted ones, never an error ignored.
+// Every transfer ends and is bounded: a transfer timeout (60 s without a byte) ends a dead
+// server, an overall deadline ends one that trickles, and a reply body larger than the
+// session's cap is cut off (a download then leaves no file). A redirect is followed only
+// within the origin (scheme, host, port) the transfer was started with. Certificates are
+// always verified; a CA can be added to the trusted ones, never an error ignored.
 //
 // A reply whose HTTP status lies outside 200-299 is reported as an error of domain
 // kHttpStatusErrorDomain with the status as code; a transfer that fails without an HTTP
 // status (refused, unreachable, TLS refused, timed out, cancelled) as kTransportErrorDomain
-// with QNetworkReply's error number as code. The status is kNoStatus without a response.
+// with QNetworkReply's error number as code; one ended by the session's own limits as
+// kLimitErrorDomain with a LimitError as code. The status is kNoStatus without a response.
 class HttpSession {
 public:
     static constexpr int kNoStatus = -999;
     static constexpr std::chrono::milliseconds kDefaultTransferTimeout{60000};
+    // The whole transfer, however steadily its bytes come.
+    static constexpr std::chrono::milliseconds kDefaultDeadline{5 * 60 * 1000};
+    // The largest reply body (JSON replies); sessions that fetch clip bodies or packages set
+    // their own cap.
+    static constexpr qint64 kDefaultMaxReplySize = qint64(64) * 1024 * 1024;
     static constexpr QLatin1String kHttpStatusErrorDomain{"com.nuvarel.http"};
     static constexpr QLatin1String kTransportErrorDomain{"com.nuvarel.network"};
+    static constexpr QLatin1String kLimitErrorDomain{"com.nuvarel.transfer"};
+    enum LimitError { DeadlinePassed = 1, ReplyTooLarge = 2, RedirectRefused = 3 };
 
     using TaskId = quint64;
 
@@ -92,15 +103,23 @@ public:
     // Applies to transfers started afterwards.
     void setTransferTimeout(std::chrono::milliseconds timeout);
     std::chrono::milliseconds transferTimeout() const;
+    // Apply to transfers started afterwards.
+    void setDeadline(std::chrono::milliseconds deadline);
+    std::chrono::milliseconds deadline() const;
+    void setMaxReplySize(qint64 bytes);
+    qint64 maxReplySize() const;
     // Adds a CA to the ones trusted for this session's HTTPS transfers (a test's own CA).
     void addCaCertificates(const QList<QSslCertificate>& certificates);
     // Back to the system's CAs only.
     void clearAddedCaCertificates();
 
 private:
-    struct Task;
     class Impl;
+    struct Guard;
     TaskId start(const QUrl& url, std::function<void(Impl&, TaskId)> starter);
+    // The limits of a transfer just started: deadline, size cap and redirect rule.
+    std::shared_ptr<Guard> guard(QNetworkReply* reply, const QUrl& origin) const;
+    static Reply limitedOutcome(QNetworkReply* reply, Guard& limits);
     QNetworkRequest prepare(const QUrl& url) const;
     void dropIdleConnections();
     // On the queue, when a transfer has ended.
@@ -110,6 +129,8 @@ private:
     std::unique_ptr<Impl> m_impl;  // used on the queue only
     mutable std::mutex m_mutex;    // guards the fields below
     std::chrono::milliseconds m_timeout = kDefaultTransferTimeout;
+    std::chrono::milliseconds m_deadline = kDefaultDeadline;
+    qint64 m_maxReplySize = kDefaultMaxReplySize;
     QList<QSslCertificate> m_extraCas;
     QList<std::pair<TaskId, QUrl>> m_running;
     TaskId m_nextId = 1;

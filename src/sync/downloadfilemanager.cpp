@@ -56,6 +56,7 @@ DownloadFileManager& DownloadFileManager::sharedInstance()
 DownloadFileManager::DownloadFileManager()
     : m_session(std::make_unique<HttpSession>(QStringLiteral("download manager")))
 {
+    m_session->setMaxReplySize(kMaxDownloadSize);
 }
 
 DownloadFileManager::~DownloadFileManager() = default;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/requestmanager.h"
+#include "service/sodiumglue.h"
 #include "store/historymodel.h"
 #include "sync/stepoutcome.h"
 
@@ -39,6 +40,12 @@ public:
     static constexpr QLatin1String kFileProcessError{"file process error"};
     // The largest body a clip may have; an unzipped entry is read no further.
     static constexpr qint64 kMaxBodySize = 5767168;
+    // The most a download may bring: the largest body zipped (deflate's worst case and the
+    // archive's headers), then encrypted (the stream header and a tag per chunk).
+    static constexpr qint64 kMaxZippedSize =
+        kMaxBodySize + (kMaxBodySize >> 12) + (kMaxBodySize >> 14) + (kMaxBodySize >> 25) + 13 + 4096;
+    static constexpr qint64 kMaxDownloadSize =
+        kMaxZippedSize + qint64(CE_BUFFER_OVERHEAD) * (kMaxZippedSize / qint64(CE_FILE_CHUNK_BYTES) + 2);
 
     static DownloadFileManager& sharedInstance();
 

@@ -4,6 +4,7 @@
 
 #include "platform/dispatch.h"
 #include "service/httpsession.h"
+#include "service/urlpolicy.h"
 #include "service/zeromanager.h"
 #include "store/clipkinds.h"
 #include "store/configuremanager.h"
@@ -15,7 +16,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QUrl>
 
 #include <spdlog/spdlog.h>
@@ -33,14 +33,6 @@ void answer(const UploadFileManager::OutcomeCallback& callback, const QVariant& 
 RequestError refused()
 {
     return DownloadFileManager::error();
-}
-
-bool isLoopback(const QString& host)
-{
-    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(host);
-    return !address.isNull() && address.isLoopback();
 }
 
 }  // namespace
@@ -89,11 +81,7 @@ std::optional<UploadFileManager::Form> UploadFileManager::formFromTokenReply(con
     if (!host || !key || !policy || !callback || !accessid || !signature)
         return std::nullopt;
     const QUrl url(*host, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty())
-        return std::nullopt;
-    const bool https = url.scheme() == QLatin1String("https");
-    const bool loopbackHttp = url.scheme() == QLatin1String("http") && isLoopback(url.host());
-    if (!https && !loopbackHttp)
+    if (!UrlPolicy::isSecureOrLoopback(url))
         return std::nullopt;
     Form form;
     form.host = url;

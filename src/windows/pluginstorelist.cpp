@@ -1,5 +1,6 @@
 #include "windows/pluginstorelist.h"
 
+#include "service/urlpolicy.h"
 #include "store/pathhelper.h"
 
 #include <QFile>
@@ -39,11 +40,7 @@ PluginStoreList PluginStoreList::fromReply(const QJsonObject& reply)
 
 bool PluginStoreList::isPackageURL(const QString& text)
 {
-    const QUrl url(text, QUrl::StrictMode);
-    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
-        return false;
-    const QString scheme = url.scheme().toLower();
-    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    return UrlPolicy::isSecureOrLoopback(QUrl(text, QUrl::StrictMode));
 }
 
 QString PluginStoreList::cacheFilePath()

@@ -32,7 +32,8 @@ public:
     // The cached reply; an empty object when there is none or it does not parse as an object.
     static QJsonObject readCache();
 
-    // True for an absolute http or https URL with a host.
+    // True for an absolute https URL with a host (http only from a loopback address): the
+    // only packages the helper fetches.
     static bool isPackageURL(const QString& text);
 
 private:

@@ -1,13 +1,15 @@
 #include "service/httpsession.h"
+#include "support/testca.h"
 #include "support/testenv.h"
 #include "support/webservice/webservicedouble.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
 #include <QNetworkReply>
-#include <QProcess>
 #include <QSslCertificate>
 #include <QThread>
 #include <QUrl>
@@ -178,44 +180,10 @@ TEST_F(HttpSessionTest, AFormWithAMissingFileSendsNothing)
     EXPECT_TRUE(server.requests().empty());
 }
 
-namespace {
-
-// A test CA and a certificate it signed for 127.0.0.1, made with the openssl tool.
-bool makeTestCertificates(const QString& dir)
-{
-    auto run = [&dir](const QStringList& args) {
-        QProcess process;
-        process.setWorkingDirectory(dir);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("openssl"), args);
-        return process.waitForFinished(30000) && process.exitCode() == 0;
-    };
-    QFile ext(dir + QStringLiteral("/ext.cnf"));
-    if (!ext.open(QIODevice::WriteOnly))
-        return false;
-    ext.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n");
-    ext.close();
-    const QStringList ec = {QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-    return run(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ec
-               + QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
-                             QStringLiteral("ca.pem"), QStringLiteral("-days"), QStringLiteral("2"),
-                             QStringLiteral("-subj"), QStringLiteral("/CN=Nuvarel Test CA")})
-           && run(QStringList{QStringLiteral("req")} + ec
-                  + QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
-                                QStringLiteral("server.csr"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")})
-           && run({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), QStringLiteral("server.csr"),
-                   QStringLiteral("-CA"), QStringLiteral("ca.pem"), QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
-                   QStringLiteral("-CAcreateserial"), QStringLiteral("-out"), QStringLiteral("server.pem"),
-                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("ext.cnf")});
-}
-
-}  // namespace
-
 TEST(HttpSessionTls, AServerOfATestCaIsAcceptedOnlyOnceTheCaIsAdded)
 {
     const QString dir = testenv::home();
-    ASSERT_TRUE(makeTestCertificates(dir));
+    ASSERT_TRUE(testca::makeCertificates(dir));
     webdouble::WebServiceDouble server;
     ASSERT_TRUE(server.startTls((dir + QStringLiteral("/server.pem")).toStdString(),
                                 (dir + QStringLiteral("/server.key")).toStdString()));
@@ -232,7 +200,7 @@ TEST(HttpSessionTls, AServerOfATestCaIsAcceptedOnlyOnceTheCaIsAdded)
     EXPECT_EQ(withoutCa.error->code, static_cast<int>(QNetworkReply::SslHandshakeFailedError));
     EXPECT_TRUE(server.requests().empty());
 
-    const auto cas = QSslCertificate::fromPath(dir + QStringLiteral("/ca.pem"));
+    const auto cas = testca::caOf(dir);
     ASSERT_EQ(cas.size(), 1);
     session.addCaCertificates(cas);
     auto accepted = std::make_shared<Received>();
@@ -247,4 +215,163 @@ TEST(HttpSessionTls, AServerOfATestCaIsAcceptedOnlyOnceTheCaIsAdded)
     auto again = std::make_shared<Received>();
     session.dataTask(QStringLiteral("GET"), url, {}, {}, into(again));
     EXPECT_TRUE(waitFor(again).error.has_value());
+}
+
+namespace {
+
+// The files a download left in the folder (a partial QSaveFile would show up here).
+QStringList filesIn(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::Files);
+}
+
+}  // namespace
+
+TEST_F(HttpSessionTest, ATricklingReplyEndsAtTheDeadlineAndADownloadLeavesNoFile)
+{
+    // A byte every 50 ms: the inactivity timeout never fires, only the overall deadline can.
+    server.setFault("/check_version/", webdouble::Fault::trickling(std::chrono::milliseconds(50)));
+    server.setFault("/plugin_package/", webdouble::Fault::trickling(std::chrono::milliseconds(50)));
+    session.setDeadline(std::chrono::milliseconds(700));
+
+    auto data = std::make_shared<Received>();
+    const QUrl dataUrl = url("/check_version/");
+    session.dataTask(QStringLiteral("GET"), dataUrl, {}, {}, into(data));
+    const QString dir = testenv::home() + QStringLiteral("/trickle");
+    ASSERT_TRUE(QDir().mkpath(dir));
+    auto download = std::make_shared<Received>();
+    const QUrl downloadUrl = url("/plugin_package/?bundle_id=a&version=1");
+    session.download(downloadUrl, dir + QStringLiteral("/body.bin"), nullptr, into(download));
+
+    for (const HttpSession::Reply& reply : {waitFor(data), waitFor(download)}) {
+        ASSERT_TRUE(reply.error.has_value());
+        EXPECT_EQ(reply.error->domain, QString(HttpSession::kLimitErrorDomain));
+        EXPECT_EQ(reply.error->code, HttpSession::DeadlinePassed);
+        EXPECT_TRUE(reply.body.isEmpty());
+    }
+    EXPECT_TRUE(filesIn(dir).isEmpty()) << filesIn(dir).join(QLatin1Char(' ')).toStdString();
+    EXPECT_FALSE(session.hasRunningTask(dataUrl));
+    EXPECT_FALSE(session.hasRunningTask(downloadUrl));
+}
+
+TEST_F(HttpSessionTest, AReplyOverTheCapFailsAndADownloadOverItLeavesNoFile)
+{
+    constexpr qint64 cap = 4096;
+    session.setMaxReplySize(cap);
+    struct Case {
+        const char* name;
+        qint64 size;
+        bool chunked;  // no length announced: only the bytes counted so far tell
+        bool refused;
+    };
+    const Case cases[] = {
+        {"announced, at the cap", cap, false, false},
+        {"announced, one byte over", cap + 1, false, true},
+        {"chunked, at the cap", cap, true, false},
+        {"chunked, one byte over", cap + 1, true, true},
+        {"chunked, far over", 3 * 1024 * 1024, true, true},
+    };
+    const QString dir = testenv::home() + QStringLiteral("/capped");
+    ASSERT_TRUE(QDir().mkpath(dir));
+    for (const Case& c : cases) {
+        webdouble::Fault fault = webdouble::Fault::rawBody(std::string(size_t(c.size), 'a'));
+        fault.chunked = c.chunked;
+        fault.contentType = "application/octet-stream";
+        server.setFault("/check_version/", fault);
+        server.setFault("/plugin_package/", fault);
+
+        auto data = std::make_shared<Received>();
+        session.dataTask(QStringLiteral("GET"), url("/check_version/"), {}, {}, into(data));
+        const HttpSession::Reply reply = waitFor(data);
+        auto download = std::make_shared<Received>();
+        const QString destination = dir + QStringLiteral("/body.bin");
+        session.download(url("/plugin_package/?bundle_id=a&version=1"), destination, nullptr, into(download));
+        const HttpSession::Reply downloaded = waitFor(download);
+
+        if (c.refused) {
+            for (const HttpSession::Reply& r : {reply, downloaded}) {
+                ASSERT_TRUE(r.error.has_value()) << c.name;
+                EXPECT_EQ(r.error->domain, QString(HttpSession::kLimitErrorDomain)) << c.name;
+                EXPECT_EQ(r.error->code, HttpSession::ReplyTooLarge) << c.name;
+            }
+            EXPECT_TRUE(reply.body.isEmpty()) << c.name;
+            EXPECT_TRUE(filesIn(dir).isEmpty()) << c.name;
+        } else {
+            EXPECT_FALSE(reply.error.has_value()) << c.name;
+            EXPECT_EQ(reply.body.size(), c.size) << c.name;
+            EXPECT_FALSE(downloaded.error.has_value()) << c.name;
+            EXPECT_EQ(QFileInfo(destination).size(), c.size) << c.name;
+            QFile::remove(destination);
+        }
+    }
+}
+
+TEST_F(HttpSessionTest, ARedirectIsFollowedOnlyWithinItsOrigin)
+{
+    webdouble::WebServiceDouble elsewhere;
+    ASSERT_TRUE(elsewhere.start());
+    const std::string port = std::to_string(server.port());
+    struct Case {
+        const char* name;
+        std::string origin;  // put before the path of the redirect's target
+        bool followed;
+    };
+    const Case cases[] = {
+        {"same origin", server.baseURL(), true},
+        {"same origin, relative", "", true},
+        {"another port", elsewhere.baseURL(), false},
+        {"another host", "http://localhost:" + port, false},
+        {"another scheme", "https://127.0.0.1:" + port, false},
+    };
+    const QString body = testenv::home() + QStringLiteral("/form.bin");
+    {
+        QFile file(body);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("the upload");
+    }
+    auto once = [](webdouble::Fault fault) {
+        fault.times = 1;
+        return fault;
+    };
+    for (const Case& c : cases) {
+        server.clearRequests();
+        // A GET, a form POST (307 keeps the method and the body) and a download.
+        server.setFault("/check_version/", once(webdouble::Fault::redirect(302, c.origin + "/init/")));
+        server.setFault("/oss/", once(webdouble::Fault::redirect(307, c.origin + "/oss/")));
+        server.setFault("/plugin_package/", once(webdouble::Fault::redirect(307, c.origin + "/init/")));
+
+        auto get = std::make_shared<Received>();
+        session.dataTask(QStringLiteral("GET"), url("/check_version/"), {}, {}, into(get));
+        const HttpSession::Reply got = waitFor(get);
+        auto form = std::make_shared<Received>();
+        session.formPost(url("/oss/"), {{QStringLiteral("key"), "k"}},
+                         {QStringLiteral("file"), body, QStringLiteral("form.bin"), QStringLiteral("application/octet-stream")},
+                         into(form));
+        const HttpSession::Reply posted = waitFor(form);
+        auto download = std::make_shared<Received>();
+        const QString destination = testenv::home() + QStringLiteral("/redirected.bin");
+        QFile::remove(destination);
+        session.download(url("/plugin_package/?bundle_id=a&version=1"), destination, nullptr, into(download));
+        const HttpSession::Reply downloaded = waitFor(download);
+
+        if (c.followed) {
+            EXPECT_EQ(got.status, 200) << c.name;
+            EXPECT_FALSE(got.error.has_value()) << c.name;
+            EXPECT_EQ(server.requestsTo("/init/").size(), 2u) << c.name;
+            // The form reached the same store again, fields and file with it.
+            const auto forms = server.requestsTo("/oss/");
+            ASSERT_EQ(forms.size(), 2u) << c.name;
+            EXPECT_EQ(forms[1].body, "key=1;file=10;") << c.name;
+        } else {
+            for (const HttpSession::Reply& r : {got, posted, downloaded}) {
+                ASSERT_TRUE(r.error.has_value()) << c.name;
+                EXPECT_EQ(r.error->domain, QString(HttpSession::kLimitErrorDomain)) << c.name;
+                EXPECT_EQ(r.error->code, HttpSession::RedirectRefused) << c.name;
+            }
+            EXPECT_TRUE(server.requestsTo("/init/").empty()) << c.name;
+            EXPECT_EQ(server.requestsTo("/oss/").size(), 1u) << c.name;
+            EXPECT_FALSE(QFile::exists(destination)) << c.name;
+        }
+        EXPECT_TRUE(elsewhere.requests().empty()) << c.name;
+    }
 }

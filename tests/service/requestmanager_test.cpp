@@ -217,3 +217,51 @@ TEST_F(RequestBase, ARequestObjectNotSharedIsRefused)
     send(std::make_shared<CheckUpdateRequestManager>());
     EXPECT_EQ(server.requests().size(), 1u);
 }
+
+// A hostile server can neither hold a request, fill memory with its reply, nor send the
+// request on elsewhere: each ends as a failed request, and parse never runs.
+TEST_F(RequestBase, AHostileReplyEndsAsAFailedRequest)
+{
+    webdouble::WebServiceDouble elsewhere;
+    ASSERT_TRUE(elsewhere.start());
+    HttpSession& session = RequestManager::sharedSession();
+    session.setMaxReplySize(64 * 1024);
+    const std::string large = "{\"code\":0,\"pad\":\"" + std::string(100000, 'p') + "\"}";
+    webdouble::Fault chunked = webdouble::Fault::rawBody(large);
+    chunked.chunked = true;
+    struct Case {
+        const char* name;
+        webdouble::Fault fault;
+        HttpSession::LimitError error;
+    };
+    const Case cases[] = {
+        {"a byte at a time", webdouble::Fault::trickling(std::chrono::milliseconds(50)), HttpSession::DeadlinePassed},
+        {"over the cap", webdouble::Fault::rawBody(large), HttpSession::ReplyTooLarge},
+        {"over the cap, no length announced", chunked, HttpSession::ReplyTooLarge},
+        {"redirected to another port", webdouble::Fault::redirect(307, elsewhere.baseURL() + "/check_version/"),
+         HttpSession::RedirectRefused},
+    };
+    for (const Case& c : cases) {
+        // Short only where the deadline is what ends the request, so a slow machine never
+        // ends another case by it.
+        session.setDeadline(c.error == HttpSession::DeadlinePassed ? std::chrono::milliseconds(700)
+                                                                   : HttpSession::kDefaultDeadline);
+        server.setFault("/check_version/", c.fault);
+        auto probe = std::make_shared<ProbeRequest>();
+        const Outcome outcome = send(probe);
+        EXPECT_TRUE(outcome.called) << c.name;
+        EXPECT_FALSE(outcome.result.isValid()) << c.name;
+        ASSERT_TRUE(outcome.error.has_value()) << c.name;
+        EXPECT_EQ(outcome.error->domain, QString(HttpSession::kLimitErrorDomain)) << c.name;
+        EXPECT_EQ(outcome.error->code, c.error) << c.name;
+        EXPECT_EQ(probe->parses, 0) << c.name;
+    }
+    EXPECT_TRUE(elsewhere.requests().empty());
+
+    // A reply within the cap still reads.
+    server.setFault("/check_version/", webdouble::Fault::rawBody("{\"code\":0}"));
+    auto probe = std::make_shared<ProbeRequest>();
+    const Outcome fine = send(probe);
+    EXPECT_FALSE(fine.error.has_value());
+    EXPECT_EQ(fine.result.toString(), QStringLiteral("{\"code\":0}"));
+}

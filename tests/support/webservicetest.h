@@ -69,6 +69,8 @@ protected:
     {
         server.stop();
         RequestManager::sharedSession().setTransferTimeout(HttpSession::kDefaultTransferTimeout);
+        RequestManager::sharedSession().setDeadline(HttpSession::kDefaultDeadline);
+        RequestManager::sharedSession().setMaxReplySize(HttpSession::kDefaultMaxReplySize);
         logOutQuietly();
         DBFetcher::resetSharedInstance();
     }

@@ -1,6 +1,7 @@
 #include "syncfixture.h"
 
 #include "platform/notificationcenter.h"
+#include "service/httpsession.h"
 #include "service/sodiumglue.h"
 #include "store/notificationnames.h"
 #include "store/pathhelper.h"
@@ -495,3 +496,126 @@ TEST_F(FileTransfer, TheWorkerMovesEveryBodyAndPassesOverOnesItCannot)
 }
 
 }  // namespace
+
+namespace {
+
+// Restores a transfer session's limits when a test that shortened them ends.
+struct DeadlineRestorer {
+    HttpSession& session;
+    ~DeadlineRestorer() { session.setDeadline(HttpSession::kDefaultDeadline); }
+};
+
+}  // namespace
+
+// A hostile store can neither hold a download, fill the disk, nor send it elsewhere: each
+// ends as a failed download that leaves no file, and the clip stays to be fetched later.
+TEST_F(FileTransfer, ADownloadIsBoundedInTimeSizeAndOrigin)
+{
+    webdouble::WebServiceDouble elsewhere;
+    ASSERT_TRUE(elsewhere.start());
+    HttpSession& session = DownloadFileManager::sharedInstance().session();
+    DeadlineRestorer restore{session};
+
+    const QByteArray data = randomBytes(2000, 41);
+    const QString hash = md5HexOfData(data);
+    auto row = pushRow(makeClip(data, QStringLiteral("file_bin+zip"), 1700000600));
+    webdouble::Fault oversized =
+        webdouble::Fault::rawBody(std::string(size_t(DownloadFileManager::kMaxDownloadSize + 1), 'z'));
+    oversized.contentType = "application/octet-stream";
+    webdouble::Fault oversizedChunked = oversized;
+    oversizedChunked.chunked = true;
+    struct Case {
+        const char* name;
+        webdouble::Fault fault;
+    };
+    const Case cases[] = {
+        {"a byte at a time", webdouble::Fault::trickling(std::chrono::milliseconds(50))},
+        {"over the largest stored body", oversized},
+        {"over it, no length announced", oversizedChunked},
+        {"redirected to another port", webdouble::Fault::redirect(307, elsewhere.baseURL() + "/download_file/")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Short only where the deadline is what ends the transfer.
+        session.setDeadline(c.fault.trickle.count() > 0 ? std::chrono::milliseconds(700) : HttpSession::kDefaultDeadline);
+        forgetBodyLocally(hash);
+        server.setFault("/download_file/", c.fault);
+        const Answer down = download(rowOf(hash));
+        ASSERT_TRUE(down.error.has_value());
+        EXPECT_EQ(down.error->domain, QString(HttpSession::kLimitErrorDomain));
+        EXPECT_FALSE(QFile::exists(bodyPath(hash)));
+        EXPECT_FALSE(QFile::exists(PathHelper::getZipsFilePath(hash)));
+        EXPECT_TRUE(QDir(libraryDir() + QStringLiteral("/tmp")).entryList(QDir::Files).isEmpty());
+        EXPECT_EQ(storedFlag(hash, "local_file_ok"), 0);
+        EXPECT_GT(storedFlag(hash, "history_id"), 0);
+    }
+    EXPECT_TRUE(elsewhere.requests().empty());
+
+    // Once the store behaves, the same clip comes down.
+    server.clearFaults();
+    serveBody(*row, zipOf({{hash, data}}));
+    const Answer down = download(rowOf(hash));
+    EXPECT_FALSE(down.error.has_value());
+    EXPECT_EQ(readAll(bodyPath(hash)), data);
+}
+
+// The cap leaves room for the largest clip that syncs in its stored form: a zip just within
+// the clip limit, encrypted.
+TEST_F(FileTransfer, TheLargestClipStillComesDown)
+{
+    const QByteArray data = randomBytes(qsizetype(DownloadFileManager::kMaxBodySize) - 4096, 43);
+    const QString hash = md5HexOfData(data);
+    auto clip = makeClip(data, QStringLiteral("file_bin+zip+enc"), 1700000650);
+    ASSERT_LE(clip->file_size().toDouble(), double(DownloadFileManager::kMaxBodySize));
+    auto row = pushRow(clip);
+    const Answer up = upload(row);
+    ASSERT_FALSE(up.error.has_value());
+    const QByteArray stored = storedBody(hash);
+    EXPECT_GT(stored.size(), DownloadFileManager::kMaxBodySize);
+    EXPECT_LE(stored.size(), DownloadFileManager::kMaxDownloadSize);
+
+    forgetBodyLocally(hash);
+    const Answer down = download(rowOf(hash));
+    EXPECT_FALSE(down.error.has_value());
+    EXPECT_EQ(md5HexOfFile(bodyPath(hash)), hash);
+}
+
+// A store that trickles or redirects the form elsewhere does not get the body out: the
+// upload fails and the clip stays to be sent again.
+TEST_F(FileTransfer, AnUploadFormEndsAndNeverLeavesItsOrigin)
+{
+    webdouble::WebServiceDouble elsewhere;
+    ASSERT_TRUE(elsewhere.start());
+    HttpSession& session = UploadFileManager::sharedInstance().session();
+    DeadlineRestorer restore{session};
+    struct Case {
+        const char* name;
+        webdouble::Fault fault;
+        HttpSession::LimitError error;
+    };
+    const Case cases[] = {
+        {"a 307 to another port", webdouble::Fault::redirect(307, elsewhere.baseURL() + "/oss/"),
+         HttpSession::RedirectRefused},
+        {"a reply a byte at a time", webdouble::Fault::trickling(std::chrono::milliseconds(50)),
+         HttpSession::DeadlinePassed},
+    };
+    qint64 timestamp = 1700000700;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        session.setDeadline(c.error == HttpSession::DeadlinePassed ? std::chrono::milliseconds(700)
+                                                                   : HttpSession::kDefaultDeadline);
+        const QByteArray data = QByteArray("sent nowhere else: ") + c.name;
+        const QString hash = md5HexOfData(data);
+        auto row = pushRow(makeClip(data, QStringLiteral("text_txt+enc"), timestamp++));
+        server.clearRequests();
+        server.setFault("/oss/", c.fault, "POST");
+        const Answer up = upload(row);
+        ASSERT_TRUE(up.error.has_value());
+        EXPECT_EQ(up.error->domain, QString(HttpSession::kLimitErrorDomain));
+        EXPECT_EQ(up.error->code, c.error);
+        EXPECT_EQ(server.requestsTo("/oss/").size(), 1u);
+        EXPECT_EQ(storedFlag(hash, "file_ready"), 0);
+        EXPECT_TRUE(storedBody(hash).isEmpty());
+    }
+    EXPECT_TRUE(elsewhere.requests().empty());
+}

@@ -2,6 +2,7 @@
 
 #include "platform/userdefaults.h"
 #include "service/httpsession.h"
+#include "support/testca.h"
 #include "support/webservice/webservicedouble.h"
 #include "store/defaultskeys.h"
 #include "windows/pluginstoretableviewcell.h"
@@ -14,7 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QJsonArray>
-#include <QProcess>
+#include <QNetworkProxy>
 #include <QSslCertificate>
 #include <QPushButton>
 #include <QTabWidget>
@@ -404,37 +405,10 @@ TEST_F(PluginWindowTest, HelpAndGuideOpenThroughTheDesktop)
     EXPECT_TRUE(QFileInfo::exists(delegate->urls[3].toLocalFile()));
 }
 
-namespace {
-
-// A test CA and a certificate it signed for 127.0.0.1, made with the openssl tool.
-bool makeTestCertificates(const QString& dir)
-{
-    auto run = [&dir](const QStringList& args) {
-        QProcess process;
-        process.setWorkingDirectory(dir);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("openssl"), args);
-        return process.waitForFinished(30000) && process.exitCode() == 0;
-    };
-    if (!pluginstorefixture::writeFile(dir + QStringLiteral("/ext.cnf"),
-                                       "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"))
-        return false;
-    const QString ec = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ");
-    auto args = [](const QString& text) { return text.split(QLatin1Char(' '), Qt::SkipEmptyParts); };
-    return run(args(QStringLiteral("req -x509 ") + ec + QStringLiteral("-keyout ca.key -out ca.pem -days 2"))
-                   << QStringLiteral("-subj") << QStringLiteral("/CN=Nuvarel Test CA"))
-           && run(args(QStringLiteral("req ") + ec + QStringLiteral("-keyout server.key -out server.csr"))
-                  << QStringLiteral("-subj") << QStringLiteral("/CN=127.0.0.1"))
-           && run(args(QStringLiteral("x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
-                                      "-out server.pem -days 2 -extfile ext.cnf")));
-}
-
-}  // namespace
-
 TEST_F(PluginWindowTest, APackageFromAServerWithAnUntrustedCertificateIsRefused)
 {
     const QString dir = testenv::home();
-    ASSERT_TRUE(makeTestCertificates(dir));
+    ASSERT_TRUE(testca::makeCertificates(dir));
     webdouble::WebServiceDouble tls;
     ASSERT_TRUE(tls.startTls((dir + QStringLiteral("/server.pem")).toStdString(),
                              (dir + QStringLiteral("/server.key")).toStdString()));
@@ -457,7 +431,7 @@ TEST_F(PluginWindowTest, APackageFromAServerWithAnUntrustedCertificateIsRefused)
     EXPECT_FALSE(pluginManager().listPlugins().contains(QStringLiteral("t.tls")));
 
     // Trusted once its CA is.
-    packageHelper().httpManager().addCaCertificates(QSslCertificate::fromPath(dir + QStringLiteral("/ca.pem")));
+    packageHelper().httpManager().addCaCertificates(testca::caOf(dir));
     result.reset();
     packageHelper().installPackageFromUrl(url, entry, [&](bool ok) { result = ok; });
     ASSERT_TRUE(testenv::waitUntil([&] { return result.has_value(); }, std::chrono::seconds(20)));
@@ -525,4 +499,99 @@ TEST_F(PluginWindowTest, EscapeClosesTheWindowWhichCarriesTheAppIcon)
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(window().tableView(), &press);
     EXPECT_FALSE(window().isVisible());
+}
+
+// A package runs code as it installs: over plain http anyone on the path could supply it,
+// so http is taken only from loopback (the test servers), never from another address.
+TEST_F(PluginWindowTest, APlainHttpPackageIsFetchedOnlyFromLoopback)
+{
+    webdouble::WebServiceDouble plain;
+    ASSERT_TRUE(plain.start());
+    {
+        auto lock = plain.lock();
+        plain.pluginRoutes().state().plugins.push_back(
+            {QStringLiteral("h.plain"), QStringLiteral("Plain"), QString(), QStringLiteral("1.0"), QString(),
+             pluginstorefixture::package(QStringLiteral("Plain"), QStringLiteral("h.plain"), QStringLiteral("1.0"))});
+    }
+    const QString path = QStringLiteral(":%1/plugin_package/?bundle_id=h.plain&version=1.0").arg(plain.port());
+    // A host outside loopback, reached through a proxy that is the loopback server itself:
+    // were the URL followed, the request would land there, and no traffic leaves the machine.
+    const QString remote = QStringLiteral("http://store.example") + path;
+    struct ProxyScope {
+        QNetworkProxy previous = QNetworkProxy::applicationProxy();
+        ~ProxyScope() { QNetworkProxy::setApplicationProxy(previous); }
+    };
+    auto proxy = std::make_optional<ProxyScope>();
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), plain.port()));
+    const PluginObjectPtr entry = PluginObject::loadFromJsonDict(QJsonObject{{"bundle_id", "h.plain"}, {"version", "1.0"}});
+
+    std::optional<bool> result;
+    packageHelper().installPackageFromUrl(remote, entry, [&](bool ok) { result = ok; });
+    ASSERT_TRUE(testenv::waitUntil([&] { return result.has_value(); }));
+    EXPECT_FALSE(*result);
+    EXPECT_FALSE(packageHelper().isRunning(remote));
+    EXPECT_TRUE(plain.requests().empty());
+    EXPECT_FALSE(QFileInfo::exists(cachePath(QStringLiteral("h.plain"), QStringLiteral("1.0"))));
+    EXPECT_FALSE(pluginManager().listPlugins().contains(QStringLiteral("h.plain")));
+    // Nor does the store offer it.
+    EXPECT_FALSE(PluginStoreList::isPackageURL(remote));
+    proxy.reset();
+
+    // The same server reached through loopback is a test server: fetched.
+    const QString local = QStringLiteral("http://127.0.0.1") + path;
+    EXPECT_TRUE(PluginStoreList::isPackageURL(local));
+    result.reset();
+    packageHelper().installPackageFromUrl(local, entry, [&](bool ok) { result = ok; });
+    ASSERT_TRUE(testenv::waitUntil([&] { return result.has_value(); }, std::chrono::seconds(20)));
+    EXPECT_TRUE(*result);
+    EXPECT_EQ(plain.requestsTo("/plugin_package/").size(), 1u);
+    EXPECT_TRUE(pluginManager().listPlugins().contains(QStringLiteral("h.plain")));
+}
+
+// A store that trickles, oversizes or redirects a package elsewhere installs nothing and
+// caches nothing, and the download is no longer marked as running.
+TEST_F(PluginWindowTest, AHostilePackageDownloadEndsWithoutAFile)
+{
+    webdouble::WebServiceDouble elsewhere;
+    ASSERT_TRUE(elsewhere.startTls((certsDir() + QStringLiteral("/server.pem")).toStdString(),
+                                   (certsDir() + QStringLiteral("/server.key")).toStdString()));
+    {
+        auto lock = elsewhere.lock();
+        elsewhere.pluginRoutes().state().plugins.push_back(
+            {QStringLiteral("h.bad"), QStringLiteral("Bad"), QString(), QStringLiteral("1.0"), QString(),
+             pluginstorefixture::package(QStringLiteral("Bad"), QStringLiteral("h.bad"), QStringLiteral("1.0"))});
+    }
+    servePackage(QStringLiteral("bad.cpk"), QStringLiteral("h.bad"), QStringLiteral("1.0"));
+    HttpSession& session = packageHelper().httpManager();
+    // A real package is a few kilobytes; the session's own cap is kept far above that.
+    session.setMaxReplySize(64);
+    struct Case {
+        const char* name;
+        webdouble::Fault fault;
+    };
+    const Case cases[] = {
+        {"a byte at a time", webdouble::Fault::trickling(std::chrono::milliseconds(50))},
+        {"over the cap", webdouble::Fault()},
+        {"redirected to another port",
+         webdouble::Fault::redirect(307, elsewhere.baseURL() + "/plugin_package/?bundle_id=h.bad&version=1.0")},
+    };
+    const QString url = packageUrl(QStringLiteral("bad.cpk"));
+    const PluginObjectPtr entry = PluginObject::loadFromJsonDict(QJsonObject{{"bundle_id", "h.bad"}, {"version", "1.0"}});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        session.setDeadline(c.fault.trickle.count() > 0 ? std::chrono::milliseconds(700) : HttpSession::kDefaultDeadline);
+        clearFaults();
+        answerWith(QStringLiteral("/plugin_package/"), c.fault);
+        std::optional<bool> result;
+        packageHelper().installPackageFromUrl(url, entry, [&](bool ok) { result = ok; });
+        EXPECT_TRUE(packageHelper().isRunning(url));
+        ASSERT_TRUE(testenv::waitUntil([&] { return result.has_value(); }, std::chrono::seconds(20)));
+        EXPECT_FALSE(*result);
+        EXPECT_FALSE(packageHelper().isRunning(url));
+        EXPECT_FALSE(QFileInfo::exists(cachePath(QStringLiteral("h.bad"), QStringLiteral("1.0"))));
+        EXPECT_TRUE(QDir(PathHelper::getTmpDir()).entryList(QDir::Files).isEmpty());
+        EXPECT_FALSE(pluginManager().listPlugins().contains(QStringLiteral("h.bad")));
+    }
+    EXPECT_TRUE(elsewhere.requests().empty());
+    EXPECT_EQ(count(NotificationName::PluginChanged), 0);
 }

@@ -5,15 +5,20 @@
 #include <QUrlQuery>
 
 #include "platform/userdefaults.h"
+#include "service/httpsession.h"
+#include "service/requestmanager.h"
 #include "store/defaultskeys.h"
+#include "support/testca.h"
 #include "support/webservice/webservicedouble.h"
 
 namespace pluginwindowtest {
 
-// The double on a loopback port, and which package each file name of a test stands for.
+// The double over HTTPS on a loopback port (packages come only over https), the test CA
+// that signed its certificate, and which package each file name of a test stands for.
 class StoreServer {
 public:
     webdouble::WebServiceDouble double_;
+    QList<QSslCertificate> ca;
     QMap<QString, QPair<QString, QString>> files;  // file -> (bundle id, version)
     QString base;
 };
@@ -32,7 +37,15 @@ void PluginWindowTest::SetUp()
         NotificationCenter::defaultCenter().addObserver(name, &observerOwner,
                                                         [this, name](const Notification&) { ++m_counts[name]; });
     server = std::make_unique<StoreServer>();
-    ASSERT_TRUE(server->double_.start());
+    const QString certs = certsDir();
+    ASSERT_TRUE(QDir().mkpath(certs));
+    ASSERT_TRUE(testca::makeCertificates(certs));
+    server->ca = testca::caOf(certs);
+    ASSERT_FALSE(server->ca.isEmpty());
+    ASSERT_TRUE(server->double_.startTls((certs + QStringLiteral("/server.pem")).toStdString(),
+                                         (certs + QStringLiteral("/server.key")).toStdString()));
+    // The store list comes through the shared session, the packages through the helper's.
+    RequestManager::sharedSession().addCaCertificates(server->ca);
     server->base = QString::fromStdString(server->double_.baseURL());
     UserDefaults::standard().setValue(DefaultsKey::ApiBaseURL, server->base);
 }
@@ -47,6 +60,7 @@ void PluginWindowTest::TearDown()
     Bundle::setResourceOverride(QString());
     server->double_.stop();
     server.reset();
+    RequestManager::sharedSession().clearAddedCaCertificates();
     // Completions queued for what was just dropped find nothing to call.
     testenv::spin(std::chrono::milliseconds(10));
 }
@@ -60,8 +74,10 @@ PluginManager& PluginWindowTest::pluginManager()
 
 ClipPluginPackageHelper& PluginWindowTest::packageHelper()
 {
-    if (!helper)
+    if (!helper) {
         helper = std::make_unique<ClipPluginPackageHelper>(pluginManager());
+        helper->httpManager().addCaCertificates(server->ca);
+    }
     return *helper;
 }
 
@@ -166,6 +182,16 @@ void PluginWindowTest::answerStatus(const QString& path, int status)
 void PluginWindowTest::delayAnswer(const QString& path, int milliseconds)
 {
     server->double_.setFault(path.toStdString(), webdouble::Fault::delayed(std::chrono::milliseconds(milliseconds)));
+}
+
+void PluginWindowTest::answerWith(const QString& path, const webdouble::Fault& fault)
+{
+    server->double_.setFault(path.toStdString(), fault);
+}
+
+QString PluginWindowTest::certsDir()
+{
+    return testenv::home() + QStringLiteral("/certs");
 }
 
 void PluginWindowTest::clearFaults()

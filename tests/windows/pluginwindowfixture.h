@@ -27,6 +27,10 @@
 #include <memory>
 #include <optional>
 
+namespace webdouble {
+struct Fault;
+}
+
 namespace pluginwindowtest {
 
 struct RecordingDelegate : ClipAppDelegate {
@@ -69,6 +73,10 @@ protected:
     void answerStatus(const QString& path, int status);
     // The double holds its answer for the path this long.
     void delayAnswer(const QString& path, int milliseconds);
+    // The double answers the path with this fault from now on.
+    void answerWith(const QString& path, const webdouble::Fault& fault);
+    // The folder of the test CA and the certificate the double serves with.
+    static QString certsDir();
     void clearFaults();
 
     // The window, made on first use, not yet shown.

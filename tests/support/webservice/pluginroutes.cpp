@@ -12,7 +12,8 @@ void PluginRoutes::install(WebServiceDouble& server)
     using Auth = WebServiceDouble::Auth;
 
     server.route("GET", "/plugins/", Auth::None, [this](const Call& call, httplib::Response& response) {
-        const QString base = QStringLiteral("http://") + QString::fromStdString(call.request.get_header_value("Host"));
+        const QString base = QString::fromLatin1(m_server->scheme()) + QStringLiteral("://")
+                             + QString::fromStdString(call.request.get_header_value("Host"));
         QJsonObject urls;
         QJsonObject dict;
         for (const Plugin& plugin : m_state.plugins) {

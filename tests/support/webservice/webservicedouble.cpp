@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QUrl>
 
+#include <algorithm>
 #include <set>
 
 namespace webdouble {
@@ -431,9 +432,31 @@ void WebServiceDouble::dispatch(const std::string& method, const httplib::Reques
         if (m_stopping)
             return;
     }
+    for (const auto& [name, value] : fault.headers)
+        response.set_header(name, value);
+    if (fault.trickle.count() > 0) {
+        response.status = fault.httpStatus.value_or(200);
+        const auto interval = fault.trickle;
+        response.set_chunked_content_provider("application/octet-stream",
+                                              [this, interval](size_t, httplib::DataSink& sink) {
+                                                  return waitDelay(interval) && sink.write("x", 1);
+                                              });
+        return;
+    }
     if (fault.body) {
         response.status = fault.httpStatus.value_or(200);
-        response.set_content(*fault.body, "application/json");
+        if (fault.chunked) {
+            auto body = std::make_shared<std::string>(std::move(*fault.body));
+            response.set_chunked_content_provider(fault.contentType, [body](size_t offset, httplib::DataSink& sink) {
+                if (offset >= body->size()) {
+                    sink.done();
+                    return true;
+                }
+                return sink.write(body->data() + offset, std::min<size_t>(64 * 1024, body->size() - offset));
+            });
+        } else {
+            response.set_content(*fault.body, fault.contentType);
+        }
         return;
     }
 

@@ -87,6 +87,12 @@ struct Fault {
     std::optional<int> httpStatus;       // the HTTP status of the answer
     std::optional<int> code;             // replaces "code" in the endpoint's JSON reply
     std::optional<std::string> body;     // answered as is (garbage, or "" for an empty body)
+    bool chunked = false;                // the body goes out chunked, with no length announced
+    // The body's type; the server compresses JSON for a client that accepts it, never octets.
+    std::string contentType = "application/json";
+    std::map<std::string, std::string> headers;  // added to the answer (a redirect's "Location")
+    // When set, the answer's body never ends: one byte per interval until the client leaves.
+    std::chrono::milliseconds trickle{0};
     int times = 0;                       // how many requests it applies to; 0: until cleared
     std::shared_ptr<Gate> gate;          // held there (after the delay) until it opens
 
@@ -120,6 +126,18 @@ struct Fault {
         Fault fault;
         fault.gate = std::move(gate);
         fault.times = times;
+        return fault;
+    }
+    static Fault redirect(int httpStatus, std::string location)
+    {
+        Fault fault = rawBody("", httpStatus);
+        fault.headers["Location"] = std::move(location);
+        return fault;
+    }
+    static Fault trickling(std::chrono::milliseconds interval)
+    {
+        Fault fault;
+        fault.trickle = interval;
         return fault;
     }
 };
@@ -169,6 +187,8 @@ public:
                   const std::string& host = "127.0.0.1");
     void stop();
     int port() const { return m_port; }
+    // "https" after startTls, else "http".
+    const char* scheme() const { return m_tls ? "https" : "http"; }
     // "http://127.0.0.1:PORT" (https for startTls), the value for the "apiBaseURL" setting.
     std::string baseURL() const;
     // Publishes to a broker from now on; false when it cannot reach it.
