@@ -15,7 +15,9 @@
 #include "store/historymodel.h"
 #include "store/notificationnames.h"
 #include "store/utils.h"
+#include "sync/fetchlimiter.h"
 #include "sync/historyservice.h"
+#include "sync/pullclipmanager.h"
 #include "sync/pushclipsmanager.h"
 #include "sync/serverclip.h"
 
@@ -39,6 +41,9 @@ constexpr const char* kPassword = "4d2c9e17";
 const QString kProtocolDelete = QStringLiteral("history_delete");
 const QString kProtocolClear = QStringLiteral("history_clear");
 const QString kProtocolUpload = QStringLiteral("history_upload_file");
+
+// The fetch of a clip the server no longer has answers this code.
+constexpr qint64 kCodeNoSuchClip = -10;
 
 bool isFileHash(const QString& text)
 {
@@ -83,6 +88,14 @@ MqttManager::MqttManager()
     QObject::connect(m_retryTimer, &QTimer::timeout, m_context, [this] { connect(); });
     if (QCoreApplication::instance() && m_context->thread() != QCoreApplication::instance()->thread())
         m_context->moveToThread(QCoreApplication::instance()->thread());
+    m_fetches = std::make_unique<FetchLimiter>([](FetchLimiter::Done done) {
+        // Kept by its callback until it has run.
+        auto pull = std::make_shared<PullClipManager>();
+        pull->request([pull, done](const QVariant&, int, const std::optional<RequestError>&) mutable {
+            pull.reset();
+            done();
+        });
+    });
     m_control = std::make_unique<SerialQueue>(QStringLiteral("mqtt control"));
     m_control->sync([this] { makeClient(); });
     NotificationCenter::defaultCenter().addObserver(NotificationName::UserLogouted, m_context,
@@ -135,6 +148,11 @@ QString MqttManager::topic()
 bool MqttManager::isRetryPending() const
 {
     return m_retryTimer->isActive();
+}
+
+bool MqttManager::isSettled() const
+{
+    return m_fetches->isIdle();
 }
 
 void MqttManager::connect()
@@ -235,6 +253,7 @@ void MqttManager::scheduleRetry()
 void MqttManager::resetForTesting()
 {
     close();
+    m_fetches->reset();
     m_control->sync([this] {
         destroyClient();
         makeClient();
@@ -361,10 +380,45 @@ void MqttManager::historyDelete(const QJsonObject& data)
     auto clip = std::make_shared<HistoryModel>();
     clip->setFile_hash(hash);
     clip->setCategory(QString(ClipCategory::History));
-    // The stored row knows the file name of the clip's preview link.
-    if (clip->isExist())
-        clip->fetch();
+    if (!clip->isExist())
+        return;
+    clip->fetch();
+    // Only the server can say the clip is gone, and it knows the clip by its id.
+    const auto historyId = NumberReader::wholeNumber(clip->history_id(), 1);
+    if (!historyId) {
+        spdlog::info("mqtt: history_delete for a clip the server never had; kept");
+        return;
+    }
     const QJsonValue keyHash = data.value(QStringLiteral("key_hash"));
+    m_fetches->fetch(kProtocolDelete + hash, [this, clip, hash, id = *historyId, keyHash](FetchLimiter::Done done) {
+        PushClipsManager::sharedInstance().Get(
+            clip, [this, hash, id, keyHash, done](const QVariant& result, const std::optional<RequestError>& error) {
+                deleteIfGone(hash, id, keyHash, result, error);
+                done();
+            });
+    });
+}
+
+void MqttManager::deleteIfGone(const QString& fileHash, qint64 historyId, const QJsonValue& keyHash,
+                               const QVariant& result, const std::optional<RequestError>& error)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(result.toByteArray());
+    const bool gone = !error && document.isObject()
+        && NumberReader::jsonInteger(document.object().value(QStringLiteral("code")).toVariant()) == kCodeNoSuchClip;
+    if (!gone) {
+        spdlog::info("mqtt: history_delete of {} not confirmed by the server; kept", fileHash.toStdString());
+        return;
+    }
+    auto clip = std::make_shared<HistoryModel>();
+    clip->setFile_hash(fileHash);
+    clip->setCategory(QString(ClipCategory::History));
+    if (!clip->isExist())
+        return;
+    // The stored row knows the file name of the clip's preview link.
+    clip->fetch();
+    // The answer was about this id; a row that took another one meanwhile stays.
+    if (NumberReader::wholeNumber(clip->history_id()).value_or(0) != historyId)
+        return;
     if (keyHash.isString())
         clip->setKey_hash(keyHash.toString());
     clip->del();
@@ -379,9 +433,8 @@ void MqttManager::historyClear(const QJsonObject& data)
         spdlog::warn("mqtt: history_clear without a usable timestamp dropped");
         return;
     }
-    const HistoryList removed = DBKeeper::clearHistoryLessThan(QVariant(*timestamp));
-    ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(removed);
-    NotificationCenter::defaultCenter().postOnMain(NotificationName::HistoryDelete);
+    // The time in the message is not trusted: the pull brings the server's own clearing time.
+    m_fetches->pull();
 }
 
 void MqttManager::historyUploadFile(const QJsonObject& data)
@@ -413,10 +466,13 @@ void MqttManager::historyUploadFile(const QJsonObject& data)
         HistoryService::sharedInstance().process();
         return;
     }
-    PushClipsManager::sharedInstance().Get(
-        clip, [this, hash](const QVariant& result, const std::optional<RequestError>& error) {
-            fetchCompletion(hash, result, error);
-        });
+    m_fetches->fetch(kProtocolUpload + hash, [this, clip, hash](FetchLimiter::Done done) {
+        PushClipsManager::sharedInstance().Get(
+            clip, [this, hash, done](const QVariant& result, const std::optional<RequestError>& error) {
+                fetchCompletion(hash, result, error);
+                done();
+            });
+    });
 }
 
 void MqttManager::fetchCompletion(const QString& fileHash, const QVariant& result,

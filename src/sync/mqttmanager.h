@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+class FetchLimiter;
 class QObject;
 class QTimer;
 class SerialQueue;
@@ -32,7 +33,10 @@ struct mosquitto_message;
 //
 // Messages are untrusted: a payload that is too large or not the expected JSON, a file_hash
 // that is not 32 lower-case hex digits, a history id that is not above 0 are dropped and
-// logged before anything is touched.
+// logged before anything is touched. Since any client of the broker can publish on any topic,
+// a message is only a hint: a delete is applied once the fetch of that clip finds it gone on
+// the server, a clear only through a pull's "clear_all_ts", and the fetches and pulls that
+// messages start are bounded (FetchLimiter).
 class MqttManager {
 public:
     static MqttManager& sharedInstance();
@@ -67,6 +71,8 @@ public:
     bool isRetryPending() const;
     // The topic of the logged-in user; empty when there is none.
     static QString topic();
+    // No fetch or pull that a message started is still running or waiting.
+    bool isSettled() const;
 
     // Tests only: closed, a new client for the current device token, no retry pending.
     void resetForTesting();
@@ -95,6 +101,9 @@ private:
     void historyClear(const QJsonObject& data);
     void historyUploadFile(const QJsonObject& data);
     void fetchCompletion(const QString& fileHash, const QVariant& result, const std::optional<RequestError>& error);
+    // Applies a delete once the server's answer to the fetch of the clip says it is gone.
+    void deleteIfGone(const QString& fileHash, qint64 historyId, const QJsonValue& keyHash, const QVariant& result,
+                      const std::optional<RequestError>& error);
 
     // libmosquitto's callbacks, on its loop thread.
     static void onConnect(mosquitto* client, void* self, int returnCode);
@@ -111,6 +120,7 @@ private:
     bool m_subscribed = false;
     QObject* m_context = nullptr;
     QTimer* m_retryTimer = nullptr;
+    std::unique_ptr<FetchLimiter> m_fetches;
     // Names the current connection; the loop thread reads it to tag what it hands over, so
     // reports of a closed connection are told apart and dropped.
     std::atomic<quint64> m_generation{0};
