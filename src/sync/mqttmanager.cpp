@@ -466,7 +466,9 @@ void MqttManager::historyUploadFile(const QJsonObject& data)
         HistoryService::sharedInstance().process();
         return;
     }
-    m_fetches->fetch(kProtocolUpload + hash, [this, clip, hash](FetchLimiter::Done done) {
+    // Keyed by the id too, so that a message naming a wrong id cannot hold back the right one.
+    const QString key = kProtocolUpload + hash + QLatin1Char('/') + QString::number(*historyId);
+    m_fetches->fetch(key, [this, clip, hash](FetchLimiter::Done done) {
         PushClipsManager::sharedInstance().Get(
             clip, [this, hash, done](const QVariant& result, const std::optional<RequestError>& error) {
                 fetchCompletion(hash, result, error);
