@@ -82,7 +82,8 @@ protected:
         handleSentinel();
         settle();
     }
-    void handleSentinel()
+    // wait: how long the messages before it may take on a busy machine.
+    void handleSentinel(std::chrono::milliseconds wait = std::chrono::seconds(10))
     {
         const QString text = QStringLiteral("sentinel %1").arg(++m_sentinels);
         const auto clip = addTextClip(text, QDateTime::currentSecsSinceEpoch(), 0);
@@ -95,7 +96,7 @@ protected:
         ASSERT_TRUE(testenv::waitUntil([&] {
             const auto row = rowOf(hash);
             return row && row->file_ready().toLongLong() == 1;
-        })) << "the sentinel was not handled";
+        }, wait)) << "the sentinel was not handled";
         DBKeeper::deleteClipItem(hash);
         ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
     }
@@ -334,7 +335,7 @@ TEST_F(MqttChannel, AFloodOfMessagesForUnknownClipsIsBounded)
                      {QStringLiteral("history_id"), 100000 + i},
                      {QStringLiteral("file_id"), 200000 + i}});
         }
-        handleSentinel();
+        handleSentinel(std::chrono::seconds(120));
     }
     settle();
     EXPECT_LE(server.requestsTo("/push/").size(), size_t(FetchLimiter::kMaxFetches));
