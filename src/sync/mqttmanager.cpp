@@ -403,9 +403,13 @@ void MqttManager::deleteIfGone(const QString& fileHash, qint64 historyId, const 
                                const QVariant& result, const std::optional<RequestError>& error)
 {
     const QJsonDocument document = QJsonDocument::fromJson(result.toByteArray());
-    const bool gone = !error && document.isObject()
-        && NumberReader::jsonInteger(document.object().value(QStringLiteral("code")).toVariant()) == kCodeNoSuchClip;
-    if (!gone) {
+    if (error || !document.isObject()) {
+        // No answer: a pull's list of deletions can still confirm it.
+        spdlog::info("mqtt: history_delete of {} could not be checked; a pull will", fileHash.toStdString());
+        m_fetches->pull();
+        return;
+    }
+    if (NumberReader::jsonInteger(document.object().value(QStringLiteral("code")).toVariant()) != kCodeNoSuchClip) {
         spdlog::info("mqtt: history_delete of {} not confirmed by the server; kept", fileHash.toStdString());
         return;
     }
@@ -416,8 +420,10 @@ void MqttManager::deleteIfGone(const QString& fileHash, qint64 historyId, const 
         return;
     // The stored row knows the file name of the clip's preview link.
     clip->fetch();
-    // The answer was about this id; a row that took another one meanwhile stays.
-    if (NumberReader::wholeNumber(clip->history_id()).value_or(0) != historyId)
+    // The answer was about this id; a row that took another one meanwhile stays. One the
+    // server disowned meanwhile (its id cleared when a body upload found the clip gone) goes.
+    const qint64 idNow = NumberReader::wholeNumber(clip->history_id()).value_or(0);
+    if (idNow != historyId && idNow != 0)
         return;
     if (keyHash.isString())
         clip->setKey_hash(keyHash.toString());
