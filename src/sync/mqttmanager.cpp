@@ -16,7 +16,9 @@
 #include "store/notificationnames.h"
 #include "store/utils.h"
 #include "sync/catchupmanager.h"
+#include "sync/fetchlimiter.h"
 #include "sync/historyservice.h"
+#include "sync/pullclipmanager.h"
 #include "sync/pushclipsmanager.h"
 #include "sync/replylogin.h"
 #include "sync/serverclip.h"
@@ -41,6 +43,9 @@ constexpr const char* kPassword = "4d2c9e17";
 const QString kProtocolDelete = QStringLiteral("history_delete");
 const QString kProtocolClear = QStringLiteral("history_clear");
 const QString kProtocolUpload = QStringLiteral("history_upload_file");
+
+// The fetch of a clip the server no longer has answers this code.
+constexpr qint64 kCodeNoSuchClip = -10;
 
 bool isFileHash(const QString& text)
 {
@@ -85,6 +90,10 @@ MqttManager::MqttManager()
     QObject::connect(m_retryTimer, &QTimer::timeout, m_context, [this] { connect(); });
     if (QCoreApplication::instance() && m_context->thread() != QCoreApplication::instance()->thread())
         m_context->moveToThread(QCoreApplication::instance()->thread());
+    // Hints folded into a pull share the one pull the catch-up runs.
+    m_fetches = std::make_unique<FetchLimiter>([](FetchLimiter::Done done) {
+        CatchUpManager::sharedInstance().pull([done] { done(); });
+    });
     m_control = std::make_unique<SerialQueue>(QStringLiteral("mqtt control"));
     m_control->sync([this] { makeClient(); });
     NotificationCenter::defaultCenter().addObserver(NotificationName::UserLogouted, m_context,
@@ -137,6 +146,11 @@ QString MqttManager::topic()
 bool MqttManager::isRetryPending() const
 {
     return m_retryTimer->isActive();
+}
+
+bool MqttManager::isSettled() const
+{
+    return m_fetches->isIdle();
 }
 
 void MqttManager::connect()
@@ -239,6 +253,7 @@ void MqttManager::resetForTesting()
     close();
     m_fetching.clear();
     m_deletedWhileFetching.clear();
+    m_fetches->reset();
     m_control->sync([this] {
         destroyClient();
         makeClient();
@@ -370,16 +385,62 @@ void MqttManager::historyDelete(const QJsonObject& data)
     auto clip = std::make_shared<HistoryModel>();
     clip->setFile_hash(hash);
     clip->setCategory(QString(ClipCategory::History));
-    // The stored row knows the file name of the clip's preview link.
-    if (clip->isExist())
-        clip->fetch();
+    if (!clip->isExist())
+        return;
+    clip->fetch();
+    // Only the server can say the clip is gone, and it knows the clip by its id.
+    const auto historyId = NumberReader::wholeNumber(clip->history_id(), 1);
+    if (!historyId) {
+        spdlog::info("mqtt: history_delete for a clip the server never had; kept");
+        return;
+    }
     const QJsonValue keyHash = data.value(QStringLiteral("key_hash"));
+    m_fetches->fetch(kProtocolDelete + hash, [this, clip, hash, id = *historyId, keyHash](FetchLimiter::Done done) {
+        const quint64 epoch = ReplyLogin::current();
+        PushClipsManager::sharedInstance().Get(
+            clip, [this, hash, id, keyHash, epoch, done](const QVariant& result, const std::optional<RequestError>& error) {
+                deleteIfGone(hash, id, keyHash, epoch, result, error);
+                done();
+            });
+    });
+}
+
+void MqttManager::deleteIfGone(const QString& fileHash, qint64 historyId, const QJsonValue& keyHash, quint64 epoch,
+                               const QVariant& result, const std::optional<RequestError>& error)
+{
+    // The answer of an ended login deletes nothing.
+    ReplyLogin::Scope scope(epoch);
+    if (!ReplyLogin::holds(epoch))
+        return;
+    const QJsonDocument document = QJsonDocument::fromJson(result.toByteArray());
+    if (error || !document.isObject()) {
+        // No answer: a pull's list of deletions can still confirm it.
+        spdlog::info("mqtt: history_delete of {} could not be checked; a pull will", fileHash.toStdString());
+        m_fetches->pull();
+        return;
+    }
+    if (NumberReader::jsonInteger(document.object().value(QStringLiteral("code")).toVariant()) != kCodeNoSuchClip) {
+        spdlog::info("mqtt: history_delete of {} not confirmed by the server; kept", fileHash.toStdString());
+        return;
+    }
+    auto clip = std::make_shared<HistoryModel>();
+    clip->setFile_hash(fileHash);
+    clip->setCategory(QString(ClipCategory::History));
+    if (!clip->isExist())
+        return;
+    // The stored row knows the file name of the clip's preview link.
+    clip->fetch();
+    // The answer was about this id; a row that took another one meanwhile stays. One the
+    // server disowned meanwhile (its id cleared when a body upload found the clip gone) goes.
+    const qint64 idNow = NumberReader::wholeNumber(clip->history_id()).value_or(0);
+    if (idNow != historyId && idNow != 0)
+        return;
     if (keyHash.isString())
         clip->setKey_hash(keyHash.toString());
     clip->del();
     // A fetch of the clip still on its way must not bring it back.
-    if (m_fetching.contains(hash))
-        m_deletedWhileFetching.insert(hash);
+    if (m_fetching.contains(fileHash))
+        m_deletedWhileFetching.insert(fileHash);
     ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
     NotificationCenter::defaultCenter().postOnMain(NotificationName::HistoryDelete, QVariant::fromValue(clip));
 }
@@ -391,9 +452,8 @@ void MqttManager::historyClear(const QJsonObject& data)
         spdlog::warn("mqtt: history_clear without a usable timestamp dropped");
         return;
     }
-    const HistoryList removed = DBKeeper::clearHistoryLessThan(QVariant(*timestamp));
-    ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(removed);
-    NotificationCenter::defaultCenter().postOnMain(NotificationName::HistoryDelete);
+    // The time in the message is not trusted: the pull brings the server's own clearing time.
+    m_fetches->pull();
 }
 
 void MqttManager::historyUploadFile(const QJsonObject& data)
@@ -420,23 +480,32 @@ void MqttManager::historyUploadFile(const QJsonObject& data)
         HistoryService::sharedInstance().process();
         return;
     }
-    if (m_fetching.contains(hash))
-        return;
-    m_fetching.insert(hash);
-    m_deletedWhileFetching.remove(hash);
-    const quint64 epoch = ReplyLogin::current();
-    PushClipsManager::sharedInstance().Get(
-        clip, [this, hash, epoch](const QVariant& result, const std::optional<RequestError>& error) {
-            fetchCompletion(hash, epoch, result, error);
-        });
+    // Keyed by the id too, so that a message naming a wrong id cannot hold back the right one.
+    const QString key = kProtocolUpload + hash + QLatin1Char('/') + QString::number(*historyId);
+    m_fetches->fetch(key, [this, clip, hash](FetchLimiter::Done done) {
+        if (m_fetching.value(hash) == 0)
+            m_deletedWhileFetching.remove(hash);
+        ++m_fetching[hash];
+        const quint64 epoch = ReplyLogin::current();
+        PushClipsManager::sharedInstance().Get(
+            clip, [this, hash, epoch, done](const QVariant& result, const std::optional<RequestError>& error) {
+                fetchCompletion(hash, epoch, result, error);
+                done();
+            });
+    });
 }
 
 void MqttManager::fetchCompletion(const QString& fileHash, quint64 epoch, const QVariant& result,
                                   const std::optional<RequestError>& error)
 {
-    m_fetching.remove(fileHash);
+    // Fetches of one hash under two ids may overlap: the delete mark lasts until the last ends.
+    const bool deletedMeanwhile = m_deletedWhileFetching.contains(fileHash);
+    if (--m_fetching[fileHash] <= 0) {
+        m_fetching.remove(fileHash);
+        m_deletedWhileFetching.remove(fileHash);
+    }
     // Deleted by another device while the fetch was on its way: stays deleted.
-    if (m_deletedWhileFetching.remove(fileHash)) {
+    if (deletedMeanwhile) {
         spdlog::info("mqtt: fetched clip {} was deleted meanwhile; not stored", fileHash.toStdString());
         NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
         return;

@@ -3,6 +3,7 @@
 #include "service/requestmanager.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QSet>
 #include <QString>
 
@@ -10,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+class FetchLimiter;
 class QObject;
 class QTimer;
 class SerialQueue;
@@ -37,7 +39,10 @@ struct mosquitto_message;
 //
 // Messages are untrusted: a payload that is too large or not the expected JSON, a file_hash
 // that is not 32 lower-case hex digits, a history id that is not above 0 are dropped and
-// logged before anything is touched.
+// logged before anything is touched. Since any client of the broker can publish on any topic,
+// a message is only a hint: a delete is applied once the fetch of that clip finds it gone on
+// the server, a clear only through a pull's "clear_all_ts", and the fetches and pulls that
+// messages start are bounded (FetchLimiter).
 class MqttManager {
 public:
     static MqttManager& sharedInstance();
@@ -72,6 +77,8 @@ public:
     bool isRetryPending() const;
     // The topic of the logged-in user; empty when there is none.
     static QString topic();
+    // No fetch or pull that a message started is still running or waiting.
+    bool isSettled() const;
 
     // Tests only: closed, a new client for the current device token, no retry pending.
     void resetForTesting();
@@ -101,6 +108,9 @@ private:
     void historyUploadFile(const QJsonObject& data);
     void fetchCompletion(const QString& fileHash, quint64 loginEpoch, const QVariant& result,
                          const std::optional<RequestError>& error);
+    // Applies a delete once the server's answer to the fetch of the clip says it is gone.
+    void deleteIfGone(const QString& fileHash, qint64 historyId, const QJsonValue& keyHash, quint64 loginEpoch,
+                      const QVariant& result, const std::optional<RequestError>& error);
 
     // libmosquitto's callbacks, on its loop thread.
     static void onConnect(mosquitto* client, void* self, int returnCode);
@@ -117,11 +127,12 @@ private:
     bool m_subscribed = false;
     QObject* m_context = nullptr;
     QTimer* m_retryTimer = nullptr;
+    std::unique_ptr<FetchLimiter> m_fetches;
     // Names the current connection; the loop thread reads it to tag what it hands over, so
     // reports of a closed connection are told apart and dropped.
     std::atomic<quint64> m_generation{0};
-    // Main thread: hashes whose fetch is on its way, and those of them a "history_delete"
-    // named meanwhile.
-    QSet<QString> m_fetching;
+    // Main thread: how many fetches of each hash are on their way, and the hashes of them a
+    // "history_delete" named meanwhile.
+    QHash<QString, int> m_fetching;
     QSet<QString> m_deletedWhileFetching;
 };

@@ -17,6 +17,7 @@
 #include "sync/replylogin.h"
 #include "sync/serverclip.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QHash>
@@ -258,7 +259,12 @@ void PullClipManager::applyClearTime(const QJsonValue& time)
         spdlog::warn("pull: clear_all_ts is not a number; nothing cleared");
         return;
     }
-    ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(DBKeeper::clearHistoryLessThan(QVariant(*before)));
+    // Nothing is cleared that is newer than now, whatever time the reply names.
+    const double now = double(QDateTime::currentSecsSinceEpoch());
+    const double until = std::min(*before, now);
+    if (*before > now)
+        spdlog::warn("pull: clear_all_ts lies in the future; cleared up to now");
+    ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(DBKeeper::clearHistoryLessThan(QVariant(until)));
     NotificationCenter::defaultCenter().postOnMain(NotificationName::HistoryDelete);
 }
 

@@ -62,8 +62,9 @@ bool MosquittoBroker::start()
         // Run as whoever runs the tests: as root, mosquitto would otherwise switch to its own
         // user and could not read the password file.
         const passwd* me = getpwuid(getuid());
+        // No cap on queued messages: a test's flood must not push out the message it waits for.
         file.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous false\npassword_file %2\n"
-                                  "persistence false\nuser %3\n")
+                                  "persistence false\nuser %3\nmax_queued_messages 0\n")
                        .arg(m_port)
                        .arg(passwords, QString::fromLocal8Bit(me ? me->pw_name : "root"))
                        .toUtf8());

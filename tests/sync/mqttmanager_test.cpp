@@ -6,8 +6,10 @@
 #include "support/mosquittobroker.h"
 #include "support/webservice/mqttpublisher.h"
 #include "sync/catchupmanager.h"
+#include "sync/fetchlimiter.h"
 #include "sync/mqttmanager.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
@@ -78,15 +80,56 @@ protected:
         data.insert(QStringLiteral("device_token"), device);
         server.publish(userId, protocol, data);
     }
-    // A message whose effect is easy to see, sent after others: once it has been applied,
-    // every message published before it on the same topic has been handled too.
+    // A message whose effect is easy to see and needs no server, sent after others: once it
+    // has been applied, every message published before it on the same topic has been handled
+    // too. Then waits until whatever those messages asked of the server has ended.
     void sendSentinelAndWait()
     {
+        handleSentinel();
+        settle();
+    }
+    // wait: how long the messages before it may take on a busy machine.
+    void handleSentinel(std::chrono::milliseconds wait = std::chrono::seconds(10))
+    {
         const QString text = QStringLiteral("sentinel %1").arg(++m_sentinels);
-        const auto clip = addTextClip(text, 50, 0);
+        const auto clip = addTextClip(text, QDateTime::currentSecsSinceEpoch(), 0);
         const QString hash = *clip->file_hash();
-        publish(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), hash}});
-        ASSERT_TRUE(testenv::waitUntil([&] { return !rowOf(hash); })) << "the sentinel was not handled";
+        // So that the clean-up of a pull meanwhile keeps it.
+        DBKeeper::setLocalFileOkWithHash(hash);
+        publish(QStringLiteral("history_upload_file"), {{QStringLiteral("file_hash"), hash},
+                                                        {QStringLiteral("history_id"), 900000 + m_sentinels},
+                                                        {QStringLiteral("file_id"), 900000 + m_sentinels}});
+        ASSERT_TRUE(testenv::waitUntil([&] {
+            const auto row = rowOf(hash);
+            return row && row->file_ready().toLongLong() == 1;
+        }, wait)) << "the sentinel was not handled";
+        DBKeeper::deleteClipItem(hash);
+        ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
+    }
+    static void settle()
+    {
+        // A pull waits out the spacing between pulls.
+        ASSERT_TRUE(testenv::waitUntil([] { return mqtt().isSettled(); }, std::chrono::seconds(20)));
+    }
+    // The account's clips were cleared on the server at the given time (a clear made there).
+    void clearedOnServer(qint64 time)
+    {
+        auto lock = server.lock();
+        auto& account = server.clipRoutes().state().accounts[userId];
+        account.clearedAt = server.nextTimestamp();
+        account.clearAllTs = time;
+    }
+    // A clip the server holds for the account.
+    void storeOnServer(const QString& hash, qint64 historyId)
+    {
+        auto lock = server.lock();
+        webdouble::ClipRoutes::StoredClip stored;
+        stored.history = {{QStringLiteral("file_hash"), hash}, {QStringLiteral("type"), QStringLiteral("text_txt+enc")},
+                          {QStringLiteral("key_hash"), keyHash()}, {QStringLiteral("timestamp"), 100},
+                          {QStringLiteral("history_id"), historyId}, {QStringLiteral("file_id"), historyId + 1000},
+                          {QStringLiteral("file_ready"), 1}};
+        stored.changedAt = server.nextTimestamp();
+        server.clipRoutes().state().accounts[userId].clips[historyId] = stored;
     }
 
     MosquittoBroker broker;
@@ -171,6 +214,7 @@ TEST_F(MqttChannel, ProtocolsMatchByPrefix)
                                      QString(ClipCategory::Favourite));
         favourite->setFavourite(QVariant(90));
         favourite->save();
+        clearedOnServer(500);
         publish(QString::fromLatin1(c.protocol), {{QStringLiteral("timestamp"), 500}});
         sendSentinelAndWait();
         EXPECT_EQ(!rowOf(*clip->file_hash()), c.clears) << c.protocol;
@@ -181,16 +225,160 @@ TEST_F(MqttChannel, ProtocolsMatchByPrefix)
     }
 }
 
-TEST_F(MqttChannel, ClearKeepsNewerClips)
+TEST_F(MqttChannel, AClearConfirmedByTheServerKeepsNewerClips)
 {
     connectAndSubscribe();
     const auto older = addTextClip(QStringLiteral("older"), 100);
     const auto newer = addTextClip(QStringLiteral("newer"), 900);
     NotificationCounter deletes(NotificationName::HistoryDelete);
+    clearedOnServer(500);
     publish(QStringLiteral("history_clear"), {{QStringLiteral("timestamp"), 500}});
     ASSERT_TRUE(testenv::waitUntil([&] { return !rowOf(*older->file_hash()); }));
     EXPECT_TRUE(rowOf(*newer->file_hash()));
     EXPECT_TRUE(testenv::waitUntil([&] { return deletes.count() == 1; }));
+}
+
+// Any client of the broker can publish on any user's topic: the time in a clear message is
+// never used, only the clearing time the server gives in a pull.
+TEST_F(MqttChannel, AClearTakesItsTimeFromTheServerNotFromTheMessage)
+{
+    connectAndSubscribe();
+    struct Case {
+        const char* name;
+        qint64 messageTime;
+        std::optional<qint64> serverClear;
+        bool olderCleared;
+    };
+    const Case cases[] = {
+        {"the year 2100, no clear on the server", 4102444800, std::nullopt, false},
+        {"the year 2100, an earlier clear on the server", 4102444800, 500, true},
+        {"an early time, a later clear on the server", 1, 500, true},
+    };
+    for (const Case& c : cases) {
+        const auto older = addTextClip(QStringLiteral("older, %1").arg(QLatin1String(c.name)), 100, 51);
+        const auto recent = addTextClip(QStringLiteral("recent, %1").arg(QLatin1String(c.name)),
+                                        QDateTime::currentSecsSinceEpoch() - 60, 52);
+        storeOnServer(md5HexOfString(QStringLiteral("on the server")), 31);
+        if (c.serverClear)
+            clearedOnServer(*c.serverClear);
+        const auto before = serverClips();
+        server.clearRequests();
+
+        publish(QStringLiteral("history_clear"), {{QStringLiteral("timestamp"), c.messageTime}});
+        ASSERT_TRUE(testenv::waitUntil([&] { return !server.requestsTo("/pull/").empty(); })) << c.name;
+        sendSentinelAndWait();
+
+        EXPECT_EQ(!rowOf(*older->file_hash()), c.olderCleared) << c.name;
+        EXPECT_EQ(QFile::exists(bodyPath(*older->file_hash())), !c.olderCleared) << c.name;
+        EXPECT_TRUE(rowOf(*recent->file_hash())) << c.name;
+        // The server was only asked, never changed.
+        EXPECT_EQ(serverClips().size(), before.size()) << c.name;
+        EXPECT_TRUE(server.requestsTo("/clear_history/").empty()) << c.name;
+        EXPECT_TRUE(server.requestsTo("/push/").empty()) << c.name;
+        DBKeeper::deleteClipItem(older->file_hash());
+        DBKeeper::deleteClipItem(recent->file_hash());
+    }
+}
+
+// A delete message is applied once the fetch of that clip finds it gone on the server.
+TEST_F(MqttChannel, ADeleteIsAppliedOnlyWhenTheServerNoLongerHasTheClip)
+{
+    connectAndSubscribe();
+    struct Case {
+        const char* name;
+        qint64 localId;
+        bool onServer;
+        bool serverFails;
+        bool deleted;
+        size_t fetches;
+    };
+    const Case cases[] = {
+        {"still on the server", 7, true, false, false, 1},
+        {"gone from the server", 8, false, false, true, 1},
+        {"the server fails", 9, false, true, false, 1},
+        {"never pushed", 0, false, false, false, 0},
+    };
+    for (const Case& c : cases) {
+        const auto clip = addTextClip(QStringLiteral("delete case %1").arg(QLatin1String(c.name)), 100, c.localId);
+        const QString hash = *clip->file_hash();
+        if (c.onServer)
+            storeOnServer(hash, c.localId);
+        if (c.serverFails)
+            server.setFault("/push/", webdouble::Fault::status(500));
+        server.clearRequests();
+        NotificationCounter deletes(NotificationName::HistoryDelete);
+
+        publish(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), hash}, {QStringLiteral("key_hash"), keyHash()}});
+        sendSentinelAndWait();
+        server.clearFaults();
+
+        EXPECT_EQ(server.requestsTo("/push/").size(), c.fetches) << c.name;
+        EXPECT_EQ(!rowOf(hash), c.deleted) << c.name;
+        EXPECT_EQ(QFile::exists(bodyPath(hash)), !c.deleted) << c.name;
+        if (c.deleted) {
+            EXPECT_TRUE(testenv::waitUntil([&] { return deletes.count() == 1; })) << c.name;
+        } else {
+            EXPECT_EQ(deletes.count(), 0) << c.name;
+        }
+        if (c.onServer) {
+            EXPECT_EQ(serverClips().count(c.localId), 1u) << c.name;
+        }
+        DBKeeper::deleteClipItem(hash);
+    }
+}
+
+// Ten thousand messages for clips nobody has: a few fetches, then pulls, never a request each.
+TEST_F(MqttChannel, AFloodOfMessagesForUnknownClipsIsBounded)
+{
+    connectAndSubscribe();
+    server.clearRequests();
+    {
+        // The server answers nothing until every message has been handled.
+        auto hold = server.lock();
+        for (int i = 0; i < 10000; ++i) {
+            publish(QStringLiteral("history_upload_file"),
+                    {{QStringLiteral("file_hash"), md5HexOfString(QStringLiteral("unknown %1").arg(i))},
+                     {QStringLiteral("history_id"), 100000 + i},
+                     {QStringLiteral("file_id"), 200000 + i}});
+        }
+        handleSentinel(std::chrono::seconds(120));
+    }
+    settle();
+    EXPECT_LE(server.requestsTo("/push/").size(), size_t(FetchLimiter::kMaxFetches));
+    // One pull for the hints that did not fit, one for those that came while it ran.
+    EXPECT_LE(server.requestsTo("/pull/").size(), 2u);
+    EXPECT_GE(server.requestsTo("/pull/").size(), 1u);
+}
+
+TEST_F(MqttChannel, RepeatsOfOneClipAreFetchedOnce)
+{
+    connectAndSubscribe();
+    const QString text = QStringLiteral("pushed once, announced often");
+    const QString hash = md5HexOfString(text);
+    {
+        auto lock = server.lock();
+        webdouble::ClipRoutes::StoredClip stored;
+        stored.history = {{QStringLiteral("file_hash"), hash},        {QStringLiteral("type"), QStringLiteral("text_txt+enc")},
+                          {QStringLiteral("content"), encrypt(text)}, {QStringLiteral("key_hash"), keyHash()},
+                          {QStringLiteral("timestamp"), 1234},        {QStringLiteral("history_id"), 44},
+                          {QStringLiteral("file_id"), 1044},          {QStringLiteral("file_ready"), 1}};
+        server.clipRoutes().state().accounts[userId].clips[44] = stored;
+    }
+    server.clearRequests();
+    {
+        auto hold = server.lock();
+        for (int i = 0; i < 1000; ++i)
+            publish(QStringLiteral("history_upload_file"), {{QStringLiteral("file_hash"), hash},
+                                                            {QStringLiteral("history_id"), 44},
+                                                            {QStringLiteral("file_id"), 1044}});
+        handleSentinel();
+    }
+    settle();
+    EXPECT_EQ(server.requestsTo("/push/").size(), 1u);
+    EXPECT_TRUE(server.requestsTo("/pull/").empty());
+    const auto row = rowOf(hash);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->content(), text);
 }
 
 TEST_F(MqttChannel, UploadOfAKnownClipMarksItsBodyReadyAndKeepsItsIds)
@@ -479,22 +667,30 @@ TEST_F(MqttChannel, ADeleteArrivingDuringTheFetchKeepsTheClipDeleted)
     }
     auto gate = std::make_shared<webdouble::Gate>();
     server.setFault("/push/", webdouble::Fault::held(gate, 1), "GET");
-    NotificationCounter deletes(NotificationName::HistoryDelete);
     publish(QStringLiteral("history_upload_file"),
             {{QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), 71}, {QStringLiteral("file_id"), 1071}});
     ASSERT_TRUE(testenv::waitUntil([&] { return gate->arrived() == 1; }));
+    // Deleted on the server while the fetch waits there; the fetch is answered after it.
+    {
+        auto lock = server.lock();
+        server.clipRoutes().state().accounts[userId].clips.erase(71);
+    }
     publish(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), hash}});
-    ASSERT_TRUE(testenv::waitUntil([&] { return deletes.count() == 1; }));
+    handleSentinel();
+    EXPECT_FALSE(rowOf(hash));
 
-    NotificationCounter changed(NotificationName::DataChanged);
     gate->open();
-    ASSERT_TRUE(testenv::waitUntil([&] { return changed.count() >= 1; }));
+    settle();
     drainMainQueue();
     EXPECT_FALSE(rowOf(hash));
     EXPECT_FALSE(QFile::exists(bodyPath(hash)));
     RawDb raw(dbPath());
     EXPECT_EQ(countRows(raw), 0);
-    // Only the fetch went out; the server's copy is the other device's business.
+    {
+        auto lock = server.lock();
+        EXPECT_EQ(server.clipRoutes().state().accounts[userId].clips.count(71), 0u);
+    }
+    // Only the fetch went out.
     EXPECT_EQ(server.requestsTo("/push/").size(), 1u);
 }
 

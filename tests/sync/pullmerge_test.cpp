@@ -5,6 +5,7 @@
 #include "store/notificationnames.h"
 #include "sync/pullclipmanager.h"
 
+#include <QDateTime>
 #include <QDir>
 
 #include <gtest/gtest.h>
@@ -259,6 +260,21 @@ TEST_F(PullMerge, DeleteActionsAndTheClearTimeRemoveRowsAndBodies)
     r.remove(QStringLiteral("action"));
     merge(r);
     ASSERT_TRUE(testenv::waitUntil([&] { return deletes.count() == 2; }));
+}
+
+// A clearing time beyond now clears up to now: a clip stamped ahead of this machine's clock
+// (another device's clock runs fast) is kept.
+TEST_F(PullMerge, AClearTimeInTheFutureClearsOnlyUpToNow)
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const auto old = addTextClip(QStringLiteral("cleared"), 100, 21);
+    const auto ahead = addTextClip(QStringLiteral("stamped an hour ahead"), now + 3600, 22);
+    QJsonObject r = reply();
+    r[QStringLiteral("clear_all_ts")] = 4102444800.0;  // the year 2100
+    merge(r);
+    EXPECT_FALSE(rowOf(*old->file_hash()));
+    EXPECT_TRUE(rowOf(*ahead->file_hash()));
+    EXPECT_TRUE(QFile::exists(bodyPath(*ahead->file_hash())));
 }
 
 TEST_F(PullMerge, TheCleanUpKeepsTheNewestSixtyAndRemovesTheOthersBodies)
