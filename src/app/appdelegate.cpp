@@ -15,6 +15,8 @@
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
 #include "store/dbfetcher.h"
+#include "store/historymodel.h"
+#include "store/historyschema.h"
 #include "sync/catchupmanager.h"
 #include "sync/mqttmanager.h"
 
@@ -37,10 +39,22 @@ AppDelegate::Services AppDelegate::Services::system()
     s.makeStatusItem = [] { return StatusBarController::sharedInstance(); };
     s.makePrivacyEngine = [] { AdvancePrivacyManager::sharedInstance(); };
     s.makeShortcutController = [] { ShortcutController::sharedInstance(); };
-    s.makeClipController = [] {
-        // Before the first capture, so a body being stored now is never taken for a leftover.
+    s.openHistory = [] {
+        // The first capture still waits for the integrity check: a clip written into a file
+        // that the check then moves aside as damaged would go aside with it.
+        dispatch::globalAsync([] { HistoryModel::initialize(); });
+    };
+    s.makeClipController = [] { ClipController::sharedInstance(); };
+    s.tidyHistory = [] {
+        // After the first capture, so what was copied just before start is stored first.
+        // Safe beside later captures: a capture stores its body and its row under the body
+        // lock the sweep holds from reading the rows to removing files, so a body being
+        // stored is never taken for a leftover.
+        ClipController::sharedInstance().waitForCaptures();
         ClipBodySweeper::removeBodiesWithoutRows();
-        ClipController::sharedInstance();
+        // One database block that changes no row, only the file's layout; off the main thread
+        // so start-up does not wait for it.
+        dispatch::globalAsync([] { HistoryModel::inDatabase([](QSqlDatabase& db) { HistorySchema::compact(db); }); });
     };
     s.buildMenu = [] { MenuController::sharedInstance().buildMenu(); };
     s.finishCaptures = [] { ClipController::sharedInstance().waitForCaptures(); };
@@ -63,6 +77,8 @@ AppDelegate::~AppDelegate() = default;
 void AppDelegate::applicationDidFinishLaunching()
 {
     m_launched = true;
+    if (m_services.openHistory)
+        m_services.openHistory();
     ClipAppHelper::sharedInstance().setDelegate(shared_from_this());
     regSystemNotifications();
     if (m_services.makeCatchUp)
@@ -74,6 +90,8 @@ void AppDelegate::applicationDidFinishLaunching()
     m_services.makePrivacyEngine();
     m_services.makeShortcutController();
     m_services.makeClipController();
+    if (m_services.tidyHistory)
+        m_services.tidyHistory();
     m_services.buildMenu();
     checkVersion();
     spdlog::info("launch finished");

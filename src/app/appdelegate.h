@@ -36,8 +36,14 @@ public:
         std::function<std::shared_ptr<StatusBarController>()> makeStatusItem;
         std::function<void()> makePrivacyEngine;
         std::function<void()> makeShortcutController;
+        // Starts opening the history file (its integrity check and layout) off the main
+        // thread, so it runs while the rest of start-up does.
+        std::function<void()> openHistory;
         // The pasteboard watcher, whose first poll runs at once.
         std::function<void()> makeClipController;
+        // Start-up care of the history that capture need not wait for: the bodies no row
+        // names are removed, then the file is compacted.
+        std::function<void()> tidyHistory;
         std::function<void()> buildMenu;
         // Waits until the captures already queued have run.
         std::function<void()> finishCaptures;
@@ -58,10 +64,10 @@ public:
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
 
-    // Start-up, in this order: the delegate of ClipAppHelper; sleep and wake observed; MQTT
-    // connected when a user is logged in; the init request; the status item; the privacy
-    // script engine, the hotkey controller and the pasteboard watcher; the menu built; the
-    // update check scheduled.
+    // Start-up, in this order: the history file starts opening; the delegate of ClipAppHelper;
+    // sleep and wake observed; MQTT connected when a user is logged in; the init request; the
+    // status item; the privacy script engine, the hotkey controller and the pasteboard
+    // watcher; the history tidied; the menu built; the update check scheduled.
     void applicationDidFinishLaunching();
     // The captures still queued run, then the database closes. Runs once.
     void applicationWillTerminate();

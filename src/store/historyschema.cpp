@@ -78,7 +78,8 @@ bool HistorySchema::prepare(QSqlDatabase& db)
         return false;
     run(db, QStringLiteral("delete FROM History where content is null;"));
     run(db, QStringLiteral("delete FROM History where file_hash is 'd41d8cd98f00b204e9800998ecf8427e';"));
-    run(db, QStringLiteral("VACUUM"));
+    // VACUUM comes later, through compact(): on a large history it takes longer than the rest
+    // of start-up, and nothing here depends on it.
     if (!DBFetcher::columnExists(db, QStringLiteral("secert"), kHistory))
         run(db, QStringLiteral("alter table History add secert INTEGER NOT NULL DEFAULT 0"));
     if (!DBFetcher::columnExists(db, QStringLiteral("category"), kHistory))
@@ -90,6 +91,11 @@ bool HistorySchema::prepare(QSqlDatabase& db)
     ensureUniqueIndex(db);
     run(db, QStringLiteral("CREATE INDEX IF NOT EXISTS History_category_timeStamp ON History(category, timeStamp);"));
     return hasFullLayout(db);
+}
+
+void HistorySchema::compact(QSqlDatabase& db)
+{
+    run(db, QStringLiteral("VACUUM"));
 }
 
 bool HistorySchema::nameTaken(QSqlDatabase& db)

@@ -11,6 +11,9 @@ public:
     // False when the file holds something under the name History that cannot be brought to
     // that layout (columns missing, a view): the caller treats the file as damaged.
     static bool prepare(QSqlDatabase& db);
+    // VACUUM: gives the file's free pages back. Apart from prepare() so that start-up can run
+    // it after capture has begun; it changes no row.
+    static void compact(QSqlDatabase& db);
 
 private:
     // The category rebuild through History2, in one transaction: on any failure the old
