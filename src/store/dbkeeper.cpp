@@ -461,21 +461,31 @@ bool DBKeeper::updateHistoryID(QSqlDatabase& db, const QVariant& historyId, cons
                                     {historyId, fileId, DBFetcher::bindable(fileHash)});
 }
 
-HistoryModelPtr DBKeeper::getUnProcessHistory(const QStringList& skipping)
+namespace {
+
+// The newest row of the category still to send, passing over the hashes set aside.
+HistoryModelPtr unprocessedSkipping(const QString& category, const QStringList& skipping)
 {
-    if (skipping.isEmpty())
-        return getUnProcessHistory();
     QStringList marks;
-    QVariantList args;
+    QVariantList args{category};
     for (const QString& hash : skipping) {
         marks << QStringLiteral("?");
         args << hash;
     }
     return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
-                                     "secert = 0 and category = 'history' and file_hash not in (%1) "
+                                     "secert = 0 and category = ? and file_hash not in (%1) "
                                      "order by timeStamp desc limit 1")
                           .arg(marks.join(u", ")),
                       args);
+}
+
+}  // namespace
+
+HistoryModelPtr DBKeeper::getUnProcessHistory(const QStringList& skipping)
+{
+    if (skipping.isEmpty())
+        return getUnProcessHistory();
+    return unprocessedSkipping(QString(ClipCategory::History), skipping);
 }
 
 bool DBKeeper::setRemoteReadyFromPush(const QString& fileHash, const QVariant& historyId, const QVariant& fileId)
@@ -501,17 +511,7 @@ HistoryModelPtr DBKeeper::getUnProcessFavourite(const QStringList& skipping)
 {
     if (skipping.isEmpty())
         return getUnProcessFavourite();
-    QStringList marks;
-    QVariantList args;
-    for (const QString& hash : skipping) {
-        marks << QStringLiteral("?");
-        args << hash;
-    }
-    return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
-                                     "secert = 0 and category = 'favourite' and file_hash not in (%1) "
-                                     "order by timeStamp desc limit 1")
-                          .arg(marks.join(u", ")),
-                      args);
+    return unprocessedSkipping(QString(ClipCategory::Favourite), skipping);
 }
 
 HistoryModelPtr DBKeeper::getFileProcessHistory(const QStringList& skipping)

@@ -14,24 +14,7 @@ using namespace synctest;
 
 namespace {
 
-class FavouriteReplies : public SyncTest {
-protected:
-    void SetUp() override
-    {
-        SyncTest::SetUp();
-        FavouriteService::sharedInstance().resetForTesting();
-        FileService::sharedInstance().resetForTesting();
-    }
-    void TearDown() override
-    {
-        EXPECT_TRUE(testenv::waitUntil([] {
-            return !FavouriteService::sharedInstance().isRunning() && !FileService::sharedInstance().isRunning();
-        }));
-        FavouriteService::sharedInstance().resetForTesting();
-        FileService::sharedInstance().resetForTesting();
-        SyncTest::TearDown();
-    }
-};
+class FavouriteReplies : public FavouriteWorkersTest {};
 
 // (what the reply's "history" holds besides the clip's own hash, as raw JSON text)
 TEST_F(FavouriteReplies, ASetFavouriteReplyWithHostileValuesChangesNothing)

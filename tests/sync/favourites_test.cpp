@@ -18,24 +18,8 @@ struct SetAnswer {
     std::optional<RequestError> error;
 };
 
-class Favourites : public SyncTest {
+class Favourites : public FavouriteWorkersTest {
 protected:
-    void SetUp() override
-    {
-        SyncTest::SetUp();
-        FavouriteService::sharedInstance().resetForTesting();
-        FileService::sharedInstance().resetForTesting();
-    }
-    void TearDown() override
-    {
-        EXPECT_TRUE(testenv::waitUntil([] {
-            return !FavouriteService::sharedInstance().isRunning() && !FileService::sharedInstance().isRunning();
-        }));
-        FavouriteService::sharedInstance().resetForTesting();
-        FileService::sharedInstance().resetForTesting();
-        SyncTest::TearDown();
-    }
-
     std::shared_ptr<SetAnswer> start(const HistoryModelPtr& clip)
     {
         auto out = std::make_shared<SetAnswer>();

@@ -16,24 +16,8 @@ using namespace synctest;
 
 namespace {
 
-class ReplyOfEndedLogin : public SyncTest {
+class ReplyOfEndedLogin : public FavouriteWorkersTest {
 protected:
-    void SetUp() override
-    {
-        SyncTest::SetUp();
-        FavouriteService::sharedInstance().resetForTesting();
-        FileService::sharedInstance().resetForTesting();
-    }
-    void TearDown() override
-    {
-        EXPECT_TRUE(testenv::waitUntil([] {
-            return !FavouriteService::sharedInstance().isRunning() && !FileService::sharedInstance().isRunning();
-        }));
-        FavouriteService::sharedInstance().resetForTesting();
-        FileService::sharedInstance().resetForTesting();
-        SyncTest::TearDown();
-    }
-
     // Holds every request of the method to the path until the gate opens.
     std::shared_ptr<webdouble::Gate> hold(const std::string& path, const std::string& method, int times = 1)
     {

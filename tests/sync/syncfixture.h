@@ -17,6 +17,8 @@
 #include "store/dbkeeper.h"
 #include "store/digest.h"
 #include "sync/catchupmanager.h"
+#include "sync/favouriteservice.h"
+#include "sync/fileservice.h"
 #include "sync/historyservice.h"
 
 #include <QFile>
@@ -176,6 +178,27 @@ protected:
     }
 
     TestPair pair = makePair(kPin);
+};
+
+// Sync tests that drive the favourite and file workers: both start idle, and a test ends only
+// once both are idle again.
+class FavouriteWorkersTest : public SyncTest {
+protected:
+    void SetUp() override
+    {
+        SyncTest::SetUp();
+        FavouriteService::sharedInstance().resetForTesting();
+        FileService::sharedInstance().resetForTesting();
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(testenv::waitUntil([] {
+            return !FavouriteService::sharedInstance().isRunning() && !FileService::sharedInstance().isRunning();
+        }));
+        FavouriteService::sharedInstance().resetForTesting();
+        FileService::sharedInstance().resetForTesting();
+        SyncTest::TearDown();
+    }
 };
 
 }  // namespace synctest

@@ -19,23 +19,8 @@ using namespace synctest;
 
 namespace {
 
-class UploadWorkers : public SyncTest {
+class UploadWorkers : public FavouriteWorkersTest {
 protected:
-    void SetUp() override
-    {
-        SyncTest::SetUp();
-        FavouriteService::sharedInstance().resetForTesting();
-        FileService::sharedInstance().resetForTesting();
-    }
-    void TearDown() override
-    {
-        EXPECT_TRUE(testenv::waitUntil([] {
-            return !FavouriteService::sharedInstance().isRunning() && !FileService::sharedInstance().isRunning();
-        }));
-        FavouriteService::sharedInstance().resetForTesting();
-        FileService::sharedInstance().resetForTesting();
-        SyncTest::TearDown();
-    }
     qint64 pendingCount(const QString& category = QString(ClipCategory::History))
     {
         RawDb raw(dbPath());
