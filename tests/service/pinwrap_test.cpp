@@ -1,6 +1,7 @@
 // How the key is wrapped under the PIN: what the server holds must cost an Argon2id run per
 // guess, older records still open and are wrapped again the new way at the next unlock.
 
+#include "keyfixture.h"
 #include "support/webservicetest.h"
 
 #include "platform/fake/keychainfake.h"
@@ -30,18 +31,8 @@ const QString kPassword = QStringLiteral("account-pass-8812");
 const QString kPin = QStringLiteral("493817");
 const QString kOtherPin = QStringLiteral("493818");
 
-ZeroManager& zm()
-{
-    return ZeroManager::sharedInstance();
-}
-
-void drainMainQueue()
-{
-    for (int i = 0; i < 3; ++i) {
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-    }
-}
+using keytest::drainMainQueue;
+using keytest::zm;
 
 int codeOf(const Outcome& outcome)
 {

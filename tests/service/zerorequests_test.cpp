@@ -1,3 +1,4 @@
+#include "keyfixture.h"
 #include "support/webservicetest.h"
 
 #include "platform/fake/keychainfake.h"
@@ -34,18 +35,8 @@ const QString kPin = QStringLiteral("Sesame#4821");
 const QString kNewPin = QStringLiteral("Change&9173");
 const QString kResetPin = QStringLiteral("Reset!6620");
 
-ZeroManager& zm()
-{
-    return ZeroManager::sharedInstance();
-}
-
-void drainMainQueue()
-{
-    for (int i = 0; i < 3; ++i) {
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-    }
-}
+using keytest::drainMainQueue;
+using keytest::zm;
 
 QJsonObject jsonOf(const std::string& body)
 {
