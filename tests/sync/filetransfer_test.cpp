@@ -626,10 +626,12 @@ TEST_F(FileTransfer, AServerTypeWithoutEncNeverSendsABodyInPlainText)
 {
     const QByteArray data = QByteArrayLiteral("a note the server must never read");
     const QString hash = md5HexOfData(data);
-    auto clip = makeClip(data, QStringLiteral("text_txt+enc"), 1700000900);
+    // The server knows the clip; its answer to a later post names the type without "enc".
+    const auto clip = pushRow(makeClip(data, QStringLiteral("text_txt+enc"), 1700000900));
+    const qint64 historyId = clip->history_id().toLongLong();
     const QJsonObject history{{QStringLiteral("file_hash"), hash},
-                              {QStringLiteral("history_id"), 41},
-                              {QStringLiteral("file_id"), 42},
+                              {QStringLiteral("history_id"), historyId},
+                              {QStringLiteral("file_id"), clip->file_id().toLongLong()},
                               {QStringLiteral("file_ready"), 0},
                               {QStringLiteral("device_name"), QStringLiteral("server")},
                               {QStringLiteral("type"), QStringLiteral("text_txt")},
@@ -644,7 +646,7 @@ TEST_F(FileTransfer, AServerTypeWithoutEncNeverSendsABodyInPlainText)
 
     auto row = rowOf(hash);
     ASSERT_TRUE(row);
-    EXPECT_EQ(row->history_id().toLongLong(), 41);
+    EXPECT_EQ(row->device_name(), QStringLiteral("server"));
     EXPECT_EQ(row->type(), QStringLiteral("text_txt+enc"));
 
     FileService::sharedInstance().process();
