@@ -2,6 +2,7 @@
 
 #include "platform/numberreader.h"
 #include "store/clipcategories.h"
+#include "store/clipkinds.h"
 
 #include <QSqlQuery>
 
@@ -33,6 +34,11 @@ std::optional<qint64> serverId(const QVariant& id)
         return std::nullopt;
     }
     return NumberReader::wholeNumber(id, 1);
+}
+
+bool hasEncModifier(const QString& type)
+{
+    return type.split(QLatin1Char(ClipKind::ModifierSeparator)).contains(ClipKind::ModifierEnc);
 }
 
 bool isPresent(const std::optional<QString>& text)
@@ -360,13 +366,14 @@ bool DBKeeper::applyServerState(QSqlDatabase& db, const QString& fileHash, const
     bool existed = false;
     [&] {
         QSqlQuery row = DBFetcher::executeQuery(
-            db, QStringLiteral("select timeStamp, favourite from History where file_hash = ? and category = ?"),
+            db, QStringLiteral("select timeStamp, favourite, type from History where file_hash = ? and category = ?"),
             {fileHash, category});
         if (!row.next())
             return;
         existed = true;
         const qint64 storedTime = row.value(0).toLongLong();
         const qint64 storedFavourite = row.value(1).toLongLong();
+        const QString storedType = row.value(2).toString();
         row.finish();
 
         QStringList sets;
@@ -383,7 +390,9 @@ bool DBKeeper::applyServerState(QSqlDatabase& db, const QString& fileHash, const
             set("file_ready", state.fileReady);
         if (state.deviceName)
             set("deviceName", *state.deviceName);
-        if (state.type)
+        // Whether a body leaves encrypted is decided here: a server's type never takes the
+        // encryption off a clip this device holds.
+        if (state.type && !(hasEncModifier(storedType) && !hasEncModifier(*state.type)))
             set("type", *state.type);
         if (state.keyHash)
             set("key_hash", *state.keyHash);

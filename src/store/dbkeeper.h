@@ -93,6 +93,7 @@ public:
         QVariant fileId;
         QVariant fileReady;
         std::optional<QString> deviceName;
+        // Never taken when it would drop the stored type's "enc".
         std::optional<QString> type;
         std::optional<QString> keyHash;
         // Taken only when not empty.

@@ -619,3 +619,41 @@ TEST_F(FileTransfer, AnUploadFormEndsAndNeverLeavesItsOrigin)
     }
     EXPECT_TRUE(elsewhere.requests().empty());
 }
+
+// A post reply that drops "enc" from the type leaves the row encrypted, so the body the object
+// store receives is still ciphertext.
+TEST_F(FileTransfer, AServerTypeWithoutEncNeverSendsABodyInPlainText)
+{
+    const QByteArray data = QByteArrayLiteral("a note the server must never read");
+    const QString hash = md5HexOfData(data);
+    // The server knows the clip; its answer to a later post names the type without "enc".
+    const auto clip = pushRow(makeClip(data, QStringLiteral("text_txt+enc"), 1700000900));
+    const qint64 historyId = clip->history_id().toLongLong();
+    const QJsonObject history{{QStringLiteral("file_hash"), hash},
+                              {QStringLiteral("history_id"), historyId},
+                              {QStringLiteral("file_id"), clip->file_id().toLongLong()},
+                              {QStringLiteral("file_ready"), 0},
+                              {QStringLiteral("device_name"), QStringLiteral("server")},
+                              {QStringLiteral("type"), QStringLiteral("text_txt")},
+                              {QStringLiteral("key_hash"), keyHash()}};
+    server.setFault("/push/", webdouble::Fault::rawBody(json({{QStringLiteral("code"), 0}, {QStringLiteral("history"), history}})
+                                                            .toStdString()),
+                    "POST");
+    auto out = std::make_shared<PushResult>();
+    PushClipsManager::sharedInstance().Post(clip, record(out));
+    ASSERT_FALSE(wait(out).error.has_value());
+    server.clearFaults();
+
+    auto row = rowOf(hash);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->device_name(), QStringLiteral("server"));
+    EXPECT_EQ(row->type(), QStringLiteral("text_txt+enc"));
+
+    FileService::sharedInstance().process();
+    ASSERT_TRUE(testenv::waitUntil(
+        [&] { return !FileService::sharedInstance().isRunning() && !storedBody(hash).isEmpty(); }));
+    const QByteArray sent = storedBody(hash);
+    EXPECT_FALSE(sent.contains(data.left(16)));
+    EXPECT_EQ(storedFlag(hash, "file_ready"), 1);
+    EXPECT_EQ(rowOf(hash)->type(), QStringLiteral("text_txt+enc"));
+}
