@@ -186,8 +186,13 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
              // Neither time nor name is the server's to change here.
              state.timestamp = QVariant();
              state.fileName.reset();
-             if (!DBKeeper::applyServerState(hash, category, state))
+             if (!DBKeeper::applyServerState(hash, category, state) && ReplyLogin::holds(epoch)
+                 && !DBKeeper::historyExist(hash)) {
+                 // Deleted here while the post was on its way: the post made it on the server,
+                 // so delete it there too, or other devices keep it and the next pull brings it back.
                  spdlog::info("push: {} was deleted while its post was in flight", hash.toStdString());
+                 deleteOnServer(hash, *server->historyId);
+             }
              HistoryModelPtr record = HistoryModel::initWithDictionary(history);
              callBack(std::move(callback), QVariant::fromValue(record), std::nullopt, StepOutcome::sent());
          });
@@ -294,6 +299,16 @@ void PushClipsManager::Del(const HistoryModelPtr& clip, Callback callback)
              if (callback)
                  dispatch::mainAsync(
                      [callback = std::move(callback), result, error] { callback(result, error); });
+         });
+}
+
+void PushClipsManager::deleteOnServer(const QString& fileHash, qint64 historyId)
+{
+    send("DELETE", pushURL() + QStringLiteral("&history_id=") + QString::number(historyId), {},
+         [fileHash](const QByteArray& body, const std::optional<RequestError>&) {
+             const auto reply = replyObject(body);
+             if (!reply || NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) != 0)
+                 spdlog::warn("push: server delete of {} failed", fileHash.toStdString());
          });
 }
 

@@ -24,7 +24,8 @@ class HttpSession;
 // Every operation calls its callback exactly once, on the main queue. A refused operation
 // sends nothing and calls back (nothing, no error). A post reply writes only what the server
 // owns (ids, body state, device name, type, key hash, the favourite merge) and only while the
-// clip's row still exists, so a clip deleted while its post was in flight stays deleted.
+// clip's row still exists; a clip deleted while its post was in flight stays deleted and is
+// deleted on the server by the id the reply names.
 //
 // Lock order: HistoryService's lock, then m_tasksMutex (never held while calling out).
 class PushClipsManager : public RequestManager {
@@ -87,6 +88,8 @@ private:
     // Sends on the push session; the handler runs on its queue.
     void send(const QByteArray& verb, const QString& url, const QByteArray& body, ReplyHandler handler);
     void deleteLocally(const HistoryModelPtr& clip, Callback callback);
+    // The server's copy of a clip no longer held here; nothing local changes.
+    void deleteOnServer(const QString& fileHash, qint64 historyId);
     static void callBack(OutcomeCallback callback, const QVariant& result, const std::optional<RequestError>& error,
                          const StepOutcome& outcome);
     // The post of the hash has ended: its waiters go to the main queue.

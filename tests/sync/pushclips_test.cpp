@@ -1,6 +1,7 @@
 #include "syncfixture.h"
 
 #include "store/notificationnames.h"
+#include "sync/pullclipmanager.h"
 
 #include <gtest/gtest.h>
 
@@ -199,6 +200,40 @@ TEST_F(PushClips, AClipDeletedWhileItsPostIsInFlightStaysDeleted)
     ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
 
     EXPECT_FALSE(wait(out).error);
+    RawDb raw(dbPath());
+    EXPECT_EQ(countRows(raw), 0);
+}
+
+// The post still creates the clip on the server: its reply's id is deleted there too, so no
+// other device keeps it and a pull here does not bring it back.
+TEST_F(PushClips, AClipDeletedDuringItsFirstPostIsDeletedOnTheServerToo)
+{
+    const auto clip = clipOfType(QStringLiteral("deleted on its way"), QStringLiteral("text_txt+enc"));
+    const QString hash = *clip->file_hash();
+    auto gate = std::make_shared<webdouble::Gate>();
+    server.setFault("/push/", webdouble::Fault::held(gate, 1), "POST");
+    auto posted = std::make_shared<PushResult>();
+    push().Post(clip, record(posted));
+    ASSERT_TRUE(testenv::waitUntil([&] { return gate->arrived() == 1; }));
+
+    // Never pushed yet, so the delete itself is local.
+    auto deleted = std::make_shared<PushResult>();
+    push().Del(clip, record(deleted));
+    EXPECT_FALSE(wait(deleted).error);
+    ASSERT_FALSE(rowOf(hash));
+
+    gate->open();
+    EXPECT_FALSE(wait(posted).error);
+    ASSERT_TRUE(testenv::waitUntil([&] { return server.requestsTo("/push/").size() == 2; }));
+    ASSERT_TRUE(testenv::waitUntil([&] { return serverClips().empty(); }));
+    const auto requests = server.requestsTo("/push/");
+    EXPECT_EQ(requests.back().method, "DELETE");
+    EXPECT_FALSE(rowOf(hash));
+
+    const auto pulled = send(std::make_shared<PullClipManager>());
+    EXPECT_FALSE(pulled.error);
+    drainMainQueue();
+    EXPECT_FALSE(rowOf(hash));
     RawDb raw(dbPath());
     EXPECT_EQ(countRows(raw), 0);
 }
