@@ -151,8 +151,8 @@ TEST_F(MenuActions, UnfavouriteTheServerRefusesIsKeptHereAndMarked)
     login();
     const HistoryModelPtr clip = savedText(QStringLiteral("secret favourite"));
     const QString hash = *clip->file_hash();
-    clip->setSecert(QVariant(true));
-    clip->save();
+    ASSERT_TRUE(historytest::RawDb(historytest::dbPath())
+                    .exec(QStringLiteral("update History set secert = 1 where file_hash = ?"), {hash}));
     choose(actionsOf(hash), QStringLiteral("收藏"));
     ASSERT_TRUE(row(hash, QStringLiteral("favourite")));
 
