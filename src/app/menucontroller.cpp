@@ -283,7 +283,6 @@ void MenuController::favourite(const HistoryModelPtr& clip)
     if (!clip)
         return;
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    bool unfavouritedLoggedOut = false;
     if (DBFetcher::integerFromValue(clip->favourite()) <= 0) {
         clip->fetch();
         clip->setCategory(kFavourite);
@@ -296,19 +295,32 @@ void MenuController::favourite(const HistoryModelPtr& clip)
         const HistoryModelPtr request = clip->copy();
         request->setFavourite(-now);
         if (m_services.setFavourite)
-            m_services.setFavourite(request, [this] { buildMenu(); });
+            m_services.setFavourite(request, [this, request](bool refused) {
+                if (refused)
+                    unfavouriteLocally(request);
+                buildMenu();
+            });
     } else {
-        DBKeeper::deleteClipItem(clip->file_hash(), kFavourite);
-        // Unfavourited, at this time: what the server path would send, so sync sees the
-        // later decision and the menu offers "收藏" again.
         clip->setFavourite(-now);
-        unfavouritedLoggedOut = true;
+        unfavouriteLocally(clip);
+        return;
     }
     clip->setCategory(kHistory);
     clip->save();
-    // An unfavourite made while logged out reaches the server with the next sync.
-    if (unfavouritedLoggedOut)
-        clip->increase_change_count();
+    buildMenu();
+    if (m_services.processFavourites)
+        m_services.processFavourites();
+}
+
+void MenuController::unfavouriteLocally(const HistoryModelPtr& clip)
+{
+    // Unfavourited, at this time: what the server path would send, so sync sees the later
+    // decision and the menu offers "收藏" again. The mark carries it to the server once it
+    // can be sent.
+    DBKeeper::deleteClipItem(clip->file_hash(), kFavourite);
+    clip->setCategory(kHistory);
+    clip->save();
+    clip->increase_change_count();
     buildMenu();
     if (m_services.processFavourites)
         m_services.processFavourites();

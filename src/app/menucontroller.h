@@ -81,6 +81,8 @@ public:
     // deleted and the history row takes minus the current time, as the server path would.
     // Then the menu is rebuilt and the favourites upload worker woken.
     void favourite(const HistoryModelPtr& clip);
+    // Unfavourites the clip here: drops its favourite row and marks its value for sync.
+    void unfavouriteLocally(const HistoryModelPtr& clip);
     // Hands the clip's body (text, image or file) to the service.
     bool shareClicked(const HistoryModelPtr& clip, const SharingService& service);
     // Clears the secret flag of every row of the clip so it can be uploaded.

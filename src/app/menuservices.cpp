@@ -23,9 +23,13 @@ MenuServices MenuServices::standard()
             done();
         });
     };
-    s.setFavourite = [](const HistoryModelPtr& clip, Done done) {
+    s.setFavourite = [](const HistoryModelPtr& clip, FavouriteDone done) {
         SetFavouriteRequestManager::sharedInstance().setFavourite(
-            clip, [done](const HistoryModelPtr&, const std::optional<RequestError>&) { done(); });
+            clip, SetFavouriteRequestManager::OutcomeCallback(
+                      [done](const HistoryModelPtr&, const std::optional<RequestError>&, const StepOutcome& outcome) {
+                          done(outcome.kind == StepOutcome::Kind::Unsendable
+                               || outcome.kind == StepOutcome::Kind::NoKey);
+                      }));
     };
     s.deleteClip = [](const HistoryModelPtr& clip, Done done) {
         PushClipsManager::sharedInstance().Del(clip,

@@ -12,6 +12,8 @@
 // singletons; tests replace entries to steer and watch them.
 struct MenuServices {
     using Done = std::function<void()>;
+    // refused: the request was never sent (secret clip, unknown to the server, no key yet).
+    using FavouriteDone = std::function<void(bool refused)>;
 
     std::function<PluginDict()> listPlugins;
     // The key manager's state: 1 with a usable end-to-end key, else 0.
@@ -21,7 +23,7 @@ struct MenuServices {
     // outcome; the clip handed over is the request's own copy.
     std::function<void(Done done)> pullHistory;
     std::function<void(Done done)> pullFavourites;
-    std::function<void(const HistoryModelPtr& clip, Done done)> setFavourite;
+    std::function<void(const HistoryModelPtr& clip, FavouriteDone done)> setFavourite;
     std::function<void(const HistoryModelPtr& clip, Done done)> deleteClip;
     // Wake the upload workers.
     std::function<void()> processHistory;

@@ -144,6 +144,34 @@ TEST_F(MenuActions, UnfavouriteLoggedInAsksTheServerWithARecordOfItsOwn)
     EXPECT_EQ(menu().favMenuModel()->at(0)->title, QStringLiteral("收藏 (0个)"));
 }
 
+// The server never hears of a secret clip (nor of one it does not know, nor without a key):
+// the unfavourite is then kept here, marked for the favourites worker.
+TEST_F(MenuActions, UnfavouriteTheServerRefusesIsKeptHereAndMarked)
+{
+    login();
+    const HistoryModelPtr clip = savedText(QStringLiteral("secret favourite"));
+    const QString hash = *clip->file_hash();
+    ASSERT_TRUE(historytest::RawDb(historytest::dbPath())
+                    .exec(QStringLiteral("update History set secert = 1 where file_hash = ?"), {hash}));
+    choose(actionsOf(hash), QStringLiteral("收藏"));
+    ASSERT_TRUE(row(hash, QStringLiteral("favourite")));
+
+    choose(actionsOf(hash), QStringLiteral("取消收藏"));
+    ASSERT_EQ(setFavourites.size(), 1u);
+    const int processesBefore = favouriteProcesses;
+    ASSERT_TRUE(historytest::RawDb(historytest::dbPath()).exec(QStringLiteral("update History set change_timestamp = 0"), {}));
+    setFavourites.front().answer(true);
+
+    EXPECT_FALSE(row(hash, QStringLiteral("favourite")));
+    const HistoryModelPtr history = historyRow(hash);
+    EXPECT_NEAR(double(history->favourite().toLongLong()), double(-now()), 2);
+    EXPECT_GT(history->change_timestamp().toLongLong(), 0) << "marked for the favourites worker";
+    EXPECT_TRUE(history->secert().toBool());
+    EXPECT_EQ(favouriteProcesses, processesBefore + 1);
+    EXPECT_TRUE(clipItems(*menu().favMenuModel()).empty());
+    EXPECT_TRUE(actionsOf(hash)->itemWithTitle(QStringLiteral("收藏")));
+}
+
 TEST_F(MenuActions, TwoQuickHistorySyncsSendOnePull)
 {
     keyState = 1;

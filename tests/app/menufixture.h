@@ -26,6 +26,8 @@ namespace menutest {
 struct Request {
     HistoryModelPtr clip;
     MenuServices::Done done;
+    // Ends the request as never sent.
+    MenuServices::FavouriteDone answer;
 };
 
 class MenuTest : public cliptest::ClipTest {
@@ -48,8 +50,10 @@ protected:
         s.currentKeyHash = [this] { return keyHash; };
         s.pullHistory = [this](MenuServices::Done done) { pulls.push_back(done); };
         s.pullFavourites = [this](MenuServices::Done done) { favouritePulls.push_back(done); };
-        s.setFavourite = [this](const HistoryModelPtr& c, MenuServices::Done done) { setFavourites.push_back({c, done}); };
-        s.deleteClip = [this](const HistoryModelPtr& c, MenuServices::Done done) { deletes.push_back({c, done}); };
+        s.setFavourite = [this](const HistoryModelPtr& c, MenuServices::FavouriteDone done) {
+            setFavourites.push_back({c, [done] { done(false); }, done});
+        };
+        s.deleteClip = [this](const HistoryModelPtr& c, MenuServices::Done done) { deletes.push_back({c, done, nullptr}); };
         s.processHistory = [this] { ++historyProcesses; };
         s.processFavourites = [this] { ++favouriteProcesses; };
         menu().setServices(s);
