@@ -117,6 +117,10 @@ void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, OutcomeCa
 
     const QStringList modifiers = modifiersOf(*clip);
     const QString keyHash = clip->key_hash().value_or(QString());
+    const quint64 epoch = ReplyLogin::current();
+    // The same copy fails the same way: not fetched again until the server's copy changes.
+    if (failedBefore(hash, copyOf(*clip, epoch)))
+        return answer(callback, error(kFileProcessError), StepOutcome::refused());
     if (modifiers.contains(ClipKind::ModifierEnc)) {
         if (keyHash.isEmpty())
             return answer(callback, error(kNoKey), StepOutcome::refused());
@@ -140,7 +144,6 @@ void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, OutcomeCa
     const QString url = combinURL() + QStringLiteral("&file_hash=") + hash + QStringLiteral("&file_id=")
                         + QString::number(fileId);
     const std::optional<QString> sentToken = user_token();
-    const quint64 epoch = ReplyLogin::current();
     auto progress = [hash](qint64 received, qint64 total) {
         ProgressManager::sharedInstance().progress(TransferProgress{received, total}, hash);
     };
@@ -199,11 +202,61 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
     ProgressManager::sharedInstance().progressEnded(hash);
     if (ended)
         return answer(callback, error(), StepOutcome::transportFailure());
-    if (!ok)
+    if (!ok) {
+        removeLeftovers(*clip, hash);
+        rememberFailure(hash, copyOf(*clip, epoch));
         return answer(callback, error(kFileProcessError), StepOutcome::refused());
+    }
     if (!DBKeeper::setLocalFileOkWithHash(hash))
         return answer(callback, error(kFileProcessError), StepOutcome::refused());
     answer(callback, std::nullopt, StepOutcome::sent());
+}
+
+void DownloadFileManager::resetForTesting()
+{
+    QMutexLocker lock(&m_failedLock);
+    m_failed.clear();
+    m_failedOrder.clear();
+}
+
+DownloadFileManager::FailedCopy DownloadFileManager::copyOf(const HistoryModel& clip, quint64 loginEpoch)
+{
+    const qint64 fileId = NumberReader::wholeNumber(clip.file_id()).value_or(0);
+    return FailedCopy{QString::number(fileId), clip.key_hash().value_or(QString()), loginEpoch};
+}
+
+bool DownloadFileManager::failedBefore(const QString& hash, const FailedCopy& copy)
+{
+    QMutexLocker lock(&m_failedLock);
+    const auto it = m_failed.constFind(hash);
+    if (it == m_failed.cend())
+        return false;
+    if (it->fileId == copy.fileId && it->keyHash == copy.keyHash && it->loginEpoch == copy.loginEpoch)
+        return true;
+    // Another copy (or another login): try it once, forgetting the old failure.
+    m_failed.erase(it);
+    m_failedOrder.removeOne(hash);
+    return false;
+}
+
+void DownloadFileManager::rememberFailure(const QString& hash, const FailedCopy& copy)
+{
+    QMutexLocker lock(&m_failedLock);
+    if (!m_failed.contains(hash)) {
+        if (m_failedOrder.size() >= kMaxFailedBodies)
+            m_failed.remove(m_failedOrder.takeFirst());
+        m_failedOrder.append(hash);
+    }
+    m_failed.insert(hash, copy);
+}
+
+void DownloadFileManager::removeLeftovers(const HistoryModel& clip, const QString& hash)
+{
+    if (const auto name = clip.encryptFileName())
+        QFile::remove(PathHelper::getEncFilePath(*name));
+    if (QFile::exists(PathHelper::getZipsFilePath(hash)))
+        ClipFileManager::sharedInstance().deleteZipfileWithName(hash);
+    QFile::remove(PathHelper::getTmpDir(hash));
 }
 
 bool DownloadFileManager::undo(const HistoryModel& clip, const QString& hash)

@@ -5,6 +5,8 @@
 #include "store/historymodel.h"
 #include "sync/stepoutcome.h"
 
+#include <QHash>
+#include <QMutex>
 #include <QString>
 #include <QVariant>
 
@@ -70,6 +72,11 @@ public:
 
     // The session, for tests that shorten its timeout.
     HttpSession& session() { return *m_session; }
+    // Forgets the bodies that failed their checks.
+    void resetForTesting();
+
+    // The most failed bodies remembered; past it the oldest is forgotten (and fetched once more).
+    static constexpr qsizetype kMaxFailedBodies = 4096;
 
 private:
     DownloadFileManager();
@@ -81,5 +88,24 @@ private:
     // Undoes the modifiers; true when tmp/<hash> holds the plain body.
     static bool undo(const HistoryModel& clip, const QString& hash);
 
+    // The server's copy a failed body came from: the same copy is refused without a request.
+    struct FailedCopy {
+        QString fileId;
+        QString keyHash;
+        quint64 loginEpoch = 0;
+    };
+    static FailedCopy copyOf(const HistoryModel& clip, quint64 loginEpoch);
+    bool failedBefore(const QString& hash, const FailedCopy& copy);
+    void rememberFailure(const QString& hash, const FailedCopy& copy);
+    // Removes what a failed body left in encrypts/, zips/ and tmp/.
+    static void removeLeftovers(const HistoryModel& clip, const QString& hash);
+
     std::unique_ptr<HttpSession> m_session;
+    // A leaf lock: taken alone, never while another lock is held.
+    QMutex m_failedLock;
+    // In memory only, keyed by hash with the server's file_id and key_hash: a restart or a new
+    // login tries each such body once more, which costs one download and keeps no stale state
+    // on disk; a changed copy on the server is fetched at once.
+    QHash<QString, FailedCopy> m_failed;
+    QList<QString> m_failedOrder;
 };

@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QRandomGenerator>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include <zip.h>
@@ -81,11 +83,13 @@ protected:
     {
         SyncTest::SetUp();
         FileService::sharedInstance().resetForTesting();
+        DownloadFileManager::sharedInstance().resetForTesting();
     }
     void TearDown() override
     {
         EXPECT_TRUE(testenv::waitUntil([] { return !FileService::sharedInstance().isRunning(); }));
         FileService::sharedInstance().resetForTesting();
+        DownloadFileManager::sharedInstance().resetForTesting();
         SyncTest::TearDown();
     }
 
@@ -185,6 +189,16 @@ protected:
                           {hash})
             .toLongLong();
     }
+    // The sound stored form of a body of that type under our key: zipped, then encrypted.
+    QByteArray storedBodyFor(const QByteArray& data, const QString& type)
+    {
+        QByteArray body = data;
+        if (type.contains(QLatin1String("+zip")))
+            body = zipOf({{md5HexOfData(data), body}});
+        if (type.contains(QLatin1String("+enc")))
+            body = encryptWith(pair, body);
+        return body;
+    }
     QByteArray encryptWith(const TestPair& keyPair, const QByteArray& plain)
     {
         const QString source = testenv::home() + QStringLiteral("/plain.bin");
@@ -276,6 +290,8 @@ TEST_F(FileTransfer, HostileOrBrokenBodiesAreRefused)
     auto row = pushRow(makeClip(data, QStringLiteral("file_pdf+zip"), 1700000100));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        // Each case stands for a fresh copy on the server, never the remembered failure.
+        DownloadFileManager::sharedInstance().resetForTesting();
         forgetBodyLocally(hash);
         serveBody(*row, c.body);
         const Answer down = download(rowOf(hash));
@@ -309,7 +325,7 @@ TEST_F(FileTransfer, BodiesOfAnotherKeyAreNeverOpened)
     EXPECT_EQ(down.error->userInfo.value(QStringLiteral("error")).toString(), QStringLiteral("file process error"));
     EXPECT_FALSE(QFile::exists(bodyPath(hash)));
     EXPECT_FALSE(QFile::exists(PathHelper::getTmpDir(hash)));
-    EXPECT_TRUE(QFile::exists(PathHelper::getEncFilePath(*row->encryptFileName())));
+    EXPECT_FALSE(QFile::exists(PathHelper::getEncFilePath(*row->encryptFileName())));
 
     // Tagged with another key: detached, nothing asked of the server.
     RawDb raw(dbPath());
@@ -331,6 +347,66 @@ TEST_F(FileTransfer, BodiesOfAnotherKeyAreNeverOpened)
     ASSERT_TRUE(down.error.has_value());
     EXPECT_EQ(down.error->userInfo.value(QStringLiteral("error")).toString(), QStringLiteral("no key"));
     EXPECT_TRUE(server.requestsTo("/download_file/").empty());
+}
+
+TEST_F(FileTransfer, FailedBodiesAreNotFetchedAgainUntilTheServersCopyChanges)
+{
+    const TestPair other = makePair(QStringLiteral("1357"));
+    struct Case {
+        const char* name;
+        QByteArray data;
+        QString type;
+        std::function<QByteArray(const QByteArray&)> broken;
+    };
+    const std::vector<Case> cases = {
+        {"sealed under another key", QByteArrayLiteral("note sealed elsewhere, again"), QStringLiteral("text_txt+enc"),
+         [&](const QByteArray& data) { return encryptWith(other, data); }},
+        {"a zip of another body", QByteArrayLiteral("%PDF-1.4 kept apart"), QStringLiteral("file_pdf+zip"),
+         [&](const QByteArray& data) { return zipOf({{md5HexOfData(data), QByteArrayLiteral("not it")}}); }},
+        {"a plain body of another digest", QByteArrayLiteral("plain words"), QStringLiteral("text_txt"),
+         [](const QByteArray&) { return QByteArrayLiteral("other words"); }},
+    };
+    qint64 timestamp = 1700000300;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString hash = md5HexOfData(c.data);
+        auto row = pushRow(makeClip(c.data, c.type, timestamp++));
+        forgetBodyLocally(hash);
+        serveBody(*row, c.broken(c.data));
+        server.clearRequests();
+
+        auto leftovers = [&] {
+            QStringList found;
+            for (const QString& path : {PathHelper::getTmpDir(hash), PathHelper::getZipsFilePath(hash),
+                                        PathHelper::getEncFilePath(*row->encryptFileName()), bodyPath(hash)}) {
+                if (QFile::exists(path))
+                    found << path;
+            }
+            return found;
+        };
+        for (int trigger = 0; trigger < 2; ++trigger) {
+            const Answer down = download(rowOf(hash));
+            ASSERT_TRUE(down.error.has_value());
+            EXPECT_EQ(down.error->userInfo.value(QStringLiteral("error")).toString(), QStringLiteral("file process error"));
+            EXPECT_EQ(server.requestsTo("/download_file/").size(), 1u) << "trigger " << trigger;
+            EXPECT_EQ(leftovers(), QStringList());
+        }
+
+        // The server's copy changes: a new file id is fetched once more, and this time it is sound.
+        const qint64 newFileId = row->file_id().toLongLong() + 1000;
+        {
+            auto lock = server.lock();
+            auto& stored = server.clipRoutes().state().accounts[userId].clips[row->history_id().toLongLong()];
+            stored.history.insert(QStringLiteral("file_id"), newFileId);
+        }
+        RawDb raw(dbPath());
+        ASSERT_TRUE(raw.exec(QStringLiteral("update History set file_id = ? where file_hash = ?"), {newFileId, hash}));
+        serveBody(*row, storedBodyFor(c.data, c.type));
+        const Answer down = download(rowOf(hash));
+        EXPECT_FALSE(down.error.has_value());
+        EXPECT_EQ(server.requestsTo("/download_file/").size(), 2u);
+        EXPECT_EQ(readAll(bodyPath(hash)), c.data);
+    }
 }
 
 TEST_F(FileTransfer, ServerRefusalsOfADownload)
