@@ -3,6 +3,7 @@
 
 #include "syncfixture.h"
 
+#include "store/dbkeeper.h"
 #include "sync/favouriteservice.h"
 #include "sync/fileservice.h"
 #include "sync/getfavouriterequestmanager.h"
@@ -115,4 +116,43 @@ TEST_F(FavouriteReplies, AFavouritesPullWithHostileValuesChangesNothing)
     EXPECT_EQ(server.requestsTo("/get_favourite/").size(), std::size(cases));
 }
 
+// The reply is applied as targeted changes while the row exists: a clip deleted here while its
+// favourite is on its way, or while the reply is being written (a trigger deletes the rows as
+// soon as their favourite changes), stays deleted in every category.
+TEST_F(FavouriteReplies, ASetFavouriteReplyForAClipDeletedMeanwhileDoesNotBringItBack)
+{
+    const QString text = QStringLiteral("a favourite deleted while the server answers");
+    const QString hash = md5HexOfString(text);
+    RawDb raw(dbPath());
+    for (const bool duringTheWrite : {false, true}) {
+        auto clip = addTextClip(text, 100, 5);
+        clip->setFavourite(QVariant(qint64(100)));
+        clip->save();
+        if (duringTheWrite) {
+            ASSERT_TRUE(raw.exec(QStringLiteral("create trigger delete_on_write after update of favourite on History "
+                                                "begin delete from History where file_hash = new.file_hash; end")));
+        }
+
+        auto gate = std::make_shared<webdouble::Gate>();
+        webdouble::Fault fault = webdouble::Fault::rawBody(
+            R"({"code": 0, "history": {"file_hash": ")" + hash.toStdString()
+            + R"(", "history_id": 5, "file_id": 1005, "file_ready": 1, "favourite": 200}})");
+        fault.gate = gate;
+        server.setFault("/set_favourite/", fault);
+        auto done = std::make_shared<bool>(false);
+        SetFavouriteRequestManager::sharedInstance().setFavourite(
+            rowOf(hash), [done](const HistoryModelPtr&, const std::optional<RequestError>&) { *done = true; });
+        ASSERT_TRUE(testenv::waitUntil([&] { return gate->arrived() == 1; }));
+        if (!duringTheWrite) {
+            ASSERT_TRUE(DBKeeper::deleteClipItem(hash));
+        }
+        gate->open();
+        ASSERT_TRUE(testenv::waitUntil([&] { return *done; }));
+        drainMainQueue();
+
+        EXPECT_EQ(countRows(raw, QStringLiteral("file_hash = '%1'").arg(hash)), 0) << duringTheWrite;
+        ASSERT_TRUE(raw.exec(QStringLiteral("drop trigger if exists delete_on_write")));
+    }
+    EXPECT_EQ(server.requestsTo("/set_favourite/").size(), 2u);
+}
 }  // namespace

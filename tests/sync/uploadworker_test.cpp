@@ -174,4 +174,28 @@ TEST_F(UploadWorkers, APutThatReachesNoServerParksTheWorker)
     EXPECT_EQ(server.requestsTo("/push/")[0].method, "PUT");
 }
 
+// A row whose update the database refuses is set aside until the next trigger: the file
+// worker goes on to the next row and goes idle, instead of picking the same row for ever.
+TEST_F(UploadWorkers, ARowTheDatabaseWillNotUpdateIsSetAside)
+{
+    const QString refused = md5HexOfString(QStringLiteral("its flag cannot be stored"));
+    const QString next = md5HexOfString(QStringLiteral("an older body, also here"));
+    addTextClip(QStringLiteral("its flag cannot be stored"), 200, 21);
+    addTextClip(QStringLiteral("an older body, also here"), 100, 22);
+    RawDb raw(dbPath());
+    ASSERT_TRUE(raw.exec(QStringLiteral("update History set local_file_ok = 0")));
+    ASSERT_TRUE(raw.exec(QStringLiteral("create trigger refuse_flag before update of local_file_ok on History "
+                            "when old.file_hash = '%1' begin select raise(abort, 'refused'); end")
+                 .arg(refused)));
+
+    FileService::sharedInstance().process();
+    ASSERT_TRUE(testenv::waitUntil([&] {
+        return countRows(raw, QStringLiteral("file_hash = '%1' and local_file_ok = 1").arg(next)) == 1
+               && !FileService::sharedInstance().isRunning();
+    }));
+    EXPECT_EQ(countRows(raw, QStringLiteral("file_hash = '%1' and local_file_ok = 0").arg(refused)), 1);
+    // Both bodies are already here: nothing was fetched.
+    EXPECT_TRUE(server.requestsTo("/download_file/").empty());
+}
+
 }  // namespace
