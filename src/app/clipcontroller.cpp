@@ -1,5 +1,6 @@
 #include "app/clipcontroller.h"
 
+#include "app/clipkindtable.h"
 #include "app/menucontroller.h"
 #include "platform/notificationcenter.h"
 #include "platform/numberreader.h"
@@ -8,6 +9,7 @@
 #include "plugins/advanceprivacymanager.h"
 #include "plugins/pluginmanager.h"
 #include "store/clipfilemanager.h"
+#include "store/cliptype.h"
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
 #include "store/dbfetcher.h"
@@ -182,14 +184,25 @@ bool ClipController::catchSnapshot(const PasteboardSnapshot& snapshot)
 {
     if (snapshot.itemCount() == 0)
         return false;
-    // A refused file never falls back to the text or image of the same copy: a file
-    // manager also offers a copied folder's name as text.
-    if (!snapshot.filePaths().isEmpty())
-        return catchFile(snapshot.filePaths().first());
-    if (snapshot.string() && !snapshot.string()->isEmpty())
-        return catchText(*snapshot.string());
-    if (snapshot.hasImage())
-        return catchImage(snapshot);
+    // The first body offered, in the table's order, is the clip. A refused file never falls
+    // back to the text or image of the same copy: a file manager also offers a copied
+    // folder's name as text.
+    for (const ClipKindUi& row : kClipKindUi) {
+        switch (row.body) {
+        case ClipBody::File:
+            if (!snapshot.filePaths().isEmpty())
+                return catchFile(snapshot.filePaths().first());
+            break;
+        case ClipBody::Text:
+            if (snapshot.string() && !snapshot.string()->isEmpty())
+                return catchText(*snapshot.string());
+            break;
+        case ClipBody::Image:
+            if (snapshot.hasImage())
+                return catchImage(snapshot);
+            break;
+        }
+    }
     return false;
 }
 
@@ -211,7 +224,7 @@ bool ClipController::catchFile(const QByteArray& path)
         extension = QStringLiteral("unknow");
 
     const std::optional<bool> secret =
-        verdict(QStringLiteral("file"), extension, QFile::decodeName(path), [] { return Utils::isFileAsSecert(); });
+        verdict(ClipKind::File, extension, QFile::decodeName(path), [] { return Utils::isFileAsSecert(); });
     if (!secret)
         return false;
     if (isIncoming(hash))
@@ -219,8 +232,8 @@ bool ClipController::catchFile(const QByteArray& path)
 
     HistoryModel record;
     record.setContent(name);
-    record.setType(QStringLiteral("%1_%2+%3+%4")
-                       .arg(QStringLiteral("file"), extension, QStringLiteral("zip"), QStringLiteral("enc")));
+    record.setType(
+        ClipType::of(ClipKind::File, extension).with(ClipKind::ModifierZip).with(ClipKind::ModifierEnc).toString());
     record.setFile_hash(hash);
     record.setFile_name(name);
     record.setLocal_file_ok(QVariant(1));
@@ -235,7 +248,7 @@ bool ClipController::catchText(const QString& text)
     if (clearSkipedIfEqual(text))
         return false;
     const std::optional<bool> secret =
-        verdict(QStringLiteral("text"), QString(), text, [&] { return Utils::isSecret(text); });
+        verdict(ClipKind::Text, QString(), text, [&] { return Utils::isSecret(text); });
     if (!secret)
         return false;
     const QString hash = md5HexOfString(text);
@@ -244,7 +257,7 @@ bool ClipController::catchText(const QString& text)
 
     HistoryModel record;
     record.setContent(clipTextSummary(text));
-    record.setType(Utils::typeFromString(text) + QStringLiteral("+enc"));
+    record.setType(ClipType::parse(Utils::typeFromString(text)).with(ClipKind::ModifierEnc).toString());
     record.setFile_hash(hash);
     record.setLocal_file_ok(QVariant(1));
     record.setSecert(QVariant(*secret));
@@ -259,8 +272,10 @@ bool ClipController::catchImage(const PasteboardSnapshot& snapshot)
         spdlog::warn("image not captured: it could not be decoded or encoded as TIFF");
         return false;
     }
+    const ClipType type =
+        ClipType::parse(QString(ClipKind::ImageData)).with(ClipKind::ModifierZip).with(ClipKind::ModifierEnc);
     const std::optional<bool> secret =
-        verdict(QStringLiteral("image"), QStringLiteral("data"), QStringLiteral("image data"), [] { return false; });
+        verdict(type.kindName(), type.extension(), QStringLiteral("image data"), [] { return false; });
     if (!secret)
         return false;
     const QString hash = md5HexOfData(*tiff);
@@ -275,7 +290,7 @@ bool ClipController::catchImage(const PasteboardSnapshot& snapshot)
 
     HistoryModel record;
     record.setContent(*thumbnail);
-    record.setType(QStringLiteral("image_data+zip+enc"));
+    record.setType(type.toString());
     record.setFile_hash(hash);
     record.setLocal_file_ok(QVariant(1));
     record.setSecert(QVariant(*secret));
@@ -314,10 +329,13 @@ void ClipController::sendToClipboard(const HistoryModelPtr& clip, const PluginOb
         return;
     Pasteboard& pasteboard = Pasteboard::general();
     ClipFileManager& files = ClipFileManager::sharedInstance();
-    const QString type = clip->type().value_or(QString());
     const QString hash = clip->file_hash().value_or(QString());
+    const std::optional<ClipBody> body = clipBodyOf(clip->type());
+    if (!body)
+        return;
 
-    if (type.startsWith(QLatin1String("text"))) {
+    switch (*body) {
+    case ClipBody::Text: {
         // Emptied first: a body that cannot be read, or a plugin that gives nothing, leaves
         // the pasteboard empty rather than holding the previous clip.
         pasteboard.clearContents();
@@ -333,16 +351,22 @@ void ClipController::sendToClipboard(const HistoryModelPtr& clip, const PluginOb
         if (!record)
             setSkiped(*text);
         pasteboard.writeString(*text);
-    } else if (type.startsWith(QLatin1String("image"))) {
+        break;
+    }
+    case ClipBody::Image: {
         const std::optional<QByteArray> data = files.getDataWithMd5(hash);
         pasteboard.clearContents();
         if (data)
             pasteboard.writeImageData(*data);
-    } else if (type.startsWith(QLatin1String("file"))) {
+        break;
+    }
+    case ClipBody::File: {
         const QString link = files.makePreviewLink(*clip);
         pasteboard.clearContents();
         if (!link.isEmpty())
             pasteboard.writeFileURL(link);
+        break;
+    }
     }
 }
 

@@ -1,8 +1,8 @@
 #include "app/clipdownloadshelper.h"
 
+#include "app/clipkindtable.h"
 #include "platform/downloadsignal.h"
 #include "store/clipfilemanager.h"
-#include "store/clipkinds.h"
 #include "store/digest.h"
 #include "store/utils.h"
 
@@ -23,12 +23,15 @@ QString ClipDownloadsHelper::downloadsFolder()
 
 std::optional<QString> ClipDownloadsHelper::saveToDownloads(const HistoryModel& clip)
 {
-    const QString type = clip.type().value_or(QString());
+    const std::optional<ClipBody> body = clipBodyOf(clip.type());
+    if (!body)
+        return std::nullopt;
     std::optional<QString> path;
-    if (type.startsWith(ClipKind::Image))
-        path = saveImage(clip, downloadsFolder());
-    else if (type.startsWith(ClipKind::File))
-        path = saveFile(clip, downloadsFolder());
+    switch (*body) {
+    case ClipBody::Image: path = saveImage(clip, downloadsFolder()); break;
+    case ClipBody::File: path = saveFile(clip, downloadsFolder()); break;
+    case ClipBody::Text: break;
+    }
     if (path)
         DownloadSignal::sharedInstance().postDownloadFileFinished(*path);
     return path;

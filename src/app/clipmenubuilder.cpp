@@ -1,7 +1,7 @@
 #include "app/clipmenubuilder.h"
 
+#include "app/clipkindtable.h"
 #include "app/clipreminderhelper.h"
-#include "store/clipkinds.h"
 #include "store/dbfetcher.h"
 
 #include <QByteArray>
@@ -12,9 +12,9 @@
 
 namespace {
 
-bool hasPrefix(const HistoryModel& clip, QLatin1String prefix)
+bool isText(const HistoryModel& clip)
 {
-    return clip.type() && clip.type()->startsWith(prefix);
+    return clipBodyOf(clip.type()) == ClipBody::Text;
 }
 
 ClipMenuItemPtr actionItem(const QString& title, ClipMenuAction action, const QString& imageName = QString())
@@ -134,21 +134,23 @@ ClipMenuItemPtr ClipMenuBuilder::clipItem(const HistoryModelPtr& clip, const QSt
     const QString content = clip->content().value_or(QString());
     const QString summary = reasonablySizedVersionOfString(content);
     item->action = ClipMenuAction::ClickItem;
-    if (hasPrefix(*clip, ClipKind::Image)) {
-        item->title = isTooLargeToUpload(*clip) ? QStringLiteral("<图片>(大于5M，无法上传)") : QStringLiteral("<图片>");
-        item->image = thumbnailOf(content);
-    } else if (hasPrefix(*clip, ClipKind::Text)) {
-        if (clip->secert().toBool()) {
-            item->title = QStringLiteral("[*机密*] %1").arg(summary);
-            item->imageName = QStringLiteral("important");
-        } else {
-            item->title = summary;
-        }
-        item->toolTip = content;
-    } else if (hasPrefix(*clip, ClipKind::File)) {
-        item->title = QStringLiteral("[文件] %1").arg(summary);
-        item->imageName = QStringLiteral("file_icon");
-        item->toolTip = content;
+    if (const ClipKindUi* row = clipKindUi(clip->type())) {
+        const bool secret = row->secretTitle && clip->secert().toBool();
+        const char* title = row->title;
+        if (secret)
+            title = row->secretTitle;
+        else if (row->tooLargeTitle && isTooLargeToUpload(*clip))
+            title = row->tooLargeTitle;
+        item->title = QString::fromUtf8(title);
+        if (item->title.contains(QLatin1String("%1")))
+            item->title = item->title.arg(summary);
+        const char* imageName = secret ? row->secretImageName : row->imageName;
+        if (imageName)
+            item->imageName = QString::fromUtf8(imageName);
+        if (row->body == ClipBody::Image)
+            item->image = thumbnailOf(content);
+        else
+            item->toolTip = content;
     } else {
         // A kind from a newer client.
         item->title = QStringLiteral("未知类型，请更新客户端");
@@ -185,7 +187,7 @@ void ClipMenuBuilder::fillMainMenu(ClipMenuModel& menu, const HistoryList& histo
             continue;
         ClipMenuItemPtr item = clipItem(clip, keyEquivalentAt(i));
         menu.append(item);
-        if (hasPrefix(*clip, ClipKind::Text))
+        if (isText(*clip))
             menu.append(alternateItem(*item));
     }
     menu.append(separatorItem());
@@ -219,7 +221,10 @@ ClipMenuModelPtr ClipMenuBuilder::subMenu(const HistoryModel& clip, const Plugin
                                           bool logined)
 {
     ClipMenuModelPtr menu = ClipMenuModel::create();
-    if (hasPrefix(clip, ClipKind::Text)) {
+    const std::optional<ClipBody> body = clipBodyOf(clip.type());
+    if (!body)
+        return nullptr;
+    if (*body == ClipBody::Text) {
         QList<PluginObjectPtr> sorted;
         for (const PluginObjectPtr& plugin : plugins)
             if (plugin)
@@ -240,10 +245,8 @@ ClipMenuModelPtr ClipMenuBuilder::subMenu(const HistoryModel& clip, const Plugin
             item->fireType = type;
             menu->append(item);
         }
-    } else if (hasPrefix(clip, ClipKind::Image) || hasPrefix(clip, ClipKind::File)) {
-        menu->append(actionItem(QStringLiteral("保存到下载文件夹"), ClipMenuAction::Save));
     } else {
-        return nullptr;
+        menu->append(actionItem(QStringLiteral("保存到下载文件夹"), ClipMenuAction::Save));
     }
     menu->append(separatorItem());
     const bool isFavourite = DBFetcher::integerFromValue(clip.favourite()) > 0;

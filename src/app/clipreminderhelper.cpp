@@ -3,6 +3,7 @@
 #include "platform/reminders.h"
 #include "platform/usernotifications.h"
 #include "store/clipfilemanager.h"
+#include "store/cliptype.h"
 
 #include <QMutex>
 #include <QUrl>
@@ -13,6 +14,13 @@ namespace {
 
 QMutex g_clockMutex;
 ClipReminderHelper::Clock g_clock;
+
+// A text typed as a link at capture ("text_url_http").
+bool isUrlType(const QString& type)
+{
+    const ClipType parsed = ClipType::parse(type);
+    return parsed.kind() == ClipType::Kind::Text && parsed.extension().startsWith(ClipKind::UrlExtensionPrefix);
+}
 
 }  // namespace
 
@@ -88,7 +96,7 @@ void ClipReminderHelper::addReminderItem(const HistoryModelPtr& clip, int fireTy
             Reminder reminder;
             reminder.listIdentifier = list->identifier;
             reminder.title = text;
-            if (type.startsWith(QLatin1String("text_url"))) {
+            if (isUrlType(type)) {
                 const QUrl url(text, QUrl::StrictMode);
                 if (url.isValid() && !url.isRelative())
                     reminder.url = url;

@@ -2,6 +2,7 @@
 
 #include "app/clipcontroller.h"
 #include "app/clipdownloadshelper.h"
+#include "app/clipkindtable.h"
 #include "app/clipmenubuilder.h"
 #include "app/clipmenurenderer.h"
 #include "app/clipreminderhelper.h"
@@ -11,7 +12,6 @@
 #include "platform/usernotifications.h"
 #include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
-#include "store/clipkinds.h"
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
 #include "store/dbfetcher.h"
@@ -33,9 +33,9 @@ namespace {
 const QString kHistory = ClipCategory::History;
 const QString kFavourite = ClipCategory::Favourite;
 
-bool hasPrefix(const HistoryModelPtr& clip, QLatin1String prefix)
+std::optional<ClipBody> bodyOf(const HistoryModelPtr& clip)
 {
-    return clip && clip->type() && clip->type()->startsWith(prefix);
+    return clip ? clipBodyOf(clip->type()) : std::nullopt;
 }
 
 QString hashOf(const HistoryModelPtr& clip)
@@ -151,10 +151,10 @@ ClipMenuModelPtr MenuController::subMenu(const HistoryModelPtr& clip)
 {
     if (!clip)
         return nullptr;
-    const bool text = hasPrefix(clip, ClipKind::Text);
-    const bool known = text || hasPrefix(clip, ClipKind::Image) || hasPrefix(clip, ClipKind::File);
-    if (!known)
+    const std::optional<ClipBody> body = bodyOf(clip);
+    if (!body)
         return nullptr;
+    const bool text = *body == ClipBody::Text;
     const PluginDict plugins = text && m_services.listPlugins ? m_services.listPlugins() : PluginDict();
     const QList<int> reminders = text ? ClipReminderHelper::avalilabeTypes() : QList<int>();
     return ClipMenuBuilder::subMenu(*clip, plugins, reminders, share(clip),
@@ -166,12 +166,15 @@ ClipMenuModelPtr MenuController::share(const HistoryModelPtr& clip)
     if (!clip || !ClipFileManager::sharedInstance().isHistoryFileExist(*clip))
         return ClipMenuModel::create();
     std::optional<SharingItem> sample;
-    if (hasPrefix(clip, ClipKind::Text))
-        sample = SharingItem::fromText(QString());
-    else if (hasPrefix(clip, ClipKind::Image))
-        sample = SharingItem::fromImage(QImage());
-    else if (hasPrefix(clip, ClipKind::File))
-        sample = SharingItem::fromFileUrl(QUrl::fromLocalFile(ClipFileManager::sharedInstance().makePreviewLink(*clip)));
+    if (const std::optional<ClipBody> body = bodyOf(clip)) {
+        switch (*body) {
+        case ClipBody::Text: sample = SharingItem::fromText(QString()); break;
+        case ClipBody::Image: sample = SharingItem::fromImage(QImage()); break;
+        case ClipBody::File:
+            sample = SharingItem::fromFileUrl(QUrl::fromLocalFile(ClipFileManager::sharedInstance().makePreviewLink(*clip)));
+            break;
+        }
+    }
     const QList<SharingService> services =
         sample ? Sharing::current().sharingServicesForItem(*sample) : QList<SharingService>();
     return ClipMenuBuilder::shareMenu(clip, services);
@@ -332,15 +335,21 @@ bool MenuController::shareClicked(const HistoryModelPtr& clip, const SharingServ
         return false;
     ClipFileManager& files = ClipFileManager::sharedInstance();
     std::optional<SharingItem> item;
-    if (hasPrefix(clip, ClipKind::Text)) {
+    const std::optional<ClipBody> body = bodyOf(clip);
+    if (!body)
+        return false;
+    switch (*body) {
+    case ClipBody::Text:
         if (const auto text = files.getStringWithMd5(hashOf(clip)))
             item = SharingItem::fromText(*text);
-    } else if (hasPrefix(clip, ClipKind::Image)) {
+        break;
+    case ClipBody::Image: {
         const QString path = PathHelper::getBaseFilePath(hashOf(clip));
         if (!path.isEmpty() && files.isExist(path))
             item = SharingItem::fromImage(QImage(path));
-    } else if (hasPrefix(clip, ClipKind::File)) {
-        item = SharingItem::fromFileUrl(QUrl::fromLocalFile(files.makePreviewLink(*clip)));
+        break;
+    }
+    case ClipBody::File: item = SharingItem::fromFileUrl(QUrl::fromLocalFile(files.makePreviewLink(*clip))); break;
     }
     if (!item)
         return false;
@@ -468,13 +477,15 @@ void MenuController::showNotif(const HistoryModelPtr& clip)
         return;
     UserNotification notification;
     notification.title = QStringLiteral("已设置剪贴板");
-    if (hasPrefix(clip, ClipKind::Text)) {
-        notification.informativeText = clip->content().value_or(QString());
-    } else if (hasPrefix(clip, ClipKind::Image)) {
-        notification.contentImage =
-            QImage::fromData(QByteArray::fromBase64(clip->content().value_or(QString()).toLatin1()));
-    } else if (hasPrefix(clip, ClipKind::File)) {
-        notification.informativeText = QStringLiteral("文件内容");
+    if (const std::optional<ClipBody> body = bodyOf(clip)) {
+        switch (*body) {
+        case ClipBody::Text: notification.informativeText = clip->content().value_or(QString()); break;
+        case ClipBody::Image:
+            notification.contentImage =
+                QImage::fromData(QByteArray::fromBase64(clip->content().value_or(QString()).toLatin1()));
+            break;
+        case ClipBody::File: notification.informativeText = QStringLiteral("文件内容"); break;
+        }
     }
     UserNotifications::current().deliverNotification(notification);
 }

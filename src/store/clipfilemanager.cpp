@@ -1,6 +1,7 @@
 #include "store/clipfilemanager.h"
 
 #include "store/dbkeeper.h"
+#include "store/cliptype.h"
 #include "store/digest.h"
 #include "store/pathhelper.h"
 #include "store/utils.h"
@@ -96,8 +97,7 @@ void ClipFileManager::saveClipData(const QByteArray& data, HistoryModel& clip)
     const QString hash = *clip.file_hash();
     QMutexLocker lock(&bodyLock());
     saveData(data, hash);
-    const QStringList parts = clip.type().value_or(QString()).split(QLatin1Char('+'));
-    if (parts.contains(QLatin1String("zip"))) {
+    if (ClipType::parse(clip.type()).zipped()) {
         writeZip(hash, &data, nullptr);
         clip.setFile_size(QVariant(double(fileSize(PathHelper::getZipsFilePath(hash)))));
     } else {
@@ -120,8 +120,7 @@ bool ClipFileManager::saveClipFile(StagedFile& file, HistoryModel& clip)
     // the new row still needs its zip and its size.
     if (!QFileInfo::exists(body) && !file.moveTo(body))
         return false;
-    const auto modifiers = Utils::externTypeList(clip.type());
-    if (modifiers && modifiers->contains(QLatin1String("zip"))) {
+    if (ClipType::parse(clip.type()).zipped()) {
         // From the body, never the source again: it may have changed since it was read.
         if (!writeZip(hash, nullptr, &body))
             return false;

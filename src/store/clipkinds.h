@@ -14,6 +14,8 @@ inline constexpr QLatin1String TextTxt("text_txt");
 inline constexpr QLatin1String TextLarge("text_large");
 inline constexpr QLatin1String TextUrlHttp("text_url_http");
 inline constexpr QLatin1String ImageData("image_data");
+// Extensions of a text typed as a link begin with this ("url_http").
+inline constexpr QLatin1String UrlExtensionPrefix("url");
 
 // Modifiers.
 inline constexpr QLatin1String ModifierEnc("enc");

@@ -2,7 +2,7 @@
 
 #include "platform/numberreader.h"
 #include "store/clipcategories.h"
-#include "store/clipkinds.h"
+#include "store/cliptype.h"
 
 #include <QSqlQuery>
 
@@ -34,11 +34,6 @@ std::optional<qint64> serverId(const QVariant& id)
         return std::nullopt;
     }
     return NumberReader::wholeNumber(id, 1);
-}
-
-bool hasEncModifier(const QString& type)
-{
-    return type.split(QLatin1Char(ClipKind::ModifierSeparator)).contains(ClipKind::ModifierEnc);
 }
 
 bool isPresent(const std::optional<QString>& text)
@@ -392,7 +387,7 @@ bool DBKeeper::applyServerState(QSqlDatabase& db, const QString& fileHash, const
             set("deviceName", *state.deviceName);
         // Whether a body leaves encrypted is decided here: a server's type never takes the
         // encryption off a clip this device holds.
-        if (state.type && !(hasEncModifier(storedType) && !hasEncModifier(*state.type)))
+        if (state.type && !(ClipType::parse(storedType).encrypted() && !ClipType::parse(*state.type).encrypted()))
             set("type", *state.type);
         if (state.keyHash)
             set("key_hash", *state.keyHash);

@@ -1,7 +1,7 @@
 #include "store/utils.h"
 
 #include "platform/pasteboardimage.h"
-#include "store/clipkinds.h"
+#include "store/cliptype.h"
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
 #include "store/defaultskeys.h"
@@ -171,15 +171,19 @@ std::optional<QString> imageThumbnailBase64(const QByteArray& imageData)
 
 const QStringList& syncableTypes()
 {
-    static const QStringList kinds{ClipKind::Text, ClipKind::Image, ClipKind::File};
+    static const QStringList kinds = [] {
+        QStringList names;
+        for (const ClipKindInfo& info : kClipKinds)
+            if (info.syncable)
+                names << QString(info.name);
+        return names;
+    }();
     return kinds;
 }
 
 bool isSyncableType(const std::optional<QString>& type)
 {
-    if (!type)
-        return false;
-    return syncableTypes().contains(type->section(QLatin1Char('_'), 0, 0));
+    return ClipType::parse(type).syncable();
 }
 
 QString Utils::typeFromString(const QString& text)
@@ -209,9 +213,7 @@ std::optional<QStringList> Utils::externTypeList(const std::optional<QString>& t
 {
     if (!type)
         return std::nullopt;
-    QStringList parts = type->split(QLatin1Char('+'));
-    parts.removeFirst();
-    return parts;
+    return ClipType::parse(*type).modifiers();
 }
 
 std::optional<QString> Utils::largeVersion(const QString& one, const QString& two)

@@ -6,6 +6,7 @@
 #include "service/zeromanager.h"
 #include "store/clipfilemanager.h"
 #include "store/clipkinds.h"
+#include "store/cliptype.h"
 #include "store/configuremanager.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
@@ -38,11 +39,6 @@ bool moveReplacing(const QString& from, const QString& to)
 {
     QFile::remove(to);
     return QFile::rename(from, to);
-}
-
-QStringList modifiersOf(const HistoryModel& clip)
-{
-    return clip.type().value_or(QString()).split(QLatin1Char(ClipKind::ModifierSeparator));
 }
 
 }  // namespace
@@ -115,13 +111,12 @@ void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, OutcomeCa
         return answer(callback, std::nullopt, StepOutcome::sent());
     }
 
-    const QStringList modifiers = modifiersOf(*clip);
     const QString keyHash = clip->key_hash().value_or(QString());
     const quint64 epoch = ReplyLogin::current();
     // The same copy fails the same way: not fetched again until the server's copy changes.
     if (failedBefore(hash, copyOf(*clip, epoch)))
         return answer(callback, error(kFileProcessError), StepOutcome::refused());
-    if (modifiers.contains(ClipKind::ModifierEnc)) {
+    if (ClipType::parse(clip->type()).encrypted()) {
         if (keyHash.isEmpty())
             return answer(callback, error(kNoKey), StepOutcome::refused());
         // Made under a key this device no longer has: it can never be opened here.
@@ -262,8 +257,7 @@ void DownloadFileManager::removeLeftovers(const HistoryModel& clip, const QStrin
 bool DownloadFileManager::undo(const HistoryModel& clip, const QString& hash)
 {
     const QString tmp = PathHelper::getTmpDir(hash);
-    QStringList modifiers = modifiersOf(clip);
-    modifiers.removeFirst();
+    const QStringList modifiers = ClipType::parse(clip.type()).modifiers();
     if (modifiers.isEmpty())
         return true;
     bool ok = false;

@@ -2,7 +2,7 @@
 
 #include "platform/notificationcenter.h"
 #include "platform/numberreader.h"
-#include "store/clipkinds.h"
+#include "store/cliptype.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
 #include "store/notificationnames.h"
@@ -39,8 +39,7 @@ UploadWorker::Started FileService::startStep(const Step& base, const QStringList
     if (!isSyncableType(clip->type()) || !isValidFileHash(hash))
         return passOver("not a body that syncs");
     if (NumberReader::wholeNumber(clip->file_ready()).value_or(0) == 0) {
-        const bool zipped = Utils::externTypeList(clip->type()).value_or(QStringList()).contains(ClipKind::ModifierZip);
-        const QString body = zipped ? PathHelper::getZipsFilePath(hash) : PathHelper::getBaseFilePath(hash);
+        const QString body = ClipType::parse(clip->type()).zipped() ? PathHelper::getZipsFilePath(hash) : PathHelper::getBaseFilePath(hash);
         if (!QFile::exists(body))
             return passOver("its body is missing here");
         if (float(clip->file_size().toDouble()) > float(UploadFileManager::kMaxFileSize))

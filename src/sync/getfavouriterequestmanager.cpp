@@ -5,7 +5,7 @@
 #include "service/zeromanager.h"
 #include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
-#include "store/clipkinds.h"
+#include "store/cliptype.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
 #include "store/notificationnames.h"
@@ -48,11 +48,6 @@ std::optional<qint64> favouriteOf(const QJsonObject& object)
     if (!value || *value == std::numeric_limits<qint64>::min())
         return std::nullopt;
     return value;
-}
-
-bool hasEncModifier(const std::optional<QString>& type)
-{
-    return type && type->split(QLatin1Char(ClipKind::ModifierSeparator)).contains(ClipKind::ModifierEnc);
 }
 
 // When the server's unfavouring is later than the local favourite row of the id: that row
@@ -167,7 +162,7 @@ QVariant GetFavouriteRequestManager::parse(const QByteArray& data)
                 readable = currentKey && *server->keyHash == *currentKey && server->content;
                 if (readable)
                     content = zero.decryptBase64String(*server->content);
-            } else if (hasEncModifier(server->type)) {
+            } else if (ClipType::parse(server->type).encrypted()) {
                 readable = false;
             } else {
                 content = server->content.value_or(QString());

@@ -7,6 +7,7 @@
 #include "service/zeromanager.h"
 #include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
+#include "store/cliptype.h"
 #include "store/configuremanager.h"
 #include "store/dbkeeper.h"
 #include "store/defaultskeys.h"
@@ -57,11 +58,6 @@ bool isFileHash(const QString& text)
 std::optional<qint64> positiveId(const QJsonValue& value)
 {
     return NumberReader::wholeNumber(value.toVariant(), 1);
-}
-
-bool hasEncModifier(const std::optional<QString>& type)
-{
-    return type && type->split(QLatin1Char('+')).contains(QStringLiteral("enc"));
 }
 
 void ensureLibrary()
@@ -530,7 +526,7 @@ void MqttManager::fetchCompletion(const QString& fileHash, quint64 epoch, const 
 
     std::optional<QString> content = server->content;
     bool store = true;
-    if (hasEncModifier(server->type)) {
+    if (ClipType::parse(server->type).encrypted()) {
         ZeroManager& zero = ZeroManager::sharedInstance();
         const auto currentKey = zero.currentKeyHash();
         content.reset();

@@ -6,7 +6,7 @@
 #include "service/zeromanager.h"
 #include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
-#include "store/clipkinds.h"
+#include "store/cliptype.h"
 #include "store/configuremanager.h"
 #include "store/dbkeeper.h"
 #include "store/defaultskeys.h"
@@ -34,12 +34,6 @@ namespace {
 
 // The clean-up keeps the newest this many history clips.
 constexpr qsizetype kKeptHistory = 60;
-
-bool hasEncModifier(const std::optional<QString>& type)
-{
-    const auto modifiers = Utils::externTypeList(type);
-    return modifiers && modifiers->contains(ClipKind::ModifierEnc);
-}
 
 }  // namespace
 
@@ -153,7 +147,7 @@ bool PullClipManager::mergeHistories(const QJsonArray& histories, bool* keyMissi
             }
             if (*server.keyHash == *currentKey && server.content)
                 content = zero.decryptBase64String(*server.content);
-        } else if (!hasEncModifier(server.type)) {
+        } else if (!ClipType::parse(server.type).encrypted()) {
             content = server.content;
         }
         if (!content)

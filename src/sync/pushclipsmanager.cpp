@@ -7,7 +7,7 @@
 #include "service/zeromanager.h"
 #include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
-#include "store/clipkinds.h"
+#include "store/cliptype.h"
 #include "store/configuremanager.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
@@ -24,12 +24,6 @@
 #include <spdlog/spdlog.h>
 
 namespace {
-
-bool hasEncModifier(const std::optional<QString>& type)
-{
-    const auto modifiers = Utils::externTypeList(type);
-    return modifiers && modifiers->contains(ClipKind::ModifierEnc);
-}
 
 std::optional<QJsonObject> replyObject(const QByteArray& body)
 {
@@ -126,7 +120,7 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
         return callBack(std::move(callback), {}, std::nullopt, StepOutcome::unsendable());
 
     QJsonObject history = clip->toDictionary();
-    if (hasEncModifier(clip->type())) {
+    if (ClipType::parse(clip->type()).encrypted()) {
         const auto encrypted = clip->content() ? ZeroManager::sharedInstance().encryptDataToBase64String(*clip->content())
                                                : std::nullopt;
         // No key now (the key state moved on since the gate), or a clip without content.

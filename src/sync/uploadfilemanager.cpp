@@ -6,7 +6,7 @@
 #include "service/httpsession.h"
 #include "service/urlpolicy.h"
 #include "service/zeromanager.h"
-#include "store/clipkinds.h"
+#include "store/cliptype.h"
 #include "store/configuremanager.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
@@ -161,10 +161,10 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
         spdlog::warn("upload {}: the token reply is not a usable form", hash.toStdString());
         return answer(callback, {}, refused(), StepOutcome::refused());
     }
-    const QStringList modifiers = clip->type().value_or(QString()).split(QLatin1Char(ClipKind::ModifierSeparator));
-    QString bodyPath = modifiers.contains(ClipKind::ModifierZip) ? PathHelper::getZipsFilePath(hash)
+    const ClipType type = ClipType::parse(clip->type());
+    QString bodyPath = type.zipped() ? PathHelper::getZipsFilePath(hash)
                                                                   : PathHelper::getBaseFilePath(hash);
-    if (modifiers.contains(ClipKind::ModifierEnc)) {
+    if (type.encrypted()) {
         ZeroManager& zero = ZeroManager::sharedInstance();
         const auto name = clip->encryptFileNameWithKeyHash(zero.currentKeyHash());
         if (!name)

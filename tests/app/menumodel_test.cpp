@@ -191,6 +191,29 @@ TEST(MenuModel, ClipTitlesByKind)
     EXPECT_EQ(menu.size(), 1 + 1 + kFixedLoggedOut.size());
 }
 
+// The kind is the type's part before the first "_": a newer client's kind that merely begins
+// like a known one is not taken for it, and a kind without an extension is still that kind.
+TEST(MenuModel, KindIsReadFromTheParsedType)
+{
+    const struct {
+        const char* type;
+        bool known;
+        bool text;
+    } cases[] = {
+        {"textual_x+enc", false, false}, {"files_x", false, false}, {"imagery", false, false},
+        {"text+enc", true, true},        {"text", true, true},      {"file_c+++zip+enc", true, false},
+        {"+enc", false, false},          {"", false, false},
+    };
+    for (const auto& c : cases) {
+        auto item = clip(QString::fromUtf8(c.type), QStringLiteral("body"));
+        const ClipMenuItemPtr menuItem = ClipMenuBuilder::clipItem(item, QStringLiteral("1"));
+        EXPECT_EQ(menuItem->title == QStringLiteral("未知类型，请更新客户端"), !c.known) << c.type;
+        EXPECT_EQ(bool(ClipMenuBuilder::subMenu(*item, {}, {0}, nullptr, false)), c.known) << c.type;
+        // Only a text clip gets the Control alternate.
+        EXPECT_EQ(mainMenu({item}).size(), 1 + 1 + (c.text ? 1 : 0) + kFixedLoggedOut.size()) << c.type;
+    }
+}
+
 TEST(MenuModel, LongTextsAreCutAtTwentyUnitsWithoutSplittingAPair)
 {
     const QString emoji = QStringLiteral("😀");  // two UTF-16 units
