@@ -752,6 +752,41 @@ TEST_F(MqttChannel, ADeleteArrivingDuringTheFetchKeepsTheClipDeleted)
     EXPECT_EQ(server.requestsTo("/push/").size(), 1u);
 }
 
+// The fetch was answered before the clip was deleted on the server, but its answer arrives
+// after the "history_delete": the stored clip is checked with the server and deleted again.
+TEST_F(MqttChannel, ADeleteOvertakingAnAnsweredFetchStillDeletesTheClip)
+{
+    connectAndSubscribe();
+    const QString text = QStringLiteral("answered, then deleted");
+    const QString hash = md5HexOfString(text);
+    const QJsonObject history{{QStringLiteral("file_hash"), hash}, {QStringLiteral("type"), QStringLiteral("text_txt")},
+                              {QStringLiteral("content"), text},   {QStringLiteral("timestamp"), 5},
+                              {QStringLiteral("history_id"), 72},  {QStringLiteral("file_id"), 1072},
+                              {QStringLiteral("file_ready"), 0},   {QStringLiteral("file_size"), 0}};
+    // The server's answer as it was before the delete, held until the delete has been handled.
+    auto gate = std::make_shared<webdouble::Gate>();
+    webdouble::Fault answered = webdouble::Fault::held(gate, 1);
+    answered.body = json({{QStringLiteral("code"), 0}, {QStringLiteral("history"), history}}).toStdString();
+    server.setFault("/push/", answered, "GET");
+    publish(QStringLiteral("history_upload_file"),
+            {{QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), 72}, {QStringLiteral("file_id"), 1072}});
+    ASSERT_TRUE(testenv::waitUntil([&] { return gate->arrived() == 1; }));
+    publish(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), hash}});
+    handleSentinel();
+    EXPECT_FALSE(rowOf(hash));
+
+    gate->open();
+    // The fetch stores it; the check that follows finds it gone on the server (it never was
+    // in the double) and deletes it.
+    ASSERT_TRUE(testenv::waitUntil([&] { return server.requestsTo("/push/").size() == 2u; }));
+    settle();
+    drainMainQueue();
+    EXPECT_FALSE(rowOf(hash));
+    EXPECT_FALSE(QFile::exists(bodyPath(hash)));
+    RawDb raw(dbPath());
+    EXPECT_EQ(countRows(raw), 0);
+}
+
 // A fetched clip keeps its negative favourite: the time of the unfavouring, as the pull keeps
 // it, so a later merge still knows which decision came last.
 TEST_F(MqttChannel, AFetchedClipKeepsItsUnfavouringTime)
