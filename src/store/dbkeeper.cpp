@@ -150,10 +150,20 @@ HistoryModelPtr DBKeeper::getUnProcessFavourite()
                                      "secert = 0 and category = 'favourite' order by timeStamp desc limit 1"));
 }
 
+namespace {
+
+// A body on exactly one side with a server file id: a download when only the server has it; an
+// upload when only this machine has it and its size was measured here (a capture) or given by
+// the server. A row written from a server record that held no body yet (file_size 0) got its
+// body from the row's own content: the device that captured it uploads it, never a receiver.
+const QLatin1String kFileJob{"((file_ready = 1 and local_file_ok = 0) or (file_ready = 0 and local_file_ok = 1 "
+                             "and file_size > 0)) and file_id > 0"};
+
+}  // namespace
+
 HistoryModelPtr DBKeeper::getFileProcessHistory()
 {
-    return selectLast(QStringLiteral("select * from History where (file_ready + local_file_ok = 1) and file_id > 0 "
-                                     "order by timeStamp desc limit 1"));
+    return selectLast(QStringLiteral("select * from History where %1 order by timeStamp desc limit 1").arg(kFileJob));
 }
 
 QVariantMap DBKeeper::getSyncFavourite()
@@ -528,8 +538,8 @@ HistoryModelPtr DBKeeper::getFileProcessHistory(const QStringList& skipping)
         marks << QStringLiteral("?");
         args << hash;
     }
-    return selectLast(QStringLiteral("select * from History where (file_ready + local_file_ok = 1) and file_id > 0 "
-                                     "and file_hash not in (%1) order by timeStamp desc limit 1")
-                          .arg(marks.join(u", ")),
+    return selectLast(QStringLiteral("select * from History where %1 and file_hash not in (%2) order by timeStamp desc "
+                                     "limit 1")
+                          .arg(kFileJob, marks.join(u", ")),
                       args);
 }

@@ -40,7 +40,8 @@ public:
     static HistoryModelPtr getUnProcessHistory();
     static HistoryModelPtr getUnProcessFavourite();
     // The newest clip of either category whose body is on exactly one side and that has a
-    // server file id.
+    // server file id. A body only here is taken when its row has a size: one written from a
+    // server record that held no body yet is left to the device that captured it.
     static HistoryModelPtr getFileProcessHistory();
     // Body of the favourites request: "<history_id>" -> {"favourite": value}, for every
     // favourite row with an id and a favourite value above 0, oldest first (later rows win).

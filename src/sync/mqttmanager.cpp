@@ -249,6 +249,7 @@ void MqttManager::resetForTesting()
     close();
     m_fetching.clear();
     m_deletedWhileFetching.clear();
+    m_deleteAnnouncedWhileFetching.clear();
     m_fetches->reset();
     m_control->sync([this] {
         destroyClient();
@@ -381,8 +382,12 @@ void MqttManager::historyDelete(const QJsonObject& data)
     auto clip = std::make_shared<HistoryModel>();
     clip->setFile_hash(hash);
     clip->setCategory(QString(ClipCategory::History));
-    if (!clip->isExist())
+    if (!clip->isExist()) {
+        // A fetch on its way may have been answered before the delete: checked once it is stored.
+        if (m_fetching.contains(hash))
+            m_deleteAnnouncedWhileFetching.insert(hash, data);
         return;
+    }
     clip->fetch();
     // Only the server can say the clip is gone, and it knows the clip by its id.
     const auto historyId = NumberReader::wholeNumber(clip->history_id(), 1);
@@ -496,9 +501,11 @@ void MqttManager::fetchCompletion(const QString& fileHash, quint64 epoch, const 
 {
     // Fetches of one hash under two ids may overlap: the delete mark lasts until the last ends.
     const bool deletedMeanwhile = m_deletedWhileFetching.contains(fileHash);
+    const QJsonObject announcedDelete = m_deleteAnnouncedWhileFetching.value(fileHash);
     if (--m_fetching[fileHash] <= 0) {
         m_fetching.remove(fileHash);
         m_deletedWhileFetching.remove(fileHash);
+        m_deleteAnnouncedWhileFetching.remove(fileHash);
     }
     // Deleted by another device while the fetch was on its way: stays deleted.
     if (deletedMeanwhile) {
@@ -558,6 +565,8 @@ void MqttManager::fetchCompletion(const QString& fileHash, quint64 epoch, const 
         if (bodyMatches && inserted)
             NotificationCenter::defaultCenter().postOnMain(NotificationName::FileDownloadDone,
                                                            QVariant::fromValue(clip));
+        if (!announcedDelete.isEmpty())
+            historyDelete(announcedDelete);
     } else {
         spdlog::info("mqtt: fetched clip {} is not readable with this key; not stored", fileHash.toStdString());
     }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QJsonObject>
 #include <QSet>
 #include <QString>
 
@@ -131,8 +132,10 @@ private:
     // Names the current connection; the loop thread reads it to tag what it hands over, so
     // reports of a closed connection are told apart and dropped.
     std::atomic<quint64> m_generation{0};
-    // Main thread: how many fetches of each hash are on their way, and the hashes of them a
-    // "history_delete" named meanwhile.
+    // Main thread: how many fetches of each hash are on their way, the hashes of them a
+    // confirmed "history_delete" named meanwhile, and the messages of deletes that named one
+    // before its row existed (checked with the server once the fetch has stored it).
     QHash<QString, int> m_fetching;
     QSet<QString> m_deletedWhileFetching;
+    QHash<QString, QJsonObject> m_deleteAnnouncedWhileFetching;
 };

@@ -229,27 +229,36 @@ TEST_F(HistoryQueries, UploadSelectionsPassOverSecretAndOversizedClips)
 
 TEST_F(HistoryQueries, FileSelectionTakesABodyOnExactlyOneSide)
 {
+    // An upload needs a size: a body only here whose row came from a server record that held
+    // no body yet (size 0) is the capturing device's to upload. A download needs none.
     const struct {
         int fileReady;
         int localOk;
         int fileId;
+        int fileSize;
         bool taken;
     } cases[] = {
-        {1, 0, 5, true}, {0, 1, 5, true}, {1, 1, 5, false}, {0, 0, 5, false}, {1, 0, 0, false}, {0, 1, -1, false},
+        {1, 0, 5, 9, true},   {0, 1, 5, 9, true},   {1, 1, 5, 9, false}, {0, 0, 5, 9, false},
+        {1, 0, 0, 9, false},  {0, 1, -1, 9, false}, {1, 0, 5, 0, true},  {0, 1, 5, 0, false},
     };
     for (const auto& c : cases) {
         DBKeeper::removeAllData();
         savedClip(1, kFavourite);
         setColumns(1, kFavourite,
-                   QStringLiteral("file_ready = %1, local_file_ok = %2, file_id = %3").arg(c.fileReady).arg(c.localOk).arg(c.fileId));
-        const auto pick = DBKeeper::getFileProcessHistory();
-        EXPECT_EQ(bool(pick), c.taken) << c.fileReady << c.localOk << c.fileId;
+                   QStringLiteral("file_ready = %1, local_file_ok = %2, file_id = %3, file_size = %4")
+                       .arg(c.fileReady)
+                       .arg(c.localOk)
+                       .arg(c.fileId)
+                       .arg(c.fileSize));
+        EXPECT_EQ(bool(DBKeeper::getFileProcessHistory()), c.taken) << c.fileReady << c.localOk << c.fileId << c.fileSize;
+        EXPECT_EQ(bool(DBKeeper::getFileProcessHistory(QStringList{hashOf(7)})), c.taken)
+            << c.fileReady << c.localOk << c.fileId << c.fileSize;
     }
     DBKeeper::removeAllData();
     savedClip(1, kHistory, 100);
     savedClip(2, kFavourite, 200);
     setColumns(1, kHistory, "file_ready = 1, file_id = 3");
-    setColumns(2, kFavourite, "local_file_ok = 1, file_id = 4");
+    setColumns(2, kFavourite, "local_file_ok = 1, file_id = 4, file_size = 12");
     EXPECT_EQ(DBKeeper::getFileProcessHistory()->file_hash(), hashOf(2));
 }
 

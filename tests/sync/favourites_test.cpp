@@ -162,6 +162,8 @@ TEST_F(Favourites, TheWorkerPostsANewFavouriteThenItsBodyMoves)
     auto row = addTextClip(text, 1700000900, 0, QString(ClipCategory::Favourite));
     row->setKey_hash(keyHash());
     row->setFavourite(QVariant(1700000900));
+    // Captured here: its size is measured, so its body is this device's to upload.
+    row->setFile_size(QVariant(double(text.toUtf8().size())));
     row->save();
     row->increase_change_count();
 

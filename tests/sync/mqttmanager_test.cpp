@@ -453,6 +453,64 @@ TEST_F(MqttChannel, UploadOfAMissingClipFetchesAndDecryptsIt)
     EXPECT_FALSE(serverClips()[41].history.value(QStringLiteral("content")).toString().contains(text));
 }
 
+// The device that captured a clip uploads its body; this device, which rebuilt it from the
+// fetched row before that upload ended, leaves it to that device and only marks it ready once
+// the upload is announced. Its own captured body still goes up.
+TEST_F(MqttChannel, AFetchedBodyIsLeftToTheDeviceThatCapturedIt)
+{
+    connectAndSubscribe();
+    FileService::sharedInstance().resetForTesting();
+    const QString text = QStringLiteral("short enough to be its own row");
+    const QString hash = md5HexOfString(text);
+    {
+        auto lock = server.lock();
+        webdouble::ClipRoutes::StoredClip stored;
+        // Posted by the other device; its body is not on the server yet.
+        stored.history = {{QStringLiteral("file_hash"), hash},        {QStringLiteral("type"), QStringLiteral("text_txt+enc")},
+                          {QStringLiteral("content"), encrypt(text)}, {QStringLiteral("key_hash"), keyHash()},
+                          {QStringLiteral("timestamp"), 2000},        {QStringLiteral("history_id"), 41},
+                          {QStringLiteral("file_id"), 1041},          {QStringLiteral("file_ready"), 0}};
+        stored.changedAt = server.nextTimestamp();
+        server.clipRoutes().state().accounts[userId].clips[41] = stored;
+    }
+    // Older, captured here: its body is this device's to upload, after the fetched one's turn.
+    const QByteArray mineBody = QByteArrayLiteral("captured on this device");
+    auto mine = addTextClip(QString::fromUtf8(mineBody), 1000, 51);
+    const QString mineHash = *mine->file_hash();
+    storeOnServer(mineHash, 51);
+    mine->setFile_ready(QVariant(0));
+    mine->setFile_size(QVariant(double(mineBody.size())));
+    mine->setKey_hash(keyHash());
+    mine->save();
+    DBKeeper::setLocalFileOkWithHash(mineHash);
+    auto uploadsOf = [this](const QString& h) {
+        size_t n = 0;
+        for (const auto& request : server.requestsTo("/get_upload_token/"))
+            n += QString::fromStdString(request.query).contains(QStringLiteral("&file_hash=") + h) ? 1 : 0;
+        return n;
+    };
+
+    publish(QStringLiteral("history_upload_file"),
+            {{QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), 41}, {QStringLiteral("file_id"), 1041}});
+    // The fetch ends in the history worker, which hands over to the file worker.
+    ASSERT_TRUE(testenv::waitUntil([&] {
+        const auto row = rowOf(mineHash);
+        return row && row->file_ready().toLongLong() == 1 && !FileService::sharedInstance().isRunning();
+    }, std::chrono::seconds(20)));
+    EXPECT_EQ(uploadsOf(mineHash), 1u);
+    EXPECT_EQ(uploadsOf(hash), 0u);
+    EXPECT_EQ(ClipFileManager::sharedInstance().getStringWithMd5(hash), text);
+    EXPECT_EQ(rowOf(hash)->local_file_ok().toLongLong(), 1);
+
+    // The other device's upload is announced: the body is on both sides now.
+    publish(QStringLiteral("history_upload_file"),
+            {{QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), 41}, {QStringLiteral("file_id"), 1041}});
+    ASSERT_TRUE(testenv::waitUntil([&] { return rowOf(hash)->file_ready().toLongLong() == 1; }));
+    ASSERT_TRUE(testenv::waitUntil([] { return !FileService::sharedInstance().isRunning(); }));
+    EXPECT_EQ(uploadsOf(hash), 0u);
+    EXPECT_EQ(server.requestsTo("/oss/").size(), 1u);
+}
+
 TEST_F(MqttChannel, AFetchedClipThatCannotBeReadStoresNothing)
 {
     connectAndSubscribe();
@@ -692,6 +750,41 @@ TEST_F(MqttChannel, ADeleteArrivingDuringTheFetchKeepsTheClipDeleted)
     }
     // Only the fetch went out.
     EXPECT_EQ(server.requestsTo("/push/").size(), 1u);
+}
+
+// The fetch was answered before the clip was deleted on the server, but its answer arrives
+// after the "history_delete": the stored clip is checked with the server and deleted again.
+TEST_F(MqttChannel, ADeleteOvertakingAnAnsweredFetchStillDeletesTheClip)
+{
+    connectAndSubscribe();
+    const QString text = QStringLiteral("answered, then deleted");
+    const QString hash = md5HexOfString(text);
+    const QJsonObject history{{QStringLiteral("file_hash"), hash}, {QStringLiteral("type"), QStringLiteral("text_txt")},
+                              {QStringLiteral("content"), text},   {QStringLiteral("timestamp"), 5},
+                              {QStringLiteral("history_id"), 72},  {QStringLiteral("file_id"), 1072},
+                              {QStringLiteral("file_ready"), 0},   {QStringLiteral("file_size"), 0}};
+    // The server's answer as it was before the delete, held until the delete has been handled.
+    auto gate = std::make_shared<webdouble::Gate>();
+    webdouble::Fault answered = webdouble::Fault::held(gate, 1);
+    answered.body = json({{QStringLiteral("code"), 0}, {QStringLiteral("history"), history}}).toStdString();
+    server.setFault("/push/", answered, "GET");
+    publish(QStringLiteral("history_upload_file"),
+            {{QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), 72}, {QStringLiteral("file_id"), 1072}});
+    ASSERT_TRUE(testenv::waitUntil([&] { return gate->arrived() == 1; }));
+    publish(QStringLiteral("history_delete"), {{QStringLiteral("file_hash"), hash}});
+    handleSentinel();
+    EXPECT_FALSE(rowOf(hash));
+
+    gate->open();
+    // The fetch stores it; the check that follows finds it gone on the server (it never was
+    // in the double) and deletes it.
+    ASSERT_TRUE(testenv::waitUntil([&] { return server.requestsTo("/push/").size() == 2u; }));
+    settle();
+    drainMainQueue();
+    EXPECT_FALSE(rowOf(hash));
+    EXPECT_FALSE(QFile::exists(bodyPath(hash)));
+    RawDb raw(dbPath());
+    EXPECT_EQ(countRows(raw), 0);
 }
 
 // A fetched clip keeps its negative favourite: the time of the unfavouring, as the pull keeps

@@ -294,3 +294,114 @@ TEST_F(TwoDevices, AFavouriteOnOneDeviceReachesTheOtherAfterItsFavouritesSync)
     expectOk(*b, b->call(QStringLiteral("syncfavourites")));
     expectOk(*b, b->call(QStringLiteral("waitfavourite ") + hash, std::chrono::seconds(5)));
 }
+
+// A clip deleted on A while its first post is held at the server: the post still creates it
+// there, so A deletes it there too. In the end neither the server nor B holds it, and A's next
+// pull does not bring it back.
+TEST_F(TwoDevices, AClipDeletedDuringItsFirstPostIsGoneFromTheServerAndTheOtherDevice)
+{
+    loginBoth();
+    const QString text = QStringLiteral("deleted while its post was held");
+    const QString hash = md5HexOfString(text);
+    auto gate = std::make_shared<webdouble::Gate>();
+    server.setFault("/push/", webdouble::Fault::held(gate, 1), "POST");
+    expectOk(*a, a->call(QStringLiteral("capture ") + text));
+    ASSERT_TRUE(testenv::waitUntil([&] { return gate->arrived() == 1; }, std::chrono::seconds(10))) << serverLog();
+    // Never pushed yet, so A deletes it here only, at once.
+    expectOk(*a, a->call(QStringLiteral("delete ") + hash));
+    gate->open();
+    auto deletedOnServer = [&] {
+        for (const auto& request : server.requestsTo("/push/"))
+            if (request.method == "DELETE")
+                return !serverHashes(userId).contains(hash);
+        return false;
+    };
+    ASSERT_TRUE(testenv::waitUntil(deletedOnServer, std::chrono::seconds(10))) << serverLog();
+
+    // A later clip reaches B after every message about the first; B may have fetched the first
+    // meanwhile, and then drops it once the server confirms the delete.
+    const QString later = QStringLiteral("a later note");
+    const QString laterHash = md5HexOfString(later);
+    b->send(QStringLiteral("waitrow ") + laterHash);
+    expectOk(*a, a->call(QStringLiteral("capture ") + later));
+    expectOk(*b, b->answer());
+    expectOk(*b, b->call(QStringLiteral("waitgone ") + hash));
+    expectOk(*a, a->call(QStringLiteral("pull")));
+    ASSERT_TRUE(testenv::waitUntil([&] { return serverHashes(userId).contains(laterHash); }));
+    EXPECT_EQ(serverHashes(userId), QSet<QString>{laterHash});
+    EXPECT_EQ(a->call(QStringLiteral("count")), QStringLiteral("ok 1"));
+    EXPECT_EQ(b->call(QStringLiteral("count")), QStringLiteral("ok 1"));
+}
+
+// The server has lost a clip A pushed: it answers A's put with -10 and A detaches the clip.
+// When A posts it again it is still encrypted: no request carries its text.
+TEST_F(TwoDevices, ADetachedClipIsPostedAgainEncrypted)
+{
+    loginBoth();
+    const QString text = QStringLiteral("lost by the server once");
+    const QString hash = md5HexOfString(text);
+    b->send(QStringLiteral("waitrow ") + hash);
+    expectOk(*a, a->call(QStringLiteral("capture ") + text));
+    expectOk(*b, b->answer());
+    auto methods = [&] {
+        std::vector<std::string> sent;
+        for (const auto& request : server.requestsTo("/push/"))
+            if (request.method != "GET")
+                sent.push_back(request.method);
+        return sent;
+    };
+    ASSERT_TRUE(testenv::waitUntil([&] { return methods() == std::vector<std::string>{"POST"}; })) << serverLog();
+
+    // Copied again: a change of a clip the server knows goes up as a put, answered -10.
+    webdouble::Fault lost = webdouble::Fault::replyCode(-10);
+    lost.times = 1;
+    server.setFault("/push/", lost, "PUT");
+    expectOk(*a, a->call(QStringLiteral("capture ") + text));
+    const qint64 putSecond = QDateTime::currentSecsSinceEpoch();
+    ASSERT_TRUE(testenv::waitUntil([&] { return methods().size() == 2; })) << serverLog();
+    // Copied once more: the detached clip is posted again. A pending change is confirmed in
+    // whole seconds, so the copy waits for the put's second to pass.
+    ASSERT_TRUE(testenv::waitUntil([&] { return QDateTime::currentSecsSinceEpoch() > putSecond; }));
+    expectOk(*a, a->call(QStringLiteral("capture ") + text));
+    ASSERT_TRUE(testenv::waitUntil([&] { return methods() == std::vector<std::string>{"POST", "PUT", "POST"}; }))
+        << serverLog();
+
+    const QJsonObject stored = serverClip(userId, hash);
+    EXPECT_TRUE(stored.value(QStringLiteral("type")).toString().endsWith(QStringLiteral("+enc")));
+    EXPECT_FALSE(stored.value(QStringLiteral("content")).toString().isEmpty());
+    EXPECT_NE(stored.value(QStringLiteral("content")).toString(), text);
+    for (const auto& request : server.requests()) {
+        EXPECT_FALSE(QString::fromStdString(request.body).contains(text)) << request.method << " " << request.path;
+        EXPECT_FALSE(QString::fromStdString(request.query).contains(text)) << request.method << " " << request.path;
+    }
+    const QString received = b->call(QStringLiteral("waitrow ") + hash);
+    expectOk(*b, received);
+    EXPECT_EQ(received.section(QLatin1Char(' '), 2), text);
+}
+
+// B rebuilds a short text's body from the fetched row; A, which captured it, uploads it. B
+// leaves it to A and marks it ready when A's upload is announced.
+TEST_F(TwoDevices, OnlyTheCapturingDeviceUploadsABody)
+{
+    loginBoth();
+    const QString tokenB = word(b->call(QStringLiteral("token")));
+    const QString text = QStringLiteral("one upload is enough");
+    const QString hash = md5HexOfString(text);
+    b->send(QStringLiteral("waitbody ") + hash);
+    expectOk(*a, a->call(QStringLiteral("capture ") + text));
+    const QString body = b->answer();
+    expectOk(*b, body);
+    EXPECT_EQ(word(body), hash);
+    expectOk(*b, b->call(QStringLiteral("waitready ") + hash));
+    size_t fromB = 0;
+    size_t all = 0;
+    for (const auto& request : server.requestsTo("/get_upload_token/")) {
+        const QString query = QString::fromStdString(request.query);
+        if (!query.contains(QStringLiteral("&file_hash=") + hash))
+            continue;
+        ++all;
+        fromB += query.contains(QStringLiteral("device_token=") + tokenB) ? 1 : 0;
+    }
+    EXPECT_EQ(all, 1u) << serverLog();
+    EXPECT_EQ(fromB, 0u) << serverLog();
+}

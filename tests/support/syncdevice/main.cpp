@@ -17,9 +17,11 @@
 //   set KEY true|false     a switch of the settings ("fileAsSecert", "autoSetPasteboard", ...)
 //   waitrow HASH           -> "@@ ok MS CONTENT" once the history row exists (MS: when seen)
 //   waitbody HASH          -> "@@ ok MD5" once the clip's body is here (MD5: of its bytes)
+//   waitready HASH         -> "@@ ok" once the clip's row says the server holds its body
 //   waitgone HASH          -> "@@ ok" once no history row of the hash is left
 //   favourite HASH         the menu's favourite of the clip
 //   syncfavourites         the menu's favourites sync -> "@@ ok" when it has ended
+//   pull                   the menu's history pull -> "@@ ok" when it has ended
 //   waitfavourite HASH     -> "@@ ok" once the favourite copy of the hash exists
 //   delete HASH            the menu's delete of the clip
 //   clear                  the menu's clear: on the server, then here
@@ -83,10 +85,12 @@ const char* const kHelp =
     "count                  how many history clips are here\n"
     "favourite HASH         favourite a clip\n"
     "syncfavourites         pull the favourites\n"
+    "pull                   pull the history\n"
     "delete HASH            delete a clip\n"
     "clear                  clear the history\n"
-    "waitrow HASH, waitbody HASH, waitgone HASH, waitfavourite HASH\n"
-    "                       answer once the clip, its body, its absence or its favourite is here\n"
+    "waitrow HASH, waitbody HASH, waitready HASH, waitgone HASH, waitfavourite HASH\n"
+    "                       answer once the clip, its body, the server's copy of its body,\n"
+    "                       its absence or its favourite is here\n"
     "token                  this device's token\n"
     "quit\n";
 
@@ -257,6 +261,23 @@ void run(const QStringList& words)
         menu.syncFavourite();
         poll([] {
             if (MenuController::sharedInstance().isSyncFavourite())
+                return false;
+            answer(QStringLiteral("ok"));
+            return true;
+        });
+    } else if (command == QLatin1String("pull")) {
+        MenuController::sharedInstance().push();
+        poll([] {
+            if (MenuController::sharedInstance().isRefresh())
+                return false;
+            answer(QStringLiteral("ok"));
+            return true;
+        });
+    } else if (command == QLatin1String("waitready")) {
+        const QString hash = words.value(1);
+        poll([hash] {
+            const auto row = historyRow(hash);
+            if (!row || DBFetcher::integerFromValue(row->file_ready()) != 1)
                 return false;
             answer(QStringLiteral("ok"));
             return true;
