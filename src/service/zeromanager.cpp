@@ -7,6 +7,7 @@
 #include "store/configuremanager.h"
 #include "store/dbkeeper.h"
 #include "store/deviceidentity.h"
+#include "store/digest.h"
 #include "store/notificationnames.h"
 
 #include <QFile>
@@ -31,6 +32,8 @@ const QString kCipherHash = QStringLiteral("cipher_hash");
 const QString kVersion = QStringLiteral("version");
 const QString kPlatform = QStringLiteral("platform");
 constexpr size_t kHashHexDigits = CE_HASH_HEX_BYTES - 1;
+// The form isValidKeyHash checks.
+static_assert(kHashHexDigits == 64);
 constexpr int kOlderWrap = 1;
 constexpr int kCurrentWrap = 2;
 
@@ -54,22 +57,12 @@ struct CipherDeleter {
 using DataPtr = std::unique_ptr<ce_data, DataDeleter>;
 using CipherPtr = std::unique_ptr<ce_cipher_data, CipherDeleter>;
 
-bool isHexHash(const QString& text)
-{
-    if (text.size() != qsizetype(kHashHexDigits))
-        return false;
-    for (const QChar c : text)
-        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
-            return false;
-    return true;
-}
-
 // 64 lower-case hex digits and the terminating zero, as the records hold them.
 bool isHexHashField(const char field[CE_HASH_HEX_BYTES])
 {
     if (field[kHashHexDigits] != '\0')
         return false;
-    return isHexHash(QString::fromLatin1(field, qsizetype(kHashHexDigits)));
+    return isValidKeyHash(QString::fromLatin1(field, qsizetype(kHashHexDigits)));
 }
 
 QString hashText(const char field[CE_HASH_HEX_BYTES])
@@ -517,8 +510,8 @@ bool ZeroManager::decryptKey(const QString& pwd, const QVariant& cipherDict)
     if (!cipherText || !keyHash || !cipherHash || !keyTimestamp || !cipherTimestamp || !version)
         return false;
     const auto cipherBytes = strictBase64(*cipherText);
-    if (!cipherBytes || cipherBytes->size() != qsizetype(CE_CIPHER_BYTES) || !isHexHash(*keyHash)
-        || !isHexHash(*cipherHash))
+    if (!cipherBytes || cipherBytes->size() != qsizetype(CE_CIPHER_BYTES) || !isValidKeyHash(*keyHash)
+        || !isValidKeyHash(*cipherHash))
         return false;
 
     auto pair = newPair(*user, ce_alloc_data(), ce_alloc_cipher_data(), *version);
@@ -651,7 +644,7 @@ bool ZeroManager::checkServerCipher(const QVariant& cipher)
     const auto serverKeyHash = stringValue(*dict, kKeyHash);
     const auto serverCipherHash = stringValue(*dict, kCipherHash);
     // Only a well-formed answer may drop the key: a garbled reply must not cost the user it.
-    if (!serverKeyHash || !serverCipherHash || !isHexHash(*serverKeyHash) || !isHexHash(*serverCipherHash))
+    if (!serverKeyHash || !serverCipherHash || !isValidKeyHash(*serverKeyHash) || !isValidKeyHash(*serverCipherHash))
         return true;
     const auto user = loggedInUser();
     if (!user)
