@@ -90,8 +90,6 @@ private:
     void deleteLocally(const HistoryModelPtr& clip, Callback callback);
     // The server's copy of a clip no longer held here; nothing local changes.
     void deleteOnServer(const QString& fileHash, qint64 historyId);
-    static void callBack(OutcomeCallback callback, const QVariant& result, const std::optional<RequestError>& error,
-                         const StepOutcome& outcome);
     // The post of the hash has ended: its waiters go to the main queue.
     void postEnded(const QString& fileHash);
 
