@@ -80,11 +80,6 @@ QString PushClipsManager::methodURL() const
     return baseURL() + QStringLiteral("/push/");
 }
 
-QString PushClipsManager::combinURL() const
-{
-    return percentEscape(RequestManager::combinURL() + tokenParameter());
-}
-
 bool PushClipsManager::isContinueRequest() const
 {
     return ZeroManager::sharedInstance().state() != 0 && ConfigureManager::sharedInstance().isLogined();

@@ -28,7 +28,7 @@ class HttpSession;
 // deleted on the server by the id the reply names.
 //
 // Lock order: HistoryService's lock, then m_tasksMutex (never held while calling out).
-class PushClipsManager : public RequestManager {
+class PushClipsManager : public TokenRequestManager {
 public:
     // (result, error)
     using Callback = std::function<void(const QVariant& result, const std::optional<RequestError>& error)>;
@@ -48,8 +48,6 @@ public:
     static PushClipsManager& sharedInstance();
 
     QString methodURL() const override;
-    // The common query and "&user_token=" with the login token.
-    QString combinURL() const override;
     // A user is logged in and the key state is 1.
     bool isContinueRequest() const override;
     // Never used: answers at once (nothing, kNoStatus, no error).

@@ -50,11 +50,6 @@ QString SetFavouriteRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/set_favourite/");
 }
 
-QString SetFavouriteRequestManager::combinURL() const
-{
-    return percentEscape(RequestManager::combinURL() + tokenParameter());
-}
-
 bool SetFavouriteRequestManager::isContinueRequest() const
 {
     return ZeroManager::sharedInstance().state() != 0 && RequestManager::isContinueRequest();
