@@ -70,6 +70,15 @@ QString hashText(const char field[CE_HASH_HEX_BYTES])
     return QString::fromLatin1(field, qsizetype(kHashHexDigits));
 }
 
+// A copy of the key record for a new wrap; null when it cannot be made.
+ce_data* copyOfKeyData(const ce_data& key)
+{
+    ce_data* data = ce_alloc_data();
+    if (data)
+        std::memcpy(data, &key, sizeof(ce_data));
+    return data;
+}
+
 void copyHash(const QString& hash, char field[CE_HASH_HEX_BYTES])
 {
     std::memset(field, 0, CE_HASH_HEX_BYTES);
@@ -423,6 +432,14 @@ void ZeroManager::deleteItemLocked(const QString& userId)
 
 // --- Making, changing and installing a key ------------------------------------------------------
 
+QVariantMap ZeroManager::keepPending(std::shared_ptr<Pair> pair)
+{
+    const QVariantMap dict = dictFromCEData(*pair->data, *pair->cipher, currentWrapVersion());
+    QMutexLocker lock(&m_mutex);
+    m_pending = std::move(pair);
+    return dict;
+}
+
 std::optional<QVariantMap> ZeroManager::generateKey(const QString& pwd, QString* pwdVerifier)
 {
     const auto user = loggedInUser();
@@ -431,10 +448,7 @@ std::optional<QVariantMap> ZeroManager::generateKey(const QString& pwd, QString*
     auto pair = newCurrentWrap(*user, pwd, ce_new_data(), pwdVerifier);
     if (!pair)
         return std::nullopt;
-    const QVariantMap dict = dictFromCEData(*pair->data, *pair->cipher, currentWrapVersion());
-    QMutexLocker lock(&m_mutex);
-    m_pending = std::move(pair);
-    return dict;
+    return keepPending(std::move(pair));
 }
 
 std::optional<QVariantMap> ZeroManager::modifyKeyWithPwd(const QString& pwd, QString* pwdVerifier)
@@ -444,16 +458,11 @@ std::optional<QVariantMap> ZeroManager::modifyKeyWithPwd(const QString& pwd, QSt
     const PairPtr current = usablePair();
     if (!current)
         return std::nullopt;
-    ce_data* data = ce_alloc_data();
-    if (data)
-        std::memcpy(data, current->data.get(), sizeof(ce_data));
+    ce_data* data = copyOfKeyData(*current->data);
     auto pair = newCurrentWrap(current->userId, pwd, data, pwdVerifier);
     if (!pair)
         return std::nullopt;
-    const QVariantMap dict = dictFromCEData(*pair->data, *pair->cipher, currentWrapVersion());
-    QMutexLocker lock(&m_mutex);
-    m_pending = std::move(pair);
-    return dict;
+    return keepPending(std::move(pair));
 }
 
 std::optional<ZeroRewrap> ZeroManager::rewrapOlderKey(const QString& pwd)
@@ -461,17 +470,13 @@ std::optional<ZeroRewrap> ZeroManager::rewrapOlderKey(const QString& pwd)
     const PairPtr current = usablePair();
     if (!current || current->version != kOlderWrap || !checkCurrentPwd(pwd))
         return std::nullopt;
-    ce_data* data = ce_alloc_data();
-    if (data)
-        std::memcpy(data, current->data.get(), sizeof(ce_data));
+    ce_data* data = copyOfKeyData(*current->data);
     ZeroRewrap rewrap;
     auto pair = newCurrentWrap(current->userId, pwd, data, &rewrap.pwdVerifier);
     if (!pair)
         return std::nullopt;
-    rewrap.keyDict = dictFromCEData(*pair->data, *pair->cipher, currentWrapVersion());
     rewrap.lastPwdVerifier = pinVerifierWithBase64(pwd);
-    QMutexLocker lock(&m_mutex);
-    m_pending = std::move(pair);
+    rewrap.keyDict = keepPending(std::move(pair));
     return rewrap;
 }
 
