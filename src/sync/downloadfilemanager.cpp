@@ -47,7 +47,7 @@ DownloadFileManager& DownloadFileManager::sharedInstance()
 }
 
 DownloadFileManager::DownloadFileManager()
-    : m_session(std::make_unique<HttpSession>(QStringLiteral("download manager")))
+    : OwnSessionRequest(std::make_unique<HttpSession>(QStringLiteral("download manager")))
 {
     m_session->setMaxReplySize(kMaxDownloadSize);
 }
@@ -62,17 +62,6 @@ QString DownloadFileManager::methodURL() const
 QString DownloadFileManager::combinURL() const
 {
     return RequestManager::combinURL() + tokenParameter();
-}
-
-bool DownloadFileManager::isContinueRequest() const
-{
-    return ZeroManager::sharedInstance().state() != 0 && ConfigureManager::sharedInstance().isLogined();
-}
-
-void DownloadFileManager::request(Completion completion)
-{
-    if (completion)
-        completion(QVariant(), kNoStatus, std::nullopt);
 }
 
 RequestError DownloadFileManager::error(const QString& info)

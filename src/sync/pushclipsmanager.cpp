@@ -69,7 +69,7 @@ PushClipsManager& PushClipsManager::sharedInstance()
 }
 
 PushClipsManager::PushClipsManager()
-    : m_session(std::make_unique<HttpSession>(QStringLiteral("push manager")))
+    : OwnSessionRequest(std::make_unique<HttpSession>(QStringLiteral("push manager")))
 {
 }
 
@@ -78,17 +78,6 @@ PushClipsManager::~PushClipsManager() = default;
 QString PushClipsManager::methodURL() const
 {
     return baseURL() + QStringLiteral("/push/");
-}
-
-bool PushClipsManager::isContinueRequest() const
-{
-    return ZeroManager::sharedInstance().state() != 0 && ConfigureManager::sharedInstance().isLogined();
-}
-
-void PushClipsManager::request(Completion completion)
-{
-    if (completion)
-        completion(QVariant(), kNoStatus, std::nullopt);
 }
 
 void PushClipsManager::Post(const HistoryModelPtr& clip, Callback callback)

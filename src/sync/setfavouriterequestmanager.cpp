@@ -39,7 +39,7 @@ SetFavouriteRequestManager& SetFavouriteRequestManager::sharedInstance()
 }
 
 SetFavouriteRequestManager::SetFavouriteRequestManager()
-    : m_session(std::make_unique<HttpSession>(QStringLiteral("set favourite")))
+    : OwnSessionRequest(std::make_unique<HttpSession>(QStringLiteral("set favourite")))
 {
 }
 
@@ -48,17 +48,6 @@ SetFavouriteRequestManager::~SetFavouriteRequestManager() = default;
 QString SetFavouriteRequestManager::methodURL() const
 {
     return baseURL() + QStringLiteral("/set_favourite/");
-}
-
-bool SetFavouriteRequestManager::isContinueRequest() const
-{
-    return ZeroManager::sharedInstance().state() != 0 && RequestManager::isContinueRequest();
-}
-
-void SetFavouriteRequestManager::request(Completion completion)
-{
-    if (completion)
-        completion(QVariant(), kNoStatus, std::nullopt);
 }
 
 bool SetFavouriteRequestManager::isInFlight(const QString& fileHash) const

@@ -37,22 +37,11 @@ UploadFileManager& UploadFileManager::sharedInstance()
 }
 
 UploadFileManager::UploadFileManager()
-    : m_session(std::make_unique<HttpSession>(QStringLiteral("upload manager")))
+    : OwnSessionRequest(std::make_unique<HttpSession>(QStringLiteral("upload manager")))
 {
 }
 
 UploadFileManager::~UploadFileManager() = default;
-
-bool UploadFileManager::isContinueRequest() const
-{
-    return ZeroManager::sharedInstance().state() != 0 && RequestManager::isContinueRequest();
-}
-
-void UploadFileManager::request(Completion completion)
-{
-    if (completion)
-        completion(QVariant(), kNoStatus, std::nullopt);
-}
 
 std::optional<UploadFileManager::Form> UploadFileManager::formFromTokenReply(const QVariant& reply)
 {
