@@ -44,8 +44,8 @@ struct RoadRules {
     bool keepsFileSize;
 };
 
-constexpr RoadRules kPullRules{"pull", false, true, false};
-constexpr RoadRules kFetchRules{"mqtt", true, false, true};
+constexpr RoadRules kPullRules{.name = "pull", .bodyNeedsText = false, .idsIntoEveryRow = true, .keepsFileSize = false};
+constexpr RoadRules kFetchRules{.name = "mqtt", .bodyNeedsText = true, .idsIntoEveryRow = false, .keepsFileSize = true};
 
 const RoadRules& rulesOf(ServerClipRoad road)
 {
