@@ -140,6 +140,11 @@ QString RequestManager::tokenParameter() const
     return QStringLiteral("&user_token=") + *token;
 }
 
+QString TokenRequestManager::combinURL() const
+{
+    return percentEscape(RequestManager::combinURL() + tokenParameter());
+}
+
 bool RequestManager::isSameLoginAsSent() const
 {
     return ConfigureManager::sharedInstance().loginUserToken() == m_sentUserToken;

@@ -106,3 +106,11 @@ private:
     std::optional<QString> m_sentUserToken;
     quint64 m_sentLoginEpoch = 0;
 };
+
+// A request whose query is the common one and the login token, nothing more: the key, clip
+// and favourite requests.
+class TokenRequestManager : public RequestManager {
+public:
+    // The common query and "&user_token=" with the login token, percent-escaped.
+    QString combinURL() const override;
+};

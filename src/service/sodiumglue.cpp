@@ -223,6 +223,29 @@ private:
     bool m_targetIsFile = false;
 };
 
+using StreamState = crypto_secretstream_xchacha20poly1305_state;
+
+// One pass of a file through a secret stream, for both directions: opens the pair, lets
+// `pass` read and write the chunks (true when they all went through), wipes the stream state
+// and finishes the target, whatever the pass said.
+template <typename Pass>
+int streamFile(const char* target_path, const char* source_path, const unsigned char key[CE_KEY_BYTES], Pass pass)
+{
+    if (!target_path || !source_path || !key || !sodiumReady())
+        return -1;
+    FilePair files;
+    if (!files.open(target_path, source_path))
+        return -1;
+    ChunkReader reader(files.source());
+    ChunkWriter writer(files.target());
+
+    StreamState state;
+    bool ok = pass(state, reader, writer);
+    sodium_memzero(&state, sizeof state);
+    ok = files.finish(writer) && ok;
+    return ok ? 0 : -1;
+}
+
 }  // namespace
 
 void ce_init(void)
@@ -504,91 +527,77 @@ void ce_hash_password(const unsigned char* pin, size_t pin_len, unsigned char** 
 
 int ce_encrypt_file(const char* target_path, const char* source_path, const unsigned char key[CE_KEY_BYTES])
 {
-    if (!target_path || !source_path || !key || !sodiumReady())
-        return -1;
-    FilePair files;
-    if (!files.open(target_path, source_path))
-        return -1;
-    ChunkReader reader(files.source());
-    ChunkWriter writer(files.target());
+    auto pass = [key](StreamState& state, ChunkReader& reader, ChunkWriter& writer) {
+        unsigned char* out = writer.reserve();
+        crypto_secretstream_xchacha20poly1305_init_push(&state, out, key);
+        writer.commit(kHeaderBytes);
 
-    crypto_secretstream_xchacha20poly1305_state state;
-    unsigned char* out = writer.reserve();
-    crypto_secretstream_xchacha20poly1305_init_push(&state, out, key);
-    writer.commit(kHeaderBytes);
-
-    bool ok = true;
-    for (;;) {
-        size_t n = 0;
-        const unsigned char* plain = reader.next(CE_FILE_CHUNK_BYTES, &n);
-        // Without this a read error would look like an endless run of empty chunks.
-        if (!plain) {
-            ok = false;
-            break;
+        bool ok = true;
+        for (;;) {
+            size_t n = 0;
+            const unsigned char* plain = reader.next(CE_FILE_CHUNK_BYTES, &n);
+            // Without this a read error would look like an endless run of empty chunks.
+            if (!plain) {
+                ok = false;
+                break;
+            }
+            // Only the end of the file gives a short chunk, so a short chunk is the last one.
+            const bool end = n < CE_FILE_CHUNK_BYTES;
+            out = writer.reserve();
+            if (!out) {
+                ok = false;
+                break;
+            }
+            unsigned long long chunkLen = 0;
+            crypto_secretstream_xchacha20poly1305_push(&state, out, &chunkLen, plain, n, nullptr, 0,
+                                                       end ? kTagFinal : kTagMessage);
+            writer.commit(static_cast<size_t>(chunkLen));
+            if (end)
+                break;
         }
-        // Only the end of the file gives a short chunk, so a short chunk is the last one.
-        const bool end = n < CE_FILE_CHUNK_BYTES;
-        out = writer.reserve();
-        if (!out) {
-            ok = false;
-            break;
-        }
-        unsigned long long chunkLen = 0;
-        crypto_secretstream_xchacha20poly1305_push(&state, out, &chunkLen, plain, n, nullptr, 0,
-                                                   end ? kTagFinal : kTagMessage);
-        writer.commit(static_cast<size_t>(chunkLen));
-        if (end)
-            break;
-    }
-    sodium_memzero(&state, sizeof state);
-    ok = files.finish(writer) && ok;
-    return ok ? 0 : -1;
+        return ok;
+    };
+    return streamFile(target_path, source_path, key, pass);
 }
 
 int ce_decrypt_file(const char* target_path, const char* source_path, const unsigned char key[CE_KEY_BYTES])
 {
-    if (!target_path || !source_path || !key || !sodiumReady())
-        return -1;
-    FilePair files;
-    if (!files.open(target_path, source_path))
-        return -1;
-    ChunkReader reader(files.source());
-    ChunkWriter writer(files.target());
+    auto pass = [key](StreamState& state, ChunkReader& reader, ChunkWriter& writer) {
+        size_t n = 0;
+        const unsigned char* header = reader.next(kHeaderBytes, &n);
+        bool ok = header && n == kHeaderBytes
+                  && crypto_secretstream_xchacha20poly1305_init_pull(&state, header, key) == 0;
 
-    crypto_secretstream_xchacha20poly1305_state state;
-    size_t n = 0;
-    const unsigned char* header = reader.next(kHeaderBytes, &n);
-    bool ok = header && n == kHeaderBytes && crypto_secretstream_xchacha20poly1305_init_pull(&state, header, key) == 0;
-
-    while (ok) {
-        const unsigned char* chunk = reader.next(kMaxChunkBytes, &n);
-        unsigned char* plain = writer.reserve();
-        unsigned long long plainLen = 0;
-        unsigned char tag = 0;
-        // An empty read here means the file stopped at a chunk boundary without its FINAL
-        // chunk; the pull refuses it like any chunk that does not authenticate.
-        if (!chunk || !plain ||
-            crypto_secretstream_xchacha20poly1305_pull(&state, plain, &plainLen, &tag, chunk, n, nullptr, 0) != 0) {
-            ok = false;
-            break;
+        while (ok) {
+            const unsigned char* chunk = reader.next(kMaxChunkBytes, &n);
+            unsigned char* plain = writer.reserve();
+            unsigned long long plainLen = 0;
+            unsigned char tag = 0;
+            // An empty read here means the file stopped at a chunk boundary without its FINAL
+            // chunk; the pull refuses it like any chunk that does not authenticate.
+            if (!chunk || !plain
+                || crypto_secretstream_xchacha20poly1305_pull(&state, plain, &plainLen, &tag, chunk, n, nullptr, 0)
+                       != 0) {
+                ok = false;
+                break;
+            }
+            if (tag == kTagFinal) {
+                // Anything after the FINAL chunk was not written by the encryptor.
+                ok = reader.atEnd();
+                if (ok)
+                    writer.commit(static_cast<size_t>(plainLen));
+                break;
+            }
+            writer.commit(static_cast<size_t>(plainLen));
+            // A stream that stops on an ordinary chunk has lost its end.
+            if (reader.atEnd()) {
+                ok = false;
+                break;
+            }
         }
-        if (tag == kTagFinal) {
-            // Anything after the FINAL chunk was not written by the encryptor.
-            ok = reader.atEnd();
-            if (ok)
-                writer.commit(static_cast<size_t>(plainLen));
-            break;
-        }
-        writer.commit(static_cast<size_t>(plainLen));
-        // A stream that stops on an ordinary chunk has lost its end.
-        if (reader.atEnd()) {
-            ok = false;
-            break;
-        }
-    }
-    sodium_memzero(&state, sizeof state);
-    ok = files.finish(writer) && ok;
-    return ok ? 0 : -1;
+        return ok;
+    };
+    return streamFile(target_path, source_path, key, pass);
 }
 
 int ce_encrypt_buffer(const unsigned char* in, size_t in_len, unsigned char** out, size_t* out_len,

@@ -7,11 +7,6 @@ QString ZeroGetRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/key/");
 }
 
-QString ZeroGetRequestManager::combinURL() const
-{
-    return percentEscape(RequestManager::combinURL() + tokenParameter());
-}
-
 QVariant ZeroGetRequestManager::parse(const QByteArray& data)
 {
     return decodeJson(data);

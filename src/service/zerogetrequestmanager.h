@@ -4,12 +4,11 @@
 
 // Reads the wrapped key the server holds for the account ("GET /key/"). Code 0: the reply's
 // "cipher" is the server's key_dict; 404: the account has no key yet.
-class ZeroGetRequestManager : public RequestManager {
+class ZeroGetRequestManager : public TokenRequestManager {
 public:
     ZeroGetRequestManager();
 
     QString methodURL() const override;
-    QString combinURL() const override;
     // The decoded reply, unchanged; nothing for a body that is not a JSON object.
     QVariant parse(const QByteArray& data) override;
 };

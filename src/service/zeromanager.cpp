@@ -7,6 +7,7 @@
 #include "store/configuremanager.h"
 #include "store/dbkeeper.h"
 #include "store/deviceidentity.h"
+#include "store/digest.h"
 #include "store/notificationnames.h"
 
 #include <QFile>
@@ -31,6 +32,8 @@ const QString kCipherHash = QStringLiteral("cipher_hash");
 const QString kVersion = QStringLiteral("version");
 const QString kPlatform = QStringLiteral("platform");
 constexpr size_t kHashHexDigits = CE_HASH_HEX_BYTES - 1;
+// The form isValidKeyHash checks.
+static_assert(kHashHexDigits == 64);
 constexpr int kOlderWrap = 1;
 constexpr int kCurrentWrap = 2;
 
@@ -54,27 +57,26 @@ struct CipherDeleter {
 using DataPtr = std::unique_ptr<ce_data, DataDeleter>;
 using CipherPtr = std::unique_ptr<ce_cipher_data, CipherDeleter>;
 
-bool isHexHash(const QString& text)
-{
-    if (text.size() != qsizetype(kHashHexDigits))
-        return false;
-    for (const QChar c : text)
-        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
-            return false;
-    return true;
-}
-
 // 64 lower-case hex digits and the terminating zero, as the records hold them.
 bool isHexHashField(const char field[CE_HASH_HEX_BYTES])
 {
     if (field[kHashHexDigits] != '\0')
         return false;
-    return isHexHash(QString::fromLatin1(field, qsizetype(kHashHexDigits)));
+    return isValidKeyHash(QString::fromLatin1(field, qsizetype(kHashHexDigits)));
 }
 
 QString hashText(const char field[CE_HASH_HEX_BYTES])
 {
     return QString::fromLatin1(field, qsizetype(kHashHexDigits));
+}
+
+// A copy of the key record for a new wrap; null when it cannot be made.
+ce_data* copyOfKeyData(const ce_data& key)
+{
+    ce_data* data = ce_alloc_data();
+    if (data)
+        std::memcpy(data, &key, sizeof(ce_data));
+    return data;
 }
 
 void copyHash(const QString& hash, char field[CE_HASH_HEX_BYTES])
@@ -430,6 +432,14 @@ void ZeroManager::deleteItemLocked(const QString& userId)
 
 // --- Making, changing and installing a key ------------------------------------------------------
 
+QVariantMap ZeroManager::keepPending(std::shared_ptr<Pair> pair)
+{
+    const QVariantMap dict = dictFromCEData(*pair->data, *pair->cipher, currentWrapVersion());
+    QMutexLocker lock(&m_mutex);
+    m_pending = std::move(pair);
+    return dict;
+}
+
 std::optional<QVariantMap> ZeroManager::generateKey(const QString& pwd, QString* pwdVerifier)
 {
     const auto user = loggedInUser();
@@ -438,10 +448,7 @@ std::optional<QVariantMap> ZeroManager::generateKey(const QString& pwd, QString*
     auto pair = newCurrentWrap(*user, pwd, ce_new_data(), pwdVerifier);
     if (!pair)
         return std::nullopt;
-    const QVariantMap dict = dictFromCEData(*pair->data, *pair->cipher, currentWrapVersion());
-    QMutexLocker lock(&m_mutex);
-    m_pending = std::move(pair);
-    return dict;
+    return keepPending(std::move(pair));
 }
 
 std::optional<QVariantMap> ZeroManager::modifyKeyWithPwd(const QString& pwd, QString* pwdVerifier)
@@ -451,16 +458,11 @@ std::optional<QVariantMap> ZeroManager::modifyKeyWithPwd(const QString& pwd, QSt
     const PairPtr current = usablePair();
     if (!current)
         return std::nullopt;
-    ce_data* data = ce_alloc_data();
-    if (data)
-        std::memcpy(data, current->data.get(), sizeof(ce_data));
+    ce_data* data = copyOfKeyData(*current->data);
     auto pair = newCurrentWrap(current->userId, pwd, data, pwdVerifier);
     if (!pair)
         return std::nullopt;
-    const QVariantMap dict = dictFromCEData(*pair->data, *pair->cipher, currentWrapVersion());
-    QMutexLocker lock(&m_mutex);
-    m_pending = std::move(pair);
-    return dict;
+    return keepPending(std::move(pair));
 }
 
 std::optional<ZeroRewrap> ZeroManager::rewrapOlderKey(const QString& pwd)
@@ -468,17 +470,13 @@ std::optional<ZeroRewrap> ZeroManager::rewrapOlderKey(const QString& pwd)
     const PairPtr current = usablePair();
     if (!current || current->version != kOlderWrap || !checkCurrentPwd(pwd))
         return std::nullopt;
-    ce_data* data = ce_alloc_data();
-    if (data)
-        std::memcpy(data, current->data.get(), sizeof(ce_data));
+    ce_data* data = copyOfKeyData(*current->data);
     ZeroRewrap rewrap;
     auto pair = newCurrentWrap(current->userId, pwd, data, &rewrap.pwdVerifier);
     if (!pair)
         return std::nullopt;
-    rewrap.keyDict = dictFromCEData(*pair->data, *pair->cipher, currentWrapVersion());
     rewrap.lastPwdVerifier = pinVerifierWithBase64(pwd);
-    QMutexLocker lock(&m_mutex);
-    m_pending = std::move(pair);
+    rewrap.keyDict = keepPending(std::move(pair));
     return rewrap;
 }
 
@@ -517,8 +515,8 @@ bool ZeroManager::decryptKey(const QString& pwd, const QVariant& cipherDict)
     if (!cipherText || !keyHash || !cipherHash || !keyTimestamp || !cipherTimestamp || !version)
         return false;
     const auto cipherBytes = strictBase64(*cipherText);
-    if (!cipherBytes || cipherBytes->size() != qsizetype(CE_CIPHER_BYTES) || !isHexHash(*keyHash)
-        || !isHexHash(*cipherHash))
+    if (!cipherBytes || cipherBytes->size() != qsizetype(CE_CIPHER_BYTES) || !isValidKeyHash(*keyHash)
+        || !isValidKeyHash(*cipherHash))
         return false;
 
     auto pair = newPair(*user, ce_alloc_data(), ce_alloc_cipher_data(), *version);
@@ -651,7 +649,7 @@ bool ZeroManager::checkServerCipher(const QVariant& cipher)
     const auto serverKeyHash = stringValue(*dict, kKeyHash);
     const auto serverCipherHash = stringValue(*dict, kCipherHash);
     // Only a well-formed answer may drop the key: a garbled reply must not cost the user it.
-    if (!serverKeyHash || !serverCipherHash || !isHexHash(*serverKeyHash) || !isHexHash(*serverCipherHash))
+    if (!serverKeyHash || !serverCipherHash || !isValidKeyHash(*serverKeyHash) || !isValidKeyHash(*serverCipherHash))
         return true;
     const auto user = loggedInUser();
     if (!user)

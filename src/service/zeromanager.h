@@ -205,6 +205,9 @@ private:
     std::shared_ptr<Pair> newCurrentWrap(const QString& userId, const QString& pwd, ce_data* data,
                                          QString* pwdVerifier);
 
+    // Keeps the pair as the pending one; its records as the server takes them.
+    QVariantMap keepPending(std::shared_ptr<Pair> pair);
+
     // The current pair when it belongs to the logged-in user.
     PairPtr usablePair();
     PairPtr currentSnapshot();

@@ -12,11 +12,6 @@ QString ZeroModifyRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/key/");
 }
 
-QString ZeroModifyRequestManager::combinURL() const
-{
-    return percentEscape(RequestManager::combinURL() + tokenParameter());
-}
-
 void ZeroModifyRequestManager::genPostData()
 {
     QJsonObject body = ZeroKeyRequestBody::withKeyDict(key_dict, pwd_verifier);

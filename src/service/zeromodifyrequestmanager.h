@@ -7,12 +7,11 @@
 // Stores the key re-wrapped under a new PIN ("POST /key/"). Body: "key_dict", "last_pwd_hash"
 // (the current PIN's verifier) and "pwd_verifier" (the new PIN's). Code 401: the server holds
 // another verifier for the current PIN.
-class ZeroModifyRequestManager : public RequestManager {
+class ZeroModifyRequestManager : public TokenRequestManager {
 public:
     ZeroModifyRequestManager();
 
     QString methodURL() const override;
-    QString combinURL() const override;
     void genPostData() override;
     QVariant parse(const QByteArray& data) override;
 

@@ -12,11 +12,6 @@ QString ZeroPushRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/key/");
 }
 
-QString ZeroPushRequestManager::combinURL() const
-{
-    return percentEscape(RequestManager::combinURL() + tokenParameter());
-}
-
 void ZeroPushRequestManager::genPostData()
 {
     httpBodyData = ZeroKeyRequestBody::serialized(ZeroKeyRequestBody::withKeyDict(key_dict, pwd_verifier));

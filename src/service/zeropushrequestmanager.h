@@ -5,12 +5,11 @@
 #include <QVariantMap>
 
 // Stores the account's first key ("PUT /key/"). Body: "key_dict" and "pwd_verifier".
-class ZeroPushRequestManager : public RequestManager {
+class ZeroPushRequestManager : public TokenRequestManager {
 public:
     ZeroPushRequestManager();
 
     QString methodURL() const override;
-    QString combinURL() const override;
     void genPostData() override;
     QVariant parse(const QByteArray& data) override;
 

@@ -15,11 +15,6 @@ QString ZeroRevertRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/revert_key/");
 }
 
-QString ZeroRevertRequestManager::combinURL() const
-{
-    return percentEscape(RequestManager::combinURL() + tokenParameter());
-}
-
 void ZeroRevertRequestManager::genPostData()
 {
     QJsonObject body = ZeroKeyRequestBody::withKeyDict(key_dict, pwd_verifier);

@@ -8,12 +8,11 @@
 // ("POST /revert_key/"). Body: "key_dict", "pwd_verifier" and "pwd_hash_cipher", the MD5 hex
 // of the password sealed to the stored server public key (left out when none of 32 bytes is
 // stored). Code -5: the account password is wrong.
-class ZeroRevertRequestManager : public RequestManager {
+class ZeroRevertRequestManager : public TokenRequestManager {
 public:
     ZeroRevertRequestManager();
 
     QString methodURL() const override;
-    QString combinURL() const override;
     void genPostData() override;
     QVariant parse(const QByteArray& data) override;
 

@@ -37,12 +37,26 @@ std::optional<QString> md5HexOfFile(const QString& path)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-bool isValidFileHash(const QString& hash)
+namespace {
+
+bool isLowerHex(const QString& text, qsizetype digits)
 {
-    if (hash.size() != 32)
+    if (text.size() != digits)
         return false;
-    for (QChar c : hash)
+    for (QChar c : text)
         if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
             return false;
     return true;
+}
+
+}  // namespace
+
+bool isValidFileHash(const QString& hash)
+{
+    return isLowerHex(hash, 32);
+}
+
+bool isValidKeyHash(const QString& hash)
+{
+    return isLowerHex(hash, 64);
 }

@@ -13,5 +13,8 @@ QString md5HexOfData(const QByteArray& data);
 // Streams the file in 1024-byte reads. Nothing when it cannot be opened or a read fails.
 std::optional<QString> md5HexOfFile(const QString& path);
 
+// The one check of each hash form a server, a file name or a key record may bring.
 // True for 32 lower-case hex digits: the only form a file_hash may take.
 bool isValidFileHash(const QString& hash);
+// True for 64 lower-case hex digits: the only form a key_hash (and a key's cipher hash) may take.
+bool isValidKeyHash(const QString& hash);

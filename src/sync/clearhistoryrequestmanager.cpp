@@ -12,11 +12,6 @@ QString ClearHistoryRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/clear_history/");
 }
 
-QString ClearHistoryRequestManager::combinURL() const
-{
-    return percentEscape(RequestManager::combinURL() + tokenParameter());
-}
-
 void ClearHistoryRequestManager::request(Completion completion)
 {
     std::weak_ptr<RequestManager> self = weak_from_this();

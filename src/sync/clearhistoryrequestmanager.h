@@ -13,11 +13,9 @@
 // A reply is handed on only to the login that sent the request: after a logout or a login
 // as another user in the meantime the caller gets no result, so it never clears the history
 // of the wrong account.
-class ClearHistoryRequestManager : public RequestManager {
+class ClearHistoryRequestManager : public TokenRequestManager {
 public:
     QString methodURL() const override;
-    // The common query and "&user_token=" with the login token.
-    QString combinURL() const override;
     void request(Completion completion) override;
     // The reply as a map when it is JSON, its code is 0 and it belongs to the sending login.
     QVariant parse(const QByteArray& data) override;

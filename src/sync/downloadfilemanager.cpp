@@ -14,6 +14,7 @@
 #include "store/utils.h"
 #include "sync/progressmanager.h"
 #include "sync/replylogin.h"
+#include "sync/stepanswer.h"
 
 #include <QFile>
 #include <QMutexLocker>
@@ -25,14 +26,6 @@
 #include <zip.h>
 
 namespace {
-
-void answer(const DownloadFileManager::OutcomeCallback& callback, const std::optional<RequestError>& error,
-            const StepOutcome& outcome)
-{
-    if (!callback)
-        return;
-    dispatch::mainAsync([callback, error, outcome] { callback(QVariant(), error, outcome); });
-}
 
 // Moves a file; a destination left over from an earlier attempt is removed first.
 bool moveReplacing(const QString& from, const QString& to)
@@ -50,7 +43,7 @@ DownloadFileManager& DownloadFileManager::sharedInstance()
 }
 
 DownloadFileManager::DownloadFileManager()
-    : m_session(std::make_unique<HttpSession>(QStringLiteral("download manager")))
+    : OwnSessionRequest(std::make_unique<HttpSession>(QStringLiteral("download manager")))
 {
     m_session->setMaxReplySize(kMaxDownloadSize);
 }
@@ -67,17 +60,6 @@ QString DownloadFileManager::combinURL() const
     return RequestManager::combinURL() + tokenParameter();
 }
 
-bool DownloadFileManager::isContinueRequest() const
-{
-    return ZeroManager::sharedInstance().state() != 0 && ConfigureManager::sharedInstance().isLogined();
-}
-
-void DownloadFileManager::request(Completion completion)
-{
-    if (completion)
-        completion(QVariant(), kNoStatus, std::nullopt);
-}
-
 RequestError DownloadFileManager::error(const QString& info)
 {
     RequestError e{QString(kErrorDomain), -1, {}};
@@ -88,41 +70,36 @@ RequestError DownloadFileManager::error(const QString& info)
 
 void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, Callback callback)
 {
-    downloadHistory(clip, OutcomeCallback([callback = std::move(callback)](const QVariant& result,
-                                                                           const std::optional<RequestError>& error,
-                                                                           const StepOutcome&) {
-                        if (callback)
-                            callback(result, error);
-                    }));
+    downloadHistory(clip, OutcomeCallback(StepAnswer::ignoringOutcome(std::move(callback))));
 }
 
 void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, OutcomeCallback callback)
 {
     if (!clip || !isContinueRequest())
-        return answer(callback, error(), StepOutcome::noKey());
+        return StepAnswer::onMain(callback, {}, error(), StepOutcome::noKey());
     // The hash names every file below; anything but a digest never reaches a path.
     const QString hash = clip->file_hash().value_or(QString());
     if (!isValidFileHash(hash))
-        return answer(callback, error(kFileProcessError), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, error(kFileProcessError), StepOutcome::refused());
 
     if (QFile::exists(PathHelper::getBaseFilePath(hash))) {
         if (!DBKeeper::setLocalFileOkWithHash(hash))
-            return answer(callback, error(kFileProcessError), StepOutcome::refused());
-        return answer(callback, std::nullopt, StepOutcome::sent());
+            return StepAnswer::onMain(callback, {}, error(kFileProcessError), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::sent());
     }
 
     const QString keyHash = clip->key_hash().value_or(QString());
     const quint64 epoch = ReplyLogin::current();
     // The same copy fails the same way: not fetched again until the server's copy changes.
     if (failedBefore(hash, copyOf(*clip, epoch)))
-        return answer(callback, error(kFileProcessError), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, error(kFileProcessError), StepOutcome::refused());
     if (ClipType::parse(clip->type()).encrypted()) {
         if (keyHash.isEmpty())
-            return answer(callback, error(kNoKey), StepOutcome::refused());
+            return StepAnswer::onMain(callback, {}, error(kNoKey), StepOutcome::refused());
         // Made under a key this device no longer has: it can never be opened here.
         if (keyHash != ZeroManager::sharedInstance().currentKeyHash().value_or(QString())) {
             DBKeeper::setLocalHistoryOnly(hash);
-            return answer(callback, error(kNoKey), StepOutcome::refused());
+            return StepAnswer::onMain(callback, {}, error(kNoKey), StepOutcome::refused());
         }
     }
 
@@ -159,7 +136,7 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
         // The login ended while the body was on its way: nothing of it is kept.
         QFile::remove(tmp);
         ProgressManager::sharedInstance().progressEnded(hash);
-        return answer(callback, error(), StepOutcome::transportFailure());
+        return StepAnswer::onMain(callback, {}, error(), StepOutcome::transportFailure());
     }
     if (status == 404)
         DBKeeper::setLocalHistoryOnly(hash);
@@ -172,7 +149,7 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
     if (status != 200 || transportError) {
         QFile::remove(tmp);
         ProgressManager::sharedInstance().progressEnded(hash);
-        return answer(callback, transportError ? transportError : std::optional(error()),
+        return StepAnswer::onMain(callback, {}, transportError ? transportError : std::optional(error()),
                       status == 401 || status == 404 ? StepOutcome::refused(status) : StepOutcome::transportFailure());
     }
 
@@ -196,15 +173,15 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
     QFile::remove(tmp);
     ProgressManager::sharedInstance().progressEnded(hash);
     if (ended)
-        return answer(callback, error(), StepOutcome::transportFailure());
+        return StepAnswer::onMain(callback, {}, error(), StepOutcome::transportFailure());
     if (!ok) {
         removeLeftovers(*clip, hash);
         rememberFailure(hash, copyOf(*clip, epoch));
-        return answer(callback, error(kFileProcessError), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, error(kFileProcessError), StepOutcome::refused());
     }
     if (!DBKeeper::setLocalFileOkWithHash(hash))
-        return answer(callback, error(kFileProcessError), StepOutcome::refused());
-    answer(callback, std::nullopt, StepOutcome::sent());
+        return StepAnswer::onMain(callback, {}, error(kFileProcessError), StepOutcome::refused());
+    StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::sent());
 }
 
 void DownloadFileManager::resetForTesting()

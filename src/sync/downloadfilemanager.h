@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/requestmanager.h"
+#include "sync/ownsessionrequest.h"
 #include "service/sodiumglue.h"
 #include "store/historymodel.h"
 #include "sync/stepoutcome.h"
@@ -27,7 +28,7 @@ class HttpSession;
 //
 // Transfers run on the "download manager" session; every answer runs on the main queue,
 // exactly once. The file worker sends one clip at a time.
-class DownloadFileManager : public RequestManager {
+class DownloadFileManager : public OwnSessionRequest<RequestManager> {
 public:
     // (always nothing, error or nothing)
     using Callback = std::function<void(const QVariant& result, const std::optional<RequestError>& error)>;
@@ -54,10 +55,6 @@ public:
     QString methodURL() const override;
     // The common query and "&user_token=" with the login token (not escaped).
     QString combinURL() const override;
-    // A user is logged in and the key state is 1.
-    bool isContinueRequest() const override;
-    // Never used: answers at once (nothing, kNoStatus, no error).
-    void request(Completion completion) override;
 
     void downloadHistory(const HistoryModelPtr& clip, Callback callback);
     void downloadHistory(const HistoryModelPtr& clip, OutcomeCallback callback);
@@ -100,7 +97,6 @@ private:
     // Removes what a failed body left in encrypts/, zips/ and tmp/.
     static void removeLeftovers(const HistoryModel& clip, const QString& hash);
 
-    std::unique_ptr<HttpSession> m_session;
     // A leaf lock: taken alone, never while another lock is held.
     QMutex m_failedLock;
     // In memory only, keyed by hash with the server's file_id and key_hash: a restart or a new

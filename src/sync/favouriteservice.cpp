@@ -1,6 +1,5 @@
 #include "sync/favouriteservice.h"
 
-#include "platform/numberreader.h"
 #include "store/dbkeeper.h"
 #include "store/utils.h"
 #include "sync/fileservice.h"
@@ -14,8 +13,8 @@ FavouriteService& FavouriteService::sharedInstance()
 }
 
 FavouriteService::FavouriteService()
+    : UploadWorker("favourite upload")
 {
-    m_name = "favourite upload";
 }
 
 UploadWorker::Started FavouriteService::startStep(const Step& base, const QStringList& setAside)
@@ -24,10 +23,9 @@ UploadWorker::Started FavouriteService::startStep(const Step& base, const QStrin
     // A row of another kind stays the newest candidate: the rows behind it wait.
     if (!row || !isSyncableType(row->type()))
         return Started::Nothing;
-    Step step = base;
-    step.hash = row->file_hash().value_or(QString());
+    const Step step = stepFor(base, row);
     auto clearMark = [row] { return row->return_to_zero_change_count(); };
-    if (NumberReader::wholeNumber(row->history_id()).value_or(0) != 0) {
+    if (hasServerId(row)) {
         SetFavouriteRequestManager::sharedInstance().setFavourite(
             row, [this, step, clearMark](const HistoryModelPtr&, const std::optional<RequestError>&,
                                          const StepOutcome& outcome) { complete(step, outcome, clearMark); });

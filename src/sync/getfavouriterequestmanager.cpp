@@ -88,11 +88,6 @@ QString GetFavouriteRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/get_favourite/");
 }
 
-QString GetFavouriteRequestManager::combinURL() const
-{
-    return percentEscape(RequestManager::combinURL() + tokenParameter());
-}
-
 void GetFavouriteRequestManager::genPostData()
 {
     favourites = DBKeeper::getSyncFavourite();

@@ -12,7 +12,7 @@
 // on a tie). A favourite row left with value 0 is deleted. Ids and hashes from the server
 // are checked before use. Made anew for each request and kept by its caller until the
 // callback has run.
-class GetFavouriteRequestManager : public RequestManager {
+class GetFavouriteRequestManager : public TokenRequestManager {
 public:
     using Callback = Completion;
 
@@ -21,8 +21,6 @@ public:
     QVariantMap favourites;
 
     QString methodURL() const override;
-    // The common query and "&user_token=", percent-escaped.
-    QString combinURL() const override;
     void genPostData() override;
     QVariant parse(const QByteArray& data) override;
 };

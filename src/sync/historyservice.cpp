@@ -1,6 +1,5 @@
 #include "sync/historyservice.h"
 
-#include "platform/numberreader.h"
 #include "store/dbkeeper.h"
 #include "store/utils.h"
 #include "sync/fileservice.h"
@@ -13,8 +12,8 @@ HistoryService& HistoryService::sharedInstance()
 }
 
 HistoryService::HistoryService()
+    : UploadWorker("history upload")
 {
-    m_name = "history upload";
 }
 
 UploadWorker::Started HistoryService::startStep(const Step& base, const QStringList& setAside)
@@ -23,12 +22,11 @@ UploadWorker::Started HistoryService::startStep(const Step& base, const QStringL
     // A clip of another kind stays the newest candidate: the clips behind it wait.
     if (!clip || !isSyncableType(clip->type()))
         return Started::Nothing;
-    Step step = base;
-    step.hash = clip->file_hash().value_or(QString());
+    const Step step = stepFor(base, clip);
     auto done = [this, clip, step](const QVariant&, const std::optional<RequestError>&, const StepOutcome& outcome) {
         complete(step, outcome, [clip] { return clip->return_to_zero_change_count(); });
     };
-    if (NumberReader::wholeNumber(clip->history_id()).value_or(0) != 0)
+    if (hasServerId(clip))
         PushClipsManager::sharedInstance().Put(clip, std::move(done));
     else
         PushClipsManager::sharedInstance().Post(clip, std::move(done));

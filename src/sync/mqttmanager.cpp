@@ -4,31 +4,15 @@
 #include "platform/notificationcenter.h"
 #include "platform/numberreader.h"
 #include "platform/userdefaults.h"
-#include "service/zeromanager.h"
-#include "store/clipcategories.h"
-#include "store/clipfilemanager.h"
-#include "store/cliptype.h"
 #include "store/configuremanager.h"
-#include "store/dbkeeper.h"
 #include "store/defaultskeys.h"
 #include "store/deviceidentity.h"
-#include "store/digest.h"
-#include "store/historymodel.h"
 #include "store/notificationnames.h"
-#include "store/utils.h"
 #include "sync/catchupmanager.h"
-#include "sync/fetchlimiter.h"
-#include "sync/historyservice.h"
-#include "sync/pullclipmanager.h"
-#include "sync/pushclipsmanager.h"
-#include "sync/replylogin.h"
-#include "sync/serverclip.h"
+#include "sync/mqttmessagehandler.h"
 
 #include <QCoreApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QObject>
-#include <QRegularExpression>
 #include <QTimer>
 
 #include <mosquitto.h>
@@ -40,25 +24,6 @@ namespace {
 
 // The broker's fixed password for every client.
 constexpr const char* kPassword = "4d2c9e17";
-
-const QString kProtocolDelete = QStringLiteral("history_delete");
-const QString kProtocolClear = QStringLiteral("history_clear");
-const QString kProtocolUpload = QStringLiteral("history_upload_file");
-
-// The fetch of a clip the server no longer has answers this code.
-constexpr qint64 kCodeNoSuchClip = -10;
-
-bool isFileHash(const QString& text)
-{
-    static const QRegularExpression pattern(QStringLiteral("^[0-9a-f]{32}$"));
-    return pattern.match(text).hasMatch();
-}
-
-// A server id: a JSON integer (or numeric text) above 0.
-std::optional<qint64> positiveId(const QJsonValue& value)
-{
-    return NumberReader::wholeNumber(value.toVariant(), 1);
-}
 
 void ensureLibrary()
 {
@@ -86,10 +51,7 @@ MqttManager::MqttManager()
     QObject::connect(m_retryTimer, &QTimer::timeout, m_context, [this] { connect(); });
     if (QCoreApplication::instance() && m_context->thread() != QCoreApplication::instance()->thread())
         m_context->moveToThread(QCoreApplication::instance()->thread());
-    // Hints folded into a pull share the one pull the catch-up runs.
-    m_fetches = std::make_unique<FetchLimiter>([](FetchLimiter::Done done) {
-        CatchUpManager::sharedInstance().pull([done] { done(); });
-    });
+    m_messages = std::make_unique<MqttMessageHandler>();
     m_control = std::make_unique<SerialQueue>(QStringLiteral("mqtt control"));
     m_control->sync([this] { makeClient(); });
     NotificationCenter::defaultCenter().addObserver(NotificationName::UserLogouted, m_context,
@@ -146,7 +108,7 @@ bool MqttManager::isRetryPending() const
 
 bool MqttManager::isSettled() const
 {
-    return m_fetches->isIdle();
+    return m_messages->isSettled();
 }
 
 void MqttManager::connect()
@@ -247,10 +209,7 @@ void MqttManager::scheduleRetry()
 void MqttManager::resetForTesting()
 {
     close();
-    m_fetching.clear();
-    m_deletedWhileFetching.clear();
-    m_deleteAnnouncedWhileFetching.clear();
-    m_fetches->reset();
+    m_messages->reset();
     m_control->sync([this] {
         destroyClient();
         makeClient();
@@ -342,234 +301,5 @@ void MqttManager::handleMessage(quint64 generation, const QByteArray& topic, con
 {
     if (generation != m_generation || !ConfigureManager::sharedInstance().isLogined())
         return;
-    QJsonParseError parseError{};
-    const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
-    if (!document.isObject()) {
-        spdlog::warn("mqtt: a message on {} that is not a JSON object dropped", topic.toStdString());
-        return;
-    }
-    const QJsonObject object = document.object();
-    const QString protocol = object.value(QStringLiteral("protocol")).toString();
-    const QJsonObject data = object.value(QStringLiteral("data")).toObject();
-
-    const QString* matched = nullptr;
-    for (const QString* name : {&kProtocolDelete, &kProtocolClear, &kProtocolUpload}) {
-        if (protocol.startsWith(*name)) {
-            matched = name;
-            break;
-        }
-    }
-    if (!matched)
-        return;
-    // This device's own changes come back to it.
-    if (data.value(QStringLiteral("device_token")).toString() == currentDeviceToken())
-        return;
-    if (matched == &kProtocolDelete)
-        historyDelete(data);
-    else if (matched == &kProtocolClear)
-        historyClear(data);
-    else
-        historyUploadFile(data);
-}
-
-void MqttManager::historyDelete(const QJsonObject& data)
-{
-    const QString hash = data.value(QStringLiteral("file_hash")).toString();
-    if (!isFileHash(hash)) {
-        spdlog::warn("mqtt: history_delete with a bad file_hash dropped");
-        return;
-    }
-    auto clip = std::make_shared<HistoryModel>();
-    clip->setFile_hash(hash);
-    clip->setCategory(QString(ClipCategory::History));
-    if (!clip->isExist()) {
-        // A fetch on its way may have been answered before the delete: checked once it is stored.
-        if (m_fetching.contains(hash))
-            m_deleteAnnouncedWhileFetching.insert(hash, data);
-        return;
-    }
-    clip->fetch();
-    // Only the server can say the clip is gone, and it knows the clip by its id.
-    const auto historyId = NumberReader::wholeNumber(clip->history_id(), 1);
-    if (!historyId) {
-        spdlog::info("mqtt: history_delete for a clip the server never had; kept");
-        return;
-    }
-    const QJsonValue keyHash = data.value(QStringLiteral("key_hash"));
-    m_fetches->fetch(kProtocolDelete + hash, [this, clip, hash, id = *historyId, keyHash](FetchLimiter::Done done) {
-        const quint64 epoch = ReplyLogin::current();
-        PushClipsManager::sharedInstance().Get(
-            clip, [this, hash, id, keyHash, epoch, done](const QVariant& result, const std::optional<RequestError>& error) {
-                deleteIfGone(hash, id, keyHash, epoch, result, error);
-                done();
-            });
-    });
-}
-
-void MqttManager::deleteIfGone(const QString& fileHash, qint64 historyId, const QJsonValue& keyHash, quint64 epoch,
-                               const QVariant& result, const std::optional<RequestError>& error)
-{
-    // The answer of an ended login deletes nothing.
-    ReplyLogin::Scope scope(epoch);
-    if (!ReplyLogin::holds(epoch))
-        return;
-    const QJsonDocument document = QJsonDocument::fromJson(result.toByteArray());
-    if (error || !document.isObject()) {
-        // No answer: a pull's list of deletions can still confirm it.
-        spdlog::info("mqtt: history_delete of {} could not be checked; a pull will", fileHash.toStdString());
-        m_fetches->pull();
-        return;
-    }
-    if (NumberReader::jsonInteger(document.object().value(QStringLiteral("code")).toVariant()) != kCodeNoSuchClip) {
-        spdlog::info("mqtt: history_delete of {} not confirmed by the server; kept", fileHash.toStdString());
-        return;
-    }
-    auto clip = std::make_shared<HistoryModel>();
-    clip->setFile_hash(fileHash);
-    clip->setCategory(QString(ClipCategory::History));
-    if (!clip->isExist())
-        return;
-    // The stored row knows the file name of the clip's preview link.
-    clip->fetch();
-    // The answer was about this id; a row that took another one meanwhile stays. One the
-    // server disowned meanwhile (its id cleared when a body upload found the clip gone) goes.
-    const qint64 idNow = NumberReader::wholeNumber(clip->history_id()).value_or(0);
-    if (idNow != historyId && idNow != 0)
-        return;
-    if (keyHash.isString())
-        clip->setKey_hash(keyHash.toString());
-    clip->del();
-    // A fetch of the clip still on its way must not bring it back.
-    if (m_fetching.contains(fileHash))
-        m_deletedWhileFetching.insert(fileHash);
-    ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
-    NotificationCenter::defaultCenter().postOnMain(NotificationName::HistoryDelete, QVariant::fromValue(clip));
-}
-
-void MqttManager::historyClear(const QJsonObject& data)
-{
-    const auto timestamp = NumberReader::wholeNumber(data.value(QStringLiteral("timestamp")).toVariant(), 0);
-    if (!timestamp) {
-        spdlog::warn("mqtt: history_clear without a usable timestamp dropped");
-        return;
-    }
-    // The time in the message is not trusted: the pull brings the server's own clearing time.
-    m_fetches->pull();
-}
-
-void MqttManager::historyUploadFile(const QJsonObject& data)
-{
-    const QString hash = data.value(QStringLiteral("file_hash")).toString();
-    const auto historyId = positiveId(data.value(QStringLiteral("history_id")));
-    const QJsonValue fileIdValue = data.value(QStringLiteral("file_id"));
-    const auto fileId = positiveId(fileIdValue);
-    if (!isFileHash(hash) || !historyId || (!fileIdValue.isUndefined() && !fileIdValue.isNull() && !fileId)) {
-        spdlog::warn("mqtt: history_upload_file with a bad hash or id dropped");
-        return;
-    }
-    auto clip = std::make_shared<HistoryModel>();
-    clip->setFile_hash(hash);
-    clip->setCategory(QString(ClipCategory::History));
-    clip->setHistory_id(QVariant(*historyId));
-    if (Utils::isAutoSetPasteboard())
-        ConfigureManager::sharedInstance().setIncommingHash(hash);
-
-    // Known here: its body is on the server now; ids only where it has none. One targeted
-    // change, only while the row exists.
-    if (DBKeeper::setRemoteReadyFromPush(hash, QVariant(*historyId), fileId ? QVariant(*fileId) : QVariant())) {
-        NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
-        HistoryService::sharedInstance().process();
-        return;
-    }
-    // Keyed by the id too, so that a message naming a wrong id cannot hold back the right one.
-    const QString key = kProtocolUpload + hash + QLatin1Char('/') + QString::number(*historyId);
-    m_fetches->fetch(key, [this, clip, hash](FetchLimiter::Done done) {
-        if (m_fetching.value(hash) == 0)
-            m_deletedWhileFetching.remove(hash);
-        ++m_fetching[hash];
-        const quint64 epoch = ReplyLogin::current();
-        PushClipsManager::sharedInstance().Get(
-            clip, [this, hash, epoch, done](const QVariant& result, const std::optional<RequestError>& error) {
-                fetchCompletion(hash, epoch, result, error);
-                done();
-            });
-    });
-}
-
-void MqttManager::fetchCompletion(const QString& fileHash, quint64 epoch, const QVariant& result,
-                                  const std::optional<RequestError>& error)
-{
-    // Fetches of one hash under two ids may overlap: the delete mark lasts until the last ends.
-    const bool deletedMeanwhile = m_deletedWhileFetching.contains(fileHash);
-    const QJsonObject announcedDelete = m_deleteAnnouncedWhileFetching.value(fileHash);
-    if (--m_fetching[fileHash] <= 0) {
-        m_fetching.remove(fileHash);
-        m_deletedWhileFetching.remove(fileHash);
-        m_deleteAnnouncedWhileFetching.remove(fileHash);
-    }
-    // Deleted by another device while the fetch was on its way: stays deleted.
-    if (deletedMeanwhile) {
-        spdlog::info("mqtt: fetched clip {} was deleted meanwhile; not stored", fileHash.toStdString());
-        NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
-        return;
-    }
-    // A fetch of an ended login stores nothing.
-    ReplyLogin::Scope scope(epoch);
-    if (error || !result.isValid() || !ReplyLogin::holds(epoch))
-        return;
-    const QJsonDocument document = QJsonDocument::fromJson(result.toByteArray());
-    if (!document.isObject())
-        return;
-    const QJsonObject reply = document.object();
-    if (NumberReader::jsonInteger(reply.value(QStringLiteral("code")).toVariant()) != 0)
-        return;
-    QString reason;
-    const auto server = ServerClip::fromJson(reply.value(QStringLiteral("history")), &reason);
-    // Only the clip that was asked for, and only in a shape the store accepts.
-    if (!server || server->fileHash != fileHash || !server->historyId) {
-        spdlog::warn("mqtt: fetched clip {} refused ({})", fileHash.toStdString(), reason.toStdString());
-        return;
-    }
-
-    std::optional<QString> content = server->content;
-    bool store = true;
-    if (ClipType::parse(server->type).encrypted()) {
-        ZeroManager& zero = ZeroManager::sharedInstance();
-        const auto currentKey = zero.currentKeyHash();
-        content.reset();
-        if (server->keyHash && currentKey && *server->keyHash == *currentKey && server->content)
-            content = zero.decryptBase64String(*server->content);
-        // Another key, or content that does not open: nothing is stored.
-        store = content.has_value();
-    }
-
-    if (store) {
-        const HistoryModelPtr clip = server->newRow(QString(ClipCategory::History), content);
-        const bool bodyMatches = content && !content->isEmpty() && md5HexOfString(*content) == fileHash;
-        bool inserted = false;
-        {
-            // Body and row together, so a delete of the same hash cannot fall between them.
-            QMutexLocker bodyLock(&ClipFileManager::bodyLock());
-            if (!ReplyLogin::holds(epoch))
-                return;
-            if (bodyMatches)
-                ClipFileManager::sharedInstance().saveString(*content, fileHash);
-            HistoryModel::inTransaction([&](QSqlDatabase& db) {
-                // Stored meanwhile (a pull, a capture): only what the server owns changes.
-                if (DBKeeper::applyServerState(db, fileHash, QString(ClipCategory::History), server->serverState()))
-                    return true;
-                inserted = clip->save(db);
-                return inserted && (!bodyMatches || DBKeeper::setLocalFileOkWithHash(db, fileHash));
-            });
-        }
-        if (bodyMatches && inserted)
-            NotificationCenter::defaultCenter().postOnMain(NotificationName::FileDownloadDone,
-                                                           QVariant::fromValue(clip));
-        if (!announcedDelete.isEmpty())
-            historyDelete(announcedDelete);
-    } else {
-        spdlog::info("mqtt: fetched clip {} is not readable with this key; not stored", fileHash.toStdString());
-    }
-    NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
-    HistoryService::sharedInstance().process();
+    m_messages->handle(topic, payload);
 }

@@ -1,18 +1,12 @@
 #pragma once
 
-#include "service/requestmanager.h"
-
 #include <QByteArray>
-#include <QHash>
-#include <QJsonObject>
-#include <QSet>
 #include <QString>
 
 #include <atomic>
 #include <memory>
-#include <optional>
 
-class FetchLimiter;
+class MqttMessageHandler;
 class QObject;
 class QTimer;
 class SerialQueue;
@@ -38,12 +32,9 @@ struct mosquitto_message;
 // the client's loop, so libmosquitto does not keep retrying on its own, and tries again 5 s
 // later while a user is logged in: one connection attempt at a time.
 //
-// Messages are untrusted: a payload that is too large or not the expected JSON, a file_hash
-// that is not 32 lower-case hex digits, a history id that is not above 0 are dropped and
-// logged before anything is touched. Since any client of the broker can publish on any topic,
-// a message is only a hint: a delete is applied once the fetch of that clip finds it gone on
-// the server, a clear only through a pull's "clear_all_ts", and the fetches and pulls that
-// messages start are bounded (FetchLimiter).
+// A payload that is too large is dropped on the loop thread; every other message of the
+// current connection goes to MqttMessageHandler on the main thread, which decides what it
+// changes.
 class MqttManager {
 public:
     static MqttManager& sharedInstance();
@@ -104,14 +95,6 @@ private:
     void connectionLost(quint64 generation, int reason);
     void handleMessage(quint64 generation, const QByteArray& topic, const QByteArray& payload);
 
-    void historyDelete(const QJsonObject& data);
-    void historyClear(const QJsonObject& data);
-    void historyUploadFile(const QJsonObject& data);
-    void fetchCompletion(const QString& fileHash, quint64 loginEpoch, const QVariant& result,
-                         const std::optional<RequestError>& error);
-    // Applies a delete once the server's answer to the fetch of the clip says it is gone.
-    void deleteIfGone(const QString& fileHash, qint64 historyId, const QJsonValue& keyHash, quint64 loginEpoch,
-                      const QVariant& result, const std::optional<RequestError>& error);
 
     // libmosquitto's callbacks, on its loop thread.
     static void onConnect(mosquitto* client, void* self, int returnCode);
@@ -128,14 +111,8 @@ private:
     bool m_subscribed = false;
     QObject* m_context = nullptr;
     QTimer* m_retryTimer = nullptr;
-    std::unique_ptr<FetchLimiter> m_fetches;
+    std::unique_ptr<MqttMessageHandler> m_messages;
     // Names the current connection; the loop thread reads it to tag what it hands over, so
     // reports of a closed connection are told apart and dropped.
     std::atomic<quint64> m_generation{0};
-    // Main thread: how many fetches of each hash are on their way, the hashes of them a
-    // confirmed "history_delete" named meanwhile, and the messages of deletes that named one
-    // before its row existed (checked with the server once the fetch has stored it).
-    QHash<QString, int> m_fetching;
-    QSet<QString> m_deletedWhileFetching;
-    QHash<QString, QJsonObject> m_deleteAnnouncedWhileFetching;
 };

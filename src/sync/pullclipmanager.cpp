@@ -6,22 +6,19 @@
 #include "service/zeromanager.h"
 #include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
-#include "store/cliptype.h"
 #include "store/configuremanager.h"
 #include "store/dbkeeper.h"
 #include "store/defaultskeys.h"
-#include "store/digest.h"
 #include "store/notificationnames.h"
-#include "store/utils.h"
 #include "sync/historyservice.h"
 #include "sync/replylogin.h"
 #include "sync/serverclip.h"
+#include "sync/serverclipstore.h"
 
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QHash>
-#include <QMutexLocker>
 #include <QSqlQuery>
 
 #include <algorithm>
@@ -102,20 +99,18 @@ QVariant PullClipManager::parse(const QByteArray& data)
 
 bool PullClipManager::mergeHistories(const QJsonArray& histories, bool* keyMissing)
 {
-    std::vector<ServerClip> clips;
-    clips.reserve(size_t(histories.size()));
+    std::vector<ServerClipArrival> arrivals;
+    arrivals.reserve(size_t(histories.size()));
     for (const QJsonValue& element : histories) {
         QString reason;
         if (auto clip = ServerClip::fromJson(element, &reason))
-            clips.push_back(std::move(*clip));
+            arrivals.push_back({std::move(*clip), nullptr});
         else
             spdlog::warn("pull: element skipped ({})", reason.toStdString());
     }
-    if (clips.empty())
+    if (arrivals.empty())
         return true;
 
-    const QString history = ClipCategory::History;
-    std::vector<bool> exists(clips.size(), false);
     QHash<QString, qint64> storedTimes;
     HistoryModel::inDatabase([&](QSqlDatabase& db) {
         QSqlQuery rows = DBFetcher::executeQuery(
@@ -124,100 +119,27 @@ bool PullClipManager::mergeHistories(const QJsonArray& histories, bool* keyMissi
             storedTimes.insert(rows.value(0).toString(), rows.value(1).toLongLong());
         rows.finish();
     });
-    for (size_t i = 0; i < clips.size(); ++i)
-        exists[i] = storedTimes.contains(clips[i].fileHash);
 
     // New clips whose content this key can read, made before the database is entered.
-    std::vector<HistoryModelPtr> fresh(clips.size());
-    ZeroManager& zero = ZeroManager::sharedInstance();
-    const auto currentKey = zero.currentKeyHash();
-    for (size_t i = 0; i < clips.size(); ++i) {
-        const ServerClip& server = clips[i];
-        if (exists[i])
-            continue;
-        if (!server.historyId) {
-            spdlog::warn("pull: new element {} without a history_id skipped", server.fileHash.toStdString());
-            continue;
-        }
-        std::optional<QString> content;
-        if (server.keyHash) {
-            if (!currentKey) {
-                *keyMissing = true;
-                continue;
-            }
-            if (*server.keyHash == *currentKey && server.content)
-                content = zero.decryptBase64String(*server.content);
-        } else if (!ClipType::parse(server.type).encrypted()) {
-            content = server.content;
-        }
-        if (!content)
-            continue;
-        auto clip = std::make_shared<HistoryModel>();
-        const DBKeeper::ServerState state = server.serverState();
-        clip->setFile_hash(server.fileHash);
-        clip->setTimestamp(state.timestamp);
-        if (server.type)
-            clip->setType(server.type);
-        clip->setFile_ready(state.fileReady);
-        clip->setFile_id(state.fileId);
-        clip->setHistory_id(state.historyId);
-        if (server.deviceName)
-            clip->setDevice_name(server.deviceName);
-        // A negative value keeps the time of the unfavouring for later merges.
-        if (server.favourite)
-            clip->setFavourite(QVariant(*server.favourite));
-        if (server.fileName && !server.fileName->isEmpty())
-            clip->setFile_name(server.fileName);
-        clip->setKey_hash(server.keyHash);
-        clip->setContent(content);
-        fresh[i] = std::move(clip);
+    const ServerClipStore store(ServerClipRoad::Pull);
+    for (ServerClipArrival& arrival : arrivals) {
+        if (!storedTimes.contains(arrival.server.fileHash))
+            arrival.row = store.newRow(arrival.server, keyMissing);
     }
-
-    dropWhatTheCleanUpRemoves(clips, storedTimes, fresh);
-
-    // Bodies first, then every row in one change, with no delete of the same hashes between.
-    QMutexLocker bodyLock(&ClipFileManager::bodyLock());
-    // The logout purge takes the body lock after the login moved on: checked under it, no
-    // body of an ended login is written after the purge.
-    if (!ReplyLogin::holds(sentLoginEpoch()))
-        return false;
-    std::vector<bool> bodyWritten(clips.size(), false);
-    for (size_t i = 0; i < clips.size(); ++i) {
-        if (fresh[i] && md5HexOfString(*fresh[i]->content()) == clips[i].fileHash) {
-            ClipFileManager::sharedInstance().saveString(*fresh[i]->content(), clips[i].fileHash);
-            bodyWritten[i] = true;
-        }
-    }
-    return HistoryModel::inTransaction([&](QSqlDatabase& db) {
-        for (size_t i = 0; i < clips.size(); ++i) {
-            if (exists[i]) {
-                DBKeeper::applyServerState(db, clips[i].fileHash, history, clips[i].serverState());
-                continue;
-            }
-            const HistoryModelPtr& clip = fresh[i];
-            if (!clip)
-                continue;
-            if (!clip->save(db))
-                return false;
-            if (bodyWritten[i] && !DBKeeper::setLocalFileOkWithHash(db, clip->file_hash()))
-                return false;
-            if (!DBKeeper::updateHistoryID(db, clip->history_id(), clip->file_id(), clip->file_hash()))
-                return false;
-        }
-        return true;
-    });
+    dropWhatTheCleanUpRemoves(arrivals, storedTimes);
+    return store.write(arrivals, sentLoginEpoch());
 }
 
-void PullClipManager::dropWhatTheCleanUpRemoves(const std::vector<ServerClip>& clips,
-                                                QHash<QString, qint64> times, std::vector<HistoryModelPtr>& fresh)
+void PullClipManager::dropWhatTheCleanUpRemoves(std::vector<ServerClipArrival>& arrivals,
+                                                QHash<QString, qint64> times)
 {
     // The times the history will hold once the merge is stored.
-    for (size_t i = 0; i < clips.size(); ++i) {
-        const qint64 server = clips[i].timestamp.value_or(0);
-        if (const auto stored = times.find(clips[i].fileHash); stored != times.end())
+    for (const ServerClipArrival& arrival : arrivals) {
+        const qint64 server = arrival.server.timestamp.value_or(0);
+        if (const auto stored = times.find(arrival.server.fileHash); stored != times.end())
             *stored = std::max(*stored, server);
-        else if (fresh[i])
-            times.insert(clips[i].fileHash, server);
+        else if (arrival.row)
+            times.insert(arrival.server.fileHash, server);
     }
     if (times.size() <= kKeptHistory)
         return;
@@ -225,9 +147,9 @@ void PullClipManager::dropWhatTheCleanUpRemoves(const std::vector<ServerClip>& c
     std::nth_element(sorted.begin(), sorted.begin() + (kKeptHistory - 1), sorted.end(), std::greater<>());
     const qint64 cutoff = sorted[kKeptHistory - 1];
     // The clean-up would remove these rows (and their bodies) again at once: never write them.
-    for (size_t i = 0; i < clips.size(); ++i) {
-        if (fresh[i] && clips[i].timestamp.value_or(0) < cutoff)
-            fresh[i].reset();
+    for (ServerClipArrival& arrival : arrivals) {
+        if (arrival.row && arrival.server.timestamp.value_or(0) < cutoff)
+            arrival.row.reset();
     }
 }
 

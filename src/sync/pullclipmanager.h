@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-struct ServerClip;
+struct ServerClipArrival;
 
 // One pull of the history changes since the last pull ("/pull/"), merged into the local
 // store on the request base's queue: new and changed clips, server-side deletions, the
@@ -46,11 +46,10 @@ private:
     // Merges the "histories" elements, the rows in one change; false when that change could
     // not be stored. keyMissing is set when an element was dropped for want of a usable key.
     bool mergeHistories(const QJsonArray& histories, bool* keyMissing);
-    // Drops the new clips that the clean-up after the merge would remove at once (older than
+    // Drops the new rows that the clean-up after the merge would remove at once (older than
     // the 60th newest history clip once the merge is stored), so their bodies are never
     // written. times: the stored history clips' times by hash.
-    static void dropWhatTheCleanUpRemoves(const std::vector<ServerClip>& clips, QHash<QString, qint64> times,
-                                          std::vector<HistoryModelPtr>& fresh);
+    static void dropWhatTheCleanUpRemoves(std::vector<ServerClipArrival>& arrivals, QHash<QString, qint64> times);
     void applyActions(const QJsonValue& actions);
     void applyClearTime(const QJsonValue& time);
     static void cleanUp();

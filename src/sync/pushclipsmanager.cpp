@@ -15,6 +15,7 @@
 #include "store/utils.h"
 #include "sync/replylogin.h"
 #include "sync/serverclip.h"
+#include "sync/stepanswer.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -62,7 +63,7 @@ PushClipsManager& PushClipsManager::sharedInstance()
 }
 
 PushClipsManager::PushClipsManager()
-    : m_session(std::make_unique<HttpSession>(QStringLiteral("push manager")))
+    : OwnSessionRequest(std::make_unique<HttpSession>(QStringLiteral("push manager")))
 {
 }
 
@@ -73,51 +74,22 @@ QString PushClipsManager::methodURL() const
     return baseURL() + QStringLiteral("/push/");
 }
 
-QString PushClipsManager::combinURL() const
-{
-    return percentEscape(RequestManager::combinURL() + tokenParameter());
-}
-
-bool PushClipsManager::isContinueRequest() const
-{
-    return ZeroManager::sharedInstance().state() != 0 && ConfigureManager::sharedInstance().isLogined();
-}
-
-void PushClipsManager::request(Completion completion)
-{
-    if (completion)
-        completion(QVariant(), kNoStatus, std::nullopt);
-}
-
-void PushClipsManager::callBack(OutcomeCallback callback, const QVariant& result,
-                                const std::optional<RequestError>& error, const StepOutcome& outcome)
-{
-    if (!callback)
-        return;
-    dispatch::mainAsync([callback = std::move(callback), result, error, outcome] { callback(result, error, outcome); });
-}
-
 void PushClipsManager::Post(const HistoryModelPtr& clip, Callback callback)
 {
-    Post(clip, OutcomeCallback([callback = std::move(callback)](const QVariant& result,
-                                                                const std::optional<RequestError>& error,
-                                                                const StepOutcome&) {
-             if (callback)
-                 callback(result, error);
-         }));
+    Post(clip, OutcomeCallback(StepAnswer::ignoringOutcome(std::move(callback))));
 }
 
 void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callback)
 {
     if (!clip || !clip->file_hash())
-        return callBack(std::move(callback), {}, std::nullopt, StepOutcome::unsendable());
+        return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::unsendable());
     if (!isContinueRequest())
-        return callBack(std::move(callback), {}, std::nullopt, StepOutcome::noKey());
+        return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::noKey());
     const QString hash = *clip->file_hash();
     if (isPosting(hash))
-        return callBack(std::move(callback), {}, std::nullopt, StepOutcome::inFlight());
+        return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::inFlight());
     if (float(clip->file_size().toDouble()) > float(kMaxFileSize))
-        return callBack(std::move(callback), {}, std::nullopt, StepOutcome::unsendable());
+        return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::unsendable());
 
     QJsonObject history = clip->toDictionary();
     if (ClipType::parse(clip->type()).encrypted()) {
@@ -125,7 +97,7 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
                                                : std::nullopt;
         // No key now (the key state moved on since the gate), or a clip without content.
         if (!encrypted)
-            return callBack(std::move(callback), {}, std::nullopt,
+            return StepAnswer::onMain(callback, {}, std::nullopt,
                             clip->content() ? StepOutcome::noKey() : StepOutcome::unsendable());
         history.insert(QStringLiteral("key_hash"), encrypted->keyHash);
         history.insert(QStringLiteral("content"), encrypted->base64);
@@ -134,7 +106,7 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
         QMutexLocker lock(&m_tasksMutex);
         if (m_postingTasks.contains(hash)) {
             lock.unlock();
-            return callBack(std::move(callback), {}, std::nullopt, StepOutcome::inFlight());
+            return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::inFlight());
         }
         m_postingTasks.insert(hash, clip);
     }
@@ -158,7 +130,7 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
              const qint64 code = reply ? NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) : 0;
              auto failure = [&](qint64 errorCode, const StepOutcome& outcome) {
                  RequestError error{serverErrorDomain(), int(errorCode), reply ? reply->toVariantMap() : QVariantMap()};
-                 callBack(std::move(callback), {}, error, outcome);
+                 StepAnswer::onMain(callback, {}, error, outcome);
              };
              if (!reply)
                  return failure(0, StepOutcome::transportFailure());
@@ -188,26 +160,21 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
                  deleteOnServer(hash, *server->historyId);
              }
              HistoryModelPtr record = HistoryModel::initWithDictionary(history);
-             callBack(std::move(callback), QVariant::fromValue(record), std::nullopt, StepOutcome::sent());
+             StepAnswer::onMain(callback, QVariant::fromValue(record), std::nullopt, StepOutcome::sent());
          });
 }
 
 void PushClipsManager::Put(const HistoryModelPtr& clip, Callback callback)
 {
-    Put(clip, OutcomeCallback([callback = std::move(callback)](const QVariant& result,
-                                                               const std::optional<RequestError>& error,
-                                                               const StepOutcome&) {
-            if (callback)
-                callback(result, error);
-        }));
+    Put(clip, OutcomeCallback(StepAnswer::ignoringOutcome(std::move(callback))));
 }
 
 void PushClipsManager::Put(const HistoryModelPtr& clip, OutcomeCallback callback)
 {
     if (!clip || !clip->file_hash() || !clip->history_id().isValid() || clip->history_id().isNull())
-        return callBack(std::move(callback), {}, std::nullopt, StepOutcome::unsendable());
+        return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::unsendable());
     if (!isContinueRequest())
-        return callBack(std::move(callback), {}, std::nullopt, StepOutcome::noKey());
+        return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::noKey());
     QJsonObject history = clip->toDictionary();
     history.remove(QStringLiteral("content"));
     const QString hash = *clip->file_hash();
@@ -220,7 +187,7 @@ void PushClipsManager::Put(const HistoryModelPtr& clip, OutcomeCallback callback
              if (reply && NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) == -10)
                  DBKeeper::setLocalHistoryOnly(hash);
              // Any answer with a code settles the put; without one nothing was settled.
-             callBack(std::move(callback), body, error,
+             StepAnswer::onMain(callback, body, error,
                       reply && !error ? StepOutcome::sent() : StepOutcome::transportFailure());
          });
 }

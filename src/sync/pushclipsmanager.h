@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/requestmanager.h"
+#include "sync/ownsessionrequest.h"
 #include "store/historymodel.h"
 #include "sync/stepoutcome.h"
 
@@ -28,7 +29,7 @@ class HttpSession;
 // deleted on the server by the id the reply names.
 //
 // Lock order: HistoryService's lock, then m_tasksMutex (never held while calling out).
-class PushClipsManager : public RequestManager {
+class PushClipsManager : public OwnSessionRequest<TokenRequestManager> {
 public:
     // (result, error)
     using Callback = std::function<void(const QVariant& result, const std::optional<RequestError>& error)>;
@@ -48,12 +49,6 @@ public:
     static PushClipsManager& sharedInstance();
 
     QString methodURL() const override;
-    // The common query and "&user_token=" with the login token.
-    QString combinURL() const override;
-    // A user is logged in and the key state is 1.
-    bool isContinueRequest() const override;
-    // Never used: answers at once (nothing, kNoStatus, no error).
-    void request(Completion completion) override;
 
     // Creates the clip on the server. Result: the server's record (HistoryModelPtr). A failed
     // post gives an error of serverErrorDomain(): the reply's code and the reply as user info,
@@ -90,12 +85,9 @@ private:
     void deleteLocally(const HistoryModelPtr& clip, Callback callback);
     // The server's copy of a clip no longer held here; nothing local changes.
     void deleteOnServer(const QString& fileHash, qint64 historyId);
-    static void callBack(OutcomeCallback callback, const QVariant& result, const std::optional<RequestError>& error,
-                         const StepOutcome& outcome);
     // The post of the hash has ended: its waiters go to the main queue.
     void postEnded(const QString& fileHash);
 
-    std::unique_ptr<HttpSession> m_session;
     mutable QMutex m_tasksMutex;
     QHash<QString, HistoryModelPtr> m_postingTasks;
     QHash<QString, HistoryModelPtr> m_deletingTasks;

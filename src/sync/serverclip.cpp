@@ -4,7 +4,6 @@
 #include "store/digest.h"
 
 #include <QJsonObject>
-#include <QRegularExpression>
 
 namespace {
 
@@ -25,12 +24,6 @@ std::optional<qint64> integerOf(const QJsonValue& v, qint64 min, qint64 max)
     if (n && (*n < min || *n > max))
         return std::nullopt;
     return n;
-}
-
-bool isKeyHash(const QString& text)
-{
-    static const QRegularExpression pattern(QStringLiteral("^[0-9a-f]{64}$"));
-    return pattern.match(text).hasMatch();
 }
 
 bool isPlainName(const QString& name)
@@ -107,7 +100,7 @@ std::optional<ServerClip> ServerClip::fromJson(const QJsonValue& value, QString*
     }
     if (clip.keyHash && clip.keyHash->isEmpty())
         clip.keyHash.reset();
-    if (clip.keyHash && !isKeyHash(*clip.keyHash))
+    if (clip.keyHash && !isValidKeyHash(*clip.keyHash))
         return fail(QStringLiteral("bad key_hash"));
     if (clip.fileName && !isPlainName(*clip.fileName))
         return fail(QStringLiteral("bad file_name"));

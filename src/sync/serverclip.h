@@ -15,7 +15,8 @@
 // null holds no value here, so the local value is kept.
 //
 // The one reader of server clips: the pull, the push channel's fetch, and both favourite
-// replies turn server data into rows only through it.
+// replies turn server data into rows only through it; the pull and the fetch store new clips
+// through ServerClipStore.
 struct ServerClip {
     QString fileHash;
     std::optional<qint64> historyId;

@@ -11,6 +11,7 @@
 #include "store/notificationnames.h"
 #include "sync/replylogin.h"
 #include "sync/serverclip.h"
+#include "sync/stepanswer.h"
 
 #include <spdlog/spdlog.h>
 
@@ -23,14 +24,6 @@ namespace {
 
 // The server no longer has the clip.
 constexpr int kGoneCode = -4;
-
-void answer(const SetFavouriteRequestManager::OutcomeCallback& callback, const HistoryModelPtr& result,
-            const std::optional<RequestError>& error, const StepOutcome& outcome)
-{
-    if (!callback)
-        return;
-    dispatch::mainAsync([callback, result, error, outcome] { callback(result, error, outcome); });
-}
 
 qint64 valueOf(const QVariant& v)
 {
@@ -46,7 +39,7 @@ SetFavouriteRequestManager& SetFavouriteRequestManager::sharedInstance()
 }
 
 SetFavouriteRequestManager::SetFavouriteRequestManager()
-    : m_session(std::make_unique<HttpSession>(QStringLiteral("set favourite")))
+    : OwnSessionRequest(std::make_unique<HttpSession>(QStringLiteral("set favourite")))
 {
 }
 
@@ -57,22 +50,6 @@ QString SetFavouriteRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/set_favourite/");
 }
 
-QString SetFavouriteRequestManager::combinURL() const
-{
-    return percentEscape(RequestManager::combinURL() + tokenParameter());
-}
-
-bool SetFavouriteRequestManager::isContinueRequest() const
-{
-    return ZeroManager::sharedInstance().state() != 0 && RequestManager::isContinueRequest();
-}
-
-void SetFavouriteRequestManager::request(Completion completion)
-{
-    if (completion)
-        completion(QVariant(), kNoStatus, std::nullopt);
-}
-
 bool SetFavouriteRequestManager::isInFlight(const QString& fileHash) const
 {
     QMutexLocker lock(&m_tasksMutex);
@@ -81,12 +58,7 @@ bool SetFavouriteRequestManager::isInFlight(const QString& fileHash) const
 
 void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, Callback callback)
 {
-    setFavourite(clip, OutcomeCallback([callback = std::move(callback)](const HistoryModelPtr& result,
-                                                                        const std::optional<RequestError>& error,
-                                                                        const StepOutcome&) {
-                     if (callback)
-                         callback(result, error);
-                 }));
+    setFavourite(clip, OutcomeCallback(StepAnswer::ignoringOutcome(std::move(callback))));
 }
 
 void SetFavouriteRequestManager::afterFavourite(const QString& fileHash, std::function<void()> then)
@@ -104,20 +76,20 @@ void SetFavouriteRequestManager::afterFavourite(const QString& fileHash, std::fu
 void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, OutcomeCallback callback)
 {
     if (!clip || !clip->file_hash())
-        return answer(callback, nullptr, std::nullopt, StepOutcome::unsendable());
+        return StepAnswer::onMain(callback, nullptr, std::nullopt, StepOutcome::unsendable());
     if (!isContinueRequest())
-        return answer(callback, nullptr, std::nullopt, StepOutcome::noKey());
+        return StepAnswer::onMain(callback, nullptr, std::nullopt, StepOutcome::noKey());
     // Secret clips never leave the machine; a clip the server does not know goes by the post.
     if (clip->secert().toBool() || valueOf(clip->history_id()) <= 0)
-        return answer(callback, nullptr, std::nullopt, StepOutcome::unsendable());
+        return StepAnswer::onMain(callback, nullptr, std::nullopt, StepOutcome::unsendable());
     if (float(clip->file_size().toDouble()) > float(kMaxFileSize))
-        return answer(callback, nullptr, std::nullopt, StepOutcome::unsendable());
+        return StepAnswer::onMain(callback, nullptr, std::nullopt, StepOutcome::unsendable());
     const QString hash = *clip->file_hash();
     {
         QMutexLocker lock(&m_tasksMutex);
         if (favouriteTask.contains(hash)) {
             lock.unlock();
-            return answer(callback, nullptr, std::nullopt, StepOutcome::inFlight());
+            return StepAnswer::onMain(callback, nullptr, std::nullopt, StepOutcome::inFlight());
         }
         favouriteTask.insert(hash, clip);
     }
@@ -171,7 +143,7 @@ void SetFavouriteRequestManager::handleReply(const HistoryModelPtr& clip, const 
         if (!server || server->fileHash != hash || !server->historyId) {
             spdlog::warn("set favourite: reply for {} refused ({})", hash.toStdString(),
                          server ? "another clip or no history_id" : reason.toStdString());
-            return answer(callback, nullptr, error, StepOutcome::refused());
+            return StepAnswer::onMain(callback, nullptr, error, StepOutcome::refused());
         }
         // Only what the server owns, only while the row exists, in one change.
         DBKeeper::ServerState state;
@@ -186,15 +158,15 @@ void SetFavouriteRequestManager::handleReply(const HistoryModelPtr& clip, const 
         state.favouriteToEveryRow = true;
         if (DBKeeper::applyServerState(hash, clip->category().value_or(QString(ClipCategory::History)), state))
             NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
-        return answer(callback, server->newRow(clip->category().value_or(QString(ClipCategory::History)), std::nullopt),
+        return StepAnswer::onMain(callback, server->newRow(clip->category().value_or(QString(ClipCategory::History)), std::nullopt),
                       error, StepOutcome::sent());
     }
     if (code == kGoneCode) {
         // Favouriting must never make a clip vanish: it only stops being a server clip.
         DBKeeper::setLocalHistoryOnly(hash);
         NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
-        return answer(callback, nullptr, error, StepOutcome::sent());
+        return StepAnswer::onMain(callback, nullptr, error, StepOutcome::sent());
     }
-    answer(callback, nullptr, error,
+    StepAnswer::onMain(callback, nullptr, error,
            doc.isObject() ? StepOutcome::refused(int(code)) : StepOutcome::transportFailure());
 }

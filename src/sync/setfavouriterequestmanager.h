@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/requestmanager.h"
+#include "sync/ownsessionrequest.h"
 #include "store/historymodel.h"
 #include "sync/stepoutcome.h"
 
@@ -22,7 +23,7 @@ class HttpSession;
 // A reply with code -4 (the server lost the clip) detaches the clip locally; it is kept.
 // Refused calls (not allowed, one of the same hash in flight, too large, secret, unknown to
 // the server) complete with (null, no error). The callback runs on the main queue, once.
-class SetFavouriteRequestManager : public RequestManager {
+class SetFavouriteRequestManager : public OwnSessionRequest<TokenRequestManager> {
 public:
     // (the clip as the server returned it or null, error); once per call, on the main queue.
     using Callback = std::function<void(const HistoryModelPtr& result, const std::optional<RequestError>& error)>;
@@ -37,12 +38,6 @@ public:
     static SetFavouriteRequestManager& sharedInstance();
 
     QString methodURL() const override;
-    // The common query and "&user_token=", percent-escaped.
-    QString combinURL() const override;
-    // A user is logged in and the key state is 1.
-    bool isContinueRequest() const override;
-    // Never used: answers at once (nothing, kNoStatus, no error).
-    void request(Completion completion) override;
 
     void setFavourite(const HistoryModelPtr& clip, Callback callback);
     void setFavourite(const HistoryModelPtr& clip, OutcomeCallback callback);
@@ -61,7 +56,6 @@ private:
     void handleReply(const HistoryModelPtr& clip, const QByteArray& body, const std::optional<RequestError>& error,
                      OutcomeCallback callback);
 
-    std::unique_ptr<HttpSession> m_session;
     mutable QMutex m_tasksMutex;  // guards favouriteTask; never held while calling out
     QHash<QString, HistoryModelPtr> favouriteTask;
     QHash<QString, QList<std::function<void()>>> m_waiters;

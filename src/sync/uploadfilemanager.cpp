@@ -13,6 +13,7 @@
 #include "store/pathhelper.h"
 #include "sync/downloadfilemanager.h"
 #include "sync/getuploadtokenmanager.h"
+#include "sync/stepanswer.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -21,14 +22,6 @@
 #include <spdlog/spdlog.h>
 
 namespace {
-
-void answer(const UploadFileManager::OutcomeCallback& callback, const QVariant& result,
-            const std::optional<RequestError>& error, const StepOutcome& outcome)
-{
-    if (!callback)
-        return;
-    dispatch::mainAsync([callback, result, error, outcome] { callback(result, error, outcome); });
-}
 
 RequestError refused()
 {
@@ -44,22 +37,11 @@ UploadFileManager& UploadFileManager::sharedInstance()
 }
 
 UploadFileManager::UploadFileManager()
-    : m_session(std::make_unique<HttpSession>(QStringLiteral("upload manager")))
+    : OwnSessionRequest(std::make_unique<HttpSession>(QStringLiteral("upload manager")))
 {
 }
 
 UploadFileManager::~UploadFileManager() = default;
-
-bool UploadFileManager::isContinueRequest() const
-{
-    return ZeroManager::sharedInstance().state() != 0 && RequestManager::isContinueRequest();
-}
-
-void UploadFileManager::request(Completion completion)
-{
-    if (completion)
-        completion(QVariant(), kNoStatus, std::nullopt);
-}
 
 std::optional<UploadFileManager::Form> UploadFileManager::formFromTokenReply(const QVariant& reply)
 {
@@ -97,33 +79,28 @@ std::optional<UploadFileManager::Form> UploadFileManager::formFromTokenReply(con
 
 void UploadFileManager::upload(const HistoryModelPtr& clip, Callback callback)
 {
-    upload(clip, OutcomeCallback([callback = std::move(callback)](const QVariant& result,
-                                                                  const std::optional<RequestError>& error,
-                                                                  const StepOutcome&) {
-               if (callback)
-                   callback(result, error);
-           }));
+    upload(clip, OutcomeCallback(StepAnswer::ignoringOutcome(std::move(callback))));
 }
 
 void UploadFileManager::upload(const HistoryModelPtr& clip, OutcomeCallback callback)
 {
     if (!clip || !isContinueRequest())
-        return answer(callback, {}, refused(), StepOutcome::noKey());
+        return StepAnswer::onMain(callback, {}, refused(), StepOutcome::noKey());
     const QString hash = clip->file_hash().value_or(QString());
     if (!isValidFileHash(hash))
-        return answer(callback, {}, refused(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, refused(), StepOutcome::refused());
     if (float(clip->file_size().toDouble()) > float(kMaxFileSize))
-        return answer(callback, {}, refused(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, refused(), StepOutcome::refused());
     const QString keyHash = clip->key_hash().value_or(QString());
     if (keyHash.isEmpty())
-        return answer(callback, {}, refused(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, refused(), StepOutcome::refused());
     const auto current = ZeroManager::sharedInstance().currentKeyHash();
     if (!current)
-        return answer(callback, {}, refused(), StepOutcome::noKey());
+        return StepAnswer::onMain(callback, {}, refused(), StepOutcome::noKey());
     if (keyHash != *current) {
         // Made under an older key: the server could never hand it to another device.
         DBKeeper::setLocalHistoryOnly(hash);
-        return answer(callback, {}, refused(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, refused(), StepOutcome::refused());
     }
 
     const quint64 epoch = ReplyLogin::current();
@@ -135,7 +112,7 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, OutcomeCallback call
                                                                              const std::optional<RequestError>& error) {
             ReplyLogin::Scope scope(epoch);
             if (!ReplyLogin::holds(epoch))
-                return answer(callback, {}, refused(), StepOutcome::transportFailure());
+                return StepAnswer::onMain(callback, {}, refused(), StepOutcome::transportFailure());
             if (!reply.isValid() || error) {
                 if (status == 401) {
                     ConfigureManager& account = ConfigureManager::sharedInstance();
@@ -144,7 +121,7 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, OutcomeCallback call
                 } else if (status == 404) {
                     DBKeeper::setLocalHistoryOnly(hash);
                 }
-                return answer(callback, {}, refused(),
+                return StepAnswer::onMain(callback, {}, refused(),
                               status == 401 || status == 404 ? StepOutcome::refused(status)
                                                              : StepOutcome::transportFailure());
             }
@@ -159,7 +136,7 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
     const auto form = formFromTokenReply(reply);
     if (!form) {
         spdlog::warn("upload {}: the token reply is not a usable form", hash.toStdString());
-        return answer(callback, {}, refused(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, refused(), StepOutcome::refused());
     }
     const ClipType type = ClipType::parse(clip->type());
     QString bodyPath = type.zipped() ? PathHelper::getZipsFilePath(hash)
@@ -168,11 +145,11 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
         ZeroManager& zero = ZeroManager::sharedInstance();
         const auto name = clip->encryptFileNameWithKeyHash(zero.currentKeyHash());
         if (!name)
-            return answer(callback, {}, RequestError{QString(kUploadErrorDomain), -2, {}}, StepOutcome::refused());
+            return StepAnswer::onMain(callback, {}, RequestError{QString(kUploadErrorDomain), -2, {}}, StepOutcome::refused());
         const QString encrypted = PathHelper::getEncFilePath(*name);
         QFile::remove(encrypted);
         if (!QFile::exists(bodyPath) || !zero.encryptFileFrom(bodyPath, encrypted))
-            return answer(callback, {}, RequestError{QString(kUploadErrorDomain), -2, {}}, StepOutcome::refused());
+            return StepAnswer::onMain(callback, {}, RequestError{QString(kUploadErrorDomain), -2, {}}, StepOutcome::refused());
         bodyPath = encrypted;
     }
     QList<HttpSession::FormField> fields;
@@ -182,7 +159,7 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
                                      QStringLiteral("application/octet-stream")};
     m_session->formPost(form->host, fields, file, [clip, hash, epoch, callback](const HttpSession::Reply& reply) {
         if (reply.error)
-            return answer(callback, {}, reply.error, StepOutcome::transportFailure());
+            return StepAnswer::onMain(callback, {}, reply.error, StepOutcome::transportFailure());
         const QVariant result = decodeJson(reply.body);
         dispatch::mainAsync([clip, hash, epoch, result, callback] {
             ReplyLogin::Scope scope(epoch);

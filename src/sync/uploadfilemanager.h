@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/requestmanager.h"
+#include "sync/ownsessionrequest.h"
 #include "store/historymodel.h"
 #include "sync/stepoutcome.h"
 
@@ -23,7 +24,7 @@ class HttpSession;
 //
 // The token request goes through the shared session; the form post through the "upload
 // manager" session. The callback runs on the main queue, exactly once.
-class UploadFileManager : public RequestManager {
+class UploadFileManager : public OwnSessionRequest<RequestManager> {
 public:
     // (the store's reply as JSON or nothing, error or nothing)
     using Callback = std::function<void(const QVariant& result, const std::optional<RequestError>& error)>;
@@ -38,10 +39,6 @@ public:
 
     static UploadFileManager& sharedInstance();
 
-    // A user is logged in and the key state is 1.
-    bool isContinueRequest() const override;
-    // Never used: answers at once (nothing, kNoStatus, no error).
-    void request(Completion completion) override;
 
     void upload(const HistoryModelPtr& clip, Callback callback);
     void upload(const HistoryModelPtr& clip, OutcomeCallback callback);
@@ -63,5 +60,4 @@ private:
     // On the main queue, with the token reply.
     void post(const HistoryModelPtr& clip, const QVariant& reply, quint64 loginEpoch, OutcomeCallback callback);
 
-    std::unique_ptr<HttpSession> m_session;
 };

@@ -1,6 +1,7 @@
 #include "sync/uploadworker.h"
 
 #include "platform/dispatch.h"
+#include "platform/numberreader.h"
 #include "store/configuremanager.h"
 #include "sync/replylogin.h"
 
@@ -125,4 +126,16 @@ void UploadWorker::resetForTesting()
     m_setAside.clear();
     ++m_generation;
     m_loginEpoch = ReplyLogin::current();
+}
+
+UploadWorker::Step UploadWorker::stepFor(const Step& base, const HistoryModelPtr& row)
+{
+    Step step = base;
+    step.hash = row->file_hash().value_or(QString());
+    return step;
+}
+
+bool UploadWorker::hasServerId(const HistoryModelPtr& row)
+{
+    return NumberReader::wholeNumber(row->history_id()).value_or(0) != 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/historymodel.h"
 #include "sync/stepoutcome.h"
 
 #include <QRecursiveMutex>
@@ -42,6 +43,11 @@ public:
 
 protected:
     UploadWorker() = default;
+    // name: how the worker's log lines begin.
+    explicit UploadWorker(const char* name)
+        : m_name(name)
+    {
+    }
 
     // The step a completion belongs to.
     struct Step {
@@ -65,6 +71,10 @@ protected:
     // Unsendable, inside the step's login; false from it (the update failed) sets the row aside
     // instead of picking it again for ever.
     void complete(const Step& step, const StepOutcome& outcome, const std::function<bool()>& clearMark);
+    // The step of a row: the worker's step with the row's hash.
+    static Step stepFor(const Step& base, const HistoryModelPtr& row);
+    // The server knows the row's clip (it has a history id): it is updated there, not posted.
+    static bool hasServerId(const HistoryModelPtr& row);
     // Under the lock (from startStep): the row is passed over until the next outside trigger.
     void setAsideLocked(const QString& hash, const char* why);
 

@@ -51,3 +51,21 @@ TEST(Digest, FileHashForm)
                             "d41d8cd98f00b204e9800998ecf8427e\n", "d41d8cd98f00b204e9800998ecf8427g"})
         EXPECT_FALSE(isValidFileHash(QString::fromLatin1(bad))) << bad;
 }
+
+TEST(Digest, KeyHashForm)
+{
+    const QString good = QStringLiteral("0123456789abcdef").repeated(4);
+    EXPECT_TRUE(isValidKeyHash(good));
+    const QString bad[] = {
+        QString(),
+        good.left(63),                           // one digit short
+        good + QLatin1Char('0'),                 // one too many
+        good.toUpper(),                          // upper case
+        good.left(63) + QLatin1Char('g'),        // not hex
+        good.left(63) + QLatin1Char('\n'),       // a trailing line break
+        QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"),  // a file hash is not a key hash
+    };
+    for (const QString& text : bad)
+        EXPECT_FALSE(isValidKeyHash(text)) << text.toStdString();
+    EXPECT_FALSE(isValidFileHash(good));
+}

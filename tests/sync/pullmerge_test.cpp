@@ -213,6 +213,22 @@ TEST_F(PullMerge, NewClipsAreStoredOnlyWhenTheirContentCanBeRead)
     EXPECT_EQ(bookmark(), QStringLiteral("1700000000"));
 }
 
+TEST_F(PullMerge, ANewClipWithoutTheIdsOfItsBodyIsStoredWithNone)
+{
+    // The ids of a body not uploaded yet may be missing; the clip is still new and readable.
+    QJsonObject bare = encryptedElement(QStringLiteral("bare"), 41);
+    bare.remove(QStringLiteral("file_id"));
+    bare.remove(QStringLiteral("file_ready"));
+    EXPECT_TRUE(merge(reply({bare})).isValid());
+    const auto row = rowOf(md5HexOfString(QStringLiteral("bare")));
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->history_id().toLongLong(), 41);
+    EXPECT_EQ(row->file_id().toLongLong(), 0);
+    EXPECT_EQ(row->file_ready().toLongLong(), 0);
+    EXPECT_EQ(row->local_file_ok().toInt(), 1);
+    EXPECT_EQ(bookmark(), QStringLiteral("1700000000"));
+}
+
 TEST_F(PullMerge, ClipsOfTheAccountsKeyComeAgainWhenTheKeyWasMissing)
 {
     // The server holds another key: the check drops ours, so nothing of the new key opens.
