@@ -119,6 +119,21 @@ protected:
         account.clearedAt = server.nextTimestamp();
         account.clearAllTs = time;
     }
+    // The server's record of a text clip another device posted, encrypted with the account's key.
+    webdouble::ClipRoutes::StoredClip encryptedClip(const QString& text, qint64 timestamp, qint64 historyId,
+                                                    int fileReady)
+    {
+        webdouble::ClipRoutes::StoredClip stored;
+        stored.history = {{QStringLiteral("file_hash"), md5HexOfString(text)},
+                          {QStringLiteral("type"), QStringLiteral("text_txt+enc")},
+                          {QStringLiteral("content"), encrypt(text)},
+                          {QStringLiteral("key_hash"), keyHash()},
+                          {QStringLiteral("timestamp"), timestamp},
+                          {QStringLiteral("history_id"), historyId},
+                          {QStringLiteral("file_id"), historyId + 1000},
+                          {QStringLiteral("file_ready"), fileReady}};
+        return stored;
+    }
     // A clip the server holds for the account.
     void storeOnServer(const QString& hash, qint64 historyId)
     {
@@ -357,11 +372,7 @@ TEST_F(MqttChannel, RepeatsOfOneClipAreFetchedOnce)
     const QString hash = md5HexOfString(text);
     {
         auto lock = server.lock();
-        webdouble::ClipRoutes::StoredClip stored;
-        stored.history = {{QStringLiteral("file_hash"), hash},        {QStringLiteral("type"), QStringLiteral("text_txt+enc")},
-                          {QStringLiteral("content"), encrypt(text)}, {QStringLiteral("key_hash"), keyHash()},
-                          {QStringLiteral("timestamp"), 1234},        {QStringLiteral("history_id"), 44},
-                          {QStringLiteral("file_id"), 1044},          {QStringLiteral("file_ready"), 1}};
+        auto stored = encryptedClip(text, 1234, 44, 1);
         server.clipRoutes().state().accounts[userId].clips[44] = stored;
     }
     server.clearRequests();
@@ -417,12 +428,8 @@ TEST_F(MqttChannel, UploadOfAMissingClipFetchesAndDecryptsIt)
     const QString hash = md5HexOfString(text);
     {
         auto lock = server.lock();
-        webdouble::ClipRoutes::StoredClip stored;
-        stored.history = {{QStringLiteral("file_hash"), hash},        {QStringLiteral("type"), QStringLiteral("text_txt+enc")},
-                          {QStringLiteral("content"), encrypt(text)}, {QStringLiteral("key_hash"), keyHash()},
-                          {QStringLiteral("timestamp"), 1234},        {QStringLiteral("history_id"), 41},
-                          {QStringLiteral("file_id"), 1041},          {QStringLiteral("file_ready"), 0},
-                          {QStringLiteral("device_name"), QStringLiteral("laptop")}};
+        auto stored = encryptedClip(text, 1234, 41, 0);
+        stored.history.insert(QStringLiteral("device_name"), QStringLiteral("laptop"));
         server.clipRoutes().state().accounts[userId].clips[41] = stored;
     }
     std::vector<QString> order;
@@ -464,12 +471,8 @@ TEST_F(MqttChannel, AFetchedBodyIsLeftToTheDeviceThatCapturedIt)
     const QString hash = md5HexOfString(text);
     {
         auto lock = server.lock();
-        webdouble::ClipRoutes::StoredClip stored;
         // Posted by the other device; its body is not on the server yet.
-        stored.history = {{QStringLiteral("file_hash"), hash},        {QStringLiteral("type"), QStringLiteral("text_txt+enc")},
-                          {QStringLiteral("content"), encrypt(text)}, {QStringLiteral("key_hash"), keyHash()},
-                          {QStringLiteral("timestamp"), 2000},        {QStringLiteral("history_id"), 41},
-                          {QStringLiteral("file_id"), 1041},          {QStringLiteral("file_ready"), 0}};
+        auto stored = encryptedClip(text, 2000, 41, 0);
         stored.changedAt = server.nextTimestamp();
         server.clipRoutes().state().accounts[userId].clips[41] = stored;
     }
