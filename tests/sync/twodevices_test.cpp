@@ -351,6 +351,10 @@ TEST_F(TwoDevices, ADetachedClipIsPostedAgainEncrypted)
         return sent;
     };
     ASSERT_TRUE(testenv::waitUntil([&] { return methods() == std::vector<std::string>{"POST"}; })) << serverLog();
+    // A pending change is confirmed in whole seconds: each copy below waits for the second in
+    // which the change before it was sent to pass.
+    const qint64 postSecond = QDateTime::currentSecsSinceEpoch();
+    ASSERT_TRUE(testenv::waitUntil([&] { return QDateTime::currentSecsSinceEpoch() > postSecond; }));
 
     // Copied again: a change of a clip the server knows goes up as a put, answered -10.
     webdouble::Fault lost = webdouble::Fault::replyCode(-10);
@@ -359,8 +363,7 @@ TEST_F(TwoDevices, ADetachedClipIsPostedAgainEncrypted)
     expectOk(*a, a->call(QStringLiteral("capture ") + text));
     const qint64 putSecond = QDateTime::currentSecsSinceEpoch();
     ASSERT_TRUE(testenv::waitUntil([&] { return methods().size() == 2; })) << serverLog();
-    // Copied once more: the detached clip is posted again. A pending change is confirmed in
-    // whole seconds, so the copy waits for the put's second to pass.
+    // Copied once more: the detached clip is posted again.
     ASSERT_TRUE(testenv::waitUntil([&] { return QDateTime::currentSecsSinceEpoch() > putSecond; }));
     expectOk(*a, a->call(QStringLiteral("capture ") + text));
     ASSERT_TRUE(testenv::waitUntil([&] { return methods() == std::vector<std::string>{"POST", "PUT", "POST"}; }))
