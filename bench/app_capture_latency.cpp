@@ -6,6 +6,7 @@
 // - its memory after start (RSS and PSS) and its CPU while idle, no worse than before.
 
 #include "support/xserver/privatexserver.h"
+#include "xclipspawn.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -25,11 +26,8 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -96,29 +94,6 @@ void BM_IdleMemoryAndCpu(benchmark::State& state)
     }
 }
 BENCHMARK(BM_IdleMemoryAndCpu)->Iterations(1)->Unit(benchmark::kSecond);
-
-// xclip with the text on its standard input; its pid.
-pid_t startXclip(const QByteArray& text)
-{
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], 0);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
-    char arg0[] = "xclip", arg1[] = "-selection", arg2[] = "clipboard";
-    char* argv[] = {arg0, arg1, arg2, nullptr};
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, "xclip", &actions, nullptr, argv, environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[0]);
-    if (write(pipeFds[1], text.constData(), size_t(text.size())) != text.size())
-        pid = -1;
-    close(pipeFds[1]);
-    return pid;
-}
 
 double percentile(std::vector<double> values, double p)
 {

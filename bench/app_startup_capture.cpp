@@ -8,6 +8,7 @@
 #include "store/dbfetcher.h"
 #include "store/historymodel.h"
 #include "support/xserver/privatexserver.h"
+#include "xclipspawn.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -27,11 +28,8 @@
 #include <map>
 #include <vector>
 
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -80,27 +78,9 @@ QString templateWith(int rows)
 // xclip owning the clipboard with this text; false when it did not start or take it.
 bool offerWithXclip(const QByteArray& text)
 {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], 0);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
-    char arg0[] = "xclip", arg1[] = "-selection", arg2[] = "clipboard";
-    char* argv[] = {arg0, arg1, arg2, nullptr};
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, "xclip", &actions, nullptr, argv, environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[0]);
-    const bool written = write(pipeFds[1], text.constData(), size_t(text.size())) == text.size();
-    close(pipeFds[1]);
-    if (pid < 0)
-        return false;
-    // Its foreground process exits once it owns the selection.
+    const pid_t pid = startXclip(text);
     int status = 0;
-    return waitpid(pid, &status, 0) == pid && written;
+    return pid >= 0 && waitpid(pid, &status, 0) == pid;
 }
 
 bool rowExists(const QString& dbPath, const QString& hash)
