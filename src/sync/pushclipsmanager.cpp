@@ -102,30 +102,21 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
         history.insert(QStringLiteral("key_hash"), encrypted->keyHash);
         history.insert(QStringLiteral("content"), encrypted->base64);
     }
-    {
-        QMutexLocker lock(&m_tasksMutex);
-        if (m_postingTasks.contains(hash)) {
-            lock.unlock();
-            return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::inFlight());
-        }
-        m_postingTasks.insert(hash, clip);
-    }
+    if (!m_posts.begin(hash))
+        return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::inFlight());
     const QString category = clip->category().value_or(QString(ClipCategory::History));
     const quint64 epoch = ReplyLogin::current();
     send("POST", pushURL(), historyBody(history),
          [this, hash, category, epoch, callback = std::move(callback)](const QByteArray& body,
                                                                        const std::optional<RequestError>&) mutable {
-             {
-                 QMutexLocker lock(&m_tasksMutex);
-                 m_postingTasks.remove(hash);
-             }
+             m_posts.land(hash);
              ReplyLogin::Scope scope(epoch);
              // Waiters for this post run once its reply has been applied.
              struct Ended {
-                 PushClipsManager* self;
+                 Flights& posts;
                  QString hash;
-                 ~Ended() { self->postEnded(hash); }
-             } ended{this, hash};
+                 ~Ended() { posts.end(hash); }
+             } ended{m_posts, hash};
              const auto reply = replyObject(body);
              const qint64 code = reply ? NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) : 0;
              auto failure = [&](qint64 errorCode, const StepOutcome& outcome) {
@@ -286,34 +277,12 @@ void PushClipsManager::deleteLocally(const HistoryModelPtr& clip, Callback callb
 
 bool PushClipsManager::isPosting(const QString& fileHash) const
 {
-    QMutexLocker lock(&m_tasksMutex);
-    return m_postingTasks.contains(fileHash);
+    return m_posts.contains(fileHash);
 }
 
 void PushClipsManager::afterPost(const QString& fileHash, std::function<void()> then)
 {
-    {
-        QMutexLocker lock(&m_tasksMutex);
-        if (m_postingTasks.contains(fileHash)) {
-            m_postWaiters[fileHash].append(std::move(then));
-            return;
-        }
-    }
-    dispatch::mainAsync(std::move(then));
-}
-
-void PushClipsManager::postEnded(const QString& fileHash)
-{
-    QList<std::function<void()>> waiters;
-    {
-        QMutexLocker lock(&m_tasksMutex);
-        // A new post of the hash may have started meanwhile: its own end serves its waiters.
-        if (m_postingTasks.contains(fileHash))
-            return;
-        waiters = m_postWaiters.take(fileHash);
-    }
-    for (auto& then : waiters)
-        dispatch::mainAsync(std::move(then));
+    m_posts.after(fileHash, std::move(then));
 }
 
 bool PushClipsManager::isDeleting(const QString& fileHash) const

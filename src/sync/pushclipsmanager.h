@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/requestmanager.h"
+#include "sync/flights.h"
 #include "sync/ownsessionrequest.h"
 #include "store/historymodel.h"
 #include "sync/stepoutcome.h"
@@ -28,7 +29,8 @@ class HttpSession;
 // clip's row still exists; a clip deleted while its post was in flight stays deleted and is
 // deleted on the server by the id the reply names.
 //
-// Lock order: HistoryService's lock, then m_tasksMutex (never held while calling out).
+// Lock order: HistoryService's lock, then m_tasksMutex or m_posts' lock (each alone, never
+// held while calling out).
 class PushClipsManager : public OwnSessionRequest<TokenRequestManager> {
 public:
     // (result, error)
@@ -85,11 +87,8 @@ private:
     void deleteLocally(const HistoryModelPtr& clip, Callback callback);
     // The server's copy of a clip no longer held here; nothing local changes.
     void deleteOnServer(const QString& fileHash, qint64 historyId);
-    // The post of the hash has ended: its waiters go to the main queue.
-    void postEnded(const QString& fileHash);
 
+    Flights m_posts;
     mutable QMutex m_tasksMutex;
-    QHash<QString, HistoryModelPtr> m_postingTasks;
     QHash<QString, HistoryModelPtr> m_deletingTasks;
-    QHash<QString, QList<std::function<void()>>> m_postWaiters;
 };

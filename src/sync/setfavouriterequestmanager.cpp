@@ -1,6 +1,5 @@
 #include "sync/setfavouriterequestmanager.h"
 
-#include "platform/dispatch.h"
 #include "platform/notificationcenter.h"
 #include "platform/numberreader.h"
 #include "service/httpsession.h"
@@ -17,7 +16,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutexLocker>
 #include <QUrl>
 
 namespace {
@@ -52,7 +50,6 @@ QString SetFavouriteRequestManager::methodURL() const
 
 bool SetFavouriteRequestManager::isInFlight(const QString& fileHash) const
 {
-    QMutexLocker lock(&m_tasksMutex);
     return favouriteTask.contains(fileHash);
 }
 
@@ -63,14 +60,7 @@ void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, Callb
 
 void SetFavouriteRequestManager::afterFavourite(const QString& fileHash, std::function<void()> then)
 {
-    {
-        QMutexLocker lock(&m_tasksMutex);
-        if (favouriteTask.contains(fileHash)) {
-            m_waiters[fileHash].append(std::move(then));
-            return;
-        }
-    }
-    dispatch::mainAsync(std::move(then));
+    favouriteTask.after(fileHash, std::move(then));
 }
 
 void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, OutcomeCallback callback)
@@ -85,14 +75,8 @@ void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, Outco
     if (float(clip->file_size().toDouble()) > float(kMaxFileSize))
         return StepAnswer::onMain(callback, nullptr, std::nullopt, StepOutcome::unsendable());
     const QString hash = *clip->file_hash();
-    {
-        QMutexLocker lock(&m_tasksMutex);
-        if (favouriteTask.contains(hash)) {
-            lock.unlock();
-            return StepAnswer::onMain(callback, nullptr, std::nullopt, StepOutcome::inFlight());
-        }
-        favouriteTask.insert(hash, clip);
-    }
+    if (!favouriteTask.begin(hash))
+        return StepAnswer::onMain(callback, nullptr, std::nullopt, StepOutcome::inFlight());
     QJsonObject history = clip->toDictionary();
     history.remove(QStringLiteral("content"));
     const QByteArray body =
@@ -109,27 +93,13 @@ void SetFavouriteRequestManager::handleReply(const HistoryModelPtr& clip, const 
                                              const std::optional<RequestError>& error, OutcomeCallback callback)
 {
     const QString hash = *clip->file_hash();
-    {
-        QMutexLocker lock(&m_tasksMutex);
-        favouriteTask.remove(hash);
-    }
+    favouriteTask.land(hash);
     // Waiters for this hash run once the reply has been applied.
     struct Ended {
-        SetFavouriteRequestManager* self;
+        Flights& flights;
         QString hash;
-        ~Ended()
-        {
-            QList<std::function<void()>> waiters;
-            {
-                QMutexLocker lock(&self->m_tasksMutex);
-                if (self->favouriteTask.contains(hash))
-                    return;
-                waiters = self->m_waiters.take(hash);
-            }
-            for (auto& then : waiters)
-                dispatch::mainAsync(std::move(then));
-        }
-    } ended{this, hash};
+        ~Ended() { flights.end(hash); }
+    } ended{favouriteTask, hash};
     const QJsonDocument doc = QJsonDocument::fromJson(body);
     const QJsonObject reply = doc.isObject() ? doc.object() : QJsonObject();
     const qint64 code = doc.isObject() ? NumberReader::jsonIntegerOrZero(reply.value(QStringLiteral("code")).toVariant()) : 0;

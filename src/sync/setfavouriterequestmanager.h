@@ -1,12 +1,11 @@
 #pragma once
 
 #include "service/requestmanager.h"
+#include "sync/flights.h"
 #include "sync/ownsessionrequest.h"
 #include "store/historymodel.h"
 #include "sync/stepoutcome.h"
 
-#include <QHash>
-#include <QMutex>
 
 #include <functional>
 #include <memory>
@@ -56,7 +55,6 @@ private:
     void handleReply(const HistoryModelPtr& clip, const QByteArray& body, const std::optional<RequestError>& error,
                      OutcomeCallback callback);
 
-    mutable QMutex m_tasksMutex;  // guards favouriteTask; never held while calling out
-    QHash<QString, HistoryModelPtr> favouriteTask;
-    QHash<QString, QList<std::function<void()>>> m_waiters;
+    // The set-favourite requests in flight, by hash.
+    Flights favouriteTask;
 };
