@@ -158,6 +158,42 @@ TEST_F(PluginPackage, FailuresGiveTheirCodeAndKeepTheInstalledVersion)
     }
 }
 
+TEST_F(PluginPackage, InfoLuaReadsItsStringsAndCannotTouchFilesOrRunPrograms)
+{
+    const QString byIo = testenv::home() + QStringLiteral("/written-by-io");
+    const QString byOs = testenv::home() + QStringLiteral("/written-by-os");
+    const QByteArray strings = "plugin_name = 'Hostile' plugin_bundle_id = 'com.hostile'\n";
+    const QByteArray main = versionMain("1.0");
+    struct Case {
+        const char* what;
+        QByteArray info;
+        int code;
+    };
+    const Case cases[] = {
+        {"io", "io.open('" + byIo.toUtf8() + "', 'w'):write('x')\n" + strings, PLUGIN_INSTALL_BAD_INFO},
+        {"os", "os.execute('touch " + byOs.toUtf8() + "')\n" + strings, PLUGIN_INSTALL_BAD_INFO},
+        {"io after the strings", strings + "io.open('" + byIo.toUtf8() + "', 'w'):write('x')\n", PLUGIN_INSTALL_BAD_INFO},
+        {"require", "require('io')\n" + strings, PLUGIN_INSTALL_BAD_INFO},
+        {"a file loaded as code", "dofile('" + byIo.toUtf8() + "')\n" + strings, PLUGIN_INSTALL_BAD_INFO},
+        {"a chunk from a string", "load('x = 1')()\n" + strings, PLUGIN_INSTALL_BAD_INFO},
+        {"the strings, made with the string library",
+         "plugin_name = ('demo'):upper() plugin_bundle_id = string.format('com.%s', 'fine')\n"
+         "plugin_version = tostring(2) .. '.0' plugin_author = select(2, pcall(error, 'me', 0))\n",
+         PLUGIN_INSTALL_OK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(install(package(packageEntries(c.info, main))), c.code);
+        EXPECT_FALSE(QFileInfo::exists(byIo));
+        EXPECT_FALSE(QFileInfo::exists(byOs));
+    }
+    ASSERT_EQ(state->count, 1);
+    EXPECT_STREQ(state->plugins[0]->name, "DEMO");
+    EXPECT_STREQ(state->plugins[0]->bundle_id, "com.fine");
+    EXPECT_STREQ(state->plugins[0]->version, "2.0");
+    EXPECT_STREQ(state->plugins[0]->author, "me");
+}
+
 TEST_F(PluginPackage, DamagedArchivesFailToExtract)
 {
     ASSERT_EQ(installVersion("com.demo", "1.0"), PLUGIN_INSTALL_OK);

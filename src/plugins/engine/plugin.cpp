@@ -54,12 +54,20 @@ struct InfoJob {
     bool accepted;
 };
 
-// Runs info.lua in a scratch state and reads its globals into the record.
+// Runs info.lua in a scratch state and reads its globals into the record. Its contract is
+// five strings, so it gets the base and string libraries only, without the base's file and
+// chunk loaders: a package being installed cannot touch files or run programs.
 int infoBody(lua_State* L)
 {
     InfoJob* job = static_cast<InfoJob*>(lua_touserdata(L, 1));
-    luaL_openlibs(L);
-    luaguard_text_only_require(L);
+    luaL_requiref(L, "_G", luaopen_base, 1);
+    luaL_requiref(L, LUA_STRLIBNAME, luaopen_string, 1);
+    lua_pop(L, 2);
+    static const char* const kLoaders[] = {"dofile", "loadfile", "load", "loadstring"};
+    for (const char* loader : kLoaders) {
+        lua_pushnil(L);
+        lua_setglobal(L, loader);
+    }
     if (luaguard_loadfile(L, job->file) != LUA_OK)
         return lua_error(L);
     lua_call(L, 0, 0);
