@@ -6,10 +6,14 @@
 #include "store/cliptype.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
+#include "store/pathhelper.h"
 #include "store/utils.h"
 #include "sync/replylogin.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
+#include <QStringList>
 
 #include <functional>
 
@@ -132,13 +136,19 @@ bool ServerClipStore::write(std::vector<ServerClipArrival>& arrivals, quint64 lo
     // body of an ended login is written after the purge.
     if (!ReplyLogin::holds(loginEpoch))
         return false;
+    // The bodies this call adds, so an undone change takes them away again.
+    QStringList added;
     for (ServerClipArrival& arrival : arrivals) {
         if (!arrival.row || !arrival.row->content())
             continue;
         const QString& content = *arrival.row->content();
         if ((rules.bodyNeedsText && content.isEmpty()) || md5HexOfString(content) != arrival.server.fileHash)
             continue;
+        const QString path = PathHelper::getBaseFilePath(arrival.server.fileHash);
+        const bool existed = QFileInfo::exists(path);
         ClipFileManager::sharedInstance().saveString(content, arrival.server.fileHash);
+        if (!existed && QFileInfo::exists(path))
+            added << path;
         arrival.bodyWritten = true;
     }
 
@@ -164,8 +174,14 @@ bool ServerClipStore::write(std::vector<ServerClipArrival>& arrivals, quint64 lo
         return true;
     });
     if (!stored) {
-        for (ServerClipArrival& arrival : arrivals)
+        for (ServerClipArrival& arrival : arrivals) {
             arrival.inserted = false;
+            arrival.bodyWritten = false;
+        }
+        // Still under the body lock, so nobody else wrote them meanwhile: the folder is
+        // left as it was before the call.
+        for (const QString& path : std::as_const(added))
+            QFile::remove(path);
     }
     return stored;
 }

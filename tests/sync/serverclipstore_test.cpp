@@ -177,3 +177,30 @@ TEST_F(ServerClipRoads, AStoredRowTakesOnlyTheServersStateAndANewOneComesWithIts
         EXPECT_EQ(ClipFileManager::sharedInstance().getStringWithMd5(fresh.fileHash), kText);
     }
 }
+
+TEST_F(ServerClipRoads, AnUndoneWriteLeavesNoBodyItAddedAndKeepsTheOnesThatWereThere)
+{
+    const ServerClip fresh = checked(element(QStringLiteral("text_txt+enc"), KeyHash::Current, Content::Encrypted));
+    {
+        // Every new row is refused, so the write's one change is undone.
+        RawDb raw(dbPath());
+        ASSERT_TRUE(raw.exec(QStringLiteral("create trigger refuse_rows before insert on History "
+                                            "begin select raise(abort, 'refused'); end")));
+    }
+    for (const ServerClipRoad road : {ServerClipRoad::Pull, ServerClipRoad::Fetch}) {
+        SCOPED_TRACE(road == ServerClipRoad::Pull ? "pull" : "fetch");
+        QFile::remove(bodyPath(fresh.fileHash));
+        const ServerClipStore store(road);
+        std::vector<ServerClipArrival> arrivals{{fresh, store.newRow(fresh)}};
+        ASSERT_TRUE(arrivals[0].row);
+        EXPECT_FALSE(store.write(arrivals, ReplyLogin::current()));
+        EXPECT_FALSE(rowOf(fresh.fileHash));
+        EXPECT_FALSE(QFile::exists(bodyPath(fresh.fileHash))) << "the body went with the undone row";
+        EXPECT_FALSE(arrivals[0].bodyWritten);
+
+        // A body that was there before the write is not the write's to take away.
+        ClipFileManager::sharedInstance().saveString(kText, fresh.fileHash);
+        EXPECT_FALSE(store.write(arrivals, ReplyLogin::current()));
+        EXPECT_EQ(ClipFileManager::sharedInstance().getStringWithMd5(fresh.fileHash), kText);
+    }
+}
