@@ -186,18 +186,31 @@ int32_t AdvancePrivacyManager::saveOptionFrom(const QString& from, const QString
 {
     const QByteArray request = message(Verdict, from.toUtf8(), extension.toUtf8(), content.toUtf8());
     QMutexLocker lock(&m_lock);
+    // Without an answer in time the script may have refused the clip: kept here, as a secret
+    // (never uploaded), rather than let through.
+    const auto failClosed = [](const char* why) {
+        spdlog::warn("privacy verdict {}: the clip is kept as secret", why);
+        return kSecretVerdict;
+    };
     if (!ensureWorker())
-        return 0;
+        return failClosed("not asked: the script's worker could not be started");
     const LuaWorkerClient::Result r = m_worker->call(request, kVerdictTimeLimitMs + kGraceMs);
+    if (r.outcome == LuaWorkerClient::Outcome::Late)
+        return failClosed("not answered in time; the worker was stopped");
+    if (r.outcome == LuaWorkerClient::Outcome::Lost)
+        return failClosed("lost: the script's worker ended");
     if (r.outcome != LuaWorkerClient::Outcome::Replied)
-        return 0;
+        return failClosed("not asked: the request could not be sent");
     Reader reply(r.reply);
+    bool answered = false;
     qint32 verdict = 0;
-    reply.in() >> verdict;
+    reply.in() >> answered >> verdict;
     if (reply.kind() != VerdictResult || !reply.ok()) {
         m_worker->stop();
-        return 0;
+        return failClosed("unreadable: the worker's answer was not a verdict");
     }
+    if (!answered)
+        return failClosed("not given: the script ran past its time or memory limit");
     return verdict;
 }
 

@@ -420,6 +420,30 @@ TEST_F(ClipCaptureTest, TheScriptDecidesSecretOrNotForEveryKind)
     EXPECT_TRUE(image->secert().toBool());
 }
 
+TEST_F(ClipCaptureTest, AVerdictTooSlowForItsLimitKeepsTheClipSecretAndLocal)
+{
+    watcher();
+    // Refuses a password, but only after the verdict's limit on this text.
+    usePrivacyScript(QStringLiteral("function main(from, ext, content)\n"
+                                    "  if content:find('password', 1, true) then\n"
+                                    "    local t = os.clock() while os.clock() - t < 1 do end\n"
+                                    "    return -1\n"
+                                    "  end\n"
+                                    "  return 0\n"
+                                    "end\n"));
+    copyText(QStringLiteral("password: hunter2"));
+    poll();
+    const HistoryModelPtr late = row(md5HexOfString(QStringLiteral("password: hunter2")));
+    ASSERT_TRUE(late) << "kept here";
+    EXPECT_TRUE(late->secert().toBool()) << "so never uploaded";
+
+    copyText(QStringLiteral("a plain note"));
+    poll();
+    const HistoryModelPtr note = row(md5HexOfString(QStringLiteral("a plain note")));
+    ASSERT_TRUE(note);
+    EXPECT_FALSE(note->secert().toBool()) << "the next verdict runs as before";
+}
+
 TEST_F(ClipCaptureTest, TheIncomingHashDropsOneCopyAndIsCleared)
 {
     watcher();

@@ -94,10 +94,10 @@ TEST(AdvancePrivacyManager, VerdictIsTheNumberMainReturnsTruncatedAndClamped)
         {"-huge", std::numeric_limits<int32_t>::min()},
         {"inf", std::numeric_limits<int32_t>::max()},
         {"nan", 0},
-        {"error", 0},
+        {"error", 0},  // an answered error records the clip
         {"error table", 0},
-        {"loop", 0},
-        {"caught loop", 0},
+        {"loop", 1},  // no answer in time: it may have been a refusal, so secret
+        {"caught loop", 1},
         {"anything else", 0},
     };
     for (const Case& c : cases)
@@ -126,6 +126,29 @@ TEST(PrivacyScriptEngine, ManyVerdictsAndTestsLeaveTheStacksAsTheyWere)
     for (const char* script : {"function main( return 0 end", "error({})", "function main() return 1 end"})
         engine.test(script);
     EXPECT_EQ(lua_gettop(engine.test_state()), 0);
+}
+
+TEST(AdvancePrivacyManager, AVerdictSlowerThanItsLimitKeepsTheClipSecret)
+{
+    // Would refuse a password, but only after the limit: busy in Lua (stopped by the hook) or
+    // in a few long C calls the count hook hardly sees (answered, but late).
+    storeScript(QStringLiteral(
+        "function main(f, e, c)\n"
+        "  if c:find('password', 1, true) then\n"
+        "    if c:find('in lua', 1, true) then local t = os.clock() while os.clock() - t < 1 do end end\n"
+        "    if c:find('in c', 1, true) then\n"
+        "      local s, t = string.rep('ab', 1e7), os.clock()\n"
+        "      repeat s = s:upper():lower() until os.clock() - t > 0.3\n"
+        "    end\n"
+        "    return -1\n"
+        "  end\n"
+        "  return 0\n"
+        "end\n"));
+    AdvancePrivacyManager manager;
+    EXPECT_EQ(textVerdict(manager, QStringLiteral("my password")), -1) << "in time, the script refuses";
+    EXPECT_EQ(textVerdict(manager, QStringLiteral("my password, in lua")), 1);
+    EXPECT_EQ(textVerdict(manager, QStringLiteral("my password, in c")), 1);
+    EXPECT_EQ(textVerdict(manager, QStringLiteral("a note")), 0);
 }
 
 TEST(AdvancePrivacyManager, VerdictClampingHandlesEveryDouble)
@@ -244,10 +267,10 @@ TEST(AdvancePrivacyManager, LoopingStoredScriptsDoNotHoldUpStartUp)
         EXPECT_EQ(manager.scriptContent(), QString::fromUtf8(script));
         EXPECT_EQ(textVerdict(manager, QStringLiteral("password")), 1) << script;
     }
-    // Passes its test, then loops on real content: the verdict is 0.
+    // Passes its test, then loops on real content: no verdict in time, so secret.
     storeScript(QStringLiteral("function main(f, e, c) if c ~= '' then while true do end end return 0 end"));
     AdvancePrivacyManager manager;
-    EXPECT_EQ(textVerdict(manager, QStringLiteral("password")), 0);
+    EXPECT_EQ(textVerdict(manager, QStringLiteral("password")), 1);
     EXPECT_EQ(textVerdict(manager, QString()), 0);
 }
 

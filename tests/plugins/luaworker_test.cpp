@@ -271,22 +271,22 @@ int32_t verdict(AdvancePrivacyManager& manager, const char* content)
 
 }  // namespace
 
-TEST(LuaWorkerPrivacy, VerdictThatHangsOrExitsIsZeroAndTheNextOneWorks)
+TEST(LuaWorkerPrivacy, VerdictThatHangsOrExitsIsSecretAndTheNextOneWorks)
 {
     ClipUserDefaults::standardUserDefaults().setValue(
         kScriptKey, QString::fromUtf8("function main(f, e, c)\n"
                                       "  if c == 'hang' then " + kHang + " end\n"
                                       "  if c == 'exit' then " + kExit + " end\n"
                                       "  if c == 'alloc' then local a, s = {}, string.rep('x', 1048576) while true do a[#a + 1] = s .. #a end end\n"
-                                      "  return 1\n"
+                                      "  return 0\n"
                                       "end\n"));
     AdvancePrivacyManager manager;
     for (const char* content : {"hang", "exit", "alloc"}) {
         QElapsedTimer timer;
         timer.start();
-        EXPECT_EQ(verdict(manager, content), 0) << content;
+        EXPECT_EQ(verdict(manager, content), AdvancePrivacyManager::kSecretVerdict) << content;
         expectWithin(timer, AdvancePrivacyManager::kVerdictTimeLimitMs, content);
-        EXPECT_EQ(verdict(manager, "note"), 1) << content;
+        EXPECT_EQ(verdict(manager, "note"), 0) << content;
     }
 }
 
@@ -355,13 +355,13 @@ TEST(LuaWorkerPrivacy, AScriptThatEndsTheWorkerAtEveryLoadIsReplacedAfterThreeIn
     EXPECT_EQ(readFile(runs).count("run"), 6);
 }
 
-TEST(LuaWorkerPrivacy, AWorkerKilledFromOutsideMidVerdictGivesZeroAndTheNextOneWorks)
+TEST(LuaWorkerPrivacy, AWorkerKilledFromOutsideMidVerdictGivesSecretAndTheNextOneWorks)
 {
     const QString started = testenv::home() + QStringLiteral("/started");
     ClipUserDefaults::standardUserDefaults().setValue(
         kScriptKey, QString::fromUtf8("function main(f, e, c)\n"
                                       "  if c == 'slow' then io.open('" + QFile::encodeName(started) + "', 'w'):close() " + kHang + " end\n"
-                                      "  return 1\n"
+                                      "  return 0\n"
                                       "end\n"));
     AdvancePrivacyManager manager;
     std::atomic<int32_t> result{7};
@@ -376,8 +376,8 @@ TEST(LuaWorkerPrivacy, AWorkerKilledFromOutsideMidVerdictGivesZeroAndTheNextOneW
     kill(pids.first(), SIGKILL);
     ASSERT_TRUE(testenv::waitUntil([&] { return done.load(); }));
     capture.join();
-    EXPECT_EQ(result.load(), 0);
-    EXPECT_EQ(verdict(manager, "note"), 1);
+    EXPECT_EQ(result.load(), AdvancePrivacyManager::kSecretVerdict);
+    EXPECT_EQ(verdict(manager, "note"), 0);
 }
 
 namespace {

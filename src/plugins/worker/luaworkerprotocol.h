@@ -31,7 +31,7 @@
 //   RemovePlugin {bundle id} -> Listing
 //   TestScript {script} -> TestResult {bool passed, message}
 //   LoadScript {script} -> Done
-//   Verdict {from, extension, content} -> VerdictResult {qint32 verdict}
+//   Verdict {from, extension, content} -> VerdictResult {bool answered within the limits, qint32 verdict}
 // Listing: {quint32 n, n built-in entries, quint32 m, m user entries}; an entry is
 //   {name, desc, version, author, bundle id}, in load order.
 //
@@ -42,7 +42,7 @@
 //   OpenURL {text}: a plugin called app.openURL with this text
 namespace luaworker {
 
-constexpr quint32 kProtocolVersion = 1;
+constexpr quint32 kProtocolVersion = 2;
 // Far above any clip text, and below the worker's memory limit.
 constexpr quint32 kMaxFrameBytes = 256u << 20;
 // The descriptor of the socket in the worker.

@@ -132,7 +132,8 @@ void servePrivacy(Reader& r, PrivacyScriptEngine& engine)
     case Verdict: {
         QByteArray from, extension, content;
         in >> from >> extension >> content;
-        send(message(VerdictResult, qint32(engine.verdict(from, extension, content))));
+        const std::optional<int32_t> verdict = engine.verdict(from, extension, content);
+        send(message(VerdictResult, verdict.has_value(), qint32(verdict.value_or(0))));
         return;
     }
     default:

@@ -2,6 +2,7 @@
 
 #include "plugins/engine/luaguard.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <cmath>
@@ -153,13 +154,19 @@ bool PrivacyScriptEngine::load(const QByteArray& script)
     return status == LUA_OK;
 }
 
-int32_t PrivacyScriptEngine::verdict(const QByteArray& from, const QByteArray& extension, const QByteArray& content)
+std::optional<int32_t> PrivacyScriptEngine::verdict(const QByteArray& from, const QByteArray& extension,
+                                                    const QByteArray& content)
 {
     if (!m_state)
         return 0;
     const int top = lua_gettop(m_state);
     VerdictJob job = {&from, &extension, &content, 0};
+    QElapsedTimer timer;
+    timer.start();
     const int status = luaguard_cpcall(m_state, verdictBody, &job, kVerdictTimeLimitMs);
     lua_settop(m_state, top);
+    // A timeout fails the call at the limit, so it is late too; memory is a limit as well.
+    if (timer.elapsed() >= kVerdictTimeLimitMs || status == LUA_ERRMEM)
+        return std::nullopt;
     return status == LUA_OK ? job.verdict : 0;
 }

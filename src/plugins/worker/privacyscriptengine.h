@@ -30,8 +30,10 @@ public:
     // Runs the chunk in the run state; false when it failed (the run state keeps its main).
     bool load(const QByteArray& script);
     // main(from, extension, content) in the run state: a number result truncated toward
-    // zero and clamped to int32; 0 for anything else, an error, a timeout or no main.
-    int32_t verdict(const QByteArray& from, const QByteArray& extension, const QByteArray& content);
+    // zero and clamped to int32; 0 for anything else, an error or no main. Nothing when the
+    // call ran out of time or memory, or its answer came after the limit (a slow C call the
+    // count hook cannot stop): such a verdict may have been a refusal.
+    std::optional<int32_t> verdict(const QByteArray& from, const QByteArray& extension, const QByteArray& content);
 
     // The verdict a number result gives: truncated toward zero, clamped to int32, NaN 0.
     static int32_t verdictFromNumber(double number);
