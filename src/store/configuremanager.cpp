@@ -83,6 +83,7 @@ void ConfigureManager::load()
     m_userId = defaults.string(kLoginUserId);
     m_email = defaults.string(kLoginUserEmail);
     m_incommingHash.reset();
+    m_costlyWords.clear();
     m_built = false;
     syncWordsLocked();
 }
@@ -281,21 +282,29 @@ void ConfigureManager::syncWordsLocked()
 void ConfigureManager::rebuildLocked(const QStringList& userWords)
 {
     QStringList parts;
-    QList<QRegularExpression> regExps;
+    QList<KeyWordRegExp> regExps;
+    // Wrapped, so a word's own "(*LIMIT_MATCH=...)" is no option at the start and cannot lift
+    // the limit again (it then fails to compile and is matched literally).
+    const auto compile = [](const QString& part) {
+        return QRegularExpression(QStringLiteral("(*LIMIT_MATCH=%1)(?:%2)").arg(kKeyWordMatchLimit).arg(part),
+                                  QRegularExpression::CaseInsensitiveOption);
+    };
     const auto add = [&](const QString& word, qsizetype userIndex) {
-        QRegularExpression re(word, QRegularExpression::CaseInsensitiveOption);
+        const QRegularExpression alone(word);
+        QRegularExpression re = compile(word);
         QString part = word;
-        if (!re.isValid()) {
+        if (!alone.isValid() || !re.isValid()) {
             // A typed "?" or "(" must not switch the other words off: that word alone is
             // taken as plain text. The word itself stays out of the log file.
+            const QString why = alone.isValid() ? QStringLiteral("an engine option") : alone.errorString();
             spdlog::warn("key word {} is not a valid pattern ({}); matched literally", userIndex + 1,
-                         re.errorString().toStdString());
+                         why.toStdString());
             part = QRegularExpression::escape(word);
-            re = QRegularExpression(part, QRegularExpression::CaseInsensitiveOption);
+            re = compile(part);
         }
         re.optimize();  // compiled once here, not by the first capture that matches
         parts << part;
-        regExps << re;
+        regExps << KeyWordRegExp{re, word, parts.size()};
     };
     for (const QString& w : builtinKeyWords())
         add(w, -1);
@@ -306,6 +315,8 @@ void ConfigureManager::rebuildLocked(const QStringList& userWords)
     m_words = userWords;
     m_pattern = parts.join(QLatin1Char('|'));
     m_regExps = regExps;
+    // A word edited or removed is no longer given up on.
+    m_costlyWords.removeIf([&](const QString& w) { return !userWords.contains(w); });
     m_built = true;
 }
 
@@ -316,9 +327,27 @@ QString ConfigureManager::keyWordsRegPattern()
     return m_pattern;
 }
 
-QList<QRegularExpression> ConfigureManager::keyWordsRegExps()
+QList<ConfigureManager::KeyWordRegExp> ConfigureManager::keyWordsRegExps()
 {
     QMutexLocker lock(&m_mutex);
     syncWordsLocked();
     return m_regExps;
+}
+
+void ConfigureManager::noteCostlyKeyWord(const QString& word)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_costlyWords.contains(word))
+        m_costlyWords << word;
+}
+
+QStringList ConfigureManager::costlyKeyWords()
+{
+    QMutexLocker lock(&m_mutex);
+    syncWordsLocked();
+    QStringList costly;
+    for (const QString& w : std::as_const(m_words))
+        if (m_costlyWords.contains(w) && !costly.contains(w))
+            costly << w;
+    return costly;
 }

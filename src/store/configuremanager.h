@@ -65,11 +65,28 @@ public:
     // its own ("\d{16}" marks card numbers); a word that does not compile on its own
     // stands there escaped, matched literally. The empty word is left out.
     QString keyWordsRegPattern();
-    // Each word of the pattern compiled on its own, case-insensitively, so one bad word never
-    // switches the others off; rebuilt only when the words change.
-    QList<QRegularExpression> keyWordsRegExps();
+    // One word of the pattern, compiled on its own, case-insensitively, so one bad word never
+    // switches the others off, and under the engine's match limit, so one costly word
+    // (nested repeats) gives up quickly instead of holding up the capture.
+    struct KeyWordRegExp {
+        QRegularExpression regExp;
+        QString word;
+        // Its place in the pattern, from 1: what the log names, never the word itself.
+        qsizetype position = 0;
+    };
+    // Rebuilt only when the words change.
+    QList<KeyWordRegExp> keyWordsRegExps();
+
+    // A word whose match the engine gave up on: the Privacy pane says so.
+    void noteCostlyKeyWord(const QString& word);
+    // The user's words given up on in this run, in list order.
+    QStringList costlyKeyWords();
 
     static constexpr int kMaxCustomKeyWords = 25;
+    // Backtracking steps the regular-expression engine may take for one word over one text:
+    // a plain word needs far fewer even over 4096 characters, while nested repeats run into
+    // it within a millisecond or so.
+    static constexpr int kKeyWordMatchLimit = 100000;
 
     // Tests only: as newly made from the settings store in use now (login values and key
     // words read again, no incoming hash).
@@ -100,5 +117,6 @@ private:
     bool m_built = false;
     QStringList m_words;
     QString m_pattern;
-    QList<QRegularExpression> m_regExps;
+    QList<KeyWordRegExp> m_regExps;
+    QStringList m_costlyWords;
 };

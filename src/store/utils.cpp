@@ -8,6 +8,7 @@
 #include "store/deviceidentity.h"
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QImageReader>
 #include <QPainter>
 #include <QRegularExpression>
@@ -248,13 +249,39 @@ bool Utils::isNeedShowUpdate()
 
 bool Utils::isSecret(const QString& text)
 {
+    return isSecret(text, kKeyWordBudget);
+}
+
+bool Utils::isSecret(const QString& text, std::chrono::nanoseconds budget)
+{
     if (!isNeedAnalyseSecert())
         return false;
     if (text.size() > kTextLargeLimit)
         return false;
-    const QList<QRegularExpression> words = ConfigureManager::sharedInstance().keyWordsRegExps();
-    return std::any_of(words.begin(), words.end(),
-                       [&](const QRegularExpression& re) { return re.isValid() && re.match(text).hasMatch(); });
+    ConfigureManager& config = ConfigureManager::sharedInstance();
+    const QList<ConfigureManager::KeyWordRegExp> words = config.keyWordsRegExps();
+    QElapsedTimer timer;
+    timer.start();
+    for (const ConfigureManager::KeyWordRegExp& w : words) {
+        if (!w.regExp.isValid())
+            continue;
+        if (std::chrono::nanoseconds(timer.nsecsElapsed()) >= budget) {
+            spdlog::warn("key words: the time for one text was spent before word {} of {}; the text is kept secret",
+                         w.position, words.size());
+            return true;
+        }
+        const QRegularExpressionMatch match = w.regExp.match(text);
+        if (match.hasMatch())
+            return true;
+        // A valid expression whose match is not valid: the engine gave up (its match limit),
+        // so the word may well be in the text.
+        if (!match.isValid()) {
+            spdlog::warn("key word {} was given up on as too costly; the text is kept secret", w.position);
+            config.noteCostlyKeyWord(w.word);
+            return true;
+        }
+    }
+    return false;
 }
 
 void Utils::setAnalySecert(bool on) { ClipUserDefaults::standardUserDefaults().setBool(kAnalyseSecert, on); }

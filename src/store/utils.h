@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <optional>
 
 // Texts of at most this many UTF-16 units are typed by prefix and tested for key words.
@@ -31,7 +32,12 @@ public:
     static std::optional<QString> largeVersion(const QString& one, const QString& two);
     static bool isNeedShowUpdate();
 
+    // True when the text holds a key word. A word the engine gives up on (its match limit)
+    // counts as found, and so does every word left untried once the capture's time for key
+    // words (kKeyWordBudget) is spent: a text that cannot be cleared is kept secret.
     static bool isSecret(const QString& text);
+    static bool isSecret(const QString& text, std::chrono::nanoseconds budget);
+    static constexpr std::chrono::milliseconds kKeyWordBudget{200};
 
     static void setAnalySecert(bool on);
     static bool isNeedAnalyseSecert();

@@ -534,3 +534,16 @@ TEST_F(ClipCaptureTest, LogoutPurgesEverythingAndRecapturesThePasteboard)
     EXPECT_EQ(QDir(PathHelper::getBaseFilePath()).entryList(QDir::Files), QStringList{md5HexOfString(current)});
     EXPECT_TRUE(QDir(PathHelper::getZipsFilePath()).entryList(QDir::Files).isEmpty());
 }
+
+TEST_F(ClipCaptureTest, AKeyWordTheEngineGivesUpOnKeepsTheTextSecret)
+{
+    watcher();
+    ASSERT_TRUE(ConfigureManager::sharedInstance().addNewWord(QStringLiteral("(x+x+)+y")));
+    // Holds a match ("xxy") that the engine gives up before it reaches.
+    const QString text = QString(40, QLatin1Char('x')) + QStringLiteral("! then xxy");
+    copyText(text);
+    poll();
+    const HistoryModelPtr clip = row(md5HexOfString(text));
+    ASSERT_TRUE(clip);
+    EXPECT_TRUE(clip->secert().toBool());
+}

@@ -201,6 +201,7 @@ TEST_F(AccountState, KeyWordPatternIsTheBuiltInWordsThenTheUsersWords)
     EXPECT_EQ(config().keyWordsRegPattern(), builtIn + "|secret|\\d{16}|\\?");
     EXPECT_EQ(defaults().stringList("userKeyWords"), (QStringList{"secret", "\\d{16}", "?"}));
     EXPECT_EQ(config().keyWordsRegExps().size(), 8 + 3);
+    EXPECT_EQ(config().keyWordsRegExps().last().position, 8 + 3);
 }
 
 // The user's words are patterns: a bad one is matched literally and never switches the
@@ -230,6 +231,53 @@ TEST_F(AccountState, EachKeyWordIsAPatternOfItsOwn)
     };
     for (const auto& c : cases)
         EXPECT_EQ(Utils::isSecret(QString::fromUtf8(c.text)), c.secret) << c.text;
+}
+
+// A word the engine gives up on (nested repeats) may well be in the text: the text is
+// secret, and the word is named for the Privacy pane.
+TEST_F(AccountState, AKeyWordTheEngineGivesUpOnCountsAsFound)
+{
+    const QString costly = QStringLiteral("(x+x+)+y");
+    // Would lift the engine's limit if taken as an option: taken literally instead.
+    const QString lifting = QStringLiteral("(*LIMIT_MATCH=99999999)(x+x+)+z");
+    ASSERT_TRUE(config().addNewWord(QStringLiteral("plain")));
+    ASSERT_TRUE(config().addNewWord(costly));
+    ASSERT_TRUE(config().addNewWord(lifting));
+    const QString run = QString(40, QLatin1Char('x'));
+
+    struct Case {
+        QString text;
+        bool secret;
+    };
+    const Case cases[] = {
+        {QStringLiteral("hello"), false},  // no x at all: the engine answers at once
+        {QStringLiteral("an xxy here"), true},  // a match it finds
+        {run + QStringLiteral("! then xxy"), true},  // a match it gives up before finding
+        {run + QStringLiteral("! then y"), true},  // given up on: cannot be cleared
+        {lifting, true},  // the literal text
+    };
+    EXPECT_TRUE(config().costlyKeyWords().isEmpty());
+    for (const Case& c : cases)
+        EXPECT_EQ(Utils::isSecret(c.text), c.secret) << c.text.toStdString();
+    EXPECT_EQ(config().costlyKeyWords(), QStringList{costly}) << "the literal word was never given up on";
+
+    // An edited word is no longer named.
+    config().setKeyWord(QStringLiteral("x+y"), 1);
+    EXPECT_TRUE(config().costlyKeyWords().isEmpty());
+    EXPECT_FALSE(Utils::isSecret(run + QStringLiteral("! then y"))) << "a word the engine can answer";
+    EXPECT_TRUE(config().costlyKeyWords().isEmpty());
+}
+
+// Once the time for one text is spent, the words not tried yet cannot clear it.
+TEST_F(AccountState, KeyWordsLeftUntriedWhenTheTimeIsSpentCountAsFound)
+{
+    for (int i = 0; i < ConfigureManager::kMaxCustomKeyWords; ++i)
+        ASSERT_TRUE(config().addNewWord(QStringLiteral("(x+x+)+y%1").arg(i)));
+    const QString text = QString(40, QLatin1Char('x')) + QStringLiteral("!y0");
+    EXPECT_TRUE(Utils::isSecret(QStringLiteral("hello"), std::chrono::nanoseconds(0)));
+    EXPECT_FALSE(Utils::isSecret(QStringLiteral("hello"), std::chrono::hours(1)));
+    EXPECT_TRUE(Utils::isSecret(text));
+    EXPECT_EQ(config().costlyKeyWords().size(), 1) << "the first costly word decides; the rest are not tried";
 }
 
 TEST_F(AccountState, KeyWordEditsKeepTheirLimits)

@@ -5,6 +5,7 @@
 #include "preferencesfixture.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -160,4 +161,24 @@ TEST_F(PrivacyPaneTest, TheScriptEditorOpensAsASheetOverTheWindow)
     EXPECT_EQ(pane->controllerWindow(), nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(editor.isNull());
+}
+
+TEST_F(PrivacyPaneTest, AWordGivenUpOnAsTooCostlyIsNamedUntilItIsChanged)
+{
+    ConfigureManager& account = ConfigureManager::sharedInstance();
+    ASSERT_TRUE(account.addNewWord(QStringLiteral("银行")));
+    ASSERT_TRUE(account.addNewWord(QStringLiteral("(x+x+)+y")));
+    PrivacyViewController* pane = privacy();
+    EXPECT_TRUE(pane->costlyWordsLabel()->isHidden());
+
+    // A capture's key-word test gives up on it.
+    EXPECT_TRUE(Utils::isSecret(QString(40, QLatin1Char('x')) + QStringLiteral("! y")));
+    window().showPanel(1);
+    pane = privacy();  // made anew, as each time the panel is shown
+    EXPECT_FALSE(pane->costlyWordsLabel()->isHidden());
+    EXPECT_EQ(pane->costlyWordsLabel()->text(),
+              QStringLiteral("以下关键字过于复杂，匹配时被放弃：“(x+x+)+y”。可能含有它们的文本一律记为机密，请改写这些关键字。"));
+
+    pane->tableView()->item(1, 0)->setText(QStringLiteral("x+y"));
+    EXPECT_TRUE(pane->costlyWordsLabel()->isHidden());
 }

@@ -57,6 +57,9 @@ PrivacyViewController::PrivacyViewController(QWidget* parent)
     m_fileAsSecertButton = new QCheckBox(QStringLiteral("文件标为机密"), this);
     m_advancePrivacyButton = new QCheckBox(QStringLiteral("高级隐私模式"), this);
     m_editScriptButton = new QPushButton(QStringLiteral("编辑脚本"), this);
+    m_costlyWordsLabel = new QLabel(this);
+    m_costlyWordsLabel->setWordWrap(true);
+    m_costlyWordsLabel->setTextFormat(Qt::PlainText);
 
     auto* tables = new QGridLayout;
     tables->addWidget(m_tableView, 0, 0);
@@ -74,6 +77,7 @@ PrivacyViewController::PrivacyViewController(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->addLayout(tables, 1);
+    layout->addWidget(m_costlyWordsLabel);
     layout->addWidget(m_analySecertButton);
     layout->addWidget(m_fileAsSecertButton);
     layout->addLayout(advanced);
@@ -101,6 +105,27 @@ void PrivacyViewController::viewDidLoad()
     m_editScriptButton->setVisible(m_advancePrivacyButton->isChecked());
     fill(m_tableView, m_keyWords, true);
     fill(m_sysKeyWordsTableView, m_sysKeyWords, false);
+    showCostlyWords();
+}
+
+void PrivacyViewController::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Captures may have given up on a word since the pane was made.
+    showCostlyWords();
+}
+
+void PrivacyViewController::showCostlyWords()
+{
+    const QStringList costly = ConfigureManager::sharedInstance().costlyKeyWords();
+    QStringList quoted;
+    for (const QString& word : costly)
+        quoted << QStringLiteral("“%1”").arg(word);
+    m_costlyWordsLabel->setText(
+        costly.isEmpty() ? QString()
+                         : QStringLiteral("以下关键字过于复杂，匹配时被放弃：%1。可能含有它们的文本一律记为机密，请改写这些关键字。")
+                               .arg(quoted.join(QStringLiteral("、"))));
+    m_costlyWordsLabel->setVisible(!costly.isEmpty());
 }
 
 void PrivacyViewController::fill(QTableWidget* table, const QStringList& words, bool editable)
@@ -125,6 +150,7 @@ void PrivacyViewController::changeData()
 {
     m_keyWords = ConfigureManager::sharedInstance().customKeyWords();
     fill(m_tableView, m_keyWords, true);
+    showCostlyWords();
 }
 
 void PrivacyViewController::addButtonClicked()

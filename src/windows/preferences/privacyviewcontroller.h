@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QLabel;
 class QPushButton;
 class QTableWidget;
 class QTableWidgetItem;
@@ -29,6 +30,8 @@ public:
     QCheckBox* fileAsSecertButton() const { return m_fileAsSecertButton; }
     QCheckBox* advancePrivacyButton() const { return m_advancePrivacyButton; }
     QPushButton* editScriptButton() const { return m_editScriptButton; }
+    // Names the words the key-word test gave up on as too costly; hidden while there are none.
+    QLabel* costlyWordsLabel() const { return m_costlyWordsLabel; }
     // The script editor sheet while it is open.
     ScriptEditWindowController* controllerWindow() const { return m_controllerWindow; }
 
@@ -41,12 +44,16 @@ public:
     void editScriptClicked();
     // A row of the custom table was edited to `text`; an empty text is refused.
     void setKeyWordAtRow(const QString& text, int row);
-    // Reloads the custom words.
+    // Reloads the custom words (and the words given up on).
     void changeData();
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     void viewDidLoad();
     static void fill(QTableWidget* table, const QStringList& words, bool editable);
+    void showCostlyWords();
 
     QStringList m_keyWords;
     QStringList m_sysKeyWords;
@@ -58,5 +65,6 @@ private:
     QCheckBox* m_fileAsSecertButton = nullptr;
     QCheckBox* m_advancePrivacyButton = nullptr;
     QPushButton* m_editScriptButton = nullptr;
+    QLabel* m_costlyWordsLabel = nullptr;
     QPointer<ScriptEditWindowController> m_controllerWindow;
 };
