@@ -215,6 +215,11 @@ bool ClipController::catchFile(const QByteArray& path)
     std::optional<StagedFile> staged = StagedFile::copyOf(path, kMaxFileSize);
     if (!staged)
         return false;
+    // A clip of nothing is not kept: the start-up schema step drops rows of the empty hash.
+    if (staged->size() == 0) {
+        spdlog::info("file not captured: it is empty (0 bytes)");
+        return false;
+    }
     const QString hash = staged->md5();
     // The bytes of the path go to the file system as they are; its text (invalid UTF-8
     // replaced) names the clip.
@@ -242,11 +247,18 @@ bool ClipController::catchFile(const QByteArray& path)
     return saveRecord(record, [&] { ClipFileManager::sharedInstance().saveClipFile(*staged, record); });
 }
 
-bool ClipController::catchText(const QString& text)
+bool ClipController::catchText(const QString& copied)
 {
     // Our own write with recording off comes back once; the check comes before the verdict.
-    if (clearSkipedIfEqual(text))
+    if (clearSkipedIfEqual(copied))
         return false;
+    // A text clip is the text up to its first NUL, as its hash is on every device: texts that
+    // differ only after a NUL are one clip, whose body is that part and nothing more.
+    const QString text = textUpToNul(copied);
+    if (text.isEmpty()) {
+        spdlog::info("text not captured: nothing comes before its first NUL");
+        return false;
+    }
     const std::optional<bool> secret =
         verdict(ClipKind::Text, QString(), text, [&] { return Utils::isSecret(text); });
     if (!secret)

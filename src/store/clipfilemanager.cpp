@@ -75,7 +75,8 @@ bool ClipFileManager::isExist(const QString& path) const
 
 void ClipFileManager::saveString(const QString& text, const QString& md5)
 {
-    saveData(text.toUtf8(), md5);
+    // The part the hash names; a tail after a NUL would give the body another digest.
+    saveData(textUpToNul(text).toUtf8(), md5);
 }
 
 void ClipFileManager::saveData(const QByteArray& data, const QString& md5)

@@ -38,7 +38,8 @@ public:
     // A file or folder exists at the path.
     bool isExist(const QString& path) const;
 
-    // Writes files/H (the text as UTF-8, or the data) when nothing is there yet.
+    // Writes files/H (the text up to its first NUL as UTF-8, or the data) when nothing is
+    // there yet.
     void saveString(const QString& text, const QString& md5);
     void saveData(const QByteArray& data, const QString& md5);
     // Stores a text or image body under the clip's hash and sets its file_size: the zip's

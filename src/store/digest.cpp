@@ -5,11 +5,14 @@
 
 QString md5HexOfString(const QString& text)
 {
-    QByteArray utf8 = text.toUtf8();
-    const qsizetype nul = utf8.indexOf('\0');
-    if (nul >= 0)
-        utf8.truncate(nul);
-    return md5HexOfData(utf8);
+    // U+0000 is the one character whose UTF-8 form holds a 0 byte.
+    return md5HexOfData(textUpToNul(text).toUtf8());
+}
+
+QString textUpToNul(const QString& text)
+{
+    const qsizetype nul = text.indexOf(QChar(u'\0'));
+    return nul >= 0 ? text.left(nul) : text;
 }
 
 QString md5HexOfData(const QByteArray& data)

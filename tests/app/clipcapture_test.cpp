@@ -535,6 +535,56 @@ TEST_F(ClipCaptureTest, LogoutPurgesEverythingAndRecapturesThePasteboard)
     EXPECT_TRUE(QDir(PathHelper::getZipsFilePath()).entryList(QDir::Files).isEmpty());
 }
 
+TEST_F(ClipCaptureTest, ATextIsTheClipOfItsPartBeforeANulAndItsBodyIsWhatItsHashNames)
+{
+    watcher();
+    const QString start = QStringLiteral("same start");
+    const QString first = start + QChar(u'\0') + QStringLiteral("first tail");
+    const QString second = start + QChar(u'\0') + QStringLiteral("second tail");
+    const QString hash = md5HexOfString(start);
+    ASSERT_EQ(md5HexOfString(first), hash);
+    ASSERT_EQ(md5HexOfString(second), hash);
+
+    for (const QString& copied : {first, second}) {
+        copyText(copied);
+        poll();
+        ASSERT_EQ(rowCount(), 1) << "one clip, as every device names it";
+        const HistoryModelPtr clip = row(hash);
+        ASSERT_TRUE(clip);
+        EXPECT_EQ(md5HexOfData(readFile(body(hash))), hash) << "the body's digest is its name";
+        EXPECT_EQ(clip->content(), start);
+        // What choosing it puts back: the clip itself, never the tail of another copy.
+        watcher().sendToClipboard(clip, nullptr, false);
+        EXPECT_EQ(pasteboard->data(QStringLiteral("text/plain")), start.toUtf8());
+        poll();  // our own write, dropped once
+    }
+
+    // Nothing before the NUL: nothing to keep.
+    historytest::LogCapture log;
+    copyText(QChar(u'\0') + QStringLiteral("hidden"));
+    poll();
+    EXPECT_EQ(rowCount(), 1);
+    EXPECT_FALSE(QFileInfo::exists(body(md5HexOfString(QString()))));
+    EXPECT_TRUE(log.contains(QStringLiteral("nothing comes before its first NUL")));
+}
+
+TEST_F(ClipCaptureTest, AnEmptyFileIsNotCapturedAndSaysSo)
+{
+    watcher();
+    historytest::LogCapture log;
+    const QString empty = writeFile(QStringLiteral("empty.txt"), QByteArray());
+    copyFile(empty);
+    poll();
+    EXPECT_EQ(rowCount(), 0) << "neither the file nor its name as text";
+    EXPECT_FALSE(QFileInfo::exists(body(md5HexOfData(QByteArray()))));
+    EXPECT_TRUE(log.contains(QStringLiteral("file not captured: it is empty (0 bytes)")));
+
+    const QString one = writeFile(QStringLiteral("one.txt"), QByteArray("1"));
+    copyFile(one);
+    poll();
+    EXPECT_TRUE(row(*md5HexOfFile(one))) << "a file of one byte is a clip";
+}
+
 TEST_F(ClipCaptureTest, AKeyWordTheEngineGivesUpOnKeepsTheTextSecret)
 {
     watcher();
