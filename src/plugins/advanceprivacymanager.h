@@ -27,9 +27,10 @@ class LuaWorkerClient;
 // A worker that has not answered by then, or that ends by itself, is killed and the call
 // gets its error outcome (test failed with a message); the next call starts a fresh worker
 // and loads the script again. A verdict that is late, lost or unreadable counts as secret,
-// since it may have been a refusal: the clip is kept here and never uploaded. A stored script that takes the worker down while
-// loading three times in a row is replaced by the default script for the rest of the run;
-// the stored text stays, so the editor shows it for fixing.
+// since it may have been a refusal: the clip is kept here and never uploaded. A stored
+// script that takes the worker down while loading three times in a row is replaced by the
+// default script for the rest of the run; the stored text stays, so the editor shows it
+// for fixing.
 class AdvancePrivacyManager {
 public:
     static constexpr int kVerdictTimeLimitMs = PrivacyScriptEngine::kVerdictTimeLimitMs;
@@ -70,9 +71,9 @@ public:
     // main(from, extension, content) in the run state, the texts passed whole. A number
     // result (or a string Lua reads as one) truncated toward zero and clamped to the 32-bit
     // range; 0 for anything else the script answers, an error in it or no main. 1 (secret),
-    // with a log line, when the answer came after the limit (or the script ran out of memory),
-    // never came, the worker was lost
-    // or could not start, or the answer could not be read.
+    // with a log line, when the answer came after the limit (or the script ran out of
+    // memory), never came, the worker was lost or could not start, or the answer could not
+    // be read.
     int32_t saveOptionFrom(const QString& from, const QString& extension, const QString& content);
 
     // The Lua version as a whole number: "502" for Lua 5.2.
