@@ -6,7 +6,10 @@
 #
 # Every include form counts: "layer/x.h", <layer/x.h>, and relative paths such as
 # "../layer/x.h" or "./../../src/layer/x.h", which are resolved against the including file's
-# folder the way the compiler does.
+# folder the way the compiler does. Sources are read as the preprocessor reads them: continued
+# lines joined and comments blanked first. An include of a macro is refused inside a layer, and
+# so is any source outside the layer folders but the two entry points, main.cpp and
+# luaworker.cpp.
 #
 #   cmake -DSOURCE_DIR=<src folder> [-DSTAMP=<file written on success>] -P checklayers.cmake
 #   cmake -DSELFTEST=<scratch folder> -P checklayers.cmake   (the check must catch planted faults)
@@ -56,23 +59,88 @@ function(nuvarel_include_targets dir file inc quoted out)
   set(${out} "${_places}" PARENT_SCOPE)
 endfunction()
 
-# Sets <out> to the list of "file: include" lines that point up or reach a fake.
+# Sets <out> to <text> with its comments blanked and its continued lines joined, the way the
+# preprocessor sees it before directives: "/* */ #include", a "//" line and a directive split
+# with a backslash must all read as they compile. String and character literals are kept whole
+# so a "/*" inside one starts no comment.
+function(nuvarel_strip_comments text out)
+  string(REPLACE "\\\n" "" _rest "${text}")
+  set(_kept "")
+  while(NOT _rest STREQUAL "")
+    string(REGEX MATCH "^[^\"'/]+" _plain "${_rest}")
+    if(NOT _plain STREQUAL "")
+      string(APPEND _kept "${_plain}")
+      string(LENGTH "${_plain}" _n)
+      string(SUBSTRING "${_rest}" ${_n} -1 _rest)
+      continue()
+    endif()
+    string(SUBSTRING "${_rest}" 0 2 _two)
+    if(_two STREQUAL "/*")
+      string(FIND "${_rest}" "*/" _close)
+      if(_close LESS 2)
+        set(_rest "")
+      else()
+        # A comment is one space to the preprocessor; its new lines stay so lines keep their place.
+        string(SUBSTRING "${_rest}" 0 ${_close} _comment)
+        string(REGEX REPLACE "[^\n]" "" _lines "${_comment}")
+        string(APPEND _kept " ${_lines}")
+        math(EXPR _after "${_close} + 2")
+        string(SUBSTRING "${_rest}" ${_after} -1 _rest)
+      endif()
+    elseif(_two STREQUAL "//")
+      string(FIND "${_rest}" "\n" _eol)
+      if(_eol LESS 0)
+        set(_rest "")
+      else()
+        string(SUBSTRING "${_rest}" ${_eol} -1 _rest)
+      endif()
+    else()
+      # A literal ("..." or '...', escapes kept) or a lone slash.
+      string(REGEX MATCH "^(\"([^\"\\\n]|\\\\.)*\"|'([^'\\\n]|\\\\.)*'|.)" _lit "${_rest}")
+      string(APPEND _kept "${_lit}")
+      string(LENGTH "${_lit}" _n)
+      string(SUBSTRING "${_rest}" ${_n} -1 _rest)
+    endif()
+  endwhile()
+  set(${out} "${_kept}" PARENT_SCOPE)
+endfunction()
+
+# Sets <out> to the list of "file: include" lines that point up, reach a fake, name a macro,
+# or come from a file that belongs to no layer.
 function(nuvarel_upward_includes dir out)
   set(_found "")
   file(GLOB_RECURSE _files RELATIVE ${dir} ${dir}/*.h ${dir}/*.hpp ${dir}/*.cpp ${dir}/*.c)
   foreach(_f ${_files})
     string(REGEX MATCH "^[^/]+" _own "${_f}")
+    if(_f STREQUAL "main.cpp" OR _f STREQUAL "luaworker.cpp")
+      continue()  # the two entry points may include every layer
+    endif()
     if(NOT DEFINED _rank_${_own})
-      continue()  # main.cpp and anything outside the layers may include every layer
+      # A file outside the layer folders has no rank, so nothing could check what it includes.
+      list(APPEND _found "${_f}: outside the layers")
+      continue()
     endif()
     set(_own_is_fake FALSE)
     if(_f MATCHES "(^|/)fake/")
       set(_own_is_fake TRUE)
     endif()
-    file(STRINGS ${dir}/${_f} _lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<][^\">]+[\">]")
+    file(READ ${dir}/${_f} _text)
+    # List separators and brackets in the source would split or group CMake's lists.
+    string(REPLACE ";" " " _text "${_text}")
+    string(REPLACE "[" " " _text "${_text}")
+    string(REPLACE "]" " " _text "${_text}")
+    nuvarel_strip_comments("${_text}" _text)
+    string(REGEX MATCHALL "\n[ \t]*#[ \t]*include[^\n]*" _lines "\n${_text}")
     foreach(_line ${_lines})
-      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*([\"<])([^\">]+)[\">].*" "\\1" _open "${_line}")
-      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*([\"<])([^\">]+)[\">].*" "\\2" _inc "${_line}")
+      string(REGEX REPLACE "^\n[ \t]*#[ \t]*include[ \t]*" "" _operand "${_line}")
+      string(STRIP "${_operand}" _operand)
+      if(NOT _operand MATCHES "^[\"<][^\">]+[\">]")
+        # The header a macro names is decided elsewhere; no check can rank it here.
+        list(APPEND _found "${_f}: #include ${_operand} (a macro)")
+        continue()
+      endif()
+      string(REGEX REPLACE "^([\"<])([^\">]+)[\">].*" "\\1" _open "${_operand}")
+      string(REGEX REPLACE "^([\"<])([^\">]+)[\">].*" "\\2" _inc "${_operand}")
       if(_open STREQUAL "\"")
         set(_quoted TRUE)
         set(_written "\"${_inc}\"")
@@ -89,6 +157,11 @@ function(nuvarel_upward_includes dir out)
         endif()
         if(NOT _own_is_fake AND DEFINED _rank_${_target} AND _p MATCHES "(^|/)fake/")
           list(APPEND _found "${_f}: #include ${_written} (a test fake)")
+          break()
+        endif()
+        # The interfaces name no desktop class: linux/realimplementations.cpp picks them.
+        if(_f MATCHES "^platform/[^/]+$" AND _p MATCHES "^platform/(linux|x11)/")
+          list(APPEND _found "${_f}: #include ${_written} (a desktop implementation)")
           break()
         endif()
       endforeach()
@@ -129,6 +202,27 @@ if(SELFTEST)
       list(APPEND _expected "${_file}: #include ${_written}")
     endif()
   endforeach()
+  # Forms a line-by-line reading misses: each compiles to an upward include, or names no file.
+  file(WRITE ${_src}/store/continued.cpp "#include \\\n  \"app/menucontroller.h\"\n")
+  file(WRITE ${_src}/store/aftercomment.cpp "/* why */ #include \"app/menucontroller.h\"\n")
+  file(WRITE ${_src}/store/innercomment.h "#pragma once\n# /* x */ include <app/menucontroller.h>\n")
+  file(WRITE ${_src}/store/pastliteral.cpp
+    "const char* a = \"/*\"\;\n#include \"app/menucontroller.h\"\nconst char* b = \"*/\"\;\n")
+  file(WRITE ${_src}/store/macro.cpp "#define NUVAREL_UP \"app/menucontroller.h\"\n#include NUVAREL_UP\n")
+  file(WRITE ${_src}/platform/keychain.cpp "#include \"platform/linux/keychainsecretservice.h\"\n")
+  file(WRITE ${_src}/platform/linux/realimplementations.cpp "#include \"platform/x11/globalhotkeyx11.h\"\n")
+  file(WRITE ${_src}/sneaky.h "#pragma once\n#include \"app/menucontroller.h\"\n")
+  list(APPEND _expected
+    "store/continued.cpp: #include \"app/menucontroller.h\""
+    "store/aftercomment.cpp: #include \"app/menucontroller.h\""
+    "store/innercomment.h: #include <app/menucontroller.h>"
+    "store/pastliteral.cpp: #include \"app/menucontroller.h\""
+    "store/macro.cpp: #include NUVAREL_UP (a macro)"
+    "platform/keychain.cpp: #include \"platform/linux/keychainsecretservice.h\" (a desktop implementation)"
+    "sneaky.h: outside the layers")
+  # Commented out, in either form: not an include.
+  file(WRITE ${_src}/store/commentedout.cpp
+    "/*\n#include \"app/menucontroller.h\"\n*/\n// #include \"app/x.h\" \\\n#include \"app/y.h\"\n")
   file(WRITE ${_src}/app/menucontroller.h "#pragma once\n")
   file(WRITE ${_src}/windows/fake/alertsfake.h "#pragma once\n#include \"windows/alerts.h\"\n#include \"app/x.h\"\n")
   file(WRITE ${_src}/platform/fake/keychainfake.h "#pragma once\n#include \"platform/keychain.h\"\n#include \"../keychain.h\"\n")
@@ -157,7 +251,7 @@ endif()
 nuvarel_upward_includes(${SOURCE_DIR} _up)
 if(_up)
   string(REPLACE ";" "\n  " _text "${_up}")
-  message(FATAL_ERROR "includes that point up the layers or reach a test fake:\n  ${_text}")
+  message(FATAL_ERROR "includes the layers refuse (pointing up, reaching a test fake or a desktop class, or outside the layers):\n  ${_text}")
 endif()
 if(STAMP)
   file(TOUCH ${STAMP})

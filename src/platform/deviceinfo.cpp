@@ -1,13 +1,12 @@
 #include "platform/deviceinfo.h"
 
 #include "platform/currentimplementation.h"
-#include "platform/linux/systemdeviceinfo.h"
+#include "platform/realimplementations.h"
 
 namespace {
 CurrentImplementation<DeviceInfo>& slot()
 {
-    static CurrentImplementation<DeviceInfo> implementation(
-        []() -> std::shared_ptr<DeviceInfo> { return std::make_shared<SystemDeviceInfo>(); });
+    static CurrentImplementation<DeviceInfo> implementation(&makeRealDeviceInfo);
     return implementation;
 }
 }  // namespace

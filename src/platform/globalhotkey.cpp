@@ -1,13 +1,12 @@
 #include "platform/globalhotkey.h"
 
 #include "platform/currentimplementation.h"
-#include "platform/x11/globalhotkeyx11.h"
+#include "platform/realimplementations.h"
 
 namespace {
 CurrentImplementation<GlobalHotkey>& slot()
 {
-    static CurrentImplementation<GlobalHotkey> implementation(
-        []() -> std::shared_ptr<GlobalHotkey> { return std::make_shared<GlobalHotkeyX11>(); });
+    static CurrentImplementation<GlobalHotkey> implementation(&makeRealGlobalHotkey);
     return implementation;
 }
 }  // namespace

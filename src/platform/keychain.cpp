@@ -1,13 +1,12 @@
 #include "platform/keychain.h"
 
 #include "platform/currentimplementation.h"
-#include "platform/linux/keychainsecretservice.h"
+#include "platform/realimplementations.h"
 
 namespace {
 CurrentImplementation<Keychain>& slot()
 {
-    static CurrentImplementation<Keychain> implementation(
-        []() -> std::shared_ptr<Keychain> { return std::make_shared<KeychainSecretService>(); });
+    static CurrentImplementation<Keychain> implementation(&makeRealKeychain);
     return implementation;
 }
 }  // namespace

@@ -1,14 +1,13 @@
 #include "platform/loginitems.h"
 
 #include "platform/currentimplementation.h"
-#include "platform/linux/loginitemsxdg.h"
+#include "platform/realimplementations.h"
 
 namespace {
 
 CurrentImplementation<LoginItems>& holder()
 {
-    static CurrentImplementation<LoginItems> current(
-        []() -> std::shared_ptr<LoginItems> { return std::make_shared<LoginItemsXdg>(); });
+    static CurrentImplementation<LoginItems> current(&makeRealLoginItems);
     return current;
 }
 

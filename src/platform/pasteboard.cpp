@@ -2,15 +2,14 @@
 
 #include "platform/currentimplementation.h"
 #include "platform/dispatch.h"
-#include "platform/linux/systempasteboard.h"
+#include "platform/realimplementations.h"
 
 #include <QMutex>
 
 namespace {
 CurrentImplementation<Pasteboard>& slot()
 {
-    static CurrentImplementation<Pasteboard> implementation(
-        []() -> std::shared_ptr<Pasteboard> { return std::make_shared<SystemPasteboard>(); });
+    static CurrentImplementation<Pasteboard> implementation(&makeRealPasteboard);
     return implementation;
 }
 

@@ -1,13 +1,12 @@
 #include "platform/pastekeystroke.h"
 
 #include "platform/currentimplementation.h"
-#include "platform/x11/x11pastekeystroke.h"
+#include "platform/realimplementations.h"
 
 namespace {
 CurrentImplementation<PasteKeystroke>& slot()
 {
-    static CurrentImplementation<PasteKeystroke> implementation(
-        []() -> std::shared_ptr<PasteKeystroke> { return std::make_shared<X11PasteKeystroke>(); });
+    static CurrentImplementation<PasteKeystroke> implementation(&makeRealPasteKeystroke);
     return implementation;
 }
 }  // namespace

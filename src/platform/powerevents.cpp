@@ -1,13 +1,12 @@
 #include "platform/powerevents.h"
 
 #include "platform/currentimplementation.h"
-#include "platform/linux/powereventslogind.h"
+#include "platform/realimplementations.h"
 
 namespace {
 CurrentImplementation<PowerEvents>& slot()
 {
-    static CurrentImplementation<PowerEvents> implementation(
-        []() -> std::shared_ptr<PowerEvents> { return std::make_shared<PowerEventsLogind>(); });
+    static CurrentImplementation<PowerEvents> implementation(&makeRealPowerEvents);
     return implementation;
 }
 }  // namespace

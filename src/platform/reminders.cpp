@@ -1,6 +1,6 @@
 #include "platform/reminders.h"
 
-#include "platform/linux/remindersicalendar.h"
+#include "platform/realimplementations.h"
 
 #include <QMutex>
 
@@ -22,7 +22,7 @@ std::shared_ptr<Reminders> Reminders::create()
         if (auto store = factory())
             return store;
     spdlog::error("no reminders store configured");
-    return std::make_shared<RemindersICalendar>(QString());
+    return makeFallbackReminders();
 }
 
 void Reminders::setFactory(Factory factory)

@@ -1,13 +1,12 @@
 #include "platform/sharing.h"
 
 #include "platform/currentimplementation.h"
-#include "platform/linux/sharingdesktop.h"
+#include "platform/realimplementations.h"
 
 namespace {
 CurrentImplementation<Sharing>& slot()
 {
-    static CurrentImplementation<Sharing> implementation(
-        []() -> std::shared_ptr<Sharing> { return std::make_shared<SharingDesktop>(); });
+    static CurrentImplementation<Sharing> implementation(&makeRealSharing);
     return implementation;
 }
 }  // namespace

@@ -1,13 +1,12 @@
 #include "platform/usernotifications.h"
 
 #include "platform/currentimplementation.h"
-#include "platform/linux/usernotificationsdbus.h"
+#include "platform/realimplementations.h"
 
 namespace {
 CurrentImplementation<UserNotifications>& slot()
 {
-    static CurrentImplementation<UserNotifications> implementation(
-        []() -> std::shared_ptr<UserNotifications> { return std::make_shared<UserNotificationsDBus>(); });
+    static CurrentImplementation<UserNotifications> implementation(&makeRealUserNotifications);
     return implementation;
 }
 }  // namespace
