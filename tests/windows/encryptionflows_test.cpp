@@ -38,8 +38,13 @@ protected:
     void reachModifyUpload()
     {
         installKey(kPin);
+        const qsizetype sentBefore = server.kinds().count(QStringLiteral("modify"));
         view->pinButton()->click();
         typePins({kPin, kNewPin, kNewPin});
+        // The PINs are derived off the main thread: the change is sent, or the flow ended.
+        ASSERT_TRUE(testenv::waitUntil(
+            [&] { return server.kinds().count(QStringLiteral("modify")) > sentBefore || !view->isSetingUp(); },
+            kFlowTimeout));
     }
     // A reset through the warning, the account password and the new PIN twice.
     void reachPublicKeyRequest()
@@ -217,6 +222,8 @@ TEST_F(EncryptionFlowTest, ASecondSetUpWhileTheNewKeyIsOnItsWayDoesNothing)
     view->beginSetup();
     ASSERT_TRUE(server.releaseNext());
     typePins({kNewPin, kNewPin});
+    // The key is made off the main thread; the upload follows.
+    ASSERT_TRUE(testenv::waitUntil([&] { return server.kinds().size() == 2; }, kFlowTimeout));
     ASSERT_EQ(server.kinds(), (QStringList{QStringLiteral("get"), QStringLiteral("push")}));
     EXPECT_TRUE(loadingShown());
     EXPECT_TRUE(view->isSetingUp());

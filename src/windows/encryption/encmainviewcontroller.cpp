@@ -416,9 +416,24 @@ void EncMainViewController::askNewKeyPIN()
         if (!self)
             return;
         self->closeSheet(weakSheet);
+        struct Made {
+            std::optional<QVariantMap> keyDict;
+            QString verifier;
+        };
+        const QString pin = pins.value(2);
+        // Argon2id: on the global pool, under the loading sheet.
+        self->runKeyWork<Made>(
+            [pin] {
+                Made made;
+                made.keyDict = ZeroManager::sharedInstance().generateKey(pin, &made.verifier);
+                return made;
+            },
+            [self](const Made& made) {
+        if (!self)
+            return;
         self->showLoading();
-        QString verifier;
-        const auto keyDict = ZeroManager::sharedInstance().generateKey(pins.value(2), &verifier);
+        const std::optional<QVariantMap>& keyDict = made.keyDict;
+        const QString& verifier = made.verifier;
         if (!keyDict) {
             self->closeLoading();
             self->clearFlag();
@@ -454,6 +469,7 @@ void EncMainViewController::askNewKeyPIN()
             }
             self->setupViews();
         });
+            });
     });
     sheet->presentAsSheetOver(this);
 }
@@ -536,26 +552,53 @@ void EncMainViewController::askModifyPIN()
         if (!self)
             return;
         self->closeSheet(weakSheet);
-        ZeroManager& zero = ZeroManager::sharedInstance();
+        struct Changed {
+            bool currentOpens = false;
+            QString currentVerifier;
+            std::optional<QVariantMap> keyDict;
+            QString newVerifier;
+        };
+        const QString current = pins.value(0);
+        const QString next = pins.value(2);
+        // Argon2id twice: on the global pool, under the loading sheet.
+        self->runKeyWork<Changed>(
+            [current, next] {
+                Changed changed;
+                ZeroManager& zero = ZeroManager::sharedInstance();
+                changed.currentOpens = zero.checkCurrentPwd(current, &changed.currentVerifier);
+                if (changed.currentOpens)
+                    changed.keyDict = zero.modifyKeyWithPwd(next, &changed.newVerifier);
+                return changed;
+            },
+            [self](const Changed& changed) {
+                if (self)
+                    self->pinChangeWrapped(changed.currentOpens, changed.keyDict, changed.currentVerifier,
+                                           changed.newVerifier);
+            });
+    });
+    sheet->presentAsSheetOver(this);
+}
+
+void EncMainViewController::pinChangeWrapped(bool currentOpens, const std::optional<QVariantMap>& keyDict,
+                                             const QString& currentVerifier, const QString& newVerifier)
+{
+    QPointer<EncMainViewController> self(this);
+    {
         // A wrong current PIN is told here; the server is not asked.
-        QString currentVerifier;
-        if (!zero.checkCurrentPwd(pins.value(0), &currentVerifier)) {
+        if (!currentOpens) {
             self->clearFlag();
             self->showAlert(QStringLiteral("您输入的当前PIN不正确"),
                             QStringLiteral("如果您忘记了当前的PIN, 只能选择‘重置加密档案’, 请记住, "
                                            "重置加密档案会清空线上所有数据, 包括收藏的数据"));
             return;
         }
-        QString newVerifier;
-        const auto keyDict = zero.modifyKeyWithPwd(pins.value(2), &newVerifier);
         if (!keyDict) {
             self->clearFlag();
             self->showAlert(QStringLiteral("未知错误"), QString());
             return;
         }
         self->sendPinChange(*keyDict, currentVerifier, newVerifier);
-    });
-    sheet->presentAsSheetOver(this);
+    }
 }
 
 void EncMainViewController::sendPinChange(const QVariantMap& keyDict, const QString& currentVerifier,

@@ -116,6 +116,8 @@ private:
     // on the main thread, only while this view and the account it started under remain.
     template <class Result>
     void runKeyWork(std::function<Result()> work, std::function<void(const Result&)> then);
+    void pinChangeWrapped(bool currentOpens, const std::optional<QVariantMap>& keyDict, const QString& currentVerifier,
+                          const QString& newVerifier);
     void unlockAnswered(const QString& pin, const QVariantMap& cipherDict, bool opened, KeyRefusal why);
     void rewrapOlderKey(const QString& pin);
     // The older key's PIN is shorter than today's rule: a new PIN, then the PIN change.
