@@ -582,23 +582,20 @@ void EncMainViewController::askModifyPIN()
 void EncMainViewController::pinChangeWrapped(bool currentOpens, const std::optional<QVariantMap>& keyDict,
                                              const QString& currentVerifier, const QString& newVerifier)
 {
-    QPointer<EncMainViewController> self(this);
-    {
-        // A wrong current PIN is told here; the server is not asked.
-        if (!currentOpens) {
-            self->clearFlag();
-            self->showAlert(QStringLiteral("您输入的当前PIN不正确"),
-                            QStringLiteral("如果您忘记了当前的PIN, 只能选择‘重置加密档案’, 请记住, "
-                                           "重置加密档案会清空线上所有数据, 包括收藏的数据"));
-            return;
-        }
-        if (!keyDict) {
-            self->clearFlag();
-            self->showAlert(QStringLiteral("未知错误"), QString());
-            return;
-        }
-        self->sendPinChange(*keyDict, currentVerifier, newVerifier);
+    // A wrong current PIN is told here; the server is not asked.
+    if (!currentOpens) {
+        clearFlag();
+        showAlert(QStringLiteral("您输入的当前PIN不正确"),
+                  QStringLiteral("如果您忘记了当前的PIN, 只能选择‘重置加密档案’, 请记住, "
+                                 "重置加密档案会清空线上所有数据, 包括收藏的数据"));
+        return;
     }
+    if (!keyDict) {
+        clearFlag();
+        showAlert(QStringLiteral("未知错误"), QString());
+        return;
+    }
+    sendPinChange(*keyDict, currentVerifier, newVerifier);
 }
 
 void EncMainViewController::sendPinChange(const QVariantMap& keyDict, const QString& currentVerifier,
