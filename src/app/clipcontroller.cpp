@@ -16,6 +16,7 @@
 #include "store/dbkeeper.h"
 #include "store/defaultskeys.h"
 #include "store/digest.h"
+#include "store/notificationnames.h"
 #include "store/stagedfile.h"
 #include "store/utils.h"
 #include "sync/historyservice.h"
@@ -100,7 +101,7 @@ ClipController::ClipController()
     m_settleTimer.callOnTimeout([this] { seekClipboard(); });
     Pasteboard::setChangeObserver([this] { m_settleTimer.start(); });
     startClipObserver();
-    NotificationCenter::defaultCenter().addObserver(QStringLiteral("USER_LOGOUTED"), nullptr,
+    NotificationCenter::defaultCenter().addObserver(NotificationName::UserLogouted, nullptr,
                                                     [this](const Notification& n) { userLogout(n); });
 }
 
@@ -150,8 +151,11 @@ bool ClipController::catchClipboard()
     return saved;
 }
 
-void ClipController::userLogout(const Notification&)
+void ClipController::userLogout(const Notification& notification)
 {
+    // The service ended the login: the history waits for the user's next login.
+    if (notification.userInfo.value(QString(NotificationKey::KeepsHistory)).toBool())
+        return;
     const PasteboardSnapshot snapshot = Pasteboard::general().snapshot();
     // On the capture queue, so a capture queued before the logout cannot store its clip
     // after the purge.
@@ -160,7 +164,10 @@ void ClipController::userLogout(const Notification&)
             QMutexLocker lock(&ClipFileManager::bodyLock());
             ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(DBKeeper::removeAllData());
         }
+        // Copied under no login: it must not go to whichever account logs in next.
+        m_captureUnmarked = true;
         catchSnapshot(snapshot);
+        m_captureUnmarked = false;
     });
     NotificationCenter::defaultCenter().post(QStringLiteral("DATA_CHANGED"));
 }
@@ -326,7 +333,7 @@ bool ClipController::saveRecord(HistoryModel& record, const std::function<void()
             const bool rowWritten =
                 record.isExist(db) ? DBKeeper::setLocalFileOkWithHash(db, record.file_hash()) : record.save(db);
             return rowWritten && DBKeeper::updateTimestamp(db, now, record.file_hash())
-                && record.increase_change_count(db);
+                && (m_captureUnmarked || record.increase_change_count(db));
         });
     }
     if (!stored)

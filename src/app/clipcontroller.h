@@ -68,7 +68,8 @@ public:
     bool catchClipboard();
     // After logout: every row and clip file removed, then the current pasteboard captured as
     // the first clip of the empty history, both behind any capture still queued; then
-    // "DATA_CHANGED".
+    // "DATA_CHANGED". That clip carries no pending mark: it was copied under no login and
+    // goes to no account. A login the service ended (KeepsHistory) keeps the history as is.
     void userLogout(const Notification& notification);
 
     // Writes the clip's body to the pasteboard, by the kind its type begins with: a text
@@ -123,6 +124,8 @@ private:
     // Single-shot; restarted by every announced change.
     QTimer m_settleTimer;
     qint64 m_lastChangedCount = 0;
+    // Capture queue only: the capture in hand stores its row without a pending mark.
+    bool m_captureUnmarked = false;
     std::optional<std::chrono::milliseconds> m_intervalOverride;
 
     // Taken alone: nothing else is locked or called while it is held.

@@ -75,7 +75,7 @@ QVariant InitRequestManager::parse(const QByteArray& data)
         const bool carriedToken = sentUserToken() && !sentUserToken()->isEmpty();
         if (NumberReader::jsonIntegerOrZero(reply.value(QStringLiteral("token_expire"))) == 1 && carriedToken
             && sameLogin)
-            ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+            ConfigureManager::loginEndedByServiceLater(*sentUserToken());
         return reply;
     }
 

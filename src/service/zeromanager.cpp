@@ -4,8 +4,10 @@
 #include "platform/notificationcenter.h"
 #include "platform/numberreader.h"
 #include "service/propertylist.h"
+#include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
 #include "store/dbkeeper.h"
+#include "store/defaultskeys.h"
 #include "store/deviceidentity.h"
 #include "store/digest.h"
 #include "store/notificationnames.h"
@@ -15,6 +17,7 @@
 #include <QStringDecoder>
 
 #include <sodium.h>
+#include <spdlog/spdlog.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -370,6 +373,25 @@ void ZeroManager::readKeyInfo()
         m_current = std::move(pair);
 }
 
+namespace {
+
+void rememberCurrentWrap(const QString& userId)
+{
+    UserDefaults& defaults = ClipUserDefaults::standardUserDefaults();
+    QStringList seen = defaults.stringList(DefaultsKey::CurrentWrapUserIds);
+    if (seen.contains(userId))
+        return;
+    seen << userId;
+    defaults.setValue(DefaultsKey::CurrentWrapUserIds, seen);
+}
+
+bool sameHashField(const char a[CE_HASH_HEX_BYTES], const char b[CE_HASH_HEX_BYTES])
+{
+    return sodium_memcmp(a, b, CE_HASH_HEX_BYTES) == 0;
+}
+
+}  // namespace
+
 void ZeroManager::updateKeyInfo()
 {
     {
@@ -382,6 +404,8 @@ void ZeroManager::updateKeyInfo()
             item.insert(kVersion, wrapVersionText(pair->version));
             QByteArray plist = plistDataDict(item);
             setPasswordData(plist, keychainService(), storeKey(pair->userId));
+            if (pair->version == kCurrentWrap)
+                rememberCurrentWrap(pair->userId);
             sodium_memzero(plist.data(), size_t(plist.size()));
             for (auto& value : item) {
                 if (value.typeId() != QMetaType::QByteArray)
@@ -468,7 +492,8 @@ std::optional<QVariantMap> ZeroManager::modifyKeyWithPwd(const QString& pwd, QSt
 std::optional<ZeroRewrap> ZeroManager::rewrapOlderKey(const QString& pwd)
 {
     const PairPtr current = usablePair();
-    if (!current || current->version != kOlderWrap || !checkCurrentPwd(pwd))
+    // A PIN kept from the older rule is not wrapped again as it is: the user picks a new one.
+    if (!current || current->version != kOlderWrap || pwd.toUcs4().size() < kMinPinCharacters || !checkCurrentPwd(pwd))
         return std::nullopt;
     ce_data* data = copyOfKeyData(*current->data);
     ZeroRewrap rewrap;
@@ -500,8 +525,19 @@ bool ZeroManager::makeKeyAvailable(const QVariantMap& acceptedKeyDict)
     return true;
 }
 
-bool ZeroManager::decryptKey(const QString& pwd, const QVariant& cipherDict)
+bool ZeroManager::hasSeenCurrentWrap(const QString& userId)
 {
+    return ClipUserDefaults::standardUserDefaults().stringList(DefaultsKey::CurrentWrapUserIds).contains(userId);
+}
+
+bool ZeroManager::decryptKey(const QString& pwd, const QVariant& cipherDict, KeyRefusal* why)
+{
+    KeyRefusal ignored = KeyRefusal::None;
+    KeyRefusal& refusal = why ? *why : ignored;
+    refusal = KeyRefusal::Malformed;
+    // Argon2id may run long off the main thread: the key goes in only for the login it was
+    // asked under, never after a logout or into a newer login.
+    const quint64 epoch = ConfigureManager::sharedInstance().loginEpoch();
     const auto user = loggedInUser();
     const auto dict = asMap(cipherDict);
     if (pwd.isEmpty() || !dict || !user)
@@ -530,6 +566,15 @@ bool ZeroManager::decryptKey(const QString& pwd, const QVariant& cipherDict)
     ce_data& data = *pair->data;
     data.key_timestamp = *keyTimestamp;
     copyHash(*keyHash, data.key_hash);
+    // The service could offer an older record wrapping a key of its own choosing, whose PIN
+    // a record of that kind gives up quickly: once this account was seen at the current wrap
+    // here, an older one is not taken.
+    if (*version != kCurrentWrap && hasSeenCurrentWrap(*user)) {
+        spdlog::warn("an older key record was offered for an account that uses the current one: refused");
+        refusal = KeyRefusal::Downgrade;
+        return false;
+    }
+    refusal = KeyRefusal::WrongPin;
     if (*version == kCurrentWrap) {
         PinSecret secret;
         if (!derivePinSecret(pwd, *user, secret) || ce_unwrap_key_v2(secret.bytes, data.key_hash, cipher.cipher, data.key) != 0)
@@ -541,11 +586,27 @@ bool ZeroManager::decryptKey(const QString& pwd, const QVariant& cipherDict)
             != 0)
             return false;
     }
+    // The record's hashes are the key's own: a key wrapped under another key's key_hash, or a
+    // cipher_hash that is not of this key, is no record of this account's key.
+    char computed[CE_HASH_HEX_BYTES];
+    const bool keyMatches = ce_compute_key_hash(&data, computed) && sameHashField(computed, data.key_hash);
+    const bool cipherMatches =
+        keyMatches && ce_compute_cipher_hash(&cipher, data.key, computed) && sameHashField(computed, cipher.cipher_hash);
+    if (!cipherMatches) {
+        spdlog::warn("a key record whose hashes do not belong to the key it holds: refused");
+        refusal = KeyRefusal::KeyMismatch;
+        return false;
+    }
 
     {
         QMutexLocker lock(&m_mutex);
+        if (!ConfigureManager::sharedInstance().isLoginEpoch(epoch)) {
+            refusal = KeyRefusal::Malformed;
+            return false;
+        }
         m_current = std::move(pair);
     }
+    refusal = KeyRefusal::None;
     updateKeyInfo();
     NotificationCenter::defaultCenter().post(NotificationName::DataChanged);
     return true;

@@ -34,6 +34,20 @@ struct ZeroRewrap {
     QString pwdVerifier;      // the PIN's verifier for the new record
 };
 
+// Why a key record offered for unlocking was not installed.
+enum class KeyRefusal {
+    None,
+    // Not a usable record (missing, malformed, another version), or nobody logged in.
+    Malformed,
+    // The PIN does not open it.
+    WrongPin,
+    // It opens, but the key in it does not give its "key_hash", or its "cipher_hash" does not
+    // belong to that key: a record made by someone who does not hold this account's key.
+    KeyMismatch,
+    // A record wrapped the older way for an account this device has seen at the current way.
+    Downgrade,
+};
+
 // The one holder of the logged-in account's end-to-end key.
 //
 // Four slots: the current key record and wrapped-key record (the pair in use) and a pending
@@ -107,9 +121,10 @@ public:
     // A pending pair holding the current key wrapped under the new PIN; its key_dict and the new
     // PIN's verifier. None for an empty PIN or without a current pair of the logged-in user.
     std::optional<QVariantMap> modifyKeyWithPwd(const QString& pwd, QString* pwdVerifier = nullptr);
-    // When the current pair is wrapped the older way and the PIN opens it: a pending pair of the
-    // same key wrapped the current way under the same PIN, and what the PIN change request
-    // needs to store it. None otherwise (nothing changes then).
+    // When the current pair is wrapped the older way and the PIN opens it and meets today's rule
+    // (kMinPinCharacters): a pending pair of the same key wrapped the current way under the
+    // same PIN, and what the PIN change request needs to store it. None otherwise (nothing
+    // changes then; a shorter PIN must be replaced by a new one, modifyKeyWithPwd).
     std::optional<ZeroRewrap> rewrapOlderKey(const QString& pwd);
     // Makes the pending pair current and stores it, but only when the key_dict the server
     // accepted (the one the request carried) has the pending pair's two hashes and the pending
@@ -120,7 +135,9 @@ public:
     // opened the older way, "2.0" the current way. False for a missing or malformed dictionary
     // (a "cipher" that is not 48 bytes, a hash that is not 64 hex digits, another version), a
     // wrong PIN, or nobody logged in; nothing changes then.
-    bool decryptKey(const QString& pwd, const QVariant& cipherDict);
+    // The key that opens must give the record's "key_hash" and its "cipher_hash", and a "1.0"
+    // record is refused for a user this device has seen at "2.0"; why receives the reason.
+    bool decryptKey(const QString& pwd, const QVariant& cipherDict, KeyRefusal* why = nullptr);
     // Whether the PIN opens the current wrapped-key record: the local check before a PIN change.
     // When it does and pwdVerifier is given, it receives the PIN's verifier for that record.
     bool checkCurrentPwd(const QString& pwd, QString* pwdVerifier = nullptr);
@@ -128,6 +145,10 @@ public:
     // "cipher_hash", "version" ("1.0" unless given), "platform". Never the plain key.
     static QVariantMap dictFromCEData(const ce_data& data, const ce_cipher_data& cipher);
     static QVariantMap dictFromCEData(const ce_data& data, const ce_cipher_data& cipher, const QString& version);
+    // The shortest PIN a key is wrapped under now.
+    static constexpr qsizetype kMinPinCharacters = 6;
+    // The user has been seen here with a "2.0" record (DefaultsKey::CurrentWrapUserIds).
+    static bool hasSeenCurrentWrap(const QString& userId);
     static const QString& olderWrapVersion();    // "1.0"
     static const QString& currentWrapVersion();  // "2.0"
 

@@ -1,8 +1,11 @@
 #include "store/configuremanager.h"
 
+#include "platform/dispatch.h"
 #include "platform/notificationcenter.h"
+#include "platform/usernotifications.h"
 #include "store/clipfilemanager.h"
 #include "store/clipuserdefaults.h"
+#include "store/dbfetcher.h"
 #include "store/dbkeeper.h"
 #include "store/defaultskeys.h"
 #include "store/notificationnames.h"
@@ -23,6 +26,7 @@ const QString kLoginUserId = DefaultsKey::LoginUserId;
 const QString kLoginUserEmail = DefaultsKey::LoginUserEmail;
 const QString kUserKeyWords = DefaultsKey::UserKeyWords;
 const QString kLastPullRequestTime = DefaultsKey::LastPullRequestTime;
+const QString kHistoryKeptForUserId = DefaultsKey::HistoryKeptForUserId;
 
 QVariant stored(const std::optional<QString>& value)
 {
@@ -126,6 +130,7 @@ void ConfigureManager::setLoginUserToken(const std::optional<QString>& token)
         NotificationCenter::defaultCenter().postOnMain(NotificationName::UserLogined);
         return;
     }
+    ClipUserDefaults::standardUserDefaults().remove(kHistoryKeptForUserId);
     logoutPurge();
     forgetPullBookmark();
     NotificationCenter::defaultCenter().postOnMain(NotificationName::UserLogouted);
@@ -133,6 +138,7 @@ void ConfigureManager::setLoginUserToken(const std::optional<QString>& token)
 
 void ConfigureManager::setLogin(const QString& token, const QString& userId, const QString& email)
 {
+    settleKeptHistory(userId);
     bool otherUser = false;
     {
         QMutexLocker lock(&m_mutex);
@@ -148,6 +154,66 @@ void ConfigureManager::setLogin(const QString& token, const QString& userId, con
     if (otherUser)
         forgetPullBookmark();
     NotificationCenter::defaultCenter().postOnMain(NotificationName::UserLogined);
+}
+
+bool ConfigureManager::loginEndedByService(const QString& sentToken)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        // Only the login the reply was sent for ends, never a newer one.
+        if (sentToken.isEmpty() || m_token != sentToken)
+            return false;
+        m_token.reset();
+        storeValue(kLoginUserToken, std::nullopt);
+        ++m_loginEpoch;
+        ClipUserDefaults::standardUserDefaults().setValue(kHistoryKeptForUserId, m_userId.value_or(QString()));
+    }
+    // An expired token is no choice of the user's: clips never uploaded and secret ones stay,
+    // and the pull bookmark with them, until the user says which account logs in next.
+    spdlog::info("the service ended the login; the local history is kept");
+    UserNotification notice;
+    notice.title = QStringLiteral("登录已失效");
+    notice.informativeText = QStringLiteral("请在偏好设置中重新登录。本机的历史记录已保留, 登录同一账号后继续同步。");
+    UserNotifications::current().deliverNotification(notice);
+    NotificationCenter::defaultCenter().postOnMain(NotificationName::UserLogouted, {},
+                                                   {{QString(NotificationKey::KeepsHistory), true}});
+    return true;
+}
+
+void ConfigureManager::loginEndedByServiceLater(const QString& sentToken)
+{
+    dispatch::mainAsync([sentToken] { sharedInstance().loginEndedByService(sentToken); });
+}
+
+std::optional<QString> ConfigureManager::historyKeptForUserId() const
+{
+    return ClipUserDefaults::standardUserDefaults().string(kHistoryKeptForUserId);
+}
+
+void ConfigureManager::purgeKeptHistory()
+{
+    if (!historyKeptForUserId())
+        return;
+    logoutPurge();
+    forgetPullBookmark();
+    ClipUserDefaults::standardUserDefaults().remove(kHistoryKeptForUserId);
+    NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
+}
+
+void ConfigureManager::settleKeptHistory(const QString& userId)
+{
+    const std::optional<QString> kept = historyKeptForUserId();
+    if (!kept)
+        return;
+    // The login pane asked before another account logged in; this is the last guard, for an
+    // account whose id differs although its e-mail did not.
+    if (*kept != userId) {
+        spdlog::info("another account logged in: the kept history is removed");
+        logoutPurge();
+        forgetPullBookmark();
+        NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
+    }
+    ClipUserDefaults::standardUserDefaults().remove(kHistoryKeptForUserId);
 }
 
 std::optional<ConfigureManager::Login> ConfigureManager::currentLogin() const
@@ -167,6 +233,8 @@ void ConfigureManager::forgetPullBookmark()
 
 void ConfigureManager::logoutPurge()
 {
+    // A purge is never a reply's write: a login scope of this thread must not skip it.
+    DBFetcher::BlockCondition unscoped([] { return true; });
     // Under the body lock, so a capture cannot store a row and its body between the two.
     QMutexLocker lock(&ClipFileManager::bodyLock());
     ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(DBKeeper::removeAllData());

@@ -31,6 +31,21 @@ public:
     // A login: the token, the user id and the e-mail stored together, then "USER_LOGINED", so
     // nobody ever reads the new token with the previous user's id.
     void setLogin(const QString& token, const QString& userId, const QString& email);
+    // The service no longer accepts the login this token names (a 401 from a token endpoint,
+    // the init's "token_expire"). When it is still the stored token, the login ends as a
+    // logout does, but the local history stays for that account's next login: the user is
+    // told in words, and "USER_LOGOUTED" carries NotificationKey::KeepsHistory. False when
+    // another login (or none) holds now.
+    bool loginEndedByService(const QString& sentToken);
+    // The same on the main queue: a reply asks from inside its login scope, and nothing of a
+    // logout may run under that scope.
+    static void loginEndedByServiceLater(const QString& sentToken);
+    // The user id whose history was kept when the service ended its login; none when nothing
+    // is kept.
+    std::optional<QString> historyKeptForUserId() const;
+    // The user agreed that another account logs in where an ended login's history was kept:
+    // the logout purge, and nothing is kept any more.
+    void purgeKeptHistory();
     struct Login {
         QString token;
         std::optional<QString> userId;
@@ -103,6 +118,9 @@ private:
     void rebuildLocked(const QStringList& userWords);
     void storeWordsLocked(const QStringList& userWords);
     void logoutPurge();
+    // A login of this user id: history kept from an ended login stays when it is this user's,
+    // and is purged when it is another's.
+    void settleKeptHistory(const QString& userId);
     // Removes "lastPullRequestTime", so the next pull asks for everything the server holds.
     void forgetPullBookmark();
 

@@ -230,8 +230,9 @@ namespace {
 thread_local const DBFetcher::BlockCondition* t_blockCondition = nullptr;
 }
 
-DBFetcher::BlockCondition::BlockCondition(std::function<bool()> condition)
+DBFetcher::BlockCondition::BlockCondition(std::function<bool()> condition, QString what)
     : m_condition(std::move(condition))
+    , m_what(std::move(what))
     , m_outer(t_blockCondition)
 {
     t_blockCondition = this;
@@ -248,8 +249,15 @@ void DBFetcher::inDatabase(const Block& block)
         qFatal("nested database block: a database block must not start database work");
     const BlockCondition* condition = t_blockCondition;
     m_queue->sync([this, &block, condition] {
-        if (m_available && (!condition || !condition->m_condition || condition->m_condition()))
-            block(m_db);
+        if (!m_available)
+            return;
+        if (condition && condition->m_condition && !condition->m_condition()) {
+            // A skipped block looks like an empty answer to its caller: say so once.
+            if (!condition->m_skipLogged.exchange(true))
+                spdlog::info("database work of {} skipped: its login has ended", text(condition->m_what));
+            return;
+        }
+        block(m_db);
     });
 }
 

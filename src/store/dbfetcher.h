@@ -71,17 +71,20 @@ public:
     // While one lives, every block this thread starts runs only when the condition holds on
     // the queue, just before the block would run (a sync reply checks there that its login is
     // still the current one, so a logout between the check and the write cannot slip in).
-    // A block whose condition fails is skipped as on an unavailable database. Scopes nest;
-    // the innermost holds.
+    // A block whose condition fails is skipped as on an unavailable database; the first one
+    // a condition skips is logged with what the condition guards. Scopes nest; the innermost
+    // holds.
     class BlockCondition {
     public:
-        explicit BlockCondition(std::function<bool()> condition);
+        explicit BlockCondition(std::function<bool()> condition, QString what = QStringLiteral("a guarded write"));
         ~BlockCondition();
         BlockCondition(const BlockCondition&) = delete;
         BlockCondition& operator=(const BlockCondition&) = delete;
 
     private:
         std::function<bool()> m_condition;
+        QString m_what;
+        mutable std::atomic<bool> m_skipLogged{false};
         const BlockCondition* m_outer;
         friend class DBFetcher;
     };

@@ -10,6 +10,13 @@ inline constexpr QLatin1String LoginUserToken("loginUserToken");
 inline constexpr QLatin1String LoginUserId("loginUserId");
 inline constexpr QLatin1String LoginUserEmail("loginUserEmail");
 inline constexpr QLatin1String UserKeyWords("userKeyWords");
+// The user id whose local history was kept when the service ended that login by itself
+// (a rejected or expired token); absent when nothing is kept for anybody.
+inline constexpr QLatin1String HistoryKeptForUserId("historyKeptForUserId");
+
+// The user ids this device has seen holding a key record wrapped the current way ("2.0"): an
+// older record offered for them later is refused (a list of texts).
+inline constexpr QLatin1String CurrentWrapUserIds("currentWrapUserIds");
 
 // Device identity.
 inline constexpr QLatin1String DeviceToken("deviceToken");

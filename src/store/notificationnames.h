@@ -20,3 +20,9 @@ inline constexpr QLatin1String UserLogouted("USER_LOGOUTED");
 // A plugin was installed from the store.
 inline constexpr QLatin1String PluginChanged("NOTIF_PLUGIN_CHANGED");
 }  // namespace NotificationName
+
+// Keys of a notification's user info.
+namespace NotificationKey {
+// "USER_LOGOUTED": true when the service ended the login and the local history is kept.
+inline constexpr QLatin1String KeepsHistory("keepsHistory");
+}  // namespace NotificationKey

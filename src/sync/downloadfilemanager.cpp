@@ -140,12 +140,9 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
     }
     if (status == 404)
         DBKeeper::setLocalHistoryOnly(hash);
-    if (status == 401) {
-        // Only the login the request was sent for is ended, never a newer one.
-        ConfigureManager& account = ConfigureManager::sharedInstance();
-        if (account.loginUserToken() == sentToken)
-            account.setLoginUserToken(std::nullopt);
-    }
+    // Only the login the request was sent for ends, never a newer one; after this scope.
+    if (status == 401 && sentToken)
+        ConfigureManager::loginEndedByServiceLater(*sentToken);
     if (status != 200 || transportError) {
         QFile::remove(tmp);
         ProgressManager::sharedInstance().progressEnded(hash);
@@ -153,29 +150,35 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
                       status == 401 || status == 404 ? StepOutcome::refused(status) : StepOutcome::transportFailure());
     }
 
-    bool ok = undo(*clip, hash);
-    if (ok && md5HexOfFile(tmp) != hash) {
-        spdlog::warn("download {}: the body does not have the clip's digest", hash.toStdString());
-        ok = false;
-    }
+    bool ok = false;
     bool ended = false;
-    if (ok) {
-        // Under the body lock, which the logout purge takes after the login has moved on: a
-        // body of an ended login never lands in the purged folder.
+    {
+        // Every file the body passes through (encrypts/, zips/, tmp/, files/) is written under
+        // the body lock and only while the login holds: the logout purge takes the lock after
+        // the login has moved on, so nothing plain of an ended login outlives its purge.
         QMutexLocker bodyLock(&ClipFileManager::bodyLock());
         ended = !ReplyLogin::holds(epoch);
         if (!ended) {
-            const QString body = PathHelper::getBaseFilePath(hash);
-            // A body that arrived meanwhile (captured here) has the same bytes: keep it.
-            ok = QFile::exists(body) || QFile::rename(tmp, body);
+            ok = undo(*clip, hash);
+            if (ok && md5HexOfFile(tmp) != hash) {
+                spdlog::warn("download {}: the body does not have the clip's digest", hash.toStdString());
+                ok = false;
+            }
+            if (ok) {
+                const QString body = PathHelper::getBaseFilePath(hash);
+                // A body that arrived meanwhile (captured here) has the same bytes: keep it.
+                ok = QFile::exists(body) || QFile::rename(tmp, body);
+            }
         }
+        // After a logout nothing was written; files of this hash may be a new login's.
+        if (!ok && !ended)
+            removeLeftovers(*clip, hash);
+        QFile::remove(tmp);
     }
-    QFile::remove(tmp);
     ProgressManager::sharedInstance().progressEnded(hash);
     if (ended)
         return StepAnswer::onMain(callback, {}, error(), StepOutcome::transportFailure());
     if (!ok) {
-        removeLeftovers(*clip, hash);
         rememberFailure(hash, copyOf(*clip, epoch));
         return StepAnswer::onMain(callback, {}, error(kFileProcessError), StepOutcome::refused());
     }

@@ -14,8 +14,8 @@ bool holds(quint64 epoch)
     return ConfigureManager::sharedInstance().isLoginEpoch(epoch);
 }
 
-Scope::Scope(quint64 epoch)
-    : m_condition([epoch] { return holds(epoch); })
+Scope::Scope(quint64 epoch, const QString& what)
+    : m_condition([epoch] { return holds(epoch); }, what)
 {
 }
 

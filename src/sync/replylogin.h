@@ -17,10 +17,12 @@ bool holds(quint64 epoch);
 
 // While it lives, every database block this thread starts runs only while the epoch holds.
 // File moves into the clip folders check holds() under ClipFileManager::bodyLock(), which the
-// logout purge takes after the epoch has moved on.
+// logout purge takes after the epoch has moved on. A logout a reply asks for is posted to the
+// main queue (ConfigureManager::loginEndedByServiceLater), never run under the scope.
 class Scope {
 public:
-    explicit Scope(quint64 epoch);
+    // what names the reply in the log when the scope skips its database work.
+    explicit Scope(quint64 epoch, const QString& what = QStringLiteral("a sync reply"));
 
 private:
     DBFetcher::BlockCondition m_condition;

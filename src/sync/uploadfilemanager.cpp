@@ -6,6 +6,7 @@
 #include "service/httpsession.h"
 #include "service/urlpolicy.h"
 #include "service/zeromanager.h"
+#include "store/clipfilemanager.h"
 #include "store/cliptype.h"
 #include "store/configuremanager.h"
 #include "store/dbkeeper.h"
@@ -17,6 +18,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMutexLocker>
 #include <QUrl>
 
 #include <spdlog/spdlog.h>
@@ -110,14 +112,14 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, OutcomeCallback call
         const std::optional<QString> sentToken = token->user_token();
         token->request([this, clip, hash, sentToken, epoch, token, callback](const QVariant& reply, int status,
                                                                              const std::optional<RequestError>& error) {
-            ReplyLogin::Scope scope(epoch);
+            ReplyLogin::Scope scope(epoch, QStringLiteral("the upload token of %1").arg(hash));
             if (!ReplyLogin::holds(epoch))
                 return StepAnswer::onMain(callback, {}, refused(), StepOutcome::transportFailure());
             if (!reply.isValid() || error) {
                 if (status == 401) {
-                    ConfigureManager& account = ConfigureManager::sharedInstance();
-                    if (account.loginUserToken() == sentToken)
-                        account.setLoginUserToken(std::nullopt);
+                    // Only the login the request was sent for ends; after this scope.
+                    if (sentToken)
+                        ConfigureManager::loginEndedByServiceLater(*sentToken);
                 } else if (status == 404) {
                     DBKeeper::setLocalHistoryOnly(hash);
                 }
@@ -147,8 +149,17 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
         if (!name)
             return StepAnswer::onMain(callback, {}, RequestError{QString(kUploadErrorDomain), -2, {}}, StepOutcome::refused());
         const QString encrypted = PathHelper::getEncFilePath(*name);
-        QFile::remove(encrypted);
-        if (!QFile::exists(bodyPath) || !zero.encryptFileFrom(bodyPath, encrypted))
+        bool made = false;
+        {
+            // The encrypted copy is written under the body lock and only while the login
+            // holds, so none is made after the logout purge emptied encrypts/.
+            QMutexLocker bodyLock(&ClipFileManager::bodyLock());
+            if (!ReplyLogin::holds(epoch))
+                return StepAnswer::onMain(callback, {}, refused(), StepOutcome::transportFailure());
+            QFile::remove(encrypted);
+            made = QFile::exists(bodyPath) && zero.encryptFileFrom(bodyPath, encrypted);
+        }
+        if (!made)
             return StepAnswer::onMain(callback, {}, RequestError{QString(kUploadErrorDomain), -2, {}}, StepOutcome::refused());
         bodyPath = encrypted;
     }

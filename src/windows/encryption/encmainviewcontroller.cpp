@@ -1,5 +1,6 @@
 #include "windows/encryption/encmainviewcontroller.h"
 
+#include "platform/dispatch.h"
 #include "platform/notificationcenter.h"
 #include "platform/numberreader.h"
 #include "service/syncpublickeyrequestmanager.h"
@@ -331,20 +332,73 @@ void EncMainViewController::askUnlockPIN(const QVariantMap& cipherDict)
     sheet->setResultHandler([self, weakSheet, cipherDict](const PINViewController::StepPins& pins) {
         if (!self)
             return;
-        if (ZeroManager::sharedInstance().decryptKey(pins.value(0), cipherDict)) {
-            self->setupViews();
-            self->closeSheet(weakSheet);
-            self->clearFlag();
-            self->rewrapOlderKey(pins.value(0));
-            return;
-        }
         self->closeSheet(weakSheet);
-        // The flag stays set: the loop ends with the right PIN or a cancel.
-        self->showAlert(QStringLiteral("PIN错误"),
-                        QStringLiteral("如果您忘记了PIN, 只能选择“销毁并重置加密档案”"),
-                        [self, cipherDict] { self->askUnlockPIN(cipherDict); });
+        const QString pin = pins.value(0);
+        struct Unlock {
+            bool opened = false;
+            KeyRefusal why = KeyRefusal::None;
+        };
+        // Argon2id takes about a second: on the global pool, under the loading sheet. The key
+        // is installed only for the login the PIN was typed under (decryptKey checks it).
+        self->runKeyWork<Unlock>(
+            [pin, cipherDict] {
+                Unlock unlock;
+                unlock.opened = ZeroManager::sharedInstance().decryptKey(pin, cipherDict, &unlock.why);
+                return unlock;
+            },
+            [self, pin, cipherDict](const Unlock& unlock) {
+                if (self)
+                    self->unlockAnswered(pin, cipherDict, unlock.opened, unlock.why);
+            });
     });
     sheet->presentAsSheetOver(this);
+}
+
+template <class Result>
+void EncMainViewController::runKeyWork(std::function<Result()> work, std::function<void(const Result&)> then)
+{
+    showLoading();
+    QPointer<EncMainViewController> self(this);
+    auto result = std::make_shared<Result>();
+    // Dropped when the view is gone or its account logged out meanwhile.
+    dispatch::Block onMain = [self, account = m_account, then = std::move(then), result] {
+        if (!self || self->m_account != account)
+            return;
+        self->closeLoading();
+        then(*result);
+    };
+    dispatch::globalAsync([work = std::move(work), result, onMain = std::move(onMain)]() mutable {
+        *result = work();
+        dispatch::mainAsync(std::move(onMain));
+    });
+}
+
+void EncMainViewController::unlockAnswered(const QString& pin, const QVariantMap& cipherDict, bool opened, KeyRefusal why)
+{
+    if (opened) {
+        setupViews();
+        clearFlag();
+        rewrapOlderKey(pin);
+        return;
+    }
+    // Not the PIN's fault: another PIN would not help, so the loop ends here.
+    if (why == KeyRefusal::Downgrade || why == KeyRefusal::KeyMismatch) {
+        clearFlag();
+        showAlert(QStringLiteral("服务器的密钥记录不可信"),
+                  why == KeyRefusal::Downgrade
+                      ? QStringLiteral("本机曾使用此账号 2.0 版的密钥记录, 服务器现在给出的却是旧的 1.0 版。"
+                                       "为保护您的数据, 本机不使用它。")
+                      : QStringLiteral("服务器的密钥记录与其中的密钥不符, 可能不是您的密钥。"
+                                       "为保护您的数据, 本机不使用它。"));
+        return;
+    }
+    // The flag stays set: the loop ends with the right PIN or a cancel.
+    QPointer<EncMainViewController> self(this);
+    showAlert(QStringLiteral("PIN错误"), QStringLiteral("如果您忘记了PIN, 只能选择“销毁并重置加密档案”"),
+              [self, cipherDict] {
+                  if (self)
+                      self->askUnlockPIN(cipherDict);
+              });
 }
 
 void EncMainViewController::askNewKeyPIN()
@@ -362,9 +416,24 @@ void EncMainViewController::askNewKeyPIN()
         if (!self)
             return;
         self->closeSheet(weakSheet);
+        struct Made {
+            std::optional<QVariantMap> keyDict;
+            QString verifier;
+        };
+        const QString pin = pins.value(2);
+        // Argon2id: on the global pool, under the loading sheet.
+        self->runKeyWork<Made>(
+            [pin] {
+                Made made;
+                made.keyDict = ZeroManager::sharedInstance().generateKey(pin, &made.verifier);
+                return made;
+            },
+            [self](const Made& made) {
+        if (!self)
+            return;
         self->showLoading();
-        QString verifier;
-        const auto keyDict = ZeroManager::sharedInstance().generateKey(pins.value(2), &verifier);
+        const std::optional<QVariantMap>& keyDict = made.keyDict;
+        const QString& verifier = made.verifier;
         if (!keyDict) {
             self->closeLoading();
             self->clearFlag();
@@ -400,6 +469,7 @@ void EncMainViewController::askNewKeyPIN()
             }
             self->setupViews();
         });
+            });
     });
     sheet->presentAsSheetOver(this);
 }
@@ -408,6 +478,11 @@ void EncMainViewController::askNewKeyPIN()
 // PIN is at hand. Quiet: one that fails is tried again at the next unlock.
 void EncMainViewController::rewrapOlderKey(const QString& pin)
 {
+    ZeroManager& zero = ZeroManager::sharedInstance();
+    if (pin.toUcs4().size() < ZeroManager::kMinPinCharacters && zero.currentWrapVersionInUse() == ZeroManager::olderWrapVersion()) {
+        askNewPinForOlderKey(pin);
+        return;
+    }
     const auto rewrap = ZeroManager::sharedInstance().rewrapOlderKey(pin);
     if (!rewrap)
         return;
@@ -420,6 +495,43 @@ void EncMainViewController::rewrapOlderKey(const QString& pin)
         if (readReply(result, status, error).isSuccess())
             ZeroManager::sharedInstance().makeKeyAvailable(keyDict);
     });
+}
+
+// A PIN kept from the older, shorter rule is not wrapped again as it is: the user sets a new
+// one, and the PIN change replaces the service's older record with the new one.
+void EncMainViewController::askNewPinForOlderKey(const QString& oldPin)
+{
+    m_isSetingUp = true;
+    QPointer<EncMainViewController> self(this);
+    showAlert(QStringLiteral("请设置新的PIN"),
+              QStringLiteral("您的PIN少于%1位。请设置一个新的PIN, 它将替换服务器上旧的加密档案。")
+                  .arg(ZeroManager::kMinPinCharacters),
+              [self, oldPin] {
+                  if (!self)
+                      return;
+                  PINViewController* sheet = self->makePinSheet(1, 2);
+                  QPointer<PINViewController> weakSheet(sheet);
+                  sheet->setCancelHandler([self, weakSheet] {
+                      if (!self)
+                          return;
+                      self->clearFlag();
+                      self->closeSheet(weakSheet);
+                  });
+                  sheet->setResultHandler([self, weakSheet, oldPin](const PINViewController::StepPins& pins) {
+                      if (!self)
+                          return;
+                      self->closeSheet(weakSheet);
+                      QString newVerifier;
+                      const auto keyDict = ZeroManager::sharedInstance().modifyKeyWithPwd(pins.value(2), &newVerifier);
+                      if (!keyDict) {
+                          self->clearFlag();
+                          self->showAlert(QStringLiteral("未知错误"), QString());
+                          return;
+                      }
+                      self->sendPinChange(*keyDict, ZeroManager::pinVerifierWithBase64(oldPin), newVerifier);
+                  });
+                  sheet->presentAsSheetOver(self);
+              });
 }
 
 // --- PIN change ----------------------------------------------------------------------------
@@ -440,30 +552,64 @@ void EncMainViewController::askModifyPIN()
         if (!self)
             return;
         self->closeSheet(weakSheet);
-        ZeroManager& zero = ZeroManager::sharedInstance();
-        // A wrong current PIN is told here; the server is not asked.
-        QString currentVerifier;
-        if (!zero.checkCurrentPwd(pins.value(0), &currentVerifier)) {
-            self->clearFlag();
-            self->showAlert(QStringLiteral("您输入的当前PIN不正确"),
-                            QStringLiteral("如果您忘记了当前的PIN, 只能选择‘重置加密档案’, 请记住, "
-                                           "重置加密档案会清空线上所有数据, 包括收藏的数据"));
-            return;
-        }
-        QString newVerifier;
-        const auto keyDict = zero.modifyKeyWithPwd(pins.value(2), &newVerifier);
-        if (!keyDict) {
-            self->clearFlag();
-            self->showAlert(QStringLiteral("未知错误"), QString());
-            return;
-        }
-        self->showLoading();
-        self->m_modifyRequest = self->m_requests.makeModify();
-        self->m_modifyRequest->key_dict = *keyDict;
+        struct Changed {
+            bool currentOpens = false;
+            QString currentVerifier;
+            std::optional<QVariantMap> keyDict;
+            QString newVerifier;
+        };
+        const QString current = pins.value(0);
+        const QString next = pins.value(2);
+        // Argon2id twice: on the global pool, under the loading sheet.
+        self->runKeyWork<Changed>(
+            [current, next] {
+                Changed changed;
+                ZeroManager& zero = ZeroManager::sharedInstance();
+                changed.currentOpens = zero.checkCurrentPwd(current, &changed.currentVerifier);
+                if (changed.currentOpens)
+                    changed.keyDict = zero.modifyKeyWithPwd(next, &changed.newVerifier);
+                return changed;
+            },
+            [self](const Changed& changed) {
+                if (self)
+                    self->pinChangeWrapped(changed.currentOpens, changed.keyDict, changed.currentVerifier,
+                                           changed.newVerifier);
+            });
+    });
+    sheet->presentAsSheetOver(this);
+}
+
+void EncMainViewController::pinChangeWrapped(bool currentOpens, const std::optional<QVariantMap>& keyDict,
+                                             const QString& currentVerifier, const QString& newVerifier)
+{
+    // A wrong current PIN is told here; the server is not asked.
+    if (!currentOpens) {
+        clearFlag();
+        showAlert(QStringLiteral("您输入的当前PIN不正确"),
+                  QStringLiteral("如果您忘记了当前的PIN, 只能选择‘重置加密档案’, 请记住, "
+                                 "重置加密档案会清空线上所有数据, 包括收藏的数据"));
+        return;
+    }
+    if (!keyDict) {
+        clearFlag();
+        showAlert(QStringLiteral("未知错误"), QString());
+        return;
+    }
+    sendPinChange(*keyDict, currentVerifier, newVerifier);
+}
+
+void EncMainViewController::sendPinChange(const QVariantMap& keyDict, const QString& currentVerifier,
+                                          const QString& newVerifier)
+{
+    QPointer<EncMainViewController> self(this);
+    {
+        showLoading();
+        m_modifyRequest = m_requests.makeModify();
+        m_modifyRequest->key_dict = keyDict;
         // The current PIN's verifier, never its hash: the hash is the key that wraps the key.
-        self->m_modifyRequest->curPwdVerifierB64 = currentVerifier;
-        self->m_modifyRequest->pwd_verifier = newVerifier;
-        self->m_modifyRequest->request([self, keyDict = *keyDict, account = self->m_account](
+        m_modifyRequest->curPwdVerifierB64 = currentVerifier;
+        m_modifyRequest->pwd_verifier = newVerifier;
+        m_modifyRequest->request([self, keyDict, account = m_account](
                                            const QVariant& result, int status, const std::optional<RequestError>& error) {
             if (!self || self->m_account != account)
                 return;
@@ -493,8 +639,7 @@ void EncMainViewController::askModifyPIN()
             }
             self->showAlert(QStringLiteral("未知错误"), QString());
         });
-    });
-    sheet->presentAsSheetOver(this);
+    }
 }
 
 // --- Reset ---------------------------------------------------------------------------------

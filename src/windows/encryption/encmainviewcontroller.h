@@ -1,5 +1,7 @@
 #pragma once
 
+#include "service/zeromanager.h"
+
 #include <QPointer>
 #include <QString>
 #include <QUrl>
@@ -110,7 +112,18 @@ private:
     // The account logged out: the running flow ends, its sheets close.
     void endFlows();
 
+    // Runs key work (Argon2id) on the global pool with the loading sheet up; its answer runs
+    // on the main thread, only while this view and the account it started under remain.
+    template <class Result>
+    void runKeyWork(std::function<Result()> work, std::function<void(const Result&)> then);
+    void pinChangeWrapped(bool currentOpens, const std::optional<QVariantMap>& keyDict, const QString& currentVerifier,
+                          const QString& newVerifier);
+    void unlockAnswered(const QString& pin, const QVariantMap& cipherDict, bool opened, KeyRefusal why);
     void rewrapOlderKey(const QString& pin);
+    // The older key's PIN is shorter than today's rule: a new PIN, then the PIN change.
+    void askNewPinForOlderKey(const QString& oldPin);
+    // Sends the re-wrapped key with the current PIN's verifier; installs it on code 0.
+    void sendPinChange(const QVariantMap& keyDict, const QString& currentVerifier, const QString& newVerifier);
     void askAccountPwd();
     void sendPublicKeyRequest(const QString& pwd, const QString& newPin);
     void sendRevertRequest(const QString& pwd, const QString& newPin);

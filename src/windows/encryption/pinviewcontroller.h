@@ -1,5 +1,7 @@
 #pragma once
 
+#include "service/zeromanager.h"
+
 #include "windows/sheetdialog.h"
 
 #include <QMap>
@@ -34,7 +36,7 @@ public:
     // The prompt of each step.
     static const QString& titleOfStep(qint64 step);
     // A new PIN (step 1) shorter than this, in characters, is refused with a message.
-    static constexpr qsizetype kMinNewPinCharacters = 6;
+    static constexpr qsizetype kMinNewPinCharacters = ZeroManager::kMinPinCharacters;
 
     explicit PINViewController(qint64 step, QWidget* parent = nullptr);
 

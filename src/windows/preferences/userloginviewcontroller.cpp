@@ -6,6 +6,7 @@
 #include "service/loginrequestmanager.h"
 #include "service/registerrequestmanager.h"
 #include "service/syncpublickeyrequestmanager.h"
+#include "store/configuremanager.h"
 #include "windows/alerts.h"
 
 #include <QComboBox>
@@ -171,6 +172,42 @@ void UserloginViewController::login()
         showAlert(QStringLiteral("确认"), QStringLiteral("邮箱格式存在问题，请输入正确的邮箱"));
         return;
     }
+    if (mode == FindPwdMode)
+        return startStep(mode);
+    QPointer<UserloginViewController> self(this);
+    askBeforeAnotherAccount(address, [self, mode] {
+        if (self)
+            self->startStep(mode);
+    });
+}
+
+void UserloginViewController::askBeforeAnotherAccount(const QString& address, std::function<void()> proceed)
+{
+    ConfigureManager& account = ConfigureManager::sharedInstance();
+    const QString keptEmail = account.loginUserEmail().value_or(QString());
+    if (!account.historyKeptForUserId() || keptEmail.compare(address, Qt::CaseInsensitive) == 0)
+        return proceed();
+    // The history of a login that ended by itself is that account's: another account gets
+    // none of it, and it goes only when the user says so.
+    Alert alert;
+    alert.icon = Alert::Icon::Warning;
+    alert.messageText = QStringLiteral("登录另一个账号?");
+    alert.informativeText = QStringLiteral("本机保留着账号 %1 的历史记录。登录另一个账号将先删除它们, 包括收藏和尚未上传的剪贴。")
+                                .arg(keptEmail);
+    alert.buttons = {QStringLiteral("删除并继续"), QStringLiteral("取消")};
+    alert.defaultButton = 1;
+    alert.escapeButton = 1;
+    Alerts::current().show(window(), alert, [proceed = std::move(proceed)](int button) {
+        if (button != 0)
+            return;
+        ConfigureManager::sharedInstance().purgeKeptHistory();
+        proceed();
+    });
+}
+
+void UserloginViewController::startStep(int mode)
+{
+    const QString address = email();
     QPointer<UserloginViewController> self(this);
     Alert alert;
     alert.icon = Alert::Icon::Warning;

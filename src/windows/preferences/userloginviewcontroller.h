@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class FindPwdRequestManager;
@@ -44,6 +45,11 @@ public:
     void login();
 
 private:
+    // Where the history of a login that ended by itself is kept and another account is to log
+    // in: asks, and on yes purges it; then (or at once when nothing is kept) proceeds.
+    void askBeforeAnotherAccount(const QString& address, std::function<void()> proceed);
+    // The chosen mode's first step, after the e-mail was checked.
+    void startStep(int mode);
     void loginFlow();
     void alertDidEndWithReturnCode(int code);
     void FindPwdAlertDidEndWithReturnCode(int code);
