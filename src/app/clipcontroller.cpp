@@ -18,7 +18,7 @@
 #include "store/digest.h"
 #include "store/stagedfile.h"
 #include "store/utils.h"
-#include "sync/historyservice.h"
+#include "sync/uploadtriggers.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -319,7 +319,7 @@ bool ClipController::saveRecord(HistoryModel& record, const std::function<void()
     }
     if (!stored)
         return false;
-    HistoryService::sharedInstance().process();
+    UploadTriggers::wakeAll();
     return true;
 }
 
