@@ -551,3 +551,36 @@ TEST_F(TwoDevices, AFavouriteMadeBeforeTheKeyReachesTheServiceAtTheUnlock)
     EXPECT_TRUE(stateOf(*a, hash).copy);
     EXPECT_TRUE(stateOf(*b, hash).copy);
 }
+
+// B's favourite meets a failed request and waits; the next push message B hears (A's copy of
+// another clip) wakes B's favourite worker too, long before its retry timer would.
+TEST_F(TwoDevices, AFavouriteParkedByAFailureGoesAtTheNextPushMessage)
+{
+    loginBoth();
+    const QString text = QStringLiteral("favourited on B while the service stumbled");
+    const QString hash = md5HexOfString(text);
+    a->send(QStringLiteral("waitrow ") + hash);
+    expectOk(*b, b->call(QStringLiteral("capture ") + text));
+    expectOk(*a, a->answer());
+    expectOk(*b, b->call(QStringLiteral("waitsettled ") + hash, std::chrono::seconds(10)));
+
+    webdouble::Fault fault = webdouble::Fault::rawBody("not json");
+    fault.times = 1;
+    server.setFault("/set_favourite/", fault);
+    expectOk(*b, b->call(QStringLiteral("favourite ") + hash));
+    ASSERT_TRUE(testenv::waitUntil([&] { return server.requestsTo("/set_favourite/").size() == 1; }));
+    ASSERT_EQ(serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger(), 0);
+
+    const QString other = QStringLiteral("any clip from A");
+    b->send(QStringLiteral("waitrow ") + md5HexOfString(other));
+    expectOk(*a, a->call(QStringLiteral("capture ") + other));
+    expectOk(*b, b->answer());
+    // Well inside the retry timer's first 30 s.
+    ASSERT_TRUE(testenv::waitUntil([&] {
+        return serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger() > 0;
+    }, std::chrono::seconds(10))) << serverLog() << b->output().toStdString();
+    expectOk(*b, b->call(QStringLiteral("waitsettled ") + hash, std::chrono::seconds(10)));
+    expectOk(*a, a->call(QStringLiteral("syncfavourites")));
+    EXPECT_TRUE(stateOf(*a, hash).copy);
+    EXPECT_TRUE(stateOf(*b, hash).copy);
+}
