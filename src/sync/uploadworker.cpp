@@ -13,6 +13,7 @@
 
 namespace {
 
+// The last lock: taken under a worker's own lock to read or swap the source, nothing inside it.
 QMutex g_timersMutex;
 std::shared_ptr<TimerSource> g_timers;
 

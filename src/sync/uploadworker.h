@@ -32,7 +32,7 @@
 // nothing is pending); it is made, fired and destroyed on the main queue.
 //
 // Lock order, for all three workers: a worker's own lock, then the database queue, then the
-// request managers' task locks (never the other way round). No worker takes another worker's
+// request managers' task locks (never the other way round); the timer-source lock last. No worker takes another worker's
 // lock while holding its own: the hand-over to the file worker runs after the lock is released.
 class UploadWorker {
 public:
