@@ -4,8 +4,10 @@
 #include "service/httpsession.h"
 
 #include <QJsonDocument>
+#include <QJsonValue>
 
 #include <algorithm>
+#include <cmath>
 #include <climits>
 
 namespace ReplyVerdict {
@@ -22,6 +24,19 @@ int statusOf(const std::optional<RequestError>& error)
     if (error && error->domain == HttpSession::kHttpStatusErrorDomain)
         return error->code;
     return HttpSession::kNoStatus;
+}
+
+// A whole number or numeric text, as the service's integer; a fraction, a boolean, null or
+// other text is no code.
+std::optional<qint64> codeOf(const QJsonValue& value)
+{
+    if (value.isBool())
+        return std::nullopt;
+    constexpr double kExact = 9007199254740992.0;  // 2^53: every whole double up to here is exact
+    const std::optional<double> n = NumberReader::realNumber(value.toVariant(), -kExact, kExact);
+    if (!n || *n != std::trunc(*n))
+        return std::nullopt;
+    return qint64(*n);
 }
 
 Verdict ofFailedStatus(Request request, int status)
@@ -44,7 +59,7 @@ Verdict ofJson(Request request, const QByteArray& body, const std::optional<Requ
     if (!doc.isObject())
         return {StepOutcome::transportFailure(), std::nullopt, false};
     Verdict verdict{StepOutcome::sent(), doc.object(), false};
-    const std::optional<qint64> code = NumberReader::jsonInteger(verdict.reply->value(u"code").toVariant());
+    const std::optional<qint64> code = codeOf(verdict.reply->value(u"code"));
     if (!code) {
         verdict.outcome = StepOutcome::refused();
         return verdict;

@@ -123,6 +123,8 @@ TEST_F(UploadWorkers, APutAnswerThatIsNotASuccessKeepsTheMark)
         {"no code", webdouble::Fault::rawBody(R"({"history":{}})")},
         {"a null code", webdouble::Fault::rawBody(R"({"code":null})")},
         {"a code that is not a number", webdouble::Fault::rawBody(R"({"code":"done"})")},
+        {"a code that is not whole", webdouble::Fault::rawBody(R"({"code":0.5})")},
+        {"a code that is a boolean", webdouble::Fault::rawBody(R"({"code":false})")},
         {"a refusal", webdouble::Fault::replyCode(7)},
         {"a server failure", webdouble::Fault::status(502)},
     };
@@ -147,6 +149,16 @@ TEST_F(UploadWorkers, APutAnswerThatIsNotASuccessKeepsTheMark)
         settle(HistoryService::sharedInstance());
         EXPECT_EQ(server.requestsTo("/push/").size(), 2u);
     }
+    // A code sent as numeric text is still the service's 0.
+    server.clearRequests();
+    rowOf(md5HexOfString(text))->increase_change_count();
+    webdouble::Fault text0 = webdouble::Fault::rawBody(R"({"code":"0"})");
+    text0.times = 1;
+    server.setFault("/push/", text0, "PUT");
+    HistoryService::sharedInstance().process();
+    ASSERT_TRUE(testenv::waitUntil([&] { return pendingCount() == 0; }, seconds(20)));
+    settle(HistoryService::sharedInstance());
+    EXPECT_EQ(server.requestsTo("/push/").size(), 1u);
 }
 
 // A re-copy of a clip another device favourited is put without a favourite of its own: the
