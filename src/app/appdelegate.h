@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/timersource.h"
+#include "platform/timersource.h"
 #include "service/requestmanager.h"
 #include "store/clipapphelper.h"
 #include "store/defaultskeys.h"

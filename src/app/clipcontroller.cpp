@@ -19,7 +19,7 @@
 #include "store/notificationnames.h"
 #include "store/stagedfile.h"
 #include "store/utils.h"
-#include "sync/historyservice.h"
+#include "sync/uploadtriggers.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -338,7 +338,7 @@ bool ClipController::saveRecord(HistoryModel& record, const std::function<void()
     }
     if (!stored)
         return false;
-    HistoryService::sharedInstance().process();
+    UploadTriggers::wakeAll();
     return true;
 }
 

@@ -2,9 +2,8 @@
 
 #include "service/zeromanager.h"
 #include "sync/catchupmanager.h"
-#include "sync/favouriteservice.h"
 #include "sync/getfavouriterequestmanager.h"
-#include "sync/historyservice.h"
+#include "sync/uploadtriggers.h"
 #include "sync/pushclipsmanager.h"
 #include "sync/setfavouriterequestmanager.h"
 
@@ -26,16 +25,18 @@ MenuServices MenuServices::standard()
     s.setFavourite = [](const HistoryModelPtr& clip, FavouriteDone done) {
         SetFavouriteRequestManager::sharedInstance().setFavourite(
             clip, SetFavouriteRequestManager::OutcomeCallback(
-                      [done](const HistoryModelPtr&, const std::optional<RequestError>&, const StepOutcome& outcome) {
-                          done(outcome.kind == StepOutcome::Kind::Unsendable
-                               || outcome.kind == StepOutcome::Kind::NoKey);
+                      [done](const HistoryModelPtr& server, const std::optional<RequestError>&,
+                             const StepOutcome& outcome) {
+                          // Only the service's own record confirms it: a failure, a refusal,
+                          // "no longer here" or another flight of the clip keep it pending here.
+                          done(!server || outcome.kind != StepOutcome::Kind::Sent);
                       }));
     };
     s.deleteClip = [](const HistoryModelPtr& clip, Done done) {
         PushClipsManager::sharedInstance().Del(clip,
                                                [done](const QVariant&, const std::optional<RequestError>&) { done(); });
     };
-    s.processHistory = [] { HistoryService::sharedInstance().process(); };
-    s.processFavourites = [] { FavouriteService::sharedInstance().process(); };
+    s.processHistory = [] { UploadTriggers::wakeAll(); };
+    s.processFavourites = [] { UploadTriggers::wakeAll(); };
     return s;
 }

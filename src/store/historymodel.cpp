@@ -19,6 +19,16 @@
 
 namespace {
 
+// The pending mark as stored: its fraction tells two changes in one second apart.
+QVariant exactChangeMark(const QSqlQuery& rs, int index)
+{
+    const double mark = DBFetcher::doubleForColumnIndex(rs, index);
+    const double whole = std::trunc(mark);
+    if (mark == whole && std::abs(whole) < 9.0e15)
+        return QVariant(qint64(whole));
+    return QVariant(mark);
+}
+
 const QString kContent = QStringLiteral("content");
 const QString kTimestamp = QStringLiteral("timestamp");
 const QString kDeviceName = QStringLiteral("device_name");
@@ -166,7 +176,7 @@ void HistoryModel::fillFrom(const QSqlQuery& rs, const Columns& c, bool keepChan
     if (keepChangeTimestamp)
         m_changeTimestamp = QVariant(DBFetcher::integerFromValue(m_changeTimestamp));
     else
-        m_changeTimestamp = QVariant(DBFetcher::longForColumnIndex(rs, c[8]));
+        m_changeTimestamp = exactChangeMark(rs, c[8]);
     m_localFileOk = QVariant(DBFetcher::intForColumnIndex(rs, c[9]));
     m_fileSize = QVariant(DBFetcher::doubleForColumnIndex(rs, c[10]));
     m_fileName = DBFetcher::stringForColumnIndex(rs, c[11]);
@@ -391,14 +401,15 @@ bool HistoryModel::increase_change_count(QSqlDatabase& db)
 bool HistoryModel::return_to_zero_change_count() const
 {
     const QVariantList args{DBFetcher::bindable(m_fileHash), DBFetcher::bindable(m_category)};
-    const qint64 mine = DBFetcher::integerFromValue(m_changeTimestamp);
+    // Exactly the mark this record read: a second change in the same second is another mark.
+    const double mine = m_changeTimestamp.isValid() && !m_changeTimestamp.isNull() ? m_changeTimestamp.toDouble() : 0.0;
     bool ok = false;
     inDatabase([&](QSqlDatabase& db) {
-        qint64 stored = 0;
+        double stored = 0.0;
         QSqlQuery rs = DBFetcher::executeQuery(
             db, QStringLiteral("select change_timestamp from history where file_hash is ? and category is ?"), args);
         if (rs.next())
-            stored = DBFetcher::longForColumn(rs, QStringLiteral("change_timestamp"));
+            stored = DBFetcher::doubleForColumn(rs, QStringLiteral("change_timestamp"));
         rs.finish();
         if (stored != mine) {
             ok = true;

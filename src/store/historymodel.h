@@ -84,8 +84,9 @@ public:
     // Marks a pending local change: change_timestamp = now (with its fraction), in the record
     // and in its row.
     void increase_change_count();
-    // Clears the row's pending change when it is, in whole seconds, the one this record read;
-    // a newer change stays pending.
+    // Clears the row's pending change when it is exactly the one this record read (the
+    // stored value with its fraction); any newer change, even in the same second, stays
+    // pending. A record read from a row holds the mark exactly as stored.
     // False when the database could not be asked or written (a row changed meanwhile is a
     // success: it stays pending on purpose).
     bool return_to_zero_change_count() const;

@@ -4,7 +4,7 @@
 #include "platform/notificationcenter.h"
 #include "service/zeromanager.h"
 #include "store/notificationnames.h"
-#include "sync/historyservice.h"
+#include "sync/uploadtriggers.h"
 #include "sync/pullclipmanager.h"
 
 #include <QCoreApplication>
@@ -70,7 +70,7 @@ void CatchUpManager::finished(quint64 generation)
         return;
     m_running = false;
     NotificationCenter::defaultCenter().post(NotificationName::DataChanged);
-    HistoryService::sharedInstance().process();
+    UploadTriggers::wakeAll();
     std::vector<Done> done = std::move(m_current);
     m_current.clear();
     if (m_again)

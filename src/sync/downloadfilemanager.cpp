@@ -14,6 +14,7 @@
 #include "store/utils.h"
 #include "sync/progressmanager.h"
 #include "sync/replylogin.h"
+#include "sync/replyverdict.h"
 #include "sync/stepanswer.h"
 
 #include <QFile>
@@ -147,7 +148,9 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
         QFile::remove(tmp);
         ProgressManager::sharedInstance().progressEnded(hash);
         return StepAnswer::onMain(callback, {}, transportError ? transportError : std::optional(error()),
-                      status == 401 || status == 404 ? StepOutcome::refused(status) : StepOutcome::transportFailure());
+                                  ReplyVerdict::ofStatus(ReplyVerdict::Request::Download, status,
+                                                         transportError ? transportError : std::optional(error()))
+                                      .outcome);
     }
 
     bool ok = false;

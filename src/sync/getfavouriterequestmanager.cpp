@@ -9,7 +9,7 @@
 #include "store/dbkeeper.h"
 #include "store/digest.h"
 #include "store/notificationnames.h"
-#include "sync/favouriteservice.h"
+#include "sync/uploadtriggers.h"
 #include "sync/replylogin.h"
 #include "sync/serverclip.h"
 
@@ -190,6 +190,6 @@ QVariant GetFavouriteRequestManager::parse(const QByteArray& data)
     ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(removed);
     if (changed)
         NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
-    FavouriteService::sharedInstance().process();
+    UploadTriggers::wakeAll();
     return result;
 }

@@ -10,7 +10,8 @@
 // A clip with a server id is put, any other is posted. What each outcome does is the base's
 // (uploadworker.h): sent clears the mark (a change made meanwhile stays pending), in flight
 // waits for the other post of the clip, no key and transport failures park the worker, a
-// refusal sets the clip aside until the next outside trigger.
+// refusal sets the clip aside until the next outside trigger; a transport failure or a 5xx
+// also arms the retry timer.
 //
 // Threads and lock order: those of UploadWorker.
 class HistoryService : public UploadWorker {

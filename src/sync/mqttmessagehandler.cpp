@@ -13,7 +13,7 @@
 #include "store/utils.h"
 #include "sync/catchupmanager.h"
 #include "sync/fetchlimiter.h"
-#include "sync/historyservice.h"
+#include "sync/uploadtriggers.h"
 #include "sync/pushclipsmanager.h"
 #include "sync/replylogin.h"
 #include "sync/serverclip.h"
@@ -80,6 +80,10 @@ void MqttMessageHandler::reset()
 
 void MqttMessageHandler::handle(const QByteArray& topic, const QByteArray& payload)
 {
+    // Every message, whatever it says, is a chance to send what is still pending.
+    struct WakeWorkers {
+        ~WakeWorkers() { UploadTriggers::wakeAll(); }
+    } wake;
     QJsonParseError parseError{};
     const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
     if (!document.isObject()) {
@@ -210,7 +214,6 @@ void MqttMessageHandler::historyUploadFile(const QJsonObject& data)
     // change, only while the row exists.
     if (DBKeeper::setRemoteReadyFromPush(hash, QVariant(*historyId), fileId ? QVariant(*fileId) : QVariant())) {
         NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
-        HistoryService::sharedInstance().process();
         return;
     }
     // Keyed by the id too, so that a message naming a wrong id cannot hold back the right one.
@@ -277,5 +280,5 @@ void MqttMessageHandler::fetchCompletion(const QString& fileHash, quint64 epoch,
         spdlog::info("mqtt: fetched clip {} is not readable with this key; not stored", fileHash.toStdString());
     }
     NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
-    HistoryService::sharedInstance().process();
+    UploadTriggers::wakeAll();
 }

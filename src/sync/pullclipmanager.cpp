@@ -10,7 +10,7 @@
 #include "store/dbkeeper.h"
 #include "store/defaultskeys.h"
 #include "store/notificationnames.h"
-#include "sync/historyservice.h"
+#include "sync/uploadtriggers.h"
 #include "sync/replylogin.h"
 #include "sync/serverclip.h"
 #include "sync/serverclipstore.h"
@@ -189,5 +189,5 @@ void PullClipManager::cleanUp()
     ClipFileManager& files = ClipFileManager::sharedInstance();
     files.deleteFilesWithHistoryArray(DBKeeper::cleanupDatabase(QString(ClipCategory::History)));
     files.deleteFilesWithHistoryArray(DBKeeper::removeInvalidDatas());
-    HistoryService::sharedInstance().process();
+    UploadTriggers::wakeAll();
 }

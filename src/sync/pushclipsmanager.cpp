@@ -14,6 +14,7 @@
 #include "store/notificationnames.h"
 #include "store/utils.h"
 #include "sync/replylogin.h"
+#include "sync/replyverdict.h"
 #include "sync/serverclip.h"
 #include "sync/stepanswer.h"
 
@@ -25,14 +26,6 @@
 #include <spdlog/spdlog.h>
 
 namespace {
-
-std::optional<QJsonObject> replyObject(const QByteArray& body)
-{
-    const QJsonDocument doc = QJsonDocument::fromJson(body);
-    if (!doc.isObject())
-        return std::nullopt;
-    return doc.object();
-}
 
 // A server id to put in a URL: above 0, else nothing.
 std::optional<qint64> serverIdOf(const QVariant& id)
@@ -107,8 +100,8 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
     const QString category = clip->category().value_or(QString(ClipCategory::History));
     const quint64 epoch = ReplyLogin::current();
     send("POST", pushURL(), historyBody(history),
-         [this, hash, category, epoch, callback = std::move(callback)](const QByteArray& body,
-                                                                       const std::optional<RequestError>&) mutable {
+         [this, hash, category, epoch, callback = std::move(callback)](
+             const QByteArray& body, const std::optional<RequestError>& transportError) mutable {
              m_posts.land(hash);
              ReplyLogin::Scope scope(epoch);
              // Waiters for this post run once its reply has been applied.
@@ -117,16 +110,15 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
                  QString hash;
                  ~Ended() { posts.end(hash); }
              } ended{m_posts, hash};
-             const auto reply = replyObject(body);
-             const qint64 code = reply ? NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) : 0;
+             const ReplyVerdict::Verdict verdict = ReplyVerdict::ofJson(ReplyVerdict::Request::Post, body, transportError);
+             const auto& reply = verdict.reply;
              auto failure = [&](qint64 errorCode, const StepOutcome& outcome) {
                  RequestError error{serverErrorDomain(), int(errorCode), reply ? reply->toVariantMap() : QVariantMap()};
                  StepAnswer::onMain(callback, {}, error, outcome);
              };
-             if (!reply)
-                 return failure(0, StepOutcome::transportFailure());
-             if (code != 0)
-                 return failure(code, StepOutcome::refused(int(code)));
+             if (verdict.outcome.kind != StepOutcome::Kind::Sent)
+                 return failure(reply ? NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) : 0,
+                                verdict.outcome);
 
              QJsonObject history = reply->value(u"history").toObject();
              // The reply describes this clip; a missing hash is the local one, another is refused.
@@ -168,18 +160,20 @@ void PushClipsManager::Put(const HistoryModelPtr& clip, OutcomeCallback callback
         return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::noKey());
     QJsonObject history = clip->toDictionary();
     history.remove(QStringLiteral("content"));
+    // A favourite travels by the set-favourite request; a put carries only an unfavouring,
+    // so a re-copy never lowers a favourite another device made.
+    if (NumberReader::wholeNumber(clip->favourite()).value_or(0) >= 0)
+        history.remove(QStringLiteral("favourite"));
     const QString hash = *clip->file_hash();
     const quint64 epoch = ReplyLogin::current();
     send("PUT", pushURL(), historyBody(history),
          [hash, epoch, callback = std::move(callback)](const QByteArray& body,
                                                        const std::optional<RequestError>& error) mutable {
              ReplyLogin::Scope scope(epoch);
-             const auto reply = replyObject(body);
-             if (reply && NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) == -10)
+             const ReplyVerdict::Verdict verdict = ReplyVerdict::ofJson(ReplyVerdict::Request::Put, body, error);
+             if (verdict.gone)
                  DBKeeper::setLocalHistoryOnly(hash);
-             // Any answer with a code settles the put; without one nothing was settled.
-             StepAnswer::onMain(callback, body, error,
-                      reply && !error ? StepOutcome::sent() : StepOutcome::transportFailure());
+             StepAnswer::onMain(callback, body, error, verdict.outcome);
          });
 }
 
@@ -236,14 +230,14 @@ void PushClipsManager::Del(const HistoryModelPtr& clip, Callback callback)
                  m_deletingTasks.remove(hash);
              }
              ReplyLogin::Scope scope(epoch);
-             const auto reply = replyObject(body);
+             const ReplyVerdict::Verdict verdict = ReplyVerdict::ofJson(ReplyVerdict::Request::Delete, body, error);
+             const auto& reply = verdict.reply;
              QVariant result;
              if (reply) {
                  result = reply->toVariantMap();
                  // Only when the delete ran for this login: an ended login's reply leaves the
                  // files alone (they may belong to the next login's copy of the clip).
-                 if (NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) == 0
-                     && DBKeeper::deleteClipItem(hash)) {
+                 if (verdict.outcome.kind == StepOutcome::Kind::Sent && DBKeeper::deleteClipItem(hash)) {
                      ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
                      NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
                  }
@@ -257,9 +251,8 @@ void PushClipsManager::Del(const HistoryModelPtr& clip, Callback callback)
 void PushClipsManager::deleteOnServer(const QString& fileHash, qint64 historyId)
 {
     send("DELETE", pushURL() + QStringLiteral("&history_id=") + QString::number(historyId), {},
-         [fileHash](const QByteArray& body, const std::optional<RequestError>&) {
-             const auto reply = replyObject(body);
-             if (!reply || NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) != 0)
+         [fileHash](const QByteArray& body, const std::optional<RequestError>& error) {
+             if (ReplyVerdict::ofJson(ReplyVerdict::Request::Delete, body, error).outcome.kind != StepOutcome::Kind::Sent)
                  spdlog::warn("push: server delete of {} failed", fileHash.toStdString());
          });
 }

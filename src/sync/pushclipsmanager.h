@@ -35,11 +35,11 @@ class PushClipsManager : public OwnSessionRequest<TokenRequestManager> {
 public:
     // (result, error)
     using Callback = std::function<void(const QVariant& result, const std::optional<RequestError>& error)>;
-    // (result, error, how the step ended for an upload worker): sent (a post the server took,
-    // or any put answer with a code, -10 included, as a put is done once answered), in flight
-    // (a post of the same clip is on its way), no key (the gate is closed), refused (a post's
-    // non-zero code, or a reply about another clip), transport failure (no JSON answer),
-    // unsendable (too large, or content that does not encrypt).
+    // (result, error, how the step ended for an upload worker): what a reply becomes is
+    // replyverdict.h's (sent only for code 0, or a put's -10, after which the clip is
+    // local-only); before sending, in flight (a post of the same clip is on its way), no key
+    // (the gate is closed), unsendable (too large, or content that does not encrypt); a post
+    // reply about another clip is refused.
     using OutcomeCallback = std::function<void(const QVariant& result, const std::optional<RequestError>& error,
                                                const StepOutcome& outcome)>;
 
@@ -57,8 +57,10 @@ public:
     // or code 0 and no user info when no JSON reply came.
     void Post(const HistoryModelPtr& clip, Callback callback);
     void Post(const HistoryModelPtr& clip, OutcomeCallback callback);
-    // Updates a clip the server has, without its content. Result: the reply bytes; a reply
-    // with code -10 detaches the clip (it becomes local-only).
+    // Updates a clip the server has, without its content, and without its favourite unless
+    // it is an unfavouring (a favourite travels by the set-favourite request, so a re-copy
+    // never lowers one made elsewhere). Result: the reply bytes; a reply with code -10
+    // detaches the clip (it becomes local-only).
     void Put(const HistoryModelPtr& clip, Callback callback);
     void Put(const HistoryModelPtr& clip, OutcomeCallback callback);
     // Fetches the server's copy. Result: the reply bytes.

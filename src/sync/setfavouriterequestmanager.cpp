@@ -9,6 +9,7 @@
 #include "store/dbkeeper.h"
 #include "store/notificationnames.h"
 #include "sync/replylogin.h"
+#include "sync/replyverdict.h"
 #include "sync/serverclip.h"
 #include "sync/stepanswer.h"
 
@@ -19,9 +20,6 @@
 #include <QUrl>
 
 namespace {
-
-// The server no longer has the clip.
-constexpr int kGoneCode = -4;
 
 qint64 valueOf(const QVariant& v)
 {
@@ -100,10 +98,9 @@ void SetFavouriteRequestManager::handleReply(const HistoryModelPtr& clip, const 
         QString hash;
         ~Ended() { flights.end(hash); }
     } ended{favouriteTask, hash};
-    const QJsonDocument doc = QJsonDocument::fromJson(body);
-    const QJsonObject reply = doc.isObject() ? doc.object() : QJsonObject();
-    const qint64 code = doc.isObject() ? NumberReader::jsonIntegerOrZero(reply.value(QStringLiteral("code")).toVariant()) : 0;
-    if (doc.isObject() && code == 0) {
+    const ReplyVerdict::Verdict verdict = ReplyVerdict::ofJson(ReplyVerdict::Request::SetFavourite, body, error);
+    const QJsonObject reply = verdict.reply.value_or(QJsonObject());
+    if (verdict.outcome.kind == StepOutcome::Kind::Sent && !verdict.gone) {
         QJsonObject history = reply.value(QStringLiteral("history")).toObject();
         // The reply describes this clip; a missing hash is the local one, another is refused.
         if (!history.contains(u"file_hash"))
@@ -131,12 +128,11 @@ void SetFavouriteRequestManager::handleReply(const HistoryModelPtr& clip, const 
         return StepAnswer::onMain(callback, server->newRow(clip->category().value_or(QString(ClipCategory::History)), std::nullopt),
                       error, StepOutcome::sent());
     }
-    if (code == kGoneCode) {
+    if (verdict.gone) {
         // Favouriting must never make a clip vanish: it only stops being a server clip.
         DBKeeper::setLocalHistoryOnly(hash);
         NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
         return StepAnswer::onMain(callback, nullptr, error, StepOutcome::sent());
     }
-    StepAnswer::onMain(callback, nullptr, error,
-           doc.isObject() ? StepOutcome::refused(int(code)) : StepOutcome::transportFailure());
+    StepAnswer::onMain(callback, nullptr, error, verdict.outcome);
 }

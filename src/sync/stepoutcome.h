@@ -16,13 +16,16 @@ struct StepOutcome {
         // aside until the next outside trigger, so the rows behind it still go.
         Refused,
         // No usable answer (no connection, a time-out, an HTTP failure): the worker parks
-        // until the next outside trigger.
+        // until its retry timer or the next outside trigger.
         TransportFailure,
+        // The service answered with a failure that may pass (an HTTP 5xx): the mark stays, and
+        // the worker parks like a transport failure.
+        Later,
         // The row can never be sent as it is (too large, secret): the mark is cleared unsent.
         Unsendable,
     };
     Kind kind = Kind::Sent;
-    // The server's "code" of a refusal; 0 when there was none.
+    // The server's "code" of a refusal (an HTTP status for a 4xx or 5xx); 0 when there was none.
     int code = 0;
 
     static StepOutcome sent() { return {Kind::Sent, 0}; }
@@ -30,5 +33,6 @@ struct StepOutcome {
     static StepOutcome noKey() { return {Kind::NoKey, 0}; }
     static StepOutcome refused(int code = 0) { return {Kind::Refused, code}; }
     static StepOutcome transportFailure() { return {Kind::TransportFailure, 0}; }
+    static StepOutcome later(int status) { return {Kind::Later, status}; }
     static StepOutcome unsendable() { return {Kind::Unsendable, 0}; }
 };

@@ -1,6 +1,7 @@
 #include "sync/uploadfilemanager.h"
 
 #include "sync/replylogin.h"
+#include "sync/replyverdict.h"
 
 #include "platform/dispatch.h"
 #include "service/httpsession.h"
@@ -124,8 +125,9 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, OutcomeCallback call
                     DBKeeper::setLocalHistoryOnly(hash);
                 }
                 return StepAnswer::onMain(callback, {}, refused(),
-                              status == 401 || status == 404 ? StepOutcome::refused(status)
-                                                             : StepOutcome::transportFailure());
+                                          ReplyVerdict::ofStatus(ReplyVerdict::Request::UploadToken,
+                                                                 reply.isValid() ? status : HttpSession::kNoStatus, error)
+                                              .outcome);
             }
             post(clip, reply, epoch, callback);
         });
@@ -170,7 +172,8 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
                                      QStringLiteral("application/octet-stream")};
     m_session->formPost(form->host, fields, file, [clip, hash, epoch, callback](const HttpSession::Reply& reply) {
         if (reply.error)
-            return StepAnswer::onMain(callback, {}, reply.error, StepOutcome::transportFailure());
+            return StepAnswer::onMain(callback, {}, reply.error,
+                                      ReplyVerdict::ofStatus(ReplyVerdict::Request::Upload, reply.status, reply.error).outcome);
         const QVariant result = decodeJson(reply.body);
         dispatch::mainAsync([clip, hash, epoch, result, callback] {
             ReplyLogin::Scope scope(epoch);

@@ -9,13 +9,90 @@
 
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
+
+namespace {
+
+// The last lock: taken under a worker's own lock to read or swap the source, nothing inside it.
+QMutex g_timersMutex;
+std::shared_ptr<TimerSource> g_timers;
+
+std::shared_ptr<TimerSource> retryTimers()
+{
+    QMutexLocker lock(&g_timersMutex);
+    if (!g_timers)
+        g_timers = TimerSource::system();
+    return g_timers;
+}
+
+}  // namespace
+
+void UploadWorker::setTimerSourceForTesting(std::shared_ptr<TimerSource> timers)
+{
+    QMutexLocker lock(&g_timersMutex);
+    g_timers = std::move(timers);
+}
+
 void UploadWorker::process()
 {
     {
         QMutexLocker lock(&m_mutex);
         m_setAside.clear();
+        cancelRetryLocked(true);
     }
     next();
+}
+
+void UploadWorker::armRetryLocked()
+{
+    m_backoff = m_backoff.count() == 0 ? kFirstRetry : std::min(m_backoff * 2, kLongestRetry);
+    const quint64 token = ++m_retryToken;
+    m_retryArmed = true;
+    spdlog::info("{}: retry in {} s", m_name, m_backoff.count() / 1000);
+    // A repeating timer, so it can be cancelled; its first tick ends it.
+    m_retryTimer = retryTimers()->repeating(m_backoff, [this, token] {
+        // Not inside the timer's own tick: the tick destroys the timer.
+        dispatch::mainAsync([this, token] { retryFired(token); });
+    });
+}
+
+void UploadWorker::cancelRetryLocked(bool resetBackoff)
+{
+    if (resetBackoff)
+        m_backoff = std::chrono::milliseconds(0);
+    if (!m_retryArmed)
+        return;
+    m_retryArmed = false;
+    const quint64 token = ++m_retryToken;
+    if (dispatch::isMainThread()) {
+        m_retryTimer.reset();
+        return;
+    }
+    // The timer lives on the main queue; a timer armed meanwhile has another token and stays.
+    dispatch::mainAsync([this, token] {
+        QMutexLocker lock(&m_mutex);
+        if (token == m_retryToken)
+            m_retryTimer.reset();
+    });
+}
+
+void UploadWorker::retryFired(quint64 token)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (token != m_retryToken || !m_retryArmed)
+            return;
+        m_retryArmed = false;
+        m_retryTimer.reset();
+    }
+    // Not an outside trigger: the back-off goes on if this one fails too.
+    next();
+}
+
+std::chrono::milliseconds UploadWorker::retryDelay() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_retryArmed ? m_backoff : std::chrono::milliseconds(0);
 }
 
 void UploadWorker::followLoginLocked()
@@ -27,6 +104,7 @@ void UploadWorker::followLoginLocked()
     ++m_generation;
     m_isRunning = false;
     m_setAside.clear();
+    cancelRetryLocked(true);
 }
 
 void UploadWorker::next()
@@ -35,6 +113,7 @@ void UploadWorker::next()
     followLoginLocked();
     if (!ConfigureManager::sharedInstance().isLogined()) {
         m_isRunning = false;
+        cancelRetryLocked(true);
         return;
     }
     if (m_isRunning)
@@ -66,6 +145,8 @@ void UploadWorker::complete(const Step& step, const StepOutcome& outcome, const 
     auto goOn = [this] { dispatch::mainAsync([this] { next(); }); };
     switch (outcome.kind) {
     case StepOutcome::Kind::Sent:
+        cancelRetryLocked(true);
+        [[fallthrough]];
     case StepOutcome::Kind::Unsendable:
         if (clearMark && !clearMark())
             setAsideLocked(step.hash, "its pending mark could not be cleared");
@@ -90,8 +171,15 @@ void UploadWorker::complete(const Step& step, const StepOutcome& outcome, const 
         m_setAside.insert(step.hash);
         return goOn();
     case StepOutcome::Kind::NoKey:
+        // Parked until the next trigger (an unlock is one); the row keeps its mark.
+        return;
     case StepOutcome::Kind::TransportFailure:
-        // Parked until the next trigger; the row keeps its mark.
+    case StepOutcome::Kind::Later:
+        // Parked until the retry or the next trigger; the row keeps its mark.
+        spdlog::warn("{}: {} not sent ({}{})", m_name, step.hash.toStdString(),
+                     outcome.kind == StepOutcome::Kind::Later ? "the service answered " : "no answer",
+                     outcome.kind == StepOutcome::Kind::Later ? std::to_string(outcome.code) : std::string());
+        armRetryLocked();
         return;
     }
 }
@@ -124,6 +212,7 @@ void UploadWorker::resetForTesting()
     QMutexLocker lock(&m_mutex);
     m_isRunning = false;
     m_setAside.clear();
+    cancelRetryLocked(true);
     ++m_generation;
     m_loginEpoch = ReplyLogin::current();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/timersource.h"
 #include "store/historymodel.h"
 #include "sync/stepoutcome.h"
 
@@ -8,7 +9,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 
 // What the three upload workers (history rows, favourite rows, clip bodies) share: one step
 // in flight at a time, the rows set aside until the next outside trigger, the logged-in check,
@@ -23,8 +26,13 @@
 // and at resetForTesting, so a completion of an earlier login does nothing, and a step of an
 // ended login never keeps the worker busy.
 //
+// Retry: a transport failure or an answer that may pass later (5xx) arms one timer of the
+// worker, 30 s, doubling up to 10 minutes while the failures go on; success and every outside
+// trigger (process) reset it. The timer exists only while a step failed so (nothing runs while
+// nothing is pending); it is made, fired and destroyed on the main queue.
+//
 // Lock order, for all three workers: a worker's own lock, then the database queue, then the
-// request managers' task locks (never the other way round). No worker takes another worker's
+// request managers' task locks (never the other way round); the timer-source lock last. No worker takes another worker's
 // lock while holding its own: the hand-over to the file worker runs after the lock is released.
 class UploadWorker {
 public:
@@ -38,8 +46,15 @@ public:
     bool isRunning() const;
     void setIsRunning(bool running);
 
-    // Tests only: idle, nothing set aside; a completion still in flight is ignored.
+    // Tests only: idle, nothing set aside, no retry armed; a completion still in flight is ignored.
     void resetForTesting();
+    // Tests only: the timers every worker's retry runs on (nothing: the system's).
+    static void setTimerSourceForTesting(std::shared_ptr<TimerSource> timers);
+    // The delay of the armed retry; 0 when none is armed.
+    std::chrono::milliseconds retryDelay() const;
+
+    static constexpr std::chrono::milliseconds kFirstRetry{std::chrono::seconds(30)};
+    static constexpr std::chrono::milliseconds kLongestRetry{std::chrono::minutes(10)};
 
 protected:
     UploadWorker() = default;
@@ -83,10 +98,22 @@ protected:
 private:
     // The login moved on since the last step: a new generation.
     void followLoginLocked();
+    // Under the lock, on the main queue: the retry after a failure, its delay the back-off's next.
+    void armRetryLocked();
+    // Under the lock, any thread: no retry armed; resetBackoff starts the back-off over.
+    void cancelRetryLocked(bool resetBackoff);
+    // The armed timer fired (main queue).
+    void retryFired(quint64 token);
 
     mutable QRecursiveMutex m_mutex;
     bool m_isRunning = false;
     QSet<QString> m_setAside;
     quint64 m_generation = 0;
     quint64 m_loginEpoch = 0;
+    // The delay of the last retry armed (0: none since the last reset), the armed timer's
+    // token (a cancelled timer's fire does nothing), and the timer (main queue only).
+    std::chrono::milliseconds m_backoff{0};
+    quint64 m_retryToken = 0;
+    bool m_retryArmed = false;
+    std::unique_ptr<TimerSource::Repeating> m_retryTimer;
 };

@@ -1,4 +1,4 @@
-#include "manualtimers.h"
+#include "support/manualtimers.h"
 
 #include "app/appdelegate.h"
 #include "app/statusbarcontroller.h"

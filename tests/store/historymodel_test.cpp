@@ -177,7 +177,7 @@ TEST_F(ClipRecord, NumbersReadBackAsTheirWholePartsAndIdsKeepSixtyFourBits)
     EXPECT_EQ(back->timestamp().toLongLong(), 1234);
     EXPECT_EQ(back->history_id().toLongLong(), big);
     EXPECT_EQ(back->file_id().toLongLong(), big + 1);
-    EXPECT_EQ(back->change_timestamp().toLongLong(), qint64(1) << 33);
+    EXPECT_EQ(back->change_timestamp().toDouble(), double(qint64(1) << 33) + 0.5) << "the mark as stored";
     EXPECT_EQ(back->favourite().toLongLong(), -big);
     EXPECT_EQ(back->file_size().toDouble(), 2.5);
 
@@ -225,8 +225,9 @@ TEST_F(ClipRecord, PendingChangeIsClearedOnlyWhenItIsTheOneThatWasRead)
         double record;
         bool cleared;
     } cases[] = {
-        {1000.7, 1000.2, true},   // same whole second
+        {1000.7, 1000.7, true},
         {1000.0, 1000.0, true},
+        {1000.7, 1000.2, false},  // changed again in the same second
         {1001.1, 1000.9, false},  // changed again in a later second
         {999.0, 1000.0, false},
     };
@@ -239,6 +240,16 @@ TEST_F(ClipRecord, PendingChangeIsClearedOnlyWhenItIsTheOneThatWasRead)
         EXPECT_EQ(raw.scalar("select change_timestamp from History").toDouble() == 0.0, c.cleared)
             << c.row << " vs " << c.record;
     }
+    // A record read from the row holds its mark exactly: it clears that mark, and not one set
+    // later in the same second.
+    raw.exec("update History set change_timestamp = ?", {1000.25});
+    const auto sent = fetched(hashOf(1));
+    raw.exec("update History set change_timestamp = ?", {1000.75});
+    sent->return_to_zero_change_count();
+    EXPECT_EQ(raw.scalar("select change_timestamp from History").toDouble(), 1000.75);
+    fetched(hashOf(1))->return_to_zero_change_count();
+    EXPECT_EQ(raw.scalar("select change_timestamp from History").toDouble(), 0.0);
+
     // No row: nothing to clear, nothing made.
     auto none = std::make_shared<HistoryModel>();
     none->setFile_hash(hashOf(5));

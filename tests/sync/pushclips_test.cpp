@@ -300,6 +300,25 @@ TEST_F(PushClips, DeletingAPushedClipDeletesItOnTheServerFirst)
               std::string::npos);
 }
 
+// The service's "no longer here" (-10) to a delete is what the delete wanted: the clip goes
+// here too, body and all, instead of staying as if the delete had failed.
+TEST_F(PushClips, ADeleteTheServiceNoLongerHasCountsAsDone)
+{
+    const auto clip = clipOfType(QStringLiteral("already gone there"), QStringLiteral("text_txt+enc"));
+    ASSERT_FALSE(post(clip).error);
+    clip->fetch();
+    {
+        auto lock = server.lock();
+        server.clipRoutes().state().accounts[userId].clips.clear();
+    }
+    auto out = std::make_shared<PushResult>();
+    push().Del(clip, record(out));
+    EXPECT_EQ(wait(out).result.toMap().value(QStringLiteral("code")).toInt(), -10);
+    EXPECT_FALSE(rowOf(*clip->file_hash()));
+    EXPECT_FALSE(QFile::exists(bodyPath(*clip->file_hash())));
+    EXPECT_TRUE(serverClips().empty());
+}
+
 TEST_F(PushClips, WithoutAKeyNothingIsSentAndADeleteIsLocal)
 {
     const auto clip = addTextClip(QStringLiteral("keyless"), 100, 12);

@@ -9,6 +9,7 @@
 #include "platform/userdefaults.h"
 #include "service/requestmanager.h"
 #include "store/defaultskeys.h"
+#include "support/manualtimers.h"
 #include "support/webservice/webservicedouble.h"
 #include "sync/pushclipsmanager.h"
 
@@ -104,6 +105,8 @@ protected:
     void SetUp() override
     {
         KeyTest::SetUp();
+        // The workers' retries wait for the test's clock, never for real time.
+        UploadWorker::setTimerSourceForTesting(timers);
         HistoryService::sharedInstance().resetForTesting();
         ASSERT_TRUE(server.start());
         UserDefaults::standard().setValue(DefaultsKey::ApiBaseURL, QString::fromStdString(server.baseURL()));
@@ -125,6 +128,7 @@ protected:
         HistoryService::sharedInstance().resetForTesting();
         CatchUpManager::sharedInstance().resetForTesting();
         drainMainQueue();
+        UploadWorker::setTimerSourceForTesting(nullptr);
         KeyTest::TearDown();
     }
 
@@ -160,6 +164,7 @@ protected:
     }
 
     inline static const QString kEmail = QStringLiteral("user@example.com");
+    std::shared_ptr<ManualTimers> timers = std::make_shared<ManualTimers>();
     webdouble::WebServiceDouble server;
     qint64 userId = 0;
     QString token;

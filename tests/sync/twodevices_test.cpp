@@ -408,3 +408,179 @@ TEST_F(TwoDevices, OnlyTheCapturingDeviceUploadsABody)
     EXPECT_EQ(all, 1u) << serverLog();
     EXPECT_EQ(fromB, 0u) << serverLog();
 }
+
+namespace {
+
+// The favourite the service holds for a clip, and what a device says of it: "FAVOURITE COPY
+// PENDING" (see the device's "state" command).
+struct ClipState {
+    qint64 favourite = 0;
+    bool copy = false;
+    int pending = 0;
+};
+
+ClipState stateOf(DeviceDriver& device, const QString& hash)
+{
+    const QStringList words = device.call(QStringLiteral("state ") + hash).split(QLatin1Char(' '));
+    return {words.value(1).toLongLong(), words.value(2) == QStringLiteral("1"), words.value(3).toInt()};
+}
+
+// The next whole second, so two decisions on one clip never share their second.
+void nextSecond()
+{
+    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    ASSERT_TRUE(testenv::waitUntil([&] { return QDateTime::currentSecsSinceEpoch() > second; }));
+}
+
+}  // namespace
+
+// B copies again a clip A favourited: B's put does not carry a favourite B never made, so the
+// favourite stays on the service and reaches B, and A keeps it.
+TEST_F(TwoDevices, ARecopyOfAClipFavouritedElsewhereKeepsTheFavouriteEverywhere)
+{
+    loginBoth();
+    const QString text = QStringLiteral("favourited on A, copied again on B");
+    const QString hash = md5HexOfString(text);
+    b->send(QStringLiteral("waitrow ") + hash);
+    expectOk(*a, a->call(QStringLiteral("capture ") + text));
+    expectOk(*b, b->answer());
+    expectOk(*a, a->call(QStringLiteral("favourite ") + hash));
+    ASSERT_TRUE(testenv::waitUntil([&] {
+        return serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger() > 0;
+    }, std::chrono::seconds(10)));
+    const qint64 favourite = serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger();
+
+    server.clearRequests();
+    expectOk(*b, b->call(QStringLiteral("capture ") + text));
+    expectOk(*b, b->call(QStringLiteral("waitsettled ") + hash, std::chrono::seconds(10)));
+    bool put = false;
+    for (const auto& request : server.requestsTo("/push/"))
+        put = put || request.method == "PUT";
+    ASSERT_TRUE(put) << serverLog();
+    EXPECT_EQ(serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger(), favourite);
+
+    expectOk(*b, b->call(QStringLiteral("syncfavourites")));
+    expectOk(*a, a->call(QStringLiteral("syncfavourites")));
+    for (DeviceDriver* device : {a.get(), b.get()}) {
+        const ClipState state = stateOf(*device, hash);
+        EXPECT_TRUE(state.copy) << device->output().toStdString();
+        EXPECT_EQ(state.pending, 0);
+    }
+}
+
+// A's unfavouring meets a service that does not take it: no answer, a 503 that stored nothing,
+// "no longer here" (-4), or A's own favourite request of the clip still on its way. Each time
+// A keeps it pending and it reaches the service; B's next favourites sync drops its copy too.
+TEST_F(TwoDevices, AnUnfavouringThatIsNotTakenIsKeptUntilTheServiceHasIt)
+{
+    loginBoth();
+    const struct {
+        const char* what;
+        std::optional<webdouble::Fault> fault;  // none: the favourite's own request is held
+    } cases[] = {
+        {"no answer", webdouble::Fault::rawBody("not json")},
+        {"a 503", webdouble::Fault::rawBody("unavailable", 503)},
+        {"no longer here", webdouble::Fault::replyCode(-4)},
+        {"its favourite still on its way", std::nullopt},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString text = QStringLiteral("unfavoured, case %1").arg(++n);
+        const QString hash = md5HexOfString(text);
+        b->send(QStringLiteral("waitrow ") + hash);
+        expectOk(*a, a->call(QStringLiteral("capture ") + text));
+        expectOk(*b, b->answer());
+        expectOk(*a, a->call(QStringLiteral("waitsettled ") + hash, std::chrono::seconds(10)));
+
+        auto gate = std::make_shared<webdouble::Gate>();
+        if (!c.fault)
+            server.setFault("/set_favourite/", webdouble::Fault::held(gate, 1));
+        expectOk(*a, a->call(QStringLiteral("favourite ") + hash));
+        if (c.fault) {
+            ASSERT_TRUE(testenv::waitUntil([&] {
+                return serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger() > 0;
+            }, std::chrono::seconds(10)));
+            expectOk(*b, b->call(QStringLiteral("syncfavourites")));
+            ASSERT_TRUE(stateOf(*b, hash).copy);
+            webdouble::Fault fault = *c.fault;
+            fault.times = 1;
+            server.setFault("/set_favourite/", fault);
+        } else {
+            ASSERT_TRUE(testenv::waitUntil([&] { return gate->arrived() == 1; }));
+        }
+
+        nextSecond();
+        expectOk(*a, a->call(QStringLiteral("favourite ") + hash));  // the second time unfavourites
+        gate->open();
+        ASSERT_TRUE(testenv::waitUntil([&] {
+            return serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger() < 0;
+        }, std::chrono::seconds(10))) << serverLog() << a->output().toStdString();
+        expectOk(*a, a->call(QStringLiteral("waitsettled ") + hash, std::chrono::seconds(10)));
+        expectOk(*b, b->call(QStringLiteral("syncfavourites")));
+        const ClipState onA = stateOf(*a, hash);
+        EXPECT_FALSE(onA.copy);
+        EXPECT_LE(onA.favourite, 0);
+        EXPECT_FALSE(stateOf(*b, hash).copy);
+        EXPECT_TRUE(serverHashes(userId).contains(hash));
+    }
+}
+
+// B logs in and copies a clip before its PIN is entered, and favourites it: both wait for the
+// key. The unlock sends the clip and its favourite, and A gets the favourite.
+TEST_F(TwoDevices, AFavouriteMadeBeforeTheKeyReachesTheServiceAtTheUnlock)
+{
+    const QString login = QStringLiteral("login %1 %2").arg(kEmail, kPassword);
+    expectOk(*a, a->call(login));
+    expectOk(*a, a->call(QStringLiteral("setupkey ") + kPin));
+    expectOk(*b, b->call(login));
+
+    const QString text = QStringLiteral("favourited before the PIN");
+    const QString hash = md5HexOfString(text);
+    expectOk(*b, b->call(QStringLiteral("capture ") + text));
+    expectOk(*b, b->call(QStringLiteral("favourite ") + hash));
+    EXPECT_EQ(stateOf(*b, hash).pending, 2);
+    EXPECT_FALSE(serverHashes(userId).contains(hash));
+
+    expectOk(*b, b->call(QStringLiteral("unlock ") + kPin));
+    ASSERT_TRUE(testenv::waitUntil([&] {
+        return serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger() > 0;
+    }, std::chrono::seconds(10))) << serverLog() << b->output().toStdString();
+    expectOk(*b, b->call(QStringLiteral("waitsettled ") + hash, std::chrono::seconds(10)));
+    expectOk(*a, a->call(QStringLiteral("syncfavourites")));
+    EXPECT_TRUE(stateOf(*a, hash).copy);
+    EXPECT_TRUE(stateOf(*b, hash).copy);
+}
+
+// B's favourite meets a failed request and waits; the next push message B hears (A's copy of
+// another clip) wakes B's favourite worker too, long before its retry timer would.
+TEST_F(TwoDevices, AFavouriteParkedByAFailureGoesAtTheNextPushMessage)
+{
+    loginBoth();
+    const QString text = QStringLiteral("favourited on B while the service stumbled");
+    const QString hash = md5HexOfString(text);
+    a->send(QStringLiteral("waitrow ") + hash);
+    expectOk(*b, b->call(QStringLiteral("capture ") + text));
+    expectOk(*a, a->answer());
+    expectOk(*b, b->call(QStringLiteral("waitsettled ") + hash, std::chrono::seconds(10)));
+
+    webdouble::Fault fault = webdouble::Fault::rawBody("not json");
+    fault.times = 1;
+    server.setFault("/set_favourite/", fault);
+    expectOk(*b, b->call(QStringLiteral("favourite ") + hash));
+    ASSERT_TRUE(testenv::waitUntil([&] { return server.requestsTo("/set_favourite/").size() == 1; }));
+    ASSERT_EQ(serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger(), 0);
+
+    const QString other = QStringLiteral("any clip from A");
+    b->send(QStringLiteral("waitrow ") + md5HexOfString(other));
+    expectOk(*a, a->call(QStringLiteral("capture ") + other));
+    expectOk(*b, b->answer());
+    // Well inside the retry timer's first 30 s.
+    ASSERT_TRUE(testenv::waitUntil([&] {
+        return serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger() > 0;
+    }, std::chrono::seconds(10))) << serverLog() << b->output().toStdString();
+    expectOk(*b, b->call(QStringLiteral("waitsettled ") + hash, std::chrono::seconds(10)));
+    expectOk(*a, a->call(QStringLiteral("syncfavourites")));
+    EXPECT_TRUE(stateOf(*a, hash).copy);
+    EXPECT_TRUE(stateOf(*b, hash).copy);
+}

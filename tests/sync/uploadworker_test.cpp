@@ -9,6 +9,7 @@
 #include "sync/fileservice.h"
 #include "sync/getfavouriterequestmanager.h"
 
+#include <QDateTime>
 #include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -33,7 +34,188 @@ protected:
                 return clip.history;
         return std::nullopt;
     }
+    // A clip the server holds under the id, as another device posted it.
+    void serverHolds(const QString& text, qint64 id, qint64 favourite = 0)
+    {
+        auto lock = server.lock();
+        server.clipRoutes().state().accounts[userId].clips[id].history =
+            QJsonObject{{QStringLiteral("file_hash"), md5HexOfString(text)},
+                        {QStringLiteral("history_id"), id},
+                        {QStringLiteral("file_id"), id + 1000},
+                        {QStringLiteral("file_ready"), 1},
+                        {QStringLiteral("favourite"), favourite}};
+    }
+    qint64 serverFavourite(const QString& text)
+    {
+        const auto stored = serverClip(md5HexOfString(text));
+        return stored ? stored->value(QStringLiteral("favourite")).toInteger() : 0;
+    }
+    // The worker's step has ended and its completion has run.
+    static void settle(UploadWorker& worker)
+    {
+        for (int round = 0; round < 2; ++round) {
+            ASSERT_TRUE(testenv::waitUntil([&] { return !worker.isRunning(); }, std::chrono::seconds(20)));
+            drainMainQueue();
+        }
+    }
 };
+
+using std::chrono::seconds;
+
+// A favourite made while the service cannot be reached goes once it can, with no user action:
+// the retry timer backs off from 30 s to 10 minutes, an outside trigger starts it over, and
+// once the favourite is sent no timer is left.
+TEST_F(UploadWorkers, AFavouriteMadeOfflineGoesOnItsOwnOnceTheServiceIsBack)
+{
+    const QString text = QStringLiteral("favourited during the outage");
+    serverHolds(text, 31);
+    addTextClip(text, 100, 31);
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    auto favourite = addTextClip(text, 100, 31, QString(ClipCategory::Favourite));
+    favourite->setFavourite(QVariant(now));
+    favourite->save();
+    favourite->increase_change_count();
+    FavouriteService& worker = FavouriteService::sharedInstance();
+    EXPECT_EQ(worker.retryDelay(), seconds(0));
+    EXPECT_EQ(timers->liveRepeating(), 0) << "nothing pending yet, no timer";
+
+    // No service at this address: every try fails in transport.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 deadPort = closed.serverPort();
+    closed.close();
+    UserDefaults::standard().setValue(DefaultsKey::ApiBaseURL, QStringLiteral("http://127.0.0.1:%1").arg(deadPort));
+    worker.process();
+    ASSERT_TRUE(testenv::waitUntil([&] { return worker.retryDelay() == seconds(30); }, seconds(20)));
+    for (const auto expected : {seconds(60), seconds(120), seconds(240), seconds(480), seconds(600), seconds(600)}) {
+        timers->advance(worker.retryDelay());
+        ASSERT_TRUE(testenv::waitUntil([&] { return worker.retryDelay() == expected; }, seconds(20)));
+        settle(worker);
+        EXPECT_EQ(timers->liveRepeating(), 1);
+    }
+    // An outside trigger starts the back-off over.
+    worker.process();
+    ASSERT_TRUE(testenv::waitUntil([&] { return worker.retryDelay() == seconds(30); }, seconds(20)));
+    settle(worker);
+    EXPECT_EQ(pendingCount(QString(ClipCategory::Favourite)), 1);
+    EXPECT_TRUE(server.requestsTo("/set_favourite/").empty());
+
+    // The network is back; only the clock moves.
+    UserDefaults::standard().setValue(DefaultsKey::ApiBaseURL, QString::fromStdString(server.baseURL()));
+    timers->advance(seconds(30));
+    ASSERT_TRUE(testenv::waitUntil([&] {
+        return serverFavourite(text) == now && pendingCount(QString(ClipCategory::Favourite)) == 0;
+    }, seconds(20)));
+    settle(worker);
+    EXPECT_EQ(worker.retryDelay(), seconds(0));
+    EXPECT_EQ(timers->liveRepeating(), 0) << "nothing pending, no timer";
+    EXPECT_EQ(rowOf(md5HexOfString(text), QString(ClipCategory::Favourite))->favourite().toLongLong(), now);
+}
+
+// Only an answer whose code is 0 confirms a put: without a code, with one that is not an
+// integer, with a refusal or a server failure, the clip stays pending and goes again.
+TEST_F(UploadWorkers, APutAnswerThatIsNotASuccessKeepsTheMark)
+{
+    const struct {
+        const char* what;
+        webdouble::Fault fault;
+    } cases[] = {
+        {"no code", webdouble::Fault::rawBody(R"({"history":{}})")},
+        {"a null code", webdouble::Fault::rawBody(R"({"code":null})")},
+        {"a code that is not a number", webdouble::Fault::rawBody(R"({"code":"done"})")},
+        {"a code that is not whole", webdouble::Fault::rawBody(R"({"code":0.5})")},
+        {"a code that is a boolean", webdouble::Fault::rawBody(R"({"code":false})")},
+        {"a refusal", webdouble::Fault::replyCode(7)},
+        {"a server failure", webdouble::Fault::status(502)},
+    };
+    const QString text = QStringLiteral("re-copied, put again");
+    serverHolds(text, 41);
+    addTextClip(text, 100, 41);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        server.clearRequests();
+        rowOf(md5HexOfString(text))->increase_change_count();
+        webdouble::Fault fault = c.fault;
+        fault.times = 1;
+        server.setFault("/push/", fault, "PUT");
+        HistoryService::sharedInstance().process();
+        ASSERT_TRUE(testenv::waitUntil([&] { return server.requestsTo("/push/").size() == 1; }));
+        settle(HistoryService::sharedInstance());
+        EXPECT_EQ(pendingCount(), 1);
+
+        // The next trigger sends it again, and the service's success clears it.
+        HistoryService::sharedInstance().process();
+        ASSERT_TRUE(testenv::waitUntil([&] { return pendingCount() == 0; }, seconds(20)));
+        settle(HistoryService::sharedInstance());
+        EXPECT_EQ(server.requestsTo("/push/").size(), 2u);
+    }
+    // A code sent as numeric text is still the service's 0.
+    server.clearRequests();
+    rowOf(md5HexOfString(text))->increase_change_count();
+    webdouble::Fault text0 = webdouble::Fault::rawBody(R"({"code":"0"})");
+    text0.times = 1;
+    server.setFault("/push/", text0, "PUT");
+    HistoryService::sharedInstance().process();
+    ASSERT_TRUE(testenv::waitUntil([&] { return pendingCount() == 0; }, seconds(20)));
+    settle(HistoryService::sharedInstance());
+    EXPECT_EQ(server.requestsTo("/push/").size(), 1u);
+}
+
+// A re-copy of a clip another device favourited is put without a favourite of its own: the
+// service keeps the favourite.
+TEST_F(UploadWorkers, AReCopyPutNeverLowersAFavouriteMadeElsewhere)
+{
+    const QString text = QStringLiteral("favourited on the other device");
+    const qint64 elsewhere = QDateTime::currentSecsSinceEpoch() - 60;
+    serverHolds(text, 51, elsewhere);
+    addTextClip(text, 100, 51)->increase_change_count();
+    HistoryService::sharedInstance().process();
+    ASSERT_TRUE(testenv::waitUntil([&] { return pendingCount() == 0; }, seconds(20)));
+    settle(HistoryService::sharedInstance());
+    const auto puts = server.requestsTo("/push/");
+    ASSERT_EQ(puts.size(), 1u);
+    EXPECT_EQ(puts[0].method, "PUT");
+    const QJsonObject sent = QJsonDocument::fromJson(QByteArray::fromStdString(puts[0].body)).object();
+    EXPECT_FALSE(sent.value(QStringLiteral("history")).toObject().contains(QStringLiteral("favourite")));
+    EXPECT_EQ(serverFavourite(text), elsewhere);
+}
+
+// Two changes of one clip in the same second: the put of the re-copy is on its way when the
+// user unfavourites it. Its answer confirms only the re-copy; the unfavouring goes next.
+TEST_F(UploadWorkers, ASecondChangeInTheSameSecondIsSentToo)
+{
+    const QString text = QStringLiteral("unfavourited during its put");
+    const QString hash = md5HexOfString(text);
+    const qint64 favourited = QDateTime::currentSecsSinceEpoch() - 60;
+    serverHolds(text, 61, favourited);
+    auto history = addTextClip(text, 100, 61);
+    history->setFavourite(QVariant(favourited));
+    history->save();
+    addTextClip(text, 100, 61, QString(ClipCategory::Favourite));
+    RawDb raw(dbPath());
+    // The re-copy's mark, a fraction into its second.
+    raw.exec("update History set change_timestamp = ? where category = 'history'", {1000.25});
+
+    auto gate = std::make_shared<webdouble::Gate>();
+    server.setFault("/push/", webdouble::Fault::held(gate, 1), "PUT");
+    HistoryService::sharedInstance().process();
+    ASSERT_TRUE(testenv::waitUntil([&] { return gate->arrived() == 1; }));
+
+    // The unfavouring, as the menu makes it offline, later in the same second.
+    const qint64 unfavoured = QDateTime::currentSecsSinceEpoch();
+    DBKeeper::deleteClipItem(hash, QString(ClipCategory::Favourite));
+    history->setFavourite(QVariant(-unfavoured));
+    history->save();
+    raw.exec("update History set change_timestamp = ? where category = 'history'", {1000.75});
+
+    gate->open();
+    ASSERT_TRUE(testenv::waitUntil([&] { return serverFavourite(text) == -unfavoured && pendingCount() == 0; },
+                                   seconds(20)));
+    settle(HistoryService::sharedInstance());
+    EXPECT_EQ(server.requestsTo("/push/").size(), 2u);
+    EXPECT_EQ(rowOf(hash)->favourite().toLongLong(), -unfavoured);
+    EXPECT_FALSE(rowOf(hash, QString(ClipCategory::Favourite)));
+}
 
 // A favourite made while the history worker's post of the same clip is on its way waits for
 // that post and then reaches the server; a clear on the server keeps it, and the next

@@ -23,6 +23,9 @@
 //   syncfavourites         the menu's favourites sync -> "@@ ok" when it has ended
 //   pull                   the menu's history pull -> "@@ ok" when it has ended
 //   waitfavourite HASH     -> "@@ ok" once the favourite copy of the hash exists
+//   state HASH             -> "@@ ok FAVOURITE COPY PENDING": the history row's favourite,
+//                          1 when a favourite copy exists, the rows of the hash still pending
+//   waitsettled HASH       -> "@@ ok" once no row of the hash has a pending change
 //   delete HASH            the menu's delete of the clip
 //   clear                  the menu's clear: on the server, then here
 //   count                  -> "@@ ok N" history rows
@@ -91,6 +94,8 @@ const char* const kHelp =
     "waitrow HASH, waitbody HASH, waitready HASH, waitgone HASH, waitfavourite HASH\n"
     "                       answer once the clip, its body, the server's copy of its body,\n"
     "                       its absence or its favourite is here\n"
+    "state HASH             a clip's favourite, favourite copy and pending rows\n"
+    "waitsettled HASH       answer once no row of the clip is pending\n"
     "token                  this device's token\n"
     "quit\n";
 
@@ -113,6 +118,17 @@ HistoryModelPtr rowIn(const QString& hash, const QString& category)
 HistoryModelPtr historyRow(const QString& hash)
 {
     return rowIn(hash, QString(ClipCategory::History));
+}
+
+int pendingRows(const QString& hash)
+{
+    int pending = 0;
+    for (const QString& category : {QString(ClipCategory::History), QString(ClipCategory::Favourite)}) {
+        const auto row = rowIn(hash, category);
+        if (row && row->change_timestamp().toDouble() > 0)
+            ++pending;
+    }
+    return pending;
 }
 
 // Another application copies these offers; the watcher captures them. The newest row's hash.
@@ -336,6 +352,21 @@ void run(const QStringList& words)
             }
             ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(DBKeeper::clearAllHistory());
             answer(QStringLiteral("ok"));
+        });
+    } else if (command == QLatin1String("state")) {
+        const QString hash = words.value(1);
+        const auto row = historyRow(hash);
+        answer(QStringLiteral("ok %1 %2 %3")
+                   .arg(row ? DBFetcher::integerFromValue(row->favourite()) : 0)
+                   .arg(rowIn(hash, QString(ClipCategory::Favourite)) ? 1 : 0)
+                   .arg(pendingRows(hash)));
+    } else if (command == QLatin1String("waitsettled")) {
+        const QString hash = words.value(1);
+        poll([hash] {
+            if (pendingRows(hash) > 0)
+                return false;
+            answer(QStringLiteral("ok"));
+            return true;
         });
     } else if (command == QLatin1String("count")) {
         answer(QStringLiteral("ok %1").arg(DBKeeper::getAllHistoryAtCategory(QString(ClipCategory::History), -1).size()));

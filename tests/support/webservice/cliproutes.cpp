@@ -119,10 +119,14 @@ void ClipRoutes::install(WebServiceDouble& server)
             WebServiceDouble::answerJson(response, {{kCode, -10}, {kCipher, m_server->cipherOf(call.account)}});
             return;
         }
+        const qint64 storedFavourite = number(clip->history.value(QStringLiteral("favourite")));
         for (auto it = sent.begin(); it != sent.end(); ++it) {
             if (!kServerFields.contains(it.key()) && it.key() != QStringLiteral("content"))
                 clip->history.insert(it.key(), it.value());
         }
+        // The later decision wins, as for a post and a set-favourite.
+        if (std::llabs(storedFavourite) > std::llabs(number(sent.value(QStringLiteral("favourite")))))
+            clip->history.insert(QStringLiteral("favourite"), storedFavourite);
         touch(*clip);
         WebServiceDouble::answerJson(response, {{kCode, 0}, {kHistory, clip->history}, {kCipher, m_server->cipherOf(call.account)}});
     });

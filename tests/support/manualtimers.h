@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/timersource.h"
+#include "platform/timersource.h"
 
 #include <algorithm>
 #include <memory>

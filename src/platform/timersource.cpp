@@ -1,4 +1,4 @@
-#include "app/timersource.h"
+#include "platform/timersource.h"
 
 #include <QCoreApplication>
 #include <QTimer>
