@@ -59,4 +59,7 @@ private:
     QCheckBox* m_advancePrivacyButton = nullptr;
     QPushButton* m_editScriptButton = nullptr;
     QPointer<ScriptEditWindowController> m_controllerWindow;
+    // The row "+" opened for a new word: stored once a word is typed into it, dropped when
+    // its editor closes empty.
+    int m_newWordRow = -1;
 };
