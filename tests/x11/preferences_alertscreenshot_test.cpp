@@ -36,16 +36,19 @@ std::optional<double> drawnShare(WId window)
     const quint32 bytesPerLine = field(12);
     const quint32 colours = field(19);
     const qsizetype pixels = qsizetype(headerSize) + qsizetype(colours) * 12;
-    if (format != 2 || bitsPerPixel != 32 || width == 0 || height == 0
+    // Pixels of depth 24 come in three or four bytes, as the server keeps them; bits_per_pixel
+    // does not always say which, the line length does.
+    const quint32 bytesPerPixel = width ? bytesPerLine / width : 0;
+    if (format != 2 || bitsPerPixel < 24 || (bytesPerPixel != 3 && bytesPerPixel != 4) || height == 0
         || xwd.size() < pixels + qsizetype(bytesPerLine) * height)
         return std::nullopt;
     qsizetype drawn = 0;
     for (quint32 y = 0; y < height; ++y) {
         const auto* row = reinterpret_cast<const uchar*>(xwd.constData() + pixels + qsizetype(bytesPerLine) * y);
         for (quint32 x = 0; x < width; ++x) {
-            const uchar* p = row + 4 * x;
-            // Depth 24 in 32 bits: the three colour bytes, whatever their order.
-            if (p[0] > 16 || p[1] > 16 || p[2] > 16 || p[3] > 16)
+            const uchar* p = row + bytesPerPixel * x;
+            // The three colour bytes, whatever their order (a fourth is padding).
+            if (p[0] > 16 || p[1] > 16 || p[2] > 16)
                 ++drawn;
         }
     }
