@@ -24,6 +24,8 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xclip xdotool x11-xkb-utils mosquitto sqlite3 fonts-dejavu-core
+  # xwd: the screenshots of the window tests
+  x11-apps
   # the web service test double (HTTP and HTTPS) and the test CA of the TLS test
   libcpp-httplib-dev libssl-dev openssl
   # a private message bus for the D-Bus tests

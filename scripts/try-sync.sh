@@ -5,7 +5,10 @@
 #
 #   bash scripts/try-sync.sh [EMAIL [PASSWORD]]     (default: you@example.com secret)
 #
-# BUILD_DIR chooses the build folder (default: build, the one scripts/run.sh uses).
+# BUILD_DIR chooses the build folder (default: build, the one scripts/run.sh uses); JOBS the
+# number of parallel build jobs (default: every core).
+# The work folder (the broker's files and the double's requests.log) is kept after the exit,
+# and its path printed, so the log can still be read.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -19,7 +22,7 @@ bash scripts/install-deps.sh
 if [ ! -f "$BUILD_DIR/build.ninja" ]; then
   cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNUVAREL_SANITIZE=OFF
 fi
-cmake --build "$BUILD_DIR" --parallel "$(nproc)" --target nuvarel nuvarel-test-server nuvarel-sync-device
+cmake --build "$BUILD_DIR" --parallel "${JOBS:-$(nproc)}" --target nuvarel nuvarel-test-server nuvarel-sync-device
 
 # A loopback port nothing listens on.
 free_port() {
@@ -40,7 +43,7 @@ PIDS=()
 cleanup() {
   for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  rm -rf "$WORK"
+  echo "Stopped. The requests the double received are kept in $WORK/requests.log (remove $WORK when done)."
 }
 trap cleanup EXIT
 trap 'exit 0' INT TERM

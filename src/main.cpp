@@ -1,4 +1,5 @@
 #include "app/appdelegate.h"
+#include "app/menucontroller.h"
 #include "app/statusbarcontroller.h"
 #include "platform/globalhotkey.h"
 #include "platform/linux/instancelockfile.h"
@@ -59,9 +60,12 @@ int main(int argc, char* argv[])
 
     // Two processes must never share the database and the clipboard.
     InstanceLockFile lock(PathHelper::getBaseAppLibraryPath());
-    if (lock.tryLock() != InstanceLock::Result::Acquired) {
+    if (const InstanceLock::Result locked = lock.tryLock(); locked != InstanceLock::Result::Acquired) {
+        // The user started the app to use it: the running one shows its menu instead.
+        const bool cameForward = locked == InstanceLock::Result::AlreadyRunning && lock.askOwnerToComeForward();
         // The console logger writes it to stderr as well.
-        spdlog::error("{}", lock.errorMessage().toStdString());
+        spdlog::error("{}{}", lock.errorMessage().toStdString(),
+                      cameForward ? "已打开正在运行的 Nuvarel 的菜单。" : "");
         return 1;
     }
 
@@ -79,8 +83,12 @@ int main(int argc, char* argv[])
     TerminationSignals::install([](int) { QCoreApplication::quit(); });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [appDelegate] { appDelegate->applicationWillTerminate(); });
     // Launching has finished once the event loop runs.
-    QTimer::singleShot(0, &app, [appDelegate, notifications] {
+    QTimer::singleShot(0, &app, [appDelegate, notifications, &lock] {
         appDelegate->applicationDidFinishLaunching();
+        lock.listen([] {
+            MenuController::sharedInstance().showMenu();
+            spdlog::info("the clip menu is shown for a second start");
+        });
         // Notifications no desktop service takes show as the tray icon's message.
         std::weak_ptr<StatusBarController> tray = appDelegate->statusController();
         notifications->setFallback([tray](const UserNotification& n) {

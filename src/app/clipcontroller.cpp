@@ -164,6 +164,7 @@ void ClipController::userLogout(const Notification& notification)
             QMutexLocker lock(&ClipFileManager::bodyLock());
             ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(DBKeeper::removeAllData());
         }
+        forgetCapturedImages();
         // Copied under no login: it must not go to whichever account logs in next.
         m_captureUnmarked = true;
         catchSnapshot(snapshot);
@@ -183,8 +184,15 @@ void ClipController::resetForTests()
     m_timer.stop();
     m_lastChangedCount = 0;
     m_intervalOverride.reset();
+    forgetCapturedImages();
     QMutexLocker lock(&m_skipedLock);
     m_skiped.reset();
+}
+
+void ClipController::forgetCapturedImages()
+{
+    QMutexLocker lock(&m_capturedImagesLock);
+    m_capturedImages.clear();
 }
 
 bool ClipController::catchSnapshot(const PasteboardSnapshot& snapshot)
@@ -313,7 +321,33 @@ bool ClipController::catchImage(const PasteboardSnapshot& snapshot)
     record.setFile_hash(hash);
     record.setLocal_file_ok(QVariant(1));
     record.setSecert(QVariant(*secret));
-    return saveRecord(record, [&] { ClipFileManager::sharedInstance().saveClipData(*tiff, record); });
+    if (!saveRecord(record, [&] { ClipFileManager::sharedInstance().saveClipData(*tiff, record); }))
+        return false;
+    rememberCapturedImage(hash, snapshot.encodedImage());
+    return true;
+}
+
+void ClipController::rememberCapturedImage(const QString& hash, const QByteArray& encoded)
+{
+    // A few recent pictures, each no larger than a screenshot's PNG, so memory stays bounded.
+    constexpr qsizetype kMaxBytes = 32 * 1024 * 1024;
+    constexpr size_t kMaxImages = 3;
+    if (encoded.isEmpty() || encoded.size() > kMaxBytes)
+        return;
+    QMutexLocker lock(&m_capturedImagesLock);
+    std::erase_if(m_capturedImages, [&](const auto& kept) { return kept.first == hash; });
+    m_capturedImages.insert(m_capturedImages.begin(), {hash, encoded});
+    if (m_capturedImages.size() > kMaxImages)
+        m_capturedImages.resize(kMaxImages);
+}
+
+std::optional<QByteArray> ClipController::capturedImage(const QString& hash) const
+{
+    QMutexLocker lock(&m_capturedImagesLock);
+    for (const auto& [keptHash, bytes] : m_capturedImages)
+        if (keptHash == hash)
+            return bytes;
+    return std::nullopt;
 }
 
 bool ClipController::saveRecord(HistoryModel& record, const std::function<void()>& saveBody)
@@ -373,7 +407,11 @@ void ClipController::sendToClipboard(const HistoryModelPtr& clip, const PluginOb
         break;
     }
     case ClipBody::Image: {
-        const std::optional<QByteArray> data = files.getDataWithMd5(hash);
+        // The stored TIFF has the picture converted to sRGB; the captured file, where it is
+        // still at hand, is what the user copied.
+        std::optional<QByteArray> data = capturedImage(hash);
+        if (!data)
+            data = files.getDataWithMd5(hash);
         pasteboard.clearContents();
         if (data)
             pasteboard.writeImageData(*data);

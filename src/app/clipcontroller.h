@@ -14,6 +14,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 struct Notification;
 
@@ -97,6 +99,12 @@ public:
     void setPollInterval(std::optional<std::chrono::milliseconds> interval);
     // The interval the running timer has.
     std::chrono::milliseconds pollInterval() const;
+    // The bytes an image clip was captured from, kept for this run (a few recent ones) so that
+    // choosing or saving it gives back that very file (a PNG with its gamma chunk, a JPEG) and
+    // not a re-encoding of the stored TIFF; nothing when not kept.
+    std::optional<QByteArray> capturedImage(const QString& hash) const;
+    // Drops those bytes (the history was purged; tests).
+    void forgetCapturedImages();
     // Waits until every capture queued so far has run (tests, quitting). Not from the
     // capture queue.
     void waitForCaptures();
@@ -115,6 +123,8 @@ private:
     // Stores the body and the row, refreshes the time, marks the change and wakes the upload.
     bool saveRecord(HistoryModel& record, const std::function<void()>& saveBody);
 
+    void rememberCapturedImage(const QString& hash, const QByteArray& encoded);
+
     void setSkiped(const QString& text);
     // When skiped equals the text: clears it and answers true, in one step.
     bool clearSkipedIfEqual(const QString& text);
@@ -131,4 +141,7 @@ private:
     // Taken alone: nothing else is locked or called while it is held.
     mutable QMutex m_skipedLock;
     std::optional<QString> m_skiped;
+    // Taken alone, as the skiped text's lock. The newest first.
+    mutable QMutex m_capturedImagesLock;
+    std::vector<std::pair<QString, QByteArray>> m_capturedImages;
 };

@@ -1,5 +1,6 @@
 #include "app/clipdownloadshelper.h"
 
+#include "app/clipcontroller.h"
 #include "app/clipkindtable.h"
 #include "platform/downloadsignal.h"
 #include "store/clipfilemanager.h"
@@ -43,7 +44,11 @@ std::optional<QString> ClipDownloadsHelper::saveImage(const HistoryModel& clip, 
     // The hash names the file written, and a server may have sent it.
     if (!isValidFileHash(hash))
         return std::nullopt;
-    std::optional<QByteArray> data = ClipFileManager::sharedInstance().getDataWithMd5(hash);
+    // The picture as it was copied, where this run still has it: a PNG saves as that PNG, not
+    // as a JPEG of the stored TIFF.
+    std::optional<QByteArray> data = ClipController::sharedInstance().capturedImage(hash);
+    if (!data)
+        data = ClipFileManager::sharedInstance().getDataWithMd5(hash);
     if (!data)
         return std::nullopt;
     std::optional<QString> format = Utils::typeFromImageData(*data);

@@ -199,7 +199,7 @@ void MenuController::perform(const ClipMenuItemPtr& item, const ClipMenuItemPtr&
         break;
     case ClipMenuAction::UnlockSecert: unlockSecert(parentClip); break;
     case ClipMenuAction::Delete: del(parentClip); break;
-    case ClipMenuAction::Push: push(); break;
+    case ClipMenuAction::Push: push(true); break;
     case ClipMenuAction::SyncFavourite: syncFavourite(); break;
     case ClipMenuAction::Login: login(); break;
     case ClipMenuAction::Setting: setting(); break;
@@ -278,7 +278,19 @@ std::optional<QString> MenuController::save(const HistoryModelPtr& clip)
 {
     if (!clip)
         return std::nullopt;
-    return ClipDownloadsHelper::saveToDownloads(*clip);
+    const std::optional<QString> path = ClipDownloadsHelper::saveToDownloads(*clip);
+    // The user is told where the file went, or that it did not.
+    UserNotification notification;
+    notification.playsDefaultSound = false;
+    if (path) {
+        notification.title = QStringLiteral("已保存到下载文件夹");
+        notification.informativeText = *path;
+    } else {
+        notification.title = QStringLiteral("未能保存到下载文件夹");
+        notification.informativeText = QStringLiteral("下载文件夹中已有同名文件, 或此剪贴无法保存。");
+    }
+    UserNotifications::current().deliverNotification(notification);
+    return path;
 }
 
 void MenuController::favourite(const HistoryModelPtr& clip)
@@ -373,7 +385,7 @@ void MenuController::del(const HistoryModelPtr& clip)
     m_services.deleteClip(clip->copy(), [this] { buildMenu(); });
 }
 
-void MenuController::push()
+void MenuController::push(bool askedByUser)
 {
     if (m_isRefresh)
         return;
@@ -384,11 +396,18 @@ void MenuController::push()
     if (!m_services.pullHistory)
         return;
     m_isRefresh = true;
-    m_services.pullHistory([this] {
+    m_services.pullHistory([this, askedByUser] {
         buildMenu();
         if (m_services.processHistory)
             m_services.processHistory();
         m_isRefresh = false;
+        // The user chose 同步历史记录 and would otherwise see an unchanged menu, nothing more.
+        if (askedByUser && m_services.lastPullFailed && m_services.lastPullFailed()) {
+            UserNotification notification;
+            notification.title = QStringLiteral("同步历史记录失败");
+            notification.informativeText = QStringLiteral("网络问题, 请稍后重试");
+            UserNotifications::current().deliverNotification(notification);
+        }
     });
 }
 

@@ -91,8 +91,9 @@ public:
     void del(const HistoryModelPtr& clip);
 
     // The fixed items' actions.
-    // A history pull, unless one runs, no key is usable or nobody is logged in.
-    void push();
+    // A history pull, unless one runs, no key is usable or nobody is logged in. Asked for by
+    // the user (the menu's item), a pull the service did not answer is told in a notification.
+    void push(bool askedByUser = false);
     // A favourites pull, unless one runs or nobody is logged in.
     void syncFavourite();
     void login();

@@ -15,6 +15,7 @@ MenuServices MenuServices::standard()
     s.currentKeyHash = [] { return ZeroManager::sharedInstance().currentKeyHash(); };
     // One pull at a time, the channel's catch-up pulls included.
     s.pullHistory = [](Done done) { CatchUpManager::sharedInstance().pull(std::move(done)); };
+    s.lastPullFailed = [] { return CatchUpManager::sharedInstance().lastPullFailed(); };
     s.pullFavourites = [](Done done) {
         auto pull = std::make_shared<GetFavouriteRequestManager>();
         pull->request([pull, done](const QVariant&, int, const std::optional<RequestError>&) mutable {

@@ -22,6 +22,8 @@ struct MenuServices {
     // Each request below calls done once, on the main queue, when it has ended whatever the
     // outcome; the clip handed over is the request's own copy.
     std::function<void(Done done)> pullHistory;
+    // After pullHistory's done: true when that pull got no answer from the service.
+    std::function<bool()> lastPullFailed;
     std::function<void(Done done)> pullFavourites;
     std::function<void(const HistoryModelPtr& clip, FavouriteDone done)> setFavourite;
     std::function<void(const HistoryModelPtr& clip, Done done)> deleteClip;

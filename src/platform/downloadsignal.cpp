@@ -21,6 +21,6 @@ DownloadSignal::DownloadSignal()
 
 void DownloadSignal::postDownloadFileFinished(const QString& path)
 {
-    spdlog::info("{}: {}", kName.toStdString(), path.toStdString());
+    spdlog::info("saved to Downloads: {}", path.toStdString());
     dispatch::mainAsync([path] { emit DownloadSignal::sharedInstance().downloadFileFinished(path); });
 }

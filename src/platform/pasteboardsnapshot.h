@@ -48,6 +48,9 @@ public:
     // without an image or when it cannot be decoded or encoded. Decodes anew on every call:
     // call it off the main thread, once.
     std::optional<QByteArray> tiffRepresentation() const;
+    // The image offer's bytes as the owner gave them (a PNG with its chunks, a JPEG...); empty
+    // for an image set within this process, which has no encoded form.
+    const QByteArray& encodedImage() const { return m_imageData; }
 
 private:
     QStringList m_types;

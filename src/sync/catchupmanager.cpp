@@ -57,8 +57,9 @@ void CatchUpManager::start()
     const quint64 generation = m_generation;
     // Kept by its callback until it has run.
     auto request = std::make_shared<PullClipManager>();
-    request->request([this, request, generation](const QVariant&, int, const std::optional<RequestError>&) mutable {
+    request->request([this, request, generation](const QVariant&, int, const std::optional<RequestError>& error) mutable {
         request.reset();
+        m_lastPullFailed = error.has_value();
         // Never inside request(), which answers at once when no pull may be sent.
         dispatch::mainAsync([this, generation] { finished(generation); });
     });

@@ -27,6 +27,8 @@ public:
     // is followed by "DATA_CHANGED" and a pass of the history upload worker.
     void pull(Done done = {});
     bool isPulling() const { return m_running; }
+    // The last pull that ended got no answer from the service (no connection, an HTTP failure).
+    bool lastPullFailed() const { return m_lastPullFailed; }
     // From now on a key that becomes usable ("ZERO_CHANGED": set up, unlocked, or the first
     // one seen) is followed by a pull; the application calls it once at start.
     void observeKeyChanges();
@@ -47,6 +49,7 @@ private:
     bool m_observing = false;
     bool m_running = false;
     bool m_again = false;
+    bool m_lastPullFailed = false;
     // Callers waiting for the running pull, and for the next one.
     std::vector<Done> m_current;
     std::vector<Done> m_waiting;

@@ -4,6 +4,7 @@
 #include "platform/numberreader.h"
 #include "store/configuremanager.h"
 #include "sync/replylogin.h"
+#include "sync/serviceoutage.h"
 
 #include <QMutexLocker>
 
@@ -134,8 +135,12 @@ void UploadWorker::next()
 
 void UploadWorker::complete(const Step& step, const StepOutcome& outcome, const std::function<bool()>& clearMark)
 {
+    // The user hears of an outage once, here where a failure is told from a refusal.
+    if (outcome.kind == StepOutcome::Kind::TransportFailure)
+        ServiceOutage::sharedInstance().uploadFailed();
+    else if (outcome.kind == StepOutcome::Kind::Sent)
+        ServiceOutage::sharedInstance().uploadSucceeded();
     // Every write of the completion belongs to the step's login.
-    ReplyLogin::Scope scope(step.loginEpoch);
     QMutexLocker lock(&m_mutex);
     followLoginLocked();
     if (step.generation != m_generation)

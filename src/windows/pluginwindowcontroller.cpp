@@ -18,6 +18,7 @@
 #include "windows/progressoverlay.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -327,6 +328,10 @@ void PluginWindowController::addClicked()
     panel->setFileMode(QFileDialog::ExistingFile);
     panel->setAcceptMode(QFileDialog::AcceptOpen);
     panel->setLabelText(QFileDialog::Accept, QStringLiteral("选择"));
+    // Where a downloaded package lands, else the home folder; never the folder the app was
+    // started from.
+    const QString downloads = QDir::homePath() + QStringLiteral("/Downloads");
+    panel->setDirectory(QFileInfo(downloads).isDir() ? downloads : QDir::homePath());
     m_openPanel = panel;
     QPointer<PluginWindowController> self(this);
     // filesSelected: Qt's own dialog does not always send urlsSelected.

@@ -61,11 +61,21 @@ ScriptEditWindowController::ScriptEditWindowController(QWidget* parent, AdvanceP
     windowDidLoad();
 }
 
+QString ScriptEditWindowController::luaVersionText(const QString& versionNumber)
+{
+    // Lua reports 5.2 as the number 502; the user reads the release's name.
+    bool ok = false;
+    const int number = versionNumber.toInt(&ok);
+    if (!ok || number < 100)
+        return QStringLiteral("Lua");
+    return QStringLiteral("Lua %1.%2").arg(number / 100).arg(number % 100);
+}
+
 void ScriptEditWindowController::windowDidLoad()
 {
     m_errorLabelView->setText(QString());
     m_textEditView->setPlainText(m_manager.scriptContent().value_or(QString()));
-    m_luaLabel->setText(QStringLiteral("lua:%1").arg(m_manager.luaVersion()));
+    m_luaLabel->setText(luaVersionText(m_manager.luaVersion()));
 }
 
 void ScriptEditWindowController::testClicked()

@@ -24,6 +24,9 @@ public:
     QPushButton* cancelButton() const { return m_cancelButton; }
     QPushButton* revertButton() const { return m_revertButton; }
 
+    // The label's text for the number Lua reports: "Lua 5.2" for 502.
+    static QString luaVersionText(const QString& versionNumber);
+
 public slots:
     // Tests the text; the error label shows the message, or nothing when it passes.
     void testClicked();

@@ -44,7 +44,7 @@ protected:
 
 }  // namespace
 
-TEST_F(AppProcess, ASecondStartIsRefusedAndTheFirstEndsCleanlyOnTerm)
+TEST_F(AppProcess, ASecondStartIsRefusedAndTheRunningOneShowsItsMenuAndEndsCleanlyOnTerm)
 {
     QProcess first;
     start(first);
@@ -59,6 +59,9 @@ TEST_F(AppProcess, ASecondStartIsRefusedAndTheFirstEndsCleanlyOnTerm)
     const QString said = QString::fromUtf8(second.readAllStandardError());
     EXPECT_TRUE(said.contains(QStringLiteral("Nuvarel 已经在运行")) && said.contains(QString::number(first.processId())))
         << said.toStdString();
+    // The running instance came forward with its menu, and the second start says so.
+    EXPECT_TRUE(said.contains(QStringLiteral("已打开正在运行的 Nuvarel 的菜单"))) << said.toStdString();
+    EXPECT_TRUE(log().contains(QStringLiteral("the clip menu is shown for a second start"))) << log().toStdString();
     EXPECT_EQ(first.state(), QProcess::Running);
 
     // The session ending: the program quits through its loop and gives the lock back.

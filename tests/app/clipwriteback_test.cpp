@@ -109,18 +109,30 @@ TEST_F(ClipWriteBackTest, APluginTransformsTheTextAndAnEmptyResultWritesNothing)
 TEST_F(ClipWriteBackTest, AnImageGoesBackUnderItsOwnFormatAndComesBackWithItsHash)
 {
     watcher();
-    copyImage(encoded(picture(2), "PNG"));
+    const QByteArray png = encoded(picture(2), "PNG");
+    copyImage(png);
     poll();
     const HistoryList captured = DBKeeper::getAllHistory();
     ASSERT_EQ(captured.size(), 1);
     const QString hash = *captured.front()->file_hash();
-    setRowTime(hash, 1000);
 
-    watcher().sendToClipboard(captured.front(), nullptr);
-    EXPECT_EQ(pasteboard->data(QStringLiteral("image/tiff")), readFile(body(hash)));
-    poll();
-    EXPECT_EQ(rowCount(), 1) << "captured again as the same clip";
-    EXPECT_NEAR(row(hash)->timestamp().toLongLong(), QDateTime::currentSecsSinceEpoch(), 5);
+    // Captured in this run: the very PNG goes back; once forgotten (a restart), the stored TIFF.
+    for (const bool forgotten : {false, true}) {
+        SCOPED_TRACE(forgotten);
+        if (forgotten)
+            watcher().forgetCapturedImages();
+        setRowTime(hash, 1000);
+        watcher().sendToClipboard(captured.front(), nullptr);
+        if (forgotten) {
+            EXPECT_EQ(pasteboard->data(QStringLiteral("image/tiff")), readFile(body(hash)));
+        } else {
+            EXPECT_EQ(pasteboard->data(QStringLiteral("image/png")), png);
+            EXPECT_FALSE(pasteboard->types().contains(QStringLiteral("image/tiff")));
+        }
+        poll();
+        EXPECT_EQ(rowCount(), 1) << "captured again as the same clip";
+        EXPECT_NEAR(row(hash)->timestamp().toLongLong(), QDateTime::currentSecsSinceEpoch(), 5);
+    }
 
     // A clip from another device may hold a PNG or a JPEG body.
     for (const char* format : {"PNG", "JPEG"}) {

@@ -77,9 +77,45 @@ TEST_F(MenuActions, ReminderAndSaveItemsReachTheirClip)
     image->save();
     const ClipMenuModelPtr submenu = actionsOf(*image->file_hash());
     EXPECT_EQ(submenu->at(0)->title, QStringLiteral("保存到下载文件夹"));
+    notifications->clear();
     choose(submenu, QStringLiteral("保存到下载文件夹"));
-    EXPECT_TRUE(QFile::exists(ClipDownloadsHelper::downloadsFolder() + QLatin1Char('/') + *image->file_hash()
-                              + QStringLiteral(".jpg")));
+    const QString saved = ClipDownloadsHelper::downloadsFolder() + QLatin1Char('/') + *image->file_hash() + QStringLiteral(".jpg");
+    EXPECT_TRUE(QFile::exists(saved));
+    // Said on screen, with the place.
+    ASSERT_EQ(notifications->count(), 1);
+    EXPECT_EQ(notifications->delivered().at(0).title, QStringLiteral("已保存到下载文件夹"));
+    EXPECT_EQ(notifications->delivered().at(0).informativeText, saved);
+}
+
+// A PNG copied in this run saves as that PNG; a save that cannot be made says so.
+TEST_F(MenuActions, ACapturedPngSavesAsItselfAndAFailedSaveIsTold)
+{
+    const QByteArray png = cliptest::encoded(cliptest::picture(3), "PNG");
+    copyImage(png);
+    poll();
+    const HistoryList captured = DBKeeper::getAllHistory();
+    ASSERT_EQ(captured.size(), 1);
+    const QString hash = *captured.front()->file_hash();
+    notifications->clear();
+    choose(actionsOf(hash), QStringLiteral("保存到下载文件夹"));
+    const QString saved = ClipDownloadsHelper::downloadsFolder() + QLatin1Char('/') + hash + QStringLiteral(".png");
+    EXPECT_EQ(cliptest::readFile(saved), png);
+    ASSERT_EQ(notifications->count(), 1);
+    EXPECT_EQ(notifications->delivered().at(0).informativeText, saved);
+
+    // A body that is no image saves nothing, and the user hears so.
+    auto broken = std::make_shared<HistoryModel>();
+    const QByteArray noImage("no picture in here");
+    broken->setFile_hash(md5HexOfData(noImage));
+    ClipFileManager::sharedInstance().saveData(noImage, *broken->file_hash());
+    broken->setType(QStringLiteral("image_data+zip+enc"));
+    broken->setContent(QStringLiteral("AAAA"));
+    broken->setTimestamp(QVariant(qint64(6000)));
+    broken->save();
+    notifications->clear();
+    choose(actionsOf(*broken->file_hash()), QStringLiteral("保存到下载文件夹"));
+    ASSERT_EQ(notifications->count(), 1);
+    EXPECT_EQ(notifications->delivered().at(0).title, QStringLiteral("未能保存到下载文件夹"));
 }
 
 TEST_F(MenuActions, FavouriteAndUnfavouriteLoggedOut)
@@ -170,6 +206,36 @@ TEST_F(MenuActions, UnfavouriteTheServerRefusesIsKeptHereAndMarked)
     EXPECT_EQ(favouriteProcesses, processesBefore + 1);
     EXPECT_TRUE(clipItems(*menu().favMenuModel()).empty());
     EXPECT_TRUE(actionsOf(hash)->itemWithTitle(QStringLiteral("收藏")));
+}
+
+// 同步历史记录 that the service did not answer says so once; the pull a login starts by
+// itself, and one that was answered, say nothing.
+TEST_F(MenuActions, AHistorySyncTheServiceDidNotAnswerIsToldInWords)
+{
+    keyState = 1;
+    login();
+    ASSERT_EQ(pulls.size(), 1u) << "the login's own pull";
+    lastPullFailed = true;
+    pulls.front()();
+    EXPECT_EQ(notifications->count(), 0);
+
+    menu().buildMenu();
+    const ClipMenuItemPtr item = menu().mainMenuModel()->itemWithTitle(QStringLiteral("同步历史记录"));
+    ASSERT_TRUE(item);
+    for (const bool failed : {true, false}) {
+        SCOPED_TRACE(failed);
+        notifications->clear();
+        pulls.clear();
+        menu().perform(item, nullptr);
+        ASSERT_EQ(pulls.size(), 1u);
+        lastPullFailed = failed;
+        pulls.front()();
+        ASSERT_EQ(notifications->count(), failed ? 1 : 0);
+        if (failed) {
+            EXPECT_EQ(notifications->delivered().at(0).title, QStringLiteral("同步历史记录失败"));
+            EXPECT_EQ(notifications->delivered().at(0).informativeText, QStringLiteral("网络问题, 请稍后重试"));
+        }
+    }
 }
 
 TEST_F(MenuActions, TwoQuickHistorySyncsSendOnePull)

@@ -49,6 +49,7 @@ protected:
         s.keyState = [this] { return keyState; };
         s.currentKeyHash = [this] { return keyHash; };
         s.pullHistory = [this](MenuServices::Done done) { pulls.push_back(done); };
+        s.lastPullFailed = [this] { return lastPullFailed; };
         s.pullFavourites = [this](MenuServices::Done done) { favouritePulls.push_back(done); };
         s.setFavourite = [this](const HistoryModelPtr& c, MenuServices::FavouriteDone done) {
             setFavourites.push_back({c, [done] { done(false); }, done});
@@ -112,6 +113,7 @@ protected:
     int keyState = 0;
     std::optional<QString> keyHash;
     std::vector<MenuServices::Done> pulls;
+    bool lastPullFailed = false;
     std::vector<MenuServices::Done> favouritePulls;
     std::vector<Request> setFavourites;
     std::vector<Request> deletes;

@@ -7,6 +7,7 @@
 #include "service/zeromanager.h"
 #include "store/configuremanager.h"
 #include "store/deviceidentity.h"
+#include "sync/serviceoutage.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -40,6 +41,8 @@ class TestHomeListener : public ::testing::EmptyTestEventListener {
         // Argon2id at the product's limits costs every PIN step a fair part of a second; the
         // tests that are about that cost switch it back on.
         ZeroManager::useCheapWrapLimitsForTesting();
+        // No outage of an earlier test's service is still being told.
+        ServiceOutage::sharedInstance().resetForTesting();
         // The account state is read again from this test's own settings store.
         ConfigureManager::resetSharedInstanceIfMadeForTests();
     }

@@ -134,3 +134,19 @@ TEST_F(PullBookmark, AfterALogoutTheNextLoginPullsTheServersHistoryAgain)
     EXPECT_EQ(rowOf(hash)->content(), text);
     EXPECT_EQ(serverClips().size(), 1u);
 }
+
+// Whether the last pull reached the service, for the menu to tell the user.
+TEST_F(CatchUp, ThePullKnowsWhenTheServiceDidNotAnswer)
+{
+    for (const bool down : {true, false, true}) {
+        SCOPED_TRACE(down);
+        if (down)
+            server.setFault("/pull/", webdouble::Fault::status(503));
+        else
+            server.clearFaults();
+        bool done = false;
+        catchUp().pull([&] { done = true; });
+        ASSERT_TRUE(testenv::waitUntil([&] { return done; }));
+        EXPECT_EQ(catchUp().lastPullFailed(), down);
+    }
+}

@@ -101,20 +101,30 @@ TEST_F(AboutPaneTest, OnlyAWebAddressFromTheServerIsOpenedForTheDownload)
     }
 }
 
-TEST_F(AboutPaneTest, AFailedCheckIsSilentAndABareReplyMeansLatest)
+// A failed check says so once, in words, and keeps the version known; a bare reply means latest.
+TEST_F(AboutPaneTest, AFailedCheckSaysSoAndABareReplyMeansLatest)
 {
     UserDefaults::standard().setValue(DefaultsKey::NewVersion, QStringLiteral("0.0.1"));
     AboutViewController* pane = about();
-    server.setFault("/check_version/", webdouble::Fault::status(500));
-    pane->checkUpdate()->click();
-    EXPECT_FALSE(pane->checkUpdate()->isEnabled());
-    ASSERT_TRUE(testenv::waitUntil([&] { return pane->checkUpdate()->isEnabled(); }, 20s));
-    server.setFault("/check_version/", webdouble::Fault::replyCode(3));
-    pane->checkUpdate()->click();
-    ASSERT_TRUE(testenv::waitUntil([&] { return pane->checkUpdate()->isEnabled(); }, 20s));
-    EXPECT_EQ(alerts->count(), 0);
-    EXPECT_EQ(UserDefaults::standard().string(DefaultsKey::NewVersion), QStringLiteral("0.0.1"));
+    struct Case {
+        webdouble::Fault fault;
+        QString said;
+    };
+    const Case cases[] = {
+        {webdouble::Fault::status(500), QStringLiteral("检查更新失败|网络问题, 请稍后重试")},
+        {webdouble::Fault::replyCode(3), QStringLiteral("检查更新失败|服务器暂时无法回答, 请稍后重试")},
+    };
+    for (const Case& c : cases) {
+        alerts->clear();
+        server.setFault("/check_version/", c.fault);
+        pane->checkUpdate()->click();
+        EXPECT_FALSE(pane->checkUpdate()->isEnabled());
+        ASSERT_TRUE(testenv::waitUntil([&] { return pane->checkUpdate()->isEnabled() && alerts->count() == 1; }, 20s));
+        EXPECT_EQ(alerts->texts(), QStringList{c.said});
+        EXPECT_EQ(UserDefaults::standard().string(DefaultsKey::NewVersion), QStringLiteral("0.0.1"));
+    }
 
+    alerts->clear();
     server.setFault("/check_version/", webdouble::Fault::rawBody(R"({"code":0,"data":{}})"));
     checkAndWait(pane);
     EXPECT_EQ(alerts->messages(), QStringList{QStringLiteral("您当前的版本是最新版")});

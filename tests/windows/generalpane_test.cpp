@@ -74,6 +74,25 @@ TEST_F(GeneralPaneTest, EachSliderStopStoresItsIntervalAndRestartsThePoll)
     EXPECT_DOUBLE_EQ(GeneralViewController::intervalForPosition(33), 0.6);
 }
 
+// The label follows a drag stop by stop; only the release stores and restarts the poll.
+TEST_F(GeneralPaneTest, WhileDraggingTheLabelFollowsTheHandleAndTheReleaseStores)
+{
+    GeneralViewController* pane = general();
+    QSlider* slider = pane->speedSlider();
+    slider->setSliderDown(true);
+    for (const auto& [position, label] : {std::pair{83, "0.5"}, {47, "0.3"}, {40, "0.3"}, {9, "0.1"}, {22, "0.2"}}) {
+        slider->setSliderPosition(position);
+        EXPECT_EQ(pane->speedLabel()->text(), QLatin1String(label)) << position;
+    }
+    EXPECT_TRUE(restartedWith.isEmpty());
+    EXPECT_FALSE(UserDefaults::standard().contains(DefaultsKey::ClipMonitorSpeed));
+    slider->setSliderDown(false);
+    EXPECT_EQ(slider->value(), 20);
+    EXPECT_DOUBLE_EQ(UserDefaults::standard().value(DefaultsKey::ClipMonitorSpeed).toDouble(), 0.2);
+    ASSERT_EQ(restartedWith.size(), 1);
+    EXPECT_EQ(pane->speedLabel()->text(), QStringLiteral("0.2"));
+}
+
 TEST_F(GeneralPaneTest, TheStoredIntervalPlacesTheSliderWhenItIsOneOfTheStops)
 {
     struct Case {
@@ -313,6 +332,9 @@ TEST_F(GeneralPaneTest, UnderTheClearingOverlayNoKeyReachesTheWindow)
         QKeyEvent release(QEvent::KeyRelease, p.key, Qt::NoModifier);
         QApplication::sendEvent(p.to, &release);
     }
+    // A press that still reaches the button starts no second clear.
+    EXPECT_FALSE(clear->isEnabled());
+    clear->click();
     QCoreApplication::processEvents();
     EXPECT_EQ(window().selectedIndex(), 0);
     EXPECT_EQ(window().currentViewController(), pane);
@@ -325,6 +347,7 @@ TEST_F(GeneralPaneTest, UnderTheClearingOverlayNoKeyReachesTheWindow)
 
     // Once the overlay is gone the keyboard works again.
     ASSERT_TRUE(testenv::waitUntil([&] { return window().findChildren<ProgressOverlay*>().isEmpty(); }));
+    EXPECT_TRUE(clear->isEnabled());
     window().settingSideBar()->setFocus();
     press(window().settingSideBar(), Qt::Key_Down);
     EXPECT_EQ(window().selectedIndex(), 1);
@@ -349,7 +372,9 @@ TEST_F(GeneralPaneTest, TheRecorderTakesOnlyCombinationsThatCannotBreakTyping)
         {"Ctrl+Alt+K", Qt::Key_K, Qt::ControlModifier | Qt::AltModifier, Shortcut{40, control | alt}},
         {"Super+V", Qt::Key_V, Qt::MetaModifier, Shortcut{9, super}},
         {"Shift+Super+V", Qt::Key_V, Qt::ShiftModifier | Qt::MetaModifier, Shortcut::defaultShortcut()},
-        {"Ctrl+Shift+V", Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier, Shortcut{9, control | shift}},
+        {"Ctrl+Shift+K", Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier, Shortcut{40, control | shift}},
+        {"Ctrl+Alt+Shift+V", Qt::Key_V, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier,
+         Shortcut{9, control | alt | shift}},
         {"Alt+Space", Qt::Key_Space, Qt::AltModifier, Shortcut{49, alt}},
         {"Alt+Escape", Qt::Key_Escape, Qt::AltModifier, Shortcut{53, alt}},
         {"A", Qt::Key_A, Qt::NoModifier, std::nullopt},
@@ -364,6 +389,10 @@ TEST_F(GeneralPaneTest, TheRecorderTakesOnlyCombinationsThatCannotBreakTyping)
         {"Ctrl+X", Qt::Key_X, Qt::ControlModifier, std::nullopt},
         {"Ctrl+Z", Qt::Key_Z, Qt::ControlModifier, std::nullopt},
         {"Ctrl+A", Qt::Key_A, Qt::ControlModifier, std::nullopt},
+        // A terminal's paste and copy, an editor's redo.
+        {"Ctrl+Shift+V", Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier, std::nullopt},
+        {"Ctrl+Shift+C", Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier, std::nullopt},
+        {"Ctrl+Shift+Z", Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, std::nullopt},
     };
     HotkeyRecorder* recorder = general()->shortcutView();
     for (const Case& c : cases) {
@@ -394,6 +423,14 @@ TEST_F(GeneralPaneTest, TheRecorderTakesOnlyCombinationsThatCannotBreakTyping)
     EXPECT_EQ(HotkeyRecorder::refusalFor(Shortcut::pasteKeystroke()), HotkeyRecorder::Refusal::PasteKeystroke);
     EXPECT_EQ(HotkeyRecorder::refusalFor(Shortcut{8, control}), HotkeyRecorder::Refusal::StandardShortcut);
     EXPECT_EQ(HotkeyRecorder::refusalFor(Shortcut{0, shift}), HotkeyRecorder::Refusal::NeedsModifier);
+    // The three are refused for what they do elsewhere, and the hint says so.
+    for (const qint64 keyCode : {9, 8, 6})
+        EXPECT_EQ(HotkeyRecorder::refusalFor(Shortcut{keyCode, control | shift}), HotkeyRecorder::Refusal::TerminalShortcut)
+            << keyCode;
+    recorder->field()->click();
+    press(recorder, Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(recorder->hintText(), QStringLiteral("Ctrl+Shift+V 不能用作快捷键: 终端用它复制或粘贴, 编辑器用它重做"));
+    press(recorder, Qt::Key_Escape);
 }
 
 TEST_F(GeneralPaneTest, AHotkeyAnotherProgramHoldsIsNotTakenAndThePreviousOneStays)

@@ -11,6 +11,7 @@
 #include "windows/progressoverlay.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -372,14 +373,18 @@ TEST_F(PluginWindowTest, AddFromAFileInstallsTheChosenPackage)
     EXPECT_EQ(panel->labelText(QFileDialog::Accept), QStringLiteral("选择"));
     EXPECT_EQ(panel->fileMode(), QFileDialog::ExistingFile);
     EXPECT_EQ(panel->windowModality(), Qt::WindowModal);
+    // Without a Downloads folder, the home folder; with one, there.
+    EXPECT_EQ(panel->directory().absolutePath(), QDir(testenv::home()).absolutePath());
     panel->selectFile(file);
     static_cast<QDialog*>(panel)->accept();
     ASSERT_TRUE(testenv::waitUntil([&] { return installedIds().contains(QStringLiteral("m.mine")); }));
     EXPECT_GE(count(NotificationName::DataChanged), 1);
 
     // Cancel installs nothing.
+    ASSERT_TRUE(QDir().mkpath(testenv::home() + QStringLiteral("/Downloads")));
     window().addButton()->click();
     ASSERT_NE(window().openPanel(), nullptr);
+    EXPECT_EQ(window().openPanel()->directory().absolutePath(), QDir(testenv::home() + QStringLiteral("/Downloads")).absolutePath());
     window().openPanel()->reject();
     EXPECT_TRUE(testenv::waitUntil([&] { return window().openPanel() == nullptr; }));
     EXPECT_EQ(installedIds(), QStringList{QStringLiteral("m.mine")});

@@ -4,8 +4,11 @@
 
 #include "preferencesfixture.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -43,14 +46,36 @@ TEST_F(PrivacyPaneTest, TheTwentySixthWordIsRefusedWithTheLimitSheet)
     EXPECT_EQ(account.customKeyWords().size(), 25);
 }
 
-TEST_F(PrivacyPaneTest, AddingGivesAPlaceholderRowToEditInPlace)
+// "+" opens a new row to type the word into; the placeholder is only a hint, and a row left
+// empty (Escape, or Return on nothing) stores nothing.
+TEST_F(PrivacyPaneTest, AddingOpensANewRowAndStoresOnlyWhatIsTyped)
 {
     PrivacyViewController* pane = privacy();
-    pane->addButton()->click();
-    pane->addButton()->click();
-    const QStringList twoPlaceholders = {QStringLiteral("新关键字"), QStringLiteral("新关键字")};
-    EXPECT_EQ(rows(pane->tableView()), twoPlaceholders);
-    EXPECT_EQ(pane->keyWords(), twoPlaceholders);
+    window().activateWindow();
+    const auto editor = [&]() { return qobject_cast<QLineEdit*>(pane->tableView()->indexWidget(pane->tableView()->currentIndex())); };
+    const auto key = [&](int k) {
+        QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+        QApplication::sendEvent(editor(), &press);
+        QCoreApplication::processEvents();
+    };
+    for (const auto& [typed, closing] : {std::pair{QString(), int(Qt::Key_Escape)}, {QString(), int(Qt::Key_Return)},
+                                         {QStringLiteral("新关键字"), int(Qt::Key_Return)}, {QStringLiteral("银行"), int(Qt::Key_Return)}}) {
+        SCOPED_TRACE(typed.toStdString());
+        const QStringList before = ConfigureManager::sharedInstance().customKeyWords();
+        pane->addButton()->click();
+        ASSERT_NE(editor(), nullptr);
+        EXPECT_EQ(editor()->placeholderText(), QStringLiteral("新关键字"));
+        EXPECT_EQ(pane->tableView()->rowCount(), before.size() + 1);
+        EXPECT_EQ(ConfigureManager::sharedInstance().customKeyWords(), before) << "nothing stored while typing";
+        editor()->setText(typed);
+        key(closing);
+        const QStringList after = typed.isEmpty() ? before : before + QStringList{typed};
+        EXPECT_EQ(ConfigureManager::sharedInstance().customKeyWords(), after);
+        EXPECT_EQ(rows(pane->tableView()), after);
+        EXPECT_EQ(pane->keyWords(), after);
+    }
+    // A word typed in as the placeholder's text is the user's own choice and stays.
+    EXPECT_EQ(pane->keyWords(), (QStringList{QStringLiteral("新关键字"), QStringLiteral("银行")}));
 
     // An edit in place stores the word; an empty edit is refused and the old word shows.
     pane->tableView()->item(1, 0)->setText(QStringLiteral("银行"));

@@ -61,7 +61,10 @@ TEST(ScriptEditWindowController, OpensWindowModalWithTheScriptAndTheLuaVersion)
     EXPECT_EQ(editor.text(), manager.defaultScript().value_or(QString()));
     EXPECT_FALSE(editor.text().isEmpty());
     EXPECT_EQ(editor.controller->errorLabelView()->text(), QString());
-    EXPECT_EQ(editor.controller->luaLabel()->text(), QStringLiteral("lua:502"));
+    EXPECT_EQ(manager.luaVersion(), QStringLiteral("502"));
+    EXPECT_EQ(editor.controller->luaLabel()->text(), QStringLiteral("Lua 5.2"));
+    EXPECT_EQ(ScriptEditWindowController::luaVersionText(QStringLiteral("504")), QStringLiteral("Lua 5.4"));
+    EXPECT_EQ(ScriptEditWindowController::luaVersionText(QString()), QStringLiteral("Lua"));
     for (QPushButton* b : {editor.controller->testButton(), editor.controller->doneButton(),
                            editor.controller->cancelButton(), editor.controller->revertButton()})
         EXPECT_FALSE(b->text().isEmpty());

@@ -98,3 +98,68 @@ TEST_F(ClipX11Test, APngOfferBecomesAnImageClip)
     EXPECT_EQ(clip->type(), QStringLiteral("image_data+zip+enc"));
     EXPECT_EQ(readFile(PathHelper::getBaseFilePath(*clip->file_hash())), tiff);
 }
+
+namespace {
+
+// CRC-32 of a PNG chunk's type and data.
+quint32 pngCrc(const QByteArray& bytes)
+{
+    quint32 crc = 0xffffffffu;
+    for (const char c : bytes) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return crc ^ 0xffffffffu;
+}
+
+// The PNG with a gAMA chunk (gamma 1.0) after its header chunk: readers that honour it shift
+// the colours they decode.
+QByteArray withGamma(const QByteArray& png)
+{
+    QByteArray chunk("gAMA");
+    const quint32 gamma = 100000;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk.append(char((gamma >> shift) & 0xff));
+    QByteArray out = png.left(8 + 25);  // the signature and IHDR
+    for (const quint32 value : {quint32(4), pngCrc(chunk)}) {
+        QByteArray word;
+        for (int shift = 24; shift >= 0; shift -= 8)
+            word.append(char((value >> shift) & 0xff));
+        if (value == 4)
+            out += word + chunk;
+        else
+            out += word;
+    }
+    return out + png.mid(8 + 25);
+}
+
+}  // namespace
+
+// A PNG copied and chosen again goes back as that very PNG, its gamma chunk and all, and
+// another client pastes exactly those bytes.
+TEST_F(ClipX11Test, ACapturedPngGoesBackAsThatPng)
+{
+    QImage image(64, 48, QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgba(x * 3, y * 5, 128, 255));
+    QByteArray plain;
+    QBuffer buffer(&plain);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    const QByteArray png = withGamma(plain);
+    ASSERT_FALSE(QImage::fromData(png, "PNG").isNull());
+    ASSERT_TRUE(xclipCopy(png, QStringLiteral("image/png")));
+    const QString hash = md5HexOfData(PasteboardImage::tiffRepresentation(PasteboardImage::decode(png)).value_or(QByteArray()));
+    const HistoryModelPtr clip = waitForRow(hash);
+    ASSERT_TRUE(clip);
+
+    // Another client takes the clipboard, then the clip is chosen again.
+    ASSERT_TRUE(xclipCopy("something else"));
+    ASSERT_TRUE(waitForRow(md5HexOfString(QStringLiteral("something else"))));
+    watcher->sendToClipboard(clip, nullptr);
+    const ClientRun pasted = xclipPaste(QStringLiteral("image/png"));
+    ASSERT_TRUE(pasted.finished);
+    EXPECT_EQ(pasted.output, png);
+}

@@ -137,6 +137,17 @@ TEST_F(PasteboardX11, OtherClientsReadWhatWeWrite)
     EXPECT_EQ(PasteboardImage::mimeTypeOf(png), QStringLiteral("image/png"));
     EXPECT_EQ(PasteboardImage::decode(png).convertToFormat(QImage::Format_ARGB32_Premultiplied),
               picture().convertToFormat(QImage::Format_ARGB32_Premultiplied));
+
+    // A client asking for text while an image is on the clipboard is refused at once (xclip
+    // says so and fails), not told the data is there and left to wait for it.
+    for (const QString& target : {QStringLiteral("UTF8_STRING"), QStringLiteral("STRING"), QStringLiteral("text/html")}) {
+        SCOPED_TRACE(target.toStdString());
+        const ClientRun asked = xclipPaste(target);
+        EXPECT_TRUE(asked.finished);
+        EXPECT_NE(asked.exitCode, 0);
+        EXPECT_TRUE(asked.output.isEmpty());
+    }
+    EXPECT_EQ(xclipPaste(QStringLiteral("image/tiff")).output, tiff) << "what it has is still given";
 }
 
 TEST_F(PasteboardX11, AnImageWrittenBackAndCopiedAgainKeepsItsBytes)

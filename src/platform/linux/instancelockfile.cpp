@@ -1,12 +1,16 @@
 #include "platform/linux/instancelockfile.h"
 
 #include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 
 #include <spdlog/spdlog.h>
 
 InstanceLockFile::InstanceLockFile(const QString& folder)
-    : m_path(QDir(folder).filePath(QString::fromLatin1(FileName))), m_lock(std::make_unique<QLockFile>(m_path))
+    : m_path(QDir(folder).filePath(QString::fromLatin1(FileName)))
+    , m_socketPath(QDir(folder).filePath(QString::fromLatin1(SocketName)))
+    , m_lock(std::make_unique<QLockFile>(m_path))
 {
     // Only a dead owner makes the lock stale, never its age: Qt's 30-second default is meant for
     // short locks, and where the file system has no native locks it would hand over the lock of
@@ -14,7 +18,11 @@ InstanceLockFile::InstanceLockFile(const QString& folder)
     m_lock->setStaleLockTime(0);
 }
 
-InstanceLockFile::~InstanceLockFile() = default;
+InstanceLockFile::~InstanceLockFile()
+{
+    if (m_server)
+        m_server->close();
+}
 
 InstanceLock::Result InstanceLockFile::tryLock()
 {
@@ -48,7 +56,67 @@ InstanceLock::Result InstanceLockFile::tryLock()
 
 void InstanceLockFile::unlock()
 {
+    if (m_server) {
+        m_server->close();
+        m_server.reset();
+    }
     m_lock->unlock();
+}
+
+namespace {
+constexpr char kComeForward[] = "show\n";
+constexpr char kCameForward[] = "ok\n";
+constexpr int kAnswerWaitMs = 2000;
+}  // namespace
+
+bool InstanceLockFile::listen(std::function<void()> onSecondStart)
+{
+    if (!m_lock->isLocked())
+        return false;
+    m_onSecondStart = std::move(onSecondStart);
+    m_server = std::make_unique<QLocalServer>();
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // Whoever listened there before held the lock and is gone: its socket file is stale.
+    QLocalServer::removeServer(m_socketPath);
+    if (!m_server->listen(m_socketPath)) {
+        spdlog::warn("instance lock: a second start cannot reach this one ({})", m_server->errorString().toStdString());
+        m_server.reset();
+        return false;
+    }
+    QObject::connect(m_server.get(), &QLocalServer::newConnection, m_server.get(), [this] {
+        while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+            QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
+                if (!socket->canReadLine())
+                    return;
+                if (socket->readLine() == QByteArray(kComeForward)) {
+                    spdlog::info("instance lock: a second start asked this instance to come forward");
+                    if (m_onSecondStart)
+                        m_onSecondStart();
+                    socket->write(kCameForward);
+                    socket->flush();
+                }
+                socket->disconnectFromServer();
+            });
+        }
+    });
+    return true;
+}
+
+bool InstanceLockFile::askOwnerToComeForward()
+{
+    QLocalSocket socket;
+    socket.connectToServer(m_socketPath);
+    if (!socket.waitForConnected(kAnswerWaitMs))
+        return false;
+    socket.write(kComeForward);
+    if (!socket.waitForBytesWritten(kAnswerWaitMs))
+        return false;
+    while (!socket.canReadLine()) {
+        if (!socket.waitForReadyRead(kAnswerWaitMs))
+            return false;
+    }
+    return socket.readLine() == QByteArray(kCameForward);
 }
 
 bool InstanceLockFile::isLocked() const

@@ -3,13 +3,32 @@
 #include "platform/dispatch.h"
 #include "platform/pasteboardimage.h"
 #include "platform/pasteboardmimedata.h"
+#include "platform/x11/x11selectionrefusal.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QMimeData>
 
 #include <spdlog/spdlog.h>
 
 namespace {
+
+// Whether the content this process put on the clipboard can be given as the X11 target.
+bool servesTarget(const QByteArray& target)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const QMimeData* data = clipboard ? clipboard->mimeData(QClipboard::Clipboard) : nullptr;
+    // Not ours, or nothing known of it: Qt answers as it always does.
+    if (!data || !clipboard->ownsClipboard())
+        return true;
+    if (target == "UTF8_STRING" || target == "STRING" || target == "TEXT" || target == "COMPOUND_TEXT"
+        || target.startsWith("text/plain"))
+        return data->hasText();
+    // A MIME type is served when the content has it; other names (PIXMAP...) are Qt's to judge.
+    if (target.contains('/'))
+        return data->formats().contains(QString::fromLatin1(target));
+    return true;
+}
 
 // QClipboard belongs to the main thread; touching it elsewhere races the event loop.
 bool onMainThread(const char* operation)
@@ -37,12 +56,15 @@ SystemPasteboard::SystemPasteboard()
     } else {
         spdlog::error("Pasteboard without a GUI application: the change count will not move");
     }
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        m_refusal = std::make_unique<X11SelectionRefusal>(servesTarget);
 }
 
 SystemPasteboard::~SystemPasteboard()
 {
     QObject::disconnect(m_changed);
 }
+
 
 qint64 SystemPasteboard::changeCount() const
 {

@@ -5,6 +5,9 @@
 #include <QMetaObject>
 
 #include <atomic>
+#include <memory>
+
+class X11SelectionRefusal;
 
 // The pasteboard over QClipboard (the X11 CLIPBOARD selection under xcb; an in-process
 // clipboard on the offscreen platform). Create it on the main thread once the application
@@ -27,4 +30,6 @@ public:
 private:
     std::atomic<qint64> m_count{1};
     QMetaObject::Connection m_changed;
+    // Under xcb: other clients asking for a target our content lacks are refused at once.
+    std::unique_ptr<X11SelectionRefusal> m_refusal;
 };

@@ -95,6 +95,8 @@ void AboutViewController::check_update()
         self->m_checkUpdate->setEnabled(true);
         if (data)
             self->showReply(*data);
+        else
+            self->showFailure(error.has_value());
     });
 }
 
@@ -122,6 +124,17 @@ QString AboutViewController::versionOf(const QVariantMap& data)
 {
     // An overlong announcement is no version: the settings file keeps only a bounded text.
     return ServerText::bounded(data.value(QStringLiteral("version")), ServerText::kMaxVersionChars).value_or(QString());
+}
+
+void AboutViewController::showFailure(bool noAnswer)
+{
+    // The user asked, and an unchanged button alone would read as "nothing new".
+    Alert alert;
+    alert.icon = Alert::Icon::Warning;
+    alert.messageText = QStringLiteral("检查更新失败");
+    alert.informativeText = noAnswer ? QStringLiteral("网络问题, 请稍后重试") : QStringLiteral("服务器暂时无法回答, 请稍后重试");
+    alert.buttons = {QStringLiteral("知道了")};
+    Alerts::current().show(window(), alert);
 }
 
 void AboutViewController::showReply(const QVariantMap& data)

@@ -41,6 +41,8 @@ private:
     static QString versionOf(const QVariantMap& data);
     // Tells the user what the check found.
     void showReply(const QVariantMap& data);
+    // A check that gave no usable reply, said in words: no answer at all, or a refusal.
+    void showFailure(bool noAnswer);
 
     PreferencesServices m_services;
     QLabel* m_versionLabel = nullptr;

@@ -37,6 +37,11 @@ constexpr double kIntervals[] = {0.1, 0.2, 0.3, 0.4, 0.5, 0.6};
 constexpr double kDefaultInterval = 0.6;
 constexpr int kClearCode = 1000;
 
+int nearestStop(int position)
+{
+    return (position + 10) / 20 * 20;
+}
+
 QString programPath()
 {
     return QCoreApplication::applicationFilePath();
@@ -144,6 +149,9 @@ GeneralViewController::GeneralViewController(PreferencesServices services, QWidg
     connect(m_startupButton, &QCheckBox::clicked, this, [this] { sender(); });
     connect(m_setAutoPB, &QCheckBox::clicked, this, [this] { autoSet(); });
     connect(m_speedSlider, &QSlider::valueChanged, this, [this] { sliderDidMove(); });
+    // While dragging, the label follows the stop under the handle; the release stores it.
+    connect(m_speedSlider, &QSlider::sliderMoved, this,
+            [this](int position) { m_speedLabel->setText(intervalText(intervalForPosition(nearestStop(position)))); });
     connect(m_clearButton, &QPushButton::clicked, this, [this] { clearClicked(); });
 }
 
@@ -233,13 +241,13 @@ void GeneralViewController::sliderDidMove()
 {
     int value = m_speedSlider->value();
     // The slider stops only at its six ticks.
-    const int stop = (value + 10) / 20 * 20;
+    const int stop = nearestStop(value);
     if (stop != value) {
         m_speedSlider->setValue(stop);
         return;
     }
-    spdlog::info("{}", value);
     const double interval = intervalForPosition(value);
+    spdlog::info("clipboard poll interval set to {} s (slider at {})", interval, value);
     ClipUserDefaults::standardUserDefaults().setValue(DefaultsKey::ClipMonitorSpeed, interval);
     m_speedLabel->setText(intervalText(interval));
     if (m_services.restartPoll)
@@ -269,6 +277,14 @@ void GeneralViewController::alertDidEndWithReturnCode(int code)
     // The window outlives this pane: a login or logout may replace the pane meanwhile.
     QPointer<QWidget> window = this->window();
     QPointer<ProgressOverlay> overlay = ProgressOverlay::showAddedTo(window, QStringLiteral("删除中..."));
+    // A press that still reaches the button (a mouse, a screen reader) must not start a second
+    // clear while this one runs.
+    m_clearButton->setEnabled(false);
+    QPointer<QPushButton> button = m_clearButton;
+    connect(overlay, &ProgressOverlay::hidden, m_clearButton, [button] {
+        if (button)
+            button->setEnabled(true);
+    });
     if (!ConfigureManager::sharedInstance().isLogined()) {
         finishClear(window, overlay, clearLocalHistory());
         return;

@@ -31,6 +31,14 @@ bool isStandardShortcut(const Shortcut& shortcut)
     return false;
 }
 
+// Terminals copy and paste with Ctrl+Shift+C and Ctrl+Shift+V (their Ctrl+C interrupts), and
+// editors redo with Ctrl+Shift+Z; the platform's own bindings do not always list them.
+bool isTerminalOrRedoShortcut(std::optional<int> key, qint64 modifiers)
+{
+    return key && modifiers == (Shortcut::ControlFlag | Shortcut::ShiftFlag)
+           && (*key == Qt::Key_C || *key == Qt::Key_V || *key == Qt::Key_Z);
+}
+
 QString refusalText(HotkeyRecorder::Refusal refusal, const QString& combination)
 {
     switch (refusal) {
@@ -42,6 +50,8 @@ QString refusalText(HotkeyRecorder::Refusal refusal, const QString& combination)
         return QStringLiteral("%1 不能用作快捷键: 这是粘贴所用的组合键").arg(combination);
     case HotkeyRecorder::Refusal::StandardShortcut:
         return QStringLiteral("%1 不能用作快捷键: 其他程序用它编辑文字(如复制、撤销)").arg(combination);
+    case HotkeyRecorder::Refusal::TerminalShortcut:
+        return QStringLiteral("%1 不能用作快捷键: 终端用它复制或粘贴, 编辑器用它重做").arg(combination);
     }
     return {};
 }
@@ -105,6 +115,8 @@ HotkeyRecorder::Refusal HotkeyRecorder::refusalFor(const Shortcut& shortcut)
     const Shortcut paste = Shortcut::pasteKeystroke();
     if (shortcut.keyCode == paste.keyCode && modifiers == paste.modifierFlags)
         return Refusal::PasteKeystroke;
+    if (isTerminalOrRedoShortcut(key, modifiers))
+        return Refusal::TerminalShortcut;
     if (isStandardShortcut(Shortcut{shortcut.keyCode, modifiers}))
         return Refusal::StandardShortcut;
     return Refusal::None;

@@ -20,7 +20,8 @@ class QToolButton;
 // A global hotkey is taken from every other program, so only these are accepted: a function
 // key, with any modifiers; otherwise a combination with Super or Control, or Alt with Space or
 // Escape. Never a key with Shift alone or none, never the app's own paste keystroke, never a
-// standard editing shortcut of the platform (copy, undo, select all...). A refused
+// standard editing shortcut of the platform (copy, undo, select all...), never the terminal's
+// copy and paste (Ctrl+Shift+C, Ctrl+Shift+V) or the editors' redo (Ctrl+Shift+Z). A refused
 // combination is named under the field and recording goes on.
 class HotkeyRecorder : public QWidget {
     Q_OBJECT
@@ -29,7 +30,7 @@ public:
     using RecordingChange = std::function<void(bool recording)>;
 
     // Why a combination cannot be the hotkey.
-    enum class Refusal { None, NeedsModifier, PasteKeystroke, StandardShortcut };
+    enum class Refusal { None, NeedsModifier, PasteKeystroke, StandardShortcut, TerminalShortcut };
 
     explicit HotkeyRecorder(QWidget* parent = nullptr);
 

@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -86,6 +87,10 @@ PrivacyViewController::PrivacyViewController(QWidget* parent)
 
     connect(m_tableView, &QTableWidget::itemChanged, this,
             [this](QTableWidgetItem* item) { setKeyWordAtRow(item->text(), item->row()); });
+    connect(m_tableView->itemDelegate(), &QAbstractItemDelegate::closeEditor, this, [this] {
+        if (m_newWordRow >= 0)
+            changeData();
+    });
     connect(m_addButton, &QPushButton::clicked, this, [this] { addButtonClicked(); });
     connect(m_removeButton, &QPushButton::clicked, this, [this] { removeButtonClicked(); });
     connect(m_analySecertButton, &QCheckBox::clicked, this, [this] { analySecertClicked(); });
@@ -142,12 +147,18 @@ void PrivacyViewController::fill(QTableWidget* table, const QStringList& words, 
 
 void PrivacyViewController::setKeyWordAtRow(const QString& text, int row)
 {
+    if (row == m_newWordRow) {
+        ConfigureManager::sharedInstance().addNewWord(text);
+        changeData();
+        return;
+    }
     ConfigureManager::sharedInstance().setKeyWord(text, row);
     changeData();
 }
 
 void PrivacyViewController::changeData()
 {
+    m_newWordRow = -1;
     m_keyWords = ConfigureManager::sharedInstance().customKeyWords();
     fill(m_tableView, m_keyWords, true);
     showCostlyWords();
@@ -155,9 +166,22 @@ void PrivacyViewController::changeData()
 
 void PrivacyViewController::addButtonClicked()
 {
-    if (ConfigureManager::sharedInstance().addNewWord(QStringLiteral("新关键字"))) {
+    // An empty word stores nothing and only tells whether there is room for one more.
+    if (ConfigureManager::sharedInstance().addNewWord(QString())) {
         changeData();
+        // The user types the word into a new row, as in any editable list; the placeholder
+        // is a hint, never a key word of its own.
+        m_newWordRow = m_tableView->rowCount();
+        {
+            const QSignalBlocker block(m_tableView);
+            m_tableView->setRowCount(m_newWordRow + 1);
+            m_tableView->setItem(m_newWordRow, 0, new QTableWidgetItem);
+        }
         m_tableView->scrollToBottom();
+        m_tableView->setCurrentCell(m_newWordRow, 0);
+        m_tableView->editItem(m_tableView->item(m_newWordRow, 0));
+        if (auto* editor = qobject_cast<QLineEdit*>(m_tableView->indexWidget(m_tableView->currentIndex())))
+            editor->setPlaceholderText(QStringLiteral("新关键字"));
         return;
     }
     Alert alert;

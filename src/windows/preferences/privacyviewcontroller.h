@@ -67,4 +67,7 @@ private:
     QPushButton* m_editScriptButton = nullptr;
     QLabel* m_costlyWordsLabel = nullptr;
     QPointer<ScriptEditWindowController> m_controllerWindow;
+    // The row "+" opened for a new word: stored once a word is typed into it, dropped when
+    // its editor closes empty.
+    int m_newWordRow = -1;
 };

@@ -18,8 +18,12 @@ namespace syncdevice {
 // of its own: sends a command line, waits for its "@@ " answer.
 class DeviceDriver {
 public:
+    // How the device wraps its key with a PIN: cheaply, when every device of the test is a
+    // sync device; with the app's own limits, when its key must open with the app's PIN.
+    enum class WrapLimits { Cheap, App };
     // Without a device token the device makes its own, as a new installation does.
-    DeviceDriver(const std::string& apiBaseURL, int mqttPort, const QString& deviceToken = QString())
+    DeviceDriver(const std::string& apiBaseURL, int mqttPort, const QString& deviceToken = QString(),
+                 WrapLimits limits = WrapLimits::Cheap)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), m_home.path());
@@ -27,7 +31,10 @@ public:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        QStringList args{QString::fromStdString(apiBaseURL), QString::number(mqttPort)};
+        QStringList args;
+        if (limits == WrapLimits::Cheap)
+            args << QStringLiteral("--cheap-wrap-limits");
+        args << QString::fromStdString(apiBaseURL) << QString::number(mqttPort);
         if (!deviceToken.isEmpty())
             args << deviceToken;
         m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/nuvarel-sync-device"), args);

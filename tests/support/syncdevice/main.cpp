@@ -2,8 +2,10 @@
 // process with its own home, settings, database, device token and (in-memory) keychain.
 // Answers are lines starting with "@@ " on stdout; anything else there is the app's log.
 //
-//   nuvarel-sync-device API_BASE_URL MQTT_PORT [DEVICE_TOKEN]
-//   (without a token the device makes its own, as an installation does)
+//   nuvarel-sync-device [--cheap-wrap-limits] API_BASE_URL MQTT_PORT [DEVICE_TOKEN]
+//   (without a token the device makes its own, as an installation does; the key is wrapped
+//   with the app's own Argon2id limits, so the app's PIN opens it, unless the tests ask for
+//   libsodium's cheapest with --cheap-wrap-limits, which only devices of the same kind open)
 //
 //   login EMAIL PASSWORD   public key, login, then the push channel until it is subscribed
 //   logout                 the user pane's logout: the key forgotten, the token cleared
@@ -382,14 +384,17 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    // Tests whose devices all share the cheap limits skip the full Argon2id cost; a trial with
+    // the app must use the app's limits, or the app's PIN derives another key.
+    if (args.size() > 1 && args[1] == QLatin1String("--cheap-wrap-limits")) {
+        args.removeAt(1);
+        ZeroManager::useCheapWrapLimitsForTesting();
+    }
     if (args.size() != 3 && args.size() != 4) {
-        std::fprintf(stderr, "usage: nuvarel-sync-device API_BASE_URL MQTT_PORT [DEVICE_TOKEN]\n");
+        std::fprintf(stderr, "usage: nuvarel-sync-device [--cheap-wrap-limits] API_BASE_URL MQTT_PORT [DEVICE_TOKEN]\n");
         return 2;
     }
-    // Both devices of a trial wrap and open the key alike; the full Argon2id cost is not what
-    // these trials are about.
-    ZeroManager::useCheapWrapLimitsForTesting();
     UserDefaults& defaults = UserDefaults::standard();
     defaults.setValue(DefaultsKey::ApiBaseURL, args[1]);
     defaults.setValue(DefaultsKey::MqttHost, QStringLiteral("127.0.0.1"));
