@@ -12,14 +12,15 @@
 #include "store/dbkeeper.h"
 #include "store/digest.h"
 #include "store/notificationnames.h"
+#include "store/tombstones.h"
 #include "store/utils.h"
+#include "sync/historyservice.h"
 #include "sync/replylogin.h"
 #include "sync/serverclip.h"
 #include "sync/stepanswer.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutexLocker>
 #include <QUrl>
 
 #include <spdlog/spdlog.h>
@@ -106,8 +107,9 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
         return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::inFlight());
     const QString category = clip->category().value_or(QString(ClipCategory::History));
     const quint64 epoch = ReplyLogin::current();
+    const QString userId = ConfigureManager::sharedInstance().loginUserId().value_or(QString());
     send("POST", pushURL(), historyBody(history),
-         [this, hash, category, epoch, callback = std::move(callback)](const QByteArray& body,
+         [this, hash, category, epoch, userId, callback = std::move(callback)](const QByteArray& body,
                                                                        const std::optional<RequestError>&) mutable {
              m_posts.land(hash);
              ReplyLogin::Scope scope(epoch);
@@ -145,10 +147,14 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
              state.fileName.reset();
              if (!DBKeeper::applyServerState(hash, category, state) && ReplyLogin::holds(epoch)
                  && !DBKeeper::historyExist(hash)) {
-                 // Deleted here while the post was on its way: the post made it on the server,
-                 // so delete it there too, or other devices keep it and the next pull brings it back.
+                 // Deleted here while the post was on its way: the post made it on the server, so
+                 // the tombstone learns the id and the history worker deletes it there too, or
+                 // other devices keep it and the next pull brings it back.
                  spdlog::info("push: {} was deleted while its post was in flight", hash.toStdString());
-                 deleteOnServer(hash, *server->historyId);
+                 if (Tombstones::adoptId(hash, *server->historyId, userId, true))
+                     dispatch::mainAsync([] { HistoryService::sharedInstance().next(); });
+                 else
+                     spdlog::warn("push: no tombstone for {}: the server keeps it", hash.toStdString());
              }
              HistoryModelPtr record = HistoryModel::initWithDictionary(history);
              StepAnswer::onMain(callback, QVariant::fromValue(record), std::nullopt, StepOutcome::sent());
@@ -207,72 +213,61 @@ void PushClipsManager::Get(const HistoryModelPtr& clip, Callback callback)
 
 void PushClipsManager::Del(const HistoryModelPtr& clip, Callback callback)
 {
-    if (!clip)
+    if (!clip || !clip->file_hash())
         return;
-    if (!isContinueRequest())
-        return deleteLocally(clip, std::move(callback));
-    const QString hash = clip->file_hash().value_or(QString());
-    const auto id = serverIdOf(clip->history_id());
-    {
-        QMutexLocker lock(&m_tasksMutex);
-        if (m_deletingTasks.contains(hash)) {
-            lock.unlock();
+    // Here at once; the service is owed the delete through the clip's tombstone, which the
+    // history worker sends as it sends any pending change (also when the key or the network
+    // comes later). The row is read as it is now, not as the caller's copy has it.
+    const std::optional<QString> userId =
+        ConfigureManager::sharedInstance().isLogined() ? ConfigureManager::sharedInstance().loginUserId() : std::nullopt;
+    dispatch::mainAsync([clip, userId, callback = std::move(callback)] {
+        if (!Tombstones::deleteClip(*clip->file_hash(), userId)) {
+            spdlog::warn("push: delete of {} failed; the clip is kept", clip->file_hash()->toStdString());
             if (callback)
-                dispatch::mainAsync([callback = std::move(callback)] { callback(QVariant(), std::nullopt); });
+                callback(QVariant(), std::nullopt);
             return;
         }
-        if (id)
-            m_deletingTasks.insert(hash, clip);
-    }
-    if (!id)
-        return deleteLocally(clip, std::move(callback));
-    const QString url = pushURL() + QStringLiteral("&history_id=") + QString::number(*id);
-    const quint64 epoch = ReplyLogin::current();
-    send("DELETE", url, {},
-         [this, hash, clip, epoch, callback = std::move(callback)](const QByteArray& body,
-                                                                   const std::optional<RequestError>& error) mutable {
-             {
-                 QMutexLocker lock(&m_tasksMutex);
-                 m_deletingTasks.remove(hash);
-             }
-             ReplyLogin::Scope scope(epoch);
-             const auto reply = replyObject(body);
-             QVariant result;
-             if (reply) {
-                 result = reply->toVariantMap();
-                 // Only when the delete ran for this login: an ended login's reply leaves the
-                 // files alone (they may belong to the next login's copy of the clip).
-                 if (NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) == 0
-                     && DBKeeper::deleteClipItem(hash)) {
-                     ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
-                     NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
-                 }
-             }
-             if (callback)
-                 dispatch::mainAsync(
-                     [callback = std::move(callback), result, error] { callback(result, error); });
-         });
-}
-
-void PushClipsManager::deleteOnServer(const QString& fileHash, qint64 historyId)
-{
-    send("DELETE", pushURL() + QStringLiteral("&history_id=") + QString::number(historyId), {},
-         [fileHash](const QByteArray& body, const std::optional<RequestError>&) {
-             const auto reply = replyObject(body);
-             if (!reply || NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant()) != 0)
-                 spdlog::warn("push: server delete of {} failed", fileHash.toStdString());
-         });
-}
-
-void PushClipsManager::deleteLocally(const HistoryModelPtr& clip, Callback callback)
-{
-    dispatch::mainAsync([clip, callback = std::move(callback)] {
-        DBKeeper::deleteClipItem(clip->file_hash());
         ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
         NotificationCenter::defaultCenter().post(NotificationName::DataChanged);
+        if (userId)
+            HistoryService::sharedInstance().process();
         if (callback)
             callback(QVariant(), std::nullopt);
     });
+}
+
+void PushClipsManager::deleteOnServer(const QString& fileHash, qint64 historyId, OutcomeCallback callback)
+{
+    if (!isValidFileHash(fileHash) || historyId <= 0)
+        return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::unsendable());
+    if (!isContinueRequest())
+        return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::noKey());
+    if (!m_deletes.begin(fileHash))
+        return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::inFlight());
+    const quint64 epoch = ReplyLogin::current();
+    send("DELETE", pushURL() + QStringLiteral("&history_id=") + QString::number(historyId), {},
+         [this, fileHash, epoch, callback = std::move(callback)](const QByteArray& body,
+                                                                 const std::optional<RequestError>& error) mutable {
+             m_deletes.land(fileHash);
+             ReplyLogin::Scope scope(epoch);
+             // Waiters for this delete run once its answer has been handed on.
+             struct Ended {
+                 Flights& deletes;
+                 QString hash;
+                 ~Ended() { deletes.end(hash); }
+             } ended{m_deletes, fileHash};
+             const auto reply = replyObject(body);
+             // Without a code nothing says the service deleted it.
+             if (!reply || !reply->contains(u"code"))
+                 return StepAnswer::onMain(callback, {}, error, StepOutcome::transportFailure());
+             const qint64 code = NumberReader::jsonIntegerOrZero(reply->value(u"code").toVariant());
+             // -10: the service no longer has that clip, so nothing is left to delete there.
+             const StepOutcome outcome =
+                 code == 0 || code == kNoLongerHeld ? StepOutcome::sent() : StepOutcome::refused(int(code));
+             if (code != 0)
+                 spdlog::info("push: server delete of {} answered {}", fileHash.toStdString(), code);
+             StepAnswer::onMain(callback, reply->toVariantMap(), error, outcome);
+         });
 }
 
 bool PushClipsManager::isPosting(const QString& fileHash) const
@@ -287,8 +282,12 @@ void PushClipsManager::afterPost(const QString& fileHash, std::function<void()> 
 
 bool PushClipsManager::isDeleting(const QString& fileHash) const
 {
-    QMutexLocker lock(&m_tasksMutex);
-    return m_deletingTasks.contains(fileHash);
+    return m_deletes.contains(fileHash);
+}
+
+void PushClipsManager::afterDelete(const QString& fileHash, std::function<void()> then)
+{
+    m_deletes.after(fileHash, std::move(then));
 }
 
 QString PushClipsManager::pushURL() const

@@ -3,9 +3,11 @@
 #include "service/zeromanager.h"
 #include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
+#include "store/configuremanager.h"
 #include "store/cliptype.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
+#include "store/tombstones.h"
 #include "store/utils.h"
 #include "sync/replylogin.h"
 
@@ -89,6 +91,14 @@ Reading readContent(ServerClipRoad road, const ServerClip& clip,
     return {content.has_value(), content};
 }
 
+// The account owes the service the delete of the hash (looked up before any body is written).
+bool tombstoned(const QString& fileHash, const QString& userId)
+{
+    bool found = false;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) { found = Tombstones::exists(db, fileHash, userId); });
+    return found;
+}
+
 }  // namespace
 
 ServerClipStore::ServerClipStore(ServerClipRoad road)
@@ -126,6 +136,8 @@ bool ServerClipStore::write(std::vector<ServerClipArrival>& arrivals, quint64 lo
         arrival.bodyWritten = false;
     }
 
+    // Asked before the body lock, which comes after the account's lock.
+    const QString userId = ConfigureManager::sharedInstance().loginUserId().value_or(QString());
     // Body and row together, so a delete of the same hash cannot fall between them.
     QMutexLocker bodyLock(&ClipFileManager::bodyLock());
     // The logout purge takes the body lock after the login moved on: checked under it, no
@@ -133,7 +145,7 @@ bool ServerClipStore::write(std::vector<ServerClipArrival>& arrivals, quint64 lo
     if (!ReplyLogin::holds(loginEpoch))
         return false;
     for (ServerClipArrival& arrival : arrivals) {
-        if (!arrival.row || !arrival.row->content())
+        if (!arrival.row || !arrival.row->content() || tombstoned(arrival.server.fileHash, userId))
             continue;
         const QString& content = *arrival.row->content();
         if ((rules.bodyNeedsText && content.isEmpty()) || md5HexOfString(content) != arrival.server.fileHash)
@@ -150,6 +162,13 @@ bool ServerClipStore::write(std::vector<ServerClipArrival>& arrivals, quint64 lo
             // only what the server owns changes.
             if (DBKeeper::applyServerState(db, hash, history, arrival.server.serverState()))
                 continue;
+            // Deleted here and owed to the service: never brought back; the tombstone takes the
+            // id the service holds it under now, so the delete names that clip.
+            if (Tombstones::exists(db, hash, userId)) {
+                if (arrival.server.historyId)
+                    Tombstones::adoptId(db, hash, *arrival.server.historyId, userId, false);
+                continue;
+            }
             const HistoryModelPtr& row = arrival.row;
             if (!row)
                 continue;
