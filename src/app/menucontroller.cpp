@@ -200,7 +200,17 @@ void MenuController::perform(const ClipMenuItemPtr& item, const ClipMenuItemPtr&
         now(parentClip, [&](const HistoryModelPtr& row) { reminder(row, item->fireType.value_or(-1)); });
         break;
     case ClipMenuAction::Save: now(parentClip, [this](const HistoryModelPtr& row) { save(row); }); break;
-    case ClipMenuAction::Favourite: now(parentClip, [this](const HistoryModelPtr& row) { favourite(row); }); break;
+    case ClipMenuAction::Favourite:
+        now(parentClip, [&](const HistoryModelPtr& row) {
+            // The item offered what the menu's copy showed; when the row already is that way
+            // (a pull took another device's decision meanwhile), there is nothing to do.
+            const bool offeredFavourite = DBFetcher::integerFromValue(parentClip->favourite()) <= 0;
+            if (offeredFavourite == (DBFetcher::integerFromValue(row->favourite()) <= 0))
+                favourite(row);
+            else
+                buildMenu();
+        });
+        break;
     case ClipMenuAction::ShareClicked:
         if (item->shareService)
             now(item->clip, [&](const HistoryModelPtr& row) { shareClicked(row, *item->shareService); });
