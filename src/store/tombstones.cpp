@@ -96,12 +96,34 @@ bool Tombstones::exists(QSqlDatabase& db, const QString& fileHash, const QString
     return n.value_or(0) > 0;
 }
 
+QSet<QString> Tombstones::hashesOf(const QString& userId)
+{
+    QSet<QString> hashes;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        QSqlQuery rows =
+            DBFetcher::executeQuery(db, QStringLiteral("select file_hash from Tombstone where user_id = ?"), {userId});
+        while (rows.next())
+            hashes.insert(rows.value(0).toString());
+    });
+    return hashes;
+}
+
 std::optional<Tombstone> Tombstones::nextToSend(const QString& userId, const QStringList& skipping)
 {
     std::optional<Tombstone> next;
     if (userId.isEmpty())
         return next;
     HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        const auto back = DBFetcher::longForQuery(
+            db, QStringLiteral("select count(*) from Tombstone where user_id = ? and file_hash in (select file_hash from History)"),
+            {userId});
+        if (back.value_or(0) > 0) {
+            spdlog::info("{} tombstone(s) dropped: the clips were copied again", *back);
+            DBFetcher::executeUpdate(db,
+                                     QStringLiteral("delete from Tombstone where user_id = ? and file_hash in "
+                                                    "(select file_hash from History)"),
+                                     {userId});
+        }
         QSqlQuery rows = DBFetcher::executeQuery(
             db,
             QStringLiteral("select file_hash, history_id from Tombstone where user_id = ? and history_id > 0 "
@@ -144,22 +166,6 @@ bool Tombstones::forgetId(qint64 historyId, const QString& userId)
     bool ok = false;
     HistoryModel::inDatabase([&](QSqlDatabase& db) { ok = forgetId(db, historyId, userId); });
     return ok;
-}
-
-bool Tombstones::forgetIfClipIsBack(const QString& fileHash, const QString& userId)
-{
-    bool forgotten = false;
-    HistoryModel::inDatabase([&](QSqlDatabase& db) {
-        const auto rows = DBFetcher::longForQuery(
-            db, QStringLiteral("select count(*) from History where file_hash = ?"), {fileHash});
-        if (rows.value_or(0) == 0)
-            return;
-        forgotten = DBFetcher::executeUpdate(
-            db, QStringLiteral("delete from Tombstone where file_hash = ? and user_id = ?"), {fileHash, userId});
-        if (forgotten)
-            spdlog::info("tombstone of {} dropped: the clip was copied again", fileHash.toStdString());
-    });
-    return forgotten;
 }
 
 std::vector<Tombstone> Tombstones::all()

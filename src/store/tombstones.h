@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -44,8 +45,12 @@ public:
 
     // The account's tombstone of the hash exists.
     static bool exists(QSqlDatabase& db, const QString& fileHash, const QString& userId);
+    // The hashes of all the account's tombstones.
+    static QSet<QString> hashesOf(const QString& userId);
 
     // The newest tombstone of the account that has a server id, passing over the hashes given.
+    // The account's tombstones of clips copied again (a History row of the hash exists) are
+    // dropped first, unsent: the clip is wanted, and its own post brings the service up to date.
     static std::optional<Tombstone> nextToSend(const QString& userId, const QStringList& skipping);
 
     // The service confirmed the delete of that id: forgotten, unless a newer id was adopted
@@ -57,8 +62,6 @@ public:
     // The service deleted the clip of that id (a pull's "del"): its tombstones are done.
     static bool forgetId(QSqlDatabase& db, qint64 historyId, const QString& userId);
     static bool forgetId(qint64 historyId, const QString& userId);
-    // Copied again: the hash has a History row, so its tombstone is dropped unsent.
-    static bool forgetIfClipIsBack(const QString& fileHash, const QString& userId);
 
     // Every tombstone, oldest first (tests and logs).
     static std::vector<Tombstone> all();

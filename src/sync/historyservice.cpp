@@ -53,29 +53,24 @@ bool HistoryService::startDelete(const Step& base, const QStringList& setAside)
     for (const QString& key : setAside)
         if (key.startsWith(kDeletePrefix))
             skipping << key.mid(kDeletePrefix.size());
-    for (;;) {
-        const std::optional<Tombstone> tombstone = Tombstones::nextToSend(userId, skipping);
-        if (!tombstone)
-            return false;
-        // Copied again since: the clip is wanted, and its post brings the service up to date.
-        if (Tombstones::forgetIfClipIsBack(tombstone->fileHash, userId))
-            continue;
-        Step step = base;
-        step.hash = kDeletePrefix + tombstone->fileHash;
-        auto done = [this, step, tombstone = *tombstone](const QVariant& result, const std::optional<RequestError>&,
-                                                         const StepOutcome& outcome) {
-            complete(step, outcome, [&tombstone, &result] {
-                const qint64 code = NumberReader::jsonIntegerOrZero(result.toMap().value(QStringLiteral("code")));
-                // Not under that id any more: kept without an id, so a pull or fetch that names
-                // the clip under another one still leads to its delete.
-                if (code == PushClipsManager::kNoLongerHeld)
-                    return Tombstones::dropId(tombstone.fileHash, tombstone.historyId, tombstone.userId);
-                return Tombstones::forget(tombstone.fileHash, tombstone.historyId, tombstone.userId);
-            });
-        };
-        PushClipsManager::sharedInstance().deleteOnServer(tombstone->fileHash, tombstone->historyId, std::move(done));
-        return true;
-    }
+    const std::optional<Tombstone> tombstone = Tombstones::nextToSend(userId, skipping);
+    if (!tombstone)
+        return false;
+    Step step = base;
+    step.hash = kDeletePrefix + tombstone->fileHash;
+    auto done = [this, step, tombstone = *tombstone](const QVariant& result, const std::optional<RequestError>&,
+                                                     const StepOutcome& outcome) {
+        complete(step, outcome, [&tombstone, &result] {
+            const qint64 code = NumberReader::jsonIntegerOrZero(result.toMap().value(QStringLiteral("code")));
+            // Not under that id any more: kept without an id, so a pull or fetch that names the
+            // clip under another one still leads to its delete.
+            if (code == PushClipsManager::kNoLongerHeld)
+                return Tombstones::dropId(tombstone.fileHash, tombstone.historyId, tombstone.userId);
+            return Tombstones::forget(tombstone.fileHash, tombstone.historyId, tombstone.userId);
+        });
+    };
+    PushClipsManager::sharedInstance().deleteOnServer(tombstone->fileHash, tombstone->historyId, std::move(done));
+    return true;
 }
 
 void HistoryService::whenIdle()

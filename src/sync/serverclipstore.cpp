@@ -91,14 +91,6 @@ Reading readContent(ServerClipRoad road, const ServerClip& clip,
     return {content.has_value(), content};
 }
 
-// The account owes the service the delete of the hash (looked up before any body is written).
-bool tombstoned(const QString& fileHash, const QString& userId)
-{
-    bool found = false;
-    HistoryModel::inDatabase([&](QSqlDatabase& db) { found = Tombstones::exists(db, fileHash, userId); });
-    return found;
-}
-
 }  // namespace
 
 ServerClipStore::ServerClipStore(ServerClipRoad road)
@@ -138,6 +130,8 @@ bool ServerClipStore::write(std::vector<ServerClipArrival>& arrivals, quint64 lo
 
     // Asked before the body lock, which comes after the account's lock.
     const QString userId = ConfigureManager::sharedInstance().loginUserId().value_or(QString());
+    // Clips deleted here get no body; the rows are checked again inside the change below.
+    const QSet<QString> tombstoned = Tombstones::hashesOf(userId);
     // Body and row together, so a delete of the same hash cannot fall between them.
     QMutexLocker bodyLock(&ClipFileManager::bodyLock());
     // The logout purge takes the body lock after the login moved on: checked under it, no
@@ -145,7 +139,7 @@ bool ServerClipStore::write(std::vector<ServerClipArrival>& arrivals, quint64 lo
     if (!ReplyLogin::holds(loginEpoch))
         return false;
     for (ServerClipArrival& arrival : arrivals) {
-        if (!arrival.row || !arrival.row->content() || tombstoned(arrival.server.fileHash, userId))
+        if (!arrival.row || !arrival.row->content() || tombstoned.contains(arrival.server.fileHash))
             continue;
         const QString& content = *arrival.row->content();
         if ((rules.bodyNeedsText && content.isEmpty()) || md5HexOfString(content) != arrival.server.fileHash)

@@ -123,11 +123,17 @@ TEST_F(TombstonesTest, ATombstoneIsSentOnlyForItsAccountAndForgottenOnlyForItsId
     Tombstones::forget(hashOf(1), 32, kAlice);
     EXPECT_TRUE(Tombstones::all().empty());
 
-    // Copied again before its delete went: the tombstone is moot.
+    // Copied again before its delete went, with or without an id: the tombstone is moot.
     clipWith(2, 50);
+    clipWith(3, 0);
     ASSERT_TRUE(Tombstones::deleteClip(hashOf(2), kAlice));
-    EXPECT_FALSE(Tombstones::forgetIfClipIsBack(hashOf(2), kAlice));
+    ASSERT_TRUE(Tombstones::deleteClip(hashOf(3), kAlice));
+    // Another account's delete of the same clip (its post reply named the id).
+    ASSERT_TRUE(Tombstones::adoptId(hashOf(2), 60, kBob, true));
+    ASSERT_EQ(Tombstones::all().size(), 3u);
     clipWith(2, 0);
-    EXPECT_TRUE(Tombstones::forgetIfClipIsBack(hashOf(2), kAlice));
-    EXPECT_TRUE(Tombstones::all().empty());
+    clipWith(3, 0);
+    EXPECT_FALSE(Tombstones::nextToSend(kAlice, {}));
+    ASSERT_EQ(Tombstones::all().size(), 1u);
+    EXPECT_EQ(Tombstones::all()[0].userId, kBob);
 }
