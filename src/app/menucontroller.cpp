@@ -185,20 +185,38 @@ void MenuController::perform(const ClipMenuItemPtr& item, const ClipMenuItemPtr&
     if (!item)
         return;
     const HistoryModelPtr parentClip = parent ? parent->clip : nullptr;
+    // The menu holds copies made when it was built; a reply may have changed the row since
+    // (its server id above all), and a clip deleted meanwhile has nothing left to act on.
+    auto now = [](const HistoryModelPtr& clip, const auto& action) {
+        if (const HistoryModelPtr row = currentRow(clip))
+            action(row);
+    };
     switch (item->action) {
     case ClipMenuAction::None: break;
     case ClipMenuAction::ClickItem: clickIteam(item->clip); break;
     case ClipMenuAction::ShiftClickItem: shiftClickIteam(item->clip); break;
     case ClipMenuAction::Plugin: plugin(parentClip, item->plugin); break;
-    case ClipMenuAction::Reminder: reminder(parentClip, item->fireType.value_or(-1)); break;
-    case ClipMenuAction::Save: save(parentClip); break;
-    case ClipMenuAction::Favourite: favourite(parentClip); break;
+    case ClipMenuAction::Reminder:
+        now(parentClip, [&](const HistoryModelPtr& row) { reminder(row, item->fireType.value_or(-1)); });
+        break;
+    case ClipMenuAction::Save: now(parentClip, [this](const HistoryModelPtr& row) { save(row); }); break;
+    case ClipMenuAction::Favourite:
+        now(parentClip, [&](const HistoryModelPtr& row) {
+            // The item offered what the menu's copy showed; when the row already is that way
+            // (a pull took another device's decision meanwhile), there is nothing to do.
+            const bool offeredFavourite = DBFetcher::integerFromValue(parentClip->favourite()) <= 0;
+            if (offeredFavourite == (DBFetcher::integerFromValue(row->favourite()) <= 0))
+                favourite(row);
+            else
+                buildMenu();
+        });
+        break;
     case ClipMenuAction::ShareClicked:
         if (item->shareService)
-            shareClicked(item->clip, *item->shareService);
+            now(item->clip, [&](const HistoryModelPtr& row) { shareClicked(row, *item->shareService); });
         break;
-    case ClipMenuAction::UnlockSecert: unlockSecert(parentClip); break;
-    case ClipMenuAction::Delete: del(parentClip); break;
+    case ClipMenuAction::UnlockSecert: now(parentClip, [this](const HistoryModelPtr& row) { unlockSecert(row); }); break;
+    case ClipMenuAction::Delete: now(parentClip, [this](const HistoryModelPtr& row) { del(row); }); break;
     case ClipMenuAction::Push: push(true); break;
     case ClipMenuAction::SyncFavourite: syncFavourite(); break;
     case ClipMenuAction::Login: login(); break;
@@ -207,6 +225,19 @@ void MenuController::perform(const ClipMenuItemPtr& item, const ClipMenuItemPtr&
     case ClipMenuAction::Plugins: plugins(); break;
     case ClipMenuAction::Quit: quit(); break;
     }
+}
+
+HistoryModelPtr MenuController::currentRow(const HistoryModelPtr& clip)
+{
+    if (!clip || !clip->file_hash())
+        return nullptr;
+    auto row = std::make_shared<HistoryModel>();
+    row->setFile_hash(clip->file_hash());
+    row->setCategory(clip->category());
+    if (!row->isExist())
+        return nullptr;
+    row->fetch();
+    return row;
 }
 
 void MenuController::showMenu()

@@ -127,6 +127,8 @@ private:
     MenuController();
     // A favourite chosen from the menu keeps a history row of its own.
     static void keepInHistory(const HistoryModel& clip);
+    // The stored row of the clip's hash and category as it is now; null when it is gone.
+    static HistoryModelPtr currentRow(const HistoryModelPtr& clip);
     void observe();
     void rebuildLater();
 

@@ -1,6 +1,7 @@
 #include "store/historyschema.h"
 
 #include "store/dbfetcher.h"
+#include "store/tombstones.h"
 
 #include <QStringList>
 
@@ -59,6 +60,14 @@ bool indexExists(QSqlDatabase& db)
     return n.value_or(0) > 0;
 }
 
+// Beside History, so older builds read History as they always did. Without it a delete the
+// service is owed cannot be kept, so such deletes fail; the history itself is still sound.
+void createTombstones(QSqlDatabase& db)
+{
+    if (!Tombstones::createTable(db))
+        spdlog::warn("the Tombstone table could not be made; deletes of synced clips will fail");
+}
+
 }  // namespace
 
 bool HistorySchema::prepare(QSqlDatabase& db)
@@ -71,6 +80,7 @@ bool HistorySchema::prepare(QSqlDatabase& db)
         run(db, createTable(kHistory, true));
         run(db, QStringLiteral("CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category);"));
         run(db, QStringLiteral("CREATE INDEX IF NOT EXISTS History_category_timeStamp ON History(category, timeStamp);"));
+        createTombstones(db);
         return hasFullLayout(db);
     }
     // Not ours: left as it is, so the file moved aside holds it untouched.
@@ -90,6 +100,7 @@ bool HistorySchema::prepare(QSqlDatabase& db)
         run(db, QStringLiteral("alter table History add key_hash TEXT DEFAULT NULL"));
     ensureUniqueIndex(db);
     run(db, QStringLiteral("CREATE INDEX IF NOT EXISTS History_category_timeStamp ON History(category, timeStamp);"));
+    createTombstones(db);
     return hasFullLayout(db);
 }
 

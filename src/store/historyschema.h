@@ -5,6 +5,7 @@ class QSqlDatabase;
 // The History table: creates it on a new database and brings a table of any earlier layout
 // to the sixteen columns and the unique index on (file_hash, category), plus the index on
 // (category, timeStamp) that keeps the list queries and the clean-up flat as the table grows.
+// Beside it, the Tombstone table of the deletes owed to the service (store/tombstones.h).
 // Runs once per start, as one database block, before any other History access.
 class HistorySchema {
 public:

@@ -1,9 +1,20 @@
 #include "sync/historyservice.h"
 
+#include "platform/numberreader.h"
+#include "store/configuremanager.h"
 #include "store/dbkeeper.h"
+#include "store/tombstones.h"
 #include "store/utils.h"
 #include "sync/fileservice.h"
 #include "sync/pushclipsmanager.h"
+
+namespace {
+
+// A tombstone's step is known to the base by its hash with this prefix, so it is set aside
+// apart from a row of the same hash.
+const QString kDeletePrefix = QStringLiteral("delete:");
+
+}  // namespace
 
 HistoryService& HistoryService::sharedInstance()
 {
@@ -18,6 +29,8 @@ HistoryService::HistoryService()
 
 UploadWorker::Started HistoryService::startStep(const Step& base, const QStringList& setAside)
 {
+    if (startDelete(base, setAside))
+        return Started::Step;
     const HistoryModelPtr clip = DBKeeper::getUnProcessHistory(setAside);
     // A clip of another kind stays the newest candidate: the clips behind it wait.
     if (!clip || !isSyncableType(clip->type()))
@@ -33,6 +46,33 @@ UploadWorker::Started HistoryService::startStep(const Step& base, const QStringL
     return Started::Step;
 }
 
+bool HistoryService::startDelete(const Step& base, const QStringList& setAside)
+{
+    const QString userId = ConfigureManager::sharedInstance().loginUserId().value_or(QString());
+    QStringList skipping;
+    for (const QString& key : setAside)
+        if (key.startsWith(kDeletePrefix))
+            skipping << key.mid(kDeletePrefix.size());
+    const std::optional<Tombstone> tombstone = Tombstones::nextToSend(userId, skipping);
+    if (!tombstone)
+        return false;
+    Step step = base;
+    step.hash = kDeletePrefix + tombstone->fileHash;
+    auto done = [this, step, tombstone = *tombstone](const QVariant& result, const std::optional<RequestError>&,
+                                                     const StepOutcome& outcome) {
+        complete(step, outcome, [&tombstone, &result] {
+            const qint64 code = NumberReader::jsonIntegerOrZero(result.toMap().value(QStringLiteral("code")));
+            // Not under that id any more: kept without an id, so a pull or fetch that names the
+            // clip under another one still leads to its delete.
+            if (code == PushClipsManager::kNoLongerHeld)
+                return Tombstones::dropId(tombstone.fileHash, tombstone.historyId, tombstone.userId);
+            return Tombstones::forget(tombstone.fileHash, tombstone.historyId, tombstone.userId);
+        });
+    };
+    PushClipsManager::sharedInstance().deleteOnServer(tombstone->fileHash, tombstone->historyId, std::move(done));
+    return true;
+}
+
 void HistoryService::whenIdle()
 {
     FileService::sharedInstance().process();
@@ -40,5 +80,8 @@ void HistoryService::whenIdle()
 
 void HistoryService::afterFlight(const QString& hash, std::function<void()> then)
 {
-    PushClipsManager::sharedInstance().afterPost(hash, std::move(then));
+    if (hash.startsWith(kDeletePrefix))
+        PushClipsManager::sharedInstance().afterDelete(hash.mid(kDeletePrefix.size()), std::move(then));
+    else
+        PushClipsManager::sharedInstance().afterPost(hash, std::move(then));
 }

@@ -10,6 +10,8 @@
 #include "store/dbkeeper.h"
 #include "store/defaultskeys.h"
 #include "store/notificationnames.h"
+#include "store/tombstones.h"
+#include "sync/historyservice.h"
 #include "sync/uploadtriggers.h"
 #include "sync/replylogin.h"
 #include "sync/serverclip.h"
@@ -165,6 +167,8 @@ void PullClipManager::applyActions(const QJsonValue& actions)
             continue;
         }
         ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(DBKeeper::deleteHistoryWithId(QVariant(*id)));
+        // The service deleted it: a delete this device owed it is done.
+        Tombstones::forgetId(*id, ConfigureManager::sharedInstance().loginUserId().value_or(QString()));
     }
 }
 

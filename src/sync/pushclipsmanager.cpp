@@ -12,7 +12,9 @@
 #include "store/dbkeeper.h"
 #include "store/digest.h"
 #include "store/notificationnames.h"
+#include "store/tombstones.h"
 #include "store/utils.h"
+#include "sync/historyservice.h"
 #include "sync/replylogin.h"
 #include "sync/replyverdict.h"
 #include "sync/serverclip.h"
@@ -20,7 +22,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutexLocker>
 #include <QUrl>
 
 #include <spdlog/spdlog.h>
@@ -99,8 +100,9 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
         return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::inFlight());
     const QString category = clip->category().value_or(QString(ClipCategory::History));
     const quint64 epoch = ReplyLogin::current();
+    const QString userId = ConfigureManager::sharedInstance().loginUserId().value_or(QString());
     send("POST", pushURL(), historyBody(history),
-         [this, hash, category, epoch, callback = std::move(callback)](
+         [this, hash, category, epoch, userId, callback = std::move(callback)](
              const QByteArray& body, const std::optional<RequestError>& transportError) mutable {
              m_posts.land(hash);
              ReplyLogin::Scope scope(epoch);
@@ -137,10 +139,14 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
              state.fileName.reset();
              if (!DBKeeper::applyServerState(hash, category, state) && ReplyLogin::holds(epoch)
                  && !DBKeeper::historyExist(hash)) {
-                 // Deleted here while the post was on its way: the post made it on the server,
-                 // so delete it there too, or other devices keep it and the next pull brings it back.
+                 // Deleted here while the post was on its way: the post made it on the server, so
+                 // the tombstone learns the id and the history worker deletes it there too, or
+                 // other devices keep it and the next pull brings it back.
                  spdlog::info("push: {} was deleted while its post was in flight", hash.toStdString());
-                 deleteOnServer(hash, *server->historyId);
+                 if (Tombstones::adoptId(hash, *server->historyId, userId, true))
+                     dispatch::mainAsync([] { HistoryService::sharedInstance().next(); });
+                 else
+                     spdlog::warn("push: no tombstone for {}: the server keeps it", hash.toStdString());
              }
              HistoryModelPtr record = HistoryModel::initWithDictionary(history);
              StepAnswer::onMain(callback, QVariant::fromValue(record), std::nullopt, StepOutcome::sent());
@@ -201,71 +207,56 @@ void PushClipsManager::Get(const HistoryModelPtr& clip, Callback callback)
 
 void PushClipsManager::Del(const HistoryModelPtr& clip, Callback callback)
 {
-    if (!clip)
+    if (!clip || !clip->file_hash())
         return;
-    if (!isContinueRequest())
-        return deleteLocally(clip, std::move(callback));
-    const QString hash = clip->file_hash().value_or(QString());
-    const auto id = serverIdOf(clip->history_id());
-    {
-        QMutexLocker lock(&m_tasksMutex);
-        if (m_deletingTasks.contains(hash)) {
-            lock.unlock();
+    // Here at once; the service is owed the delete through the clip's tombstone, which the
+    // history worker sends as it sends any pending change (also when the key or the network
+    // comes later). The row is read as it is now, not as the caller's copy has it.
+    const std::optional<QString> userId =
+        ConfigureManager::sharedInstance().isLogined() ? ConfigureManager::sharedInstance().loginUserId() : std::nullopt;
+    dispatch::mainAsync([clip, userId, callback = std::move(callback)] {
+        if (!Tombstones::deleteClip(*clip->file_hash(), userId)) {
+            spdlog::warn("push: delete of {} failed; the clip is kept", clip->file_hash()->toStdString());
             if (callback)
-                dispatch::mainAsync([callback = std::move(callback)] { callback(QVariant(), std::nullopt); });
+                callback(QVariant(), std::nullopt);
             return;
         }
-        if (id)
-            m_deletingTasks.insert(hash, clip);
-    }
-    if (!id)
-        return deleteLocally(clip, std::move(callback));
-    const QString url = pushURL() + QStringLiteral("&history_id=") + QString::number(*id);
-    const quint64 epoch = ReplyLogin::current();
-    send("DELETE", url, {},
-         [this, hash, clip, epoch, callback = std::move(callback)](const QByteArray& body,
-                                                                   const std::optional<RequestError>& error) mutable {
-             {
-                 QMutexLocker lock(&m_tasksMutex);
-                 m_deletingTasks.remove(hash);
-             }
-             ReplyLogin::Scope scope(epoch);
-             const ReplyVerdict::Verdict verdict = ReplyVerdict::ofJson(ReplyVerdict::Request::Delete, body, error);
-             const auto& reply = verdict.reply;
-             QVariant result;
-             if (reply) {
-                 result = reply->toVariantMap();
-                 // Only when the delete ran for this login: an ended login's reply leaves the
-                 // files alone (they may belong to the next login's copy of the clip).
-                 if (verdict.outcome.kind == StepOutcome::Kind::Sent && DBKeeper::deleteClipItem(hash)) {
-                     ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
-                     NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
-                 }
-             }
-             if (callback)
-                 dispatch::mainAsync(
-                     [callback = std::move(callback), result, error] { callback(result, error); });
-         });
-}
-
-void PushClipsManager::deleteOnServer(const QString& fileHash, qint64 historyId)
-{
-    send("DELETE", pushURL() + QStringLiteral("&history_id=") + QString::number(historyId), {},
-         [fileHash](const QByteArray& body, const std::optional<RequestError>& error) {
-             if (ReplyVerdict::ofJson(ReplyVerdict::Request::Delete, body, error).outcome.kind != StepOutcome::Kind::Sent)
-                 spdlog::warn("push: server delete of {} failed", fileHash.toStdString());
-         });
-}
-
-void PushClipsManager::deleteLocally(const HistoryModelPtr& clip, Callback callback)
-{
-    dispatch::mainAsync([clip, callback = std::move(callback)] {
-        DBKeeper::deleteClipItem(clip->file_hash());
         ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
         NotificationCenter::defaultCenter().post(NotificationName::DataChanged);
+        if (userId)
+            HistoryService::sharedInstance().process();
         if (callback)
             callback(QVariant(), std::nullopt);
     });
+}
+
+void PushClipsManager::deleteOnServer(const QString& fileHash, qint64 historyId, OutcomeCallback callback)
+{
+    if (!isValidFileHash(fileHash) || historyId <= 0)
+        return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::unsendable());
+    if (!isContinueRequest())
+        return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::noKey());
+    if (!m_deletes.begin(fileHash))
+        return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::inFlight());
+    const quint64 epoch = ReplyLogin::current();
+    send("DELETE", pushURL() + QStringLiteral("&history_id=") + QString::number(historyId), {},
+         [this, fileHash, epoch, callback = std::move(callback)](const QByteArray& body,
+                                                                 const std::optional<RequestError>& error) mutable {
+             m_deletes.land(fileHash);
+             ReplyLogin::Scope scope(epoch);
+             // Waiters for this delete run once its answer has been handed on.
+             struct Ended {
+                 Flights& deletes;
+                 QString hash;
+                 ~Ended() { deletes.end(hash); }
+             } ended{m_deletes, fileHash};
+             // -10 counts as done: the service no longer has that clip under this id.
+             const ReplyVerdict::Verdict verdict = ReplyVerdict::ofJson(ReplyVerdict::Request::Delete, body, error);
+             if (verdict.gone)
+                 spdlog::info("push: server delete of {}: the service no longer has it", fileHash.toStdString());
+             StepAnswer::onMain(callback, verdict.reply ? verdict.reply->toVariantMap() : QVariant(), error,
+                                verdict.outcome);
+         });
 }
 
 bool PushClipsManager::isPosting(const QString& fileHash) const
@@ -280,8 +271,12 @@ void PushClipsManager::afterPost(const QString& fileHash, std::function<void()> 
 
 bool PushClipsManager::isDeleting(const QString& fileHash) const
 {
-    QMutexLocker lock(&m_tasksMutex);
-    return m_deletingTasks.contains(fileHash);
+    return m_deletes.contains(fileHash);
+}
+
+void PushClipsManager::afterDelete(const QString& fileHash, std::function<void()> then)
+{
+    m_deletes.after(fileHash, std::move(then));
 }
 
 QString PushClipsManager::pushURL() const

@@ -7,8 +7,6 @@
 #include "sync/stepoutcome.h"
 
 #include <QByteArray>
-#include <QHash>
-#include <QMutex>
 #include <QString>
 #include <QVariant>
 
@@ -26,10 +24,10 @@ class HttpSession;
 // Every operation calls its callback exactly once, on the main queue. A refused operation
 // sends nothing and calls back (nothing, no error). A post reply writes only what the server
 // owns (ids, body state, device name, type, key hash, the favourite merge) and only while the
-// clip's row still exists; a clip deleted while its post was in flight stays deleted and is
-// deleted on the server by the id the reply names.
+// clip's row still exists; a clip deleted while its post was in flight stays deleted, and its
+// tombstone takes the id the reply names so the history worker deletes it on the server.
 //
-// Lock order: HistoryService's lock, then m_tasksMutex or m_posts' lock (each alone, never
+// Lock order: HistoryService's lock, then the lock of m_posts or m_deletes (each alone, never
 // held while calling out).
 class PushClipsManager : public OwnSessionRequest<TokenRequestManager> {
 public:
@@ -65,10 +63,18 @@ public:
     void Put(const HistoryModelPtr& clip, OutcomeCallback callback);
     // Fetches the server's copy. Result: the reply bytes.
     void Get(const HistoryModelPtr& clip, Callback callback);
-    // Deletes the clip (every row of its file_hash and its files): here only when it was never
-    // pushed or when sending is not allowed; otherwise on the server, and here once the
-    // server agreed. Result: the parsed reply.
+    // Deletes the clip (every row of its file_hash and its files) here, on the main queue, and,
+    // for a login, leaves its tombstone (store/tombstones.h) and wakes the history worker,
+    // which deletes it on the server. Result: nothing.
     void Del(const HistoryModelPtr& clip, Callback callback);
+    // The history worker's step for a tombstone: deletes the server's clip of that id. Sent
+    // when the service deleted it or answers it no longer has it ("code" -10; the result, the
+    // parsed reply, tells which), refused for another code, in flight while a delete of the
+    // hash is on its way, no key when the gate is closed, transport failure without a JSON
+    // answer.
+    void deleteOnServer(const QString& fileHash, qint64 historyId, OutcomeCallback callback);
+    // The service's "no longer here" code.
+    static constexpr qint64 kNoLongerHeld = -10;
 
     // The clip's post (or delete) is in flight.
     bool isPosting(const QString& fileHash) const;
@@ -76,6 +82,8 @@ public:
     // has been applied); at once when none is.
     void afterPost(const QString& fileHash, std::function<void()> then);
     bool isDeleting(const QString& fileHash) const;
+    // Runs `then` on the main queue once no server delete of the hash is in flight.
+    void afterDelete(const QString& fileHash, std::function<void()> then);
 
 private:
     PushClipsManager();
@@ -86,11 +94,7 @@ private:
     using ReplyHandler = std::function<void(const QByteArray& body, const std::optional<RequestError>& error)>;
     // Sends on the push session; the handler runs on its queue.
     void send(const QByteArray& verb, const QString& url, const QByteArray& body, ReplyHandler handler);
-    void deleteLocally(const HistoryModelPtr& clip, Callback callback);
-    // The server's copy of a clip no longer held here; nothing local changes.
-    void deleteOnServer(const QString& fileHash, qint64 historyId);
 
     Flights m_posts;
-    mutable QMutex m_tasksMutex;
-    QHash<QString, HistoryModelPtr> m_deletingTasks;
+    Flights m_deletes;
 };

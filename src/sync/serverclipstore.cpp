@@ -3,10 +3,12 @@
 #include "service/zeromanager.h"
 #include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
+#include "store/configuremanager.h"
 #include "store/cliptype.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
 #include "store/pathhelper.h"
+#include "store/tombstones.h"
 #include "store/utils.h"
 #include "sync/replylogin.h"
 
@@ -130,6 +132,10 @@ bool ServerClipStore::write(std::vector<ServerClipArrival>& arrivals, quint64 lo
         arrival.bodyWritten = false;
     }
 
+    // Asked before the body lock, which comes after the account's lock.
+    const QString userId = ConfigureManager::sharedInstance().loginUserId().value_or(QString());
+    // Clips deleted here get no body; the rows are checked again inside the change below.
+    const QSet<QString> tombstoned = Tombstones::hashesOf(userId);
     // Body and row together, so a delete of the same hash cannot fall between them.
     QMutexLocker bodyLock(&ClipFileManager::bodyLock());
     // The logout purge takes the body lock after the login moved on: checked under it, no
@@ -139,7 +145,7 @@ bool ServerClipStore::write(std::vector<ServerClipArrival>& arrivals, quint64 lo
     // The bodies this call adds, so an undone change takes them away again.
     QStringList added;
     for (ServerClipArrival& arrival : arrivals) {
-        if (!arrival.row || !arrival.row->content())
+        if (!arrival.row || !arrival.row->content() || tombstoned.contains(arrival.server.fileHash))
             continue;
         const QString& content = *arrival.row->content();
         if ((rules.bodyNeedsText && content.isEmpty()) || md5HexOfString(content) != arrival.server.fileHash)
@@ -160,6 +166,13 @@ bool ServerClipStore::write(std::vector<ServerClipArrival>& arrivals, quint64 lo
             // only what the server owns changes.
             if (DBKeeper::applyServerState(db, hash, history, arrival.server.serverState()))
                 continue;
+            // Deleted here and owed to the service: never brought back; the tombstone takes the
+            // id the service holds it under now, so the delete names that clip.
+            if (Tombstones::exists(db, hash, userId)) {
+                if (arrival.server.historyId)
+                    Tombstones::adoptId(db, hash, *arrival.server.historyId, userId, false);
+                continue;
+            }
             const HistoryModelPtr& row = arrival.row;
             if (!row)
                 continue;

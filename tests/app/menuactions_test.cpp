@@ -325,6 +325,35 @@ TEST_F(MenuActions, DeleteHandsOverACopyAndRebuildsWhenDone)
     EXPECT_EQ(menu().mainMenuModel()->at(1)->separator, true);
 }
 
+// The menu was built before a reply changed the row: an action takes the row as it is now
+// (its server id, a favourite another device made), and a clip deleted meanwhile is left alone.
+TEST_F(MenuActions, AnActionTakesTheRowAsItIsNowNotTheMenusCopy)
+{
+    const HistoryModelPtr clip = savedText(QStringLiteral("posted meanwhile"));
+    const QString hash = *clip->file_hash();
+    ClipMenuModelPtr submenu = actionsOf(hash);
+    ASSERT_TRUE(DBKeeper::updateHistoryID(QVariant(42), QVariant(43), hash));
+    choose(submenu, QStringLiteral("删除"));
+    ASSERT_EQ(deletes.size(), 1u);
+    EXPECT_EQ(deletes.front().clip->history_id().toLongLong(), 42);
+
+    // Favourited on another device after the menu offered "收藏": nothing is sent or changed.
+    submenu = actionsOf(hash);
+    ASSERT_TRUE(submenu->itemWithTitle(QStringLiteral("收藏")));
+    const qint64 elsewhere = now() - 30;
+    ASSERT_TRUE(DBKeeper::setFavourite(QVariant(elsewhere), clip->file_hash()));
+    choose(submenu, QStringLiteral("收藏"));
+    EXPECT_EQ(historyRow(hash)->favourite().toLongLong(), elsewhere);
+    EXPECT_TRUE(setFavourites.empty());
+    EXPECT_EQ(favouriteProcesses, 0);
+
+    // Deleted after the menu was built: nothing left to act on.
+    submenu = actionsOf(hash);
+    DBKeeper::deleteClipItem(clip->file_hash());
+    choose(submenu, QStringLiteral("删除"));
+    EXPECT_EQ(deletes.size(), 1u);
+}
+
 TEST_F(MenuActions, ShareOffersTheServicesForTheKindAndHandsOverTheBody)
 {
     const SharingService mail{QStringLiteral("email"), QStringLiteral("邮件"), QIcon()};
@@ -347,6 +376,8 @@ TEST_F(MenuActions, ShareOffersTheServicesForTheKindAndHandsOverTheBody)
     file->setType(QStringLiteral("file_pdf+zip+enc"));
     file->setFile_name(QStringLiteral("../report.pdf"));
     file->setContent(QStringLiteral("report.pdf"));
+    // A menu item's clip is a stored row, which the action reads again.
+    file->save();
     ClipMenuModelPtr fileShare = menu().share(file);
     ASSERT_EQ(fileShare->size(), 1);
     EXPECT_EQ(sharing->asked.last().fileUrl.fileName(), QStringLiteral("report.pdf"));

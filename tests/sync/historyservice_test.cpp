@@ -200,6 +200,6 @@ TEST_F(HistoryWorker, TheMenusPullAndDeleteWorkAgainstTheServer)
     bool deleted = false;
     services.deleteClip(row, [&] { deleted = true; });
     ASSERT_TRUE(testenv::waitUntil([&] { return deleted; }));
-    EXPECT_TRUE(serverClips().empty());
+    EXPECT_TRUE(testenv::waitUntil([&] { return serverClips().empty(); }));
     EXPECT_FALSE(rowOf(*phone->file_hash()));
 }

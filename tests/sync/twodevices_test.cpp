@@ -584,3 +584,109 @@ TEST_F(TwoDevices, AFavouriteParkedByAFailureGoesAtTheNextPushMessage)
     EXPECT_TRUE(stateOf(*a, hash).copy);
     EXPECT_TRUE(stateOf(*b, hash).copy);
 }
+
+// A's delete meets an unavailable service (503): the clip is gone from A at once, the service
+// and B keep it, and A's next trigger (a copy) sends the delete again. In the end neither the
+// service nor either device holds it.
+TEST_F(TwoDevices, ADeleteTheServiceCouldNotTakeIsSentAgainAndLeavesEveryDevice)
+{
+    loginBoth();
+    const QString text = QStringLiteral("deleted during an outage");
+    const QString hash = md5HexOfString(text);
+    b->send(QStringLiteral("waitrow ") + hash);
+    expectOk(*a, a->call(QStringLiteral("capture ") + text));
+    expectOk(*b, b->answer());
+    ASSERT_TRUE(testenv::waitUntil([&] { return serverClip(userId, hash).value(QStringLiteral("history_id")).toInteger() > 0; }));
+
+    webdouble::Fault down = webdouble::Fault::rawBody("", 503);
+    down.times = 1;
+    server.setFault("/push/", down, "DELETE");
+    auto deletes = [&] {
+        size_t n = 0;
+        for (const auto& request : server.requestsTo("/push/"))
+            n += request.method == "DELETE";
+        return n;
+    };
+    expectOk(*a, a->call(QStringLiteral("delete ") + hash));
+    ASSERT_TRUE(testenv::waitUntil([&] { return deletes() == 1; })) << serverLog();
+    EXPECT_TRUE(serverHashes(userId).contains(hash));
+    EXPECT_EQ(a->call(QStringLiteral("count")), QStringLiteral("ok 0"));
+
+    const QString later = QStringLiteral("the network is back");
+    const QString laterHash = md5HexOfString(later);
+    expectOk(*a, a->call(QStringLiteral("capture ") + later));
+    expectOk(*b, b->call(QStringLiteral("waitgone ") + hash));
+    expectOk(*b, b->call(QStringLiteral("waitrow ") + laterHash));
+    EXPECT_EQ(deletes(), 2u);
+    EXPECT_EQ(serverHashes(userId), QSet<QString>{laterHash});
+    expectOk(*a, a->call(QStringLiteral("pull")));
+    expectOk(*b, b->call(QStringLiteral("pull")));
+    EXPECT_EQ(a->call(QStringLiteral("count")), QStringLiteral("ok 1"));
+    EXPECT_EQ(b->call(QStringLiteral("count")), QStringLiteral("ok 1"));
+}
+
+// A's post reached the service, which told B, but its reply to A was lost (502): A's delete
+// knows no server id. A's next pull names it; A does not take it back and deletes it there, and
+// B loses it.
+TEST_F(TwoDevices, AClipWhosePostReplyWasLostIsDeletedOnTheServiceAndTheOtherDevice)
+{
+    loginBoth();
+    const QString text = QStringLiteral("stored while the reply was lost");
+    const QString hash = md5HexOfString(text);
+    webdouble::Fault lost = webdouble::Fault::status(502);
+    lost.times = 1;
+    server.setFault("/push/", lost, "POST");
+    b->send(QStringLiteral("waitrow ") + hash);
+    expectOk(*a, a->call(QStringLiteral("capture ") + text));
+    expectOk(*b, b->answer());
+    expectOk(*a, a->call(QStringLiteral("delete ") + hash));
+
+    expectOk(*a, a->call(QStringLiteral("pull")));
+    expectOk(*b, b->call(QStringLiteral("waitgone ") + hash));
+    ASSERT_TRUE(testenv::waitUntil([&] { return serverHashes(userId).isEmpty(); })) << serverLog();
+    expectOk(*a, a->call(QStringLiteral("pull")));
+    expectOk(*b, b->call(QStringLiteral("pull")));
+    EXPECT_EQ(a->call(QStringLiteral("count")), QStringLiteral("ok 0"));
+    EXPECT_EQ(b->call(QStringLiteral("count")), QStringLiteral("ok 0"));
+    EXPECT_TRUE(serverHashes(userId).isEmpty());
+}
+
+// The service lost a clip and B posted it again under a new id; A still holds the old one. A's
+// delete meets "no longer here" (-10) for the old id; A's next pull names the new id, which A
+// then deletes, and B loses the clip too.
+TEST_F(TwoDevices, AClipRePostedUnderANewIdIsDeletedUnderTheIdTheServiceHasNow)
+{
+    loginBoth();
+    const QString text = QStringLiteral("posted again by the other device");
+    const QString hash = md5HexOfString(text);
+    b->send(QStringLiteral("waitrow ") + hash);
+    expectOk(*a, a->call(QStringLiteral("capture ") + text));
+    expectOk(*b, b->answer());
+    ASSERT_TRUE(testenv::waitUntil([&] { return serverClip(userId, hash).value(QStringLiteral("history_id")).toInteger() > 0; }));
+    const qint64 oldId = serverClip(userId, hash).value(QStringLiteral("history_id")).toInteger();
+    qint64 newId = 0;
+    {
+        auto lock = server.lock();
+        newId = server.clipRoutes().repostUnderNewId(userId, hash);
+    }
+    ASSERT_GT(newId, oldId);
+
+    expectOk(*a, a->call(QStringLiteral("delete ") + hash));
+    auto deleted = [&](qint64 id) {
+        for (const auto& request : server.requestsTo("/push/"))
+            if (request.method == "DELETE" && request.query.find("&history_id=" + std::to_string(id)) != std::string::npos)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(testenv::waitUntil([&] { return deleted(oldId); })) << serverLog();
+    EXPECT_TRUE(serverHashes(userId).contains(hash));
+
+    expectOk(*a, a->call(QStringLiteral("pull")));
+    ASSERT_TRUE(testenv::waitUntil([&] { return deleted(newId); })) << serverLog();
+    expectOk(*b, b->call(QStringLiteral("waitgone ") + hash));
+    EXPECT_TRUE(serverHashes(userId).isEmpty());
+    expectOk(*a, a->call(QStringLiteral("pull")));
+    expectOk(*b, b->call(QStringLiteral("pull")));
+    EXPECT_EQ(a->call(QStringLiteral("count")), QStringLiteral("ok 0"));
+    EXPECT_EQ(b->call(QStringLiteral("count")), QStringLiteral("ok 0"));
+}

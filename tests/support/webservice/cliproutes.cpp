@@ -60,6 +60,22 @@ void ClipRoutes::touch(StoredClip& clip)
     clip.changedAt = m_server->nextTimestamp();
 }
 
+qint64 ClipRoutes::repostUnderNewId(qint64 userId, const QString& fileHash)
+{
+    StoredClip* clip = find(userId, fileHash, 0);
+    if (!clip)
+        return 0;
+    StoredClip moved = *clip;
+    auto& clips = m_state.accounts[userId].clips;
+    clips.erase(number(moved.history.value(QStringLiteral("history_id"))));
+    const qint64 id = m_state.nextHistoryId++;
+    moved.history.insert(QStringLiteral("history_id"), id);
+    moved.history.insert(QStringLiteral("file_id"), m_state.nextFileId++);
+    touch(moved);
+    clips[id] = moved;
+    return id;
+}
+
 void ClipRoutes::install(WebServiceDouble& server)
 {
     m_server = &server;

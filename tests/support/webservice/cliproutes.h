@@ -64,6 +64,10 @@ public:
     StoredClip* findById(qint64 userId, qint64 historyId);
     // Gives the clip a new change mark.
     void touch(StoredClip& clip);
+    // What a service does that lost a clip which another device then posted again: it holds it
+    // under a new history id, changed now (no "del" action for the old id, no message). The
+    // new id; 0 when the account has no clip of that hash. Under lock().
+    qint64 repostUnderNewId(qint64 userId, const QString& fileHash);
 
 private:
     WebServiceDouble* m_server = nullptr;
