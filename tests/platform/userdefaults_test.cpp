@@ -2,9 +2,11 @@
 #include "support/testenv.h"
 
 #include <QFile>
+#include <QSettings>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -66,6 +68,41 @@ TEST(UserDefaults, SafeFromSeveralThreads)
         th.join();
     for (int t = 0; t < 4; ++t)
         EXPECT_EQ(d.integerForKey(QStringLiteral("k%1").arg(t)).value(), 299);
+}
+
+// Writers on several threads while the main loop runs, as a login on "data manager" runs
+// beside the event loop: every value is in the file by the time its write returns, whatever
+// else the file went through meanwhile.
+TEST(UserDefaults, EveryWriteFromAnyThreadIsInTheFileWhenItReturns)
+{
+    auto& d = UserDefaults::standard();
+    constexpr int kThreads = 4;
+    constexpr int kWrites = 40;
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        std::atomic<int> running{kThreads};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&d, &running, round, t] {
+                for (int i = 0; i < kWrites; ++i)
+                    d.setValue(QStringLiteral("r%1/t%2/k%3").arg(round).arg(t).arg(i),
+                               QStringLiteral("value %1 %2 %3").arg(round).arg(t).arg(i));
+                --running;
+            });
+        EXPECT_TRUE(testenv::waitUntil([&] { return running == 0; }, std::chrono::seconds(120)));
+        for (auto& th : threads)
+            th.join();
+
+        // The file as another process would read it now.
+        const QSettings file(testenv::settingsFile(), QSettings::IniFormat);
+        int missing = 0;
+        for (int t = 0; t < kThreads; ++t)
+            for (int i = 0; i < kWrites; ++i)
+                if (file.value(QStringLiteral("r%1/t%2/k%3").arg(round).arg(t).arg(i)).toString()
+                    != QStringLiteral("value %1 %2 %3").arg(round).arg(t).arg(i))
+                    ++missing;
+        EXPECT_EQ(missing, 0);
+    }
 }
 
 // Numbers edited by hand in the settings file come back as text: out-of-range or broken
