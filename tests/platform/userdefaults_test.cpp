@@ -77,8 +77,8 @@ TEST(UserDefaults, EveryWriteFromAnyThreadIsInTheFileWhenItReturns)
 {
     auto& d = UserDefaults::standard();
     constexpr int kThreads = 4;
-    constexpr int kWrites = 40;
-    for (int round = 0; round < 4; ++round) {
+    constexpr int kWrites = 30;
+    for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
         std::atomic<int> running{kThreads};
         std::vector<std::thread> threads;
