@@ -21,9 +21,59 @@
 #include "sync/mqttmanager.h"
 
 #include <QDesktopServices>
+#include <QMutex>
+#include <QWaitCondition>
 #include <QVariantMap>
 
 #include <spdlog/spdlog.h>
+
+namespace {
+
+// The sweep and VACUUM after start run on the global pool. Termination skips what has not
+// begun and waits for what has, so none of it outlives the database.
+class StartupCare {
+public:
+    void begin()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_stopping = false;
+        ++m_running;
+    }
+    void end()
+    {
+        QMutexLocker lock(&m_mutex);
+        --m_running;
+        m_ended.wakeAll();
+    }
+    bool stopping()
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_stopping;
+    }
+    // Never waits for the main thread's work: the care itself never does.
+    void stopAndWait()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_stopping = true;
+        while (m_running > 0)
+            m_ended.wait(&m_mutex);
+    }
+
+private:
+    QMutex m_mutex;
+    QWaitCondition m_ended;
+    int m_running = 0;
+    bool m_stopping = false;
+};
+
+StartupCare& startupCare()
+{
+    // Never destroyed: a pool thread may still be leaving it at exit.
+    static StartupCare* care = new StartupCare;
+    return *care;
+}
+
+}  // namespace
 
 AppDelegate::Services AppDelegate::Services::system()
 {
@@ -40,24 +90,47 @@ AppDelegate::Services AppDelegate::Services::system()
     s.makePrivacyEngine = [] { AdvancePrivacyManager::sharedInstance(); };
     s.makeShortcutController = [] { ShortcutController::sharedInstance(); };
     s.openHistory = [] {
-        // The first capture still waits for the integrity check: a clip written into a file
-        // that the check then moves aside as damaged would go aside with it.
-        dispatch::globalAsync([] { HistoryModel::initialize(); });
+        // The menu reads the history once the file is open: the integrity check of a large
+        // history must not keep the main thread (the menu, the hotkey, the poll) waiting.
+        MenuController::sharedInstance().holdHistoryReads();
+        dispatch::globalAsync([] {
+            HistoryModel::initialize();
+            spdlog::info("history open");
+            dispatch::mainAsync([] { MenuController::sharedInstance().releaseHistoryReads(); });
+        });
     };
     s.makeClipController = [] { ClipController::sharedInstance(); };
     s.tidyHistory = [] {
-        // After the first capture, so what was copied just before start is stored first.
-        // Safe beside later captures: a capture stores its body and its row under the body
-        // lock the sweep holds from reading the rows to removing files, so a body being
-        // stored is never taken for a leftover.
-        ClipController::sharedInstance().waitForCaptures();
-        ClipBodySweeper::removeBodiesWithoutRows();
-        // One database block that changes no row, only the file's layout; off the main thread
-        // so start-up does not wait for it.
-        dispatch::globalAsync([] { HistoryModel::inDatabase([](QSqlDatabase& db) { HistorySchema::compact(db); }); });
+        ClipController* const watcher = &ClipController::sharedInstance();
+        MenuController* const menu = &MenuController::sharedInstance();
+        startupCare().begin();
+        dispatch::globalAsync([watcher, menu] {
+            // After the first capture, which waits for the opening, so what was copied just
+            // before start is stored first.
+            watcher->waitForCaptures();
+            if (!startupCare().stopping()) {
+                // No rebuild waits behind the long blocks below; captures meanwhile wait on
+                // their own queue.
+                menu->holdHistoryReads();
+                // Safe beside later captures: a capture stores its body and its row under the
+                // body lock the sweep holds from reading the rows to removing files, so a body
+                // being stored is never taken for a leftover.
+                ClipBodySweeper::removeBodiesWithoutRows();
+                // Changes no row, only the file's layout.
+                if (!startupCare().stopping())
+                    HistoryModel::inDatabase([](QSqlDatabase& db) { HistorySchema::compact(db); });
+                menu->releaseHistoryReads();
+                spdlog::info("start-up care of the history finished");
+            }
+            startupCare().end();
+        });
     };
     s.buildMenu = [] { MenuController::sharedInstance().buildMenu(); };
-    s.finishCaptures = [] { ClipController::sharedInstance().waitForCaptures(); };
+    s.finishCaptures = [] {
+        startupCare().stopAndWait();
+        ClipController::sharedInstance().waitForCaptures();
+    };
+    s.finishMqtt = [] { MqttManager::finishIfMade(); };
     s.closeDatabase = [] { DBFetcher::sharedInstance().close(); };
     s.openURL = [](const QUrl& url) {
         if (!QDesktopServices::openUrl(url))
@@ -105,8 +178,12 @@ void AppDelegate::applicationWillTerminate()
     m_updateCheckTimer.reset();
     // A capture still queued writes rows and files: closing first would lose it. Before
     // launch there is no watcher to wait for.
-    if (m_launched)
+    if (m_launched) {
         m_services.finishCaptures();
+        // Only launching connects it.
+        if (m_services.finishMqtt)
+            m_services.finishMqtt();
+    }
     m_services.closeDatabase();
 }
 

@@ -37,16 +37,21 @@ public:
         std::function<void()> makePrivacyEngine;
         std::function<void()> makeShortcutController;
         // Starts opening the history file (its integrity check and layout) off the main
-        // thread, so it runs while the rest of start-up does.
+        // thread, so it runs while the rest of start-up does; the menu reads the history
+        // once it is open.
         std::function<void()> openHistory;
         // The pasteboard watcher, whose first poll runs at once.
         std::function<void()> makeClipController;
-        // Start-up care of the history that capture need not wait for: the bodies no row
-        // names are removed, then the file is compacted.
+        // Start-up care of the history that capture need not wait for, off the main thread
+        // and after the first capture: the bodies no row names are removed, then the file is
+        // compacted, while the menu's history reads are held. Returns at once.
         std::function<void()> tidyHistory;
         std::function<void()> buildMenu;
-        // Waits until the captures already queued have run.
+        // Skips the start-up care not yet begun, waits for what has begun, then for the
+        // captures already queued.
         std::function<void()> finishCaptures;
+        // Stops the MQTT client and waits for its thread, which must not outlive the logger.
+        std::function<void()> finishMqtt;
         std::function<void()> closeDatabase;
         std::function<void(const QUrl&)> openURL;
         std::shared_ptr<TimerSource> timers;
@@ -69,7 +74,8 @@ public:
     // status item; the privacy script engine, the hotkey controller and the pasteboard
     // watcher; the history tidied; the menu built; the update check scheduled.
     void applicationDidFinishLaunching();
-    // The captures still queued run, then the database closes. Runs once.
+    // The captures still queued run, the MQTT client's thread ends, then the database
+    // closes. Runs once.
     void applicationWillTerminate();
 
     void regSystemNotifications();

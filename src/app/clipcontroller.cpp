@@ -354,6 +354,9 @@ bool ClipController::saveRecord(HistoryModel& record, const std::function<void()
 {
     // A file another process held locked at start may be free by now.
     DBFetcher::sharedInstance().retryOpenIfDue();
+    // Opened and laid out before the body is written: a file that must go aside as damaged
+    // takes the body folders with it, and this body belongs to the new history.
+    HistoryModel::initialize();
     bool stored = false;
     {
         // The body and its row together, so a delete of the same hash cannot come between

@@ -28,6 +28,8 @@
 #include <QImage>
 #include <QUrl>
 
+#include <spdlog/spdlog.h>
+
 namespace {
 
 const QString kHistory = ClipCategory::History;
@@ -77,6 +79,11 @@ void MenuController::resetForTests()
     m_services = MenuServices::standard();
     m_isRefresh = false;
     m_isSyncFavourite = false;
+    {
+        QMutexLocker gate(&m_historyGate);
+        m_historyHolds = 0;
+    }
+    m_rebuildPending = false;
 }
 
 void MenuController::observe()
@@ -112,9 +119,35 @@ QString MenuController::reasonablySizedVersionOfString(const QString& text)
     return ClipMenuBuilder::reasonablySizedVersionOfString(text);
 }
 
+void MenuController::holdHistoryReads()
+{
+    QMutexLocker gate(&m_historyGate);
+    ++m_historyHolds;
+}
+
+void MenuController::releaseHistoryReads()
+{
+    {
+        QMutexLocker gate(&m_historyGate);
+        if (m_historyHolds == 0 || --m_historyHolds > 0)
+            return;
+    }
+    dispatch::mainAsync([this] {
+        if (m_rebuildPending || !m_historyRead)
+            buildMenu();
+    });
+}
+
 QMenu* MenuController::buildMenu()
 {
-    buildFavouriteMenu();
+    QMutexLocker gate(&m_historyGate);
+    const bool held = m_historyHolds > 0;
+    if (held) {
+        m_rebuildPending = true;
+        if (m_historyRead)
+            return mainMenu();
+    }
+    fillFavourites(held);
     ClipMenuBuilder::AccountState state;
     state.logined = ConfigureManager::sharedInstance().isLogined();
     state.hasKeyHash = state.logined && m_services.currentKeyHash && m_services.currentKeyHash().has_value();
@@ -122,15 +155,33 @@ QMenu* MenuController::buildMenu()
     if (state.needShowUpdate)
         state.newVersion =
             ClipUserDefaults::standardUserDefaults().string(DefaultsKey::NewVersion).value_or(QString());
-    ClipMenuBuilder::fillMainMenu(*m_mainModel, DBKeeper::getAllHistory(), m_favModel, state);
+    const HistoryList history = held ? HistoryList() : DBKeeper::getAllHistory();
+    ClipMenuBuilder::fillMainMenu(*m_mainModel, history, m_favModel, state);
     m_renderer->render(mainMenu(), m_mainModel);
+    if (!held) {
+        m_rebuildPending = false;
+        if (!m_historyRead)
+            spdlog::info("clip menu ready with {} clips", history.size());
+        m_historyRead = true;
+    }
     return mainMenu();
 }
 
 void MenuController::buildFavouriteMenu()
 {
-    ClipMenuBuilder::fillFavouriteMenu(*m_favModel, DBKeeper::getAllFavourites(),
-                                       ConfigureManager::sharedInstance().isLogined());
+    QMutexLocker gate(&m_historyGate);
+    const bool held = m_historyHolds > 0;
+    if (held && m_historyRead) {
+        m_rebuildPending = true;
+        return;
+    }
+    fillFavourites(held);
+}
+
+void MenuController::fillFavourites(bool held)
+{
+    const HistoryList favourites = held ? HistoryList() : DBKeeper::getAllFavourites();
+    ClipMenuBuilder::fillFavouriteMenu(*m_favModel, favourites, ConfigureManager::sharedInstance().isLogined());
     m_renderer->render(favMenu(), m_favModel);
 }
 

@@ -7,6 +7,7 @@
 #include "store/historymodel.h"
 
 #include <QMenu>
+#include <QMutex>
 
 #include <memory>
 #include <optional>
@@ -38,6 +39,14 @@ public:
     QMenu* buildMenu();
     // Rebuilds only the favourites submenu.
     void buildFavouriteMenu();
+    // While held, a rebuild does not read the history, which the start-up care keeps busy
+    // on the database queue (opening, the sweep, VACUUM): the main thread never waits for
+    // it. The menu keeps what it shows (before the first read, the fixed items alone) and is
+    // rebuilt on the main queue when the last hold is released, if a rebuild was asked for
+    // meanwhile or nothing was read yet. Any thread: a hold taken while a rebuild reads
+    // waits for that read, so no read is ever queued behind the blocks it guards.
+    void holdHistoryReads();
+    void releaseHistoryReads();
     // The menu the status item shows; owned here.
     QMenu* mainMenu();
     QMenu* favMenu();
@@ -140,4 +149,12 @@ private:
     std::unique_ptr<ClipMenuRenderer> m_renderer;
     bool m_isRefresh = false;
     bool m_isSyncFavourite = false;
+    void fillFavourites(bool held);
+    // Lock order: taken first; a rebuild reads the history (database blocks, the account
+    // state, the key) while holding it.
+    QRecursiveMutex m_historyGate;
+    // Under m_historyGate: holds not yet released (the opening and the sweep may overlap).
+    int m_historyHolds = 0;
+    bool m_rebuildPending = false;
+    bool m_historyRead = false;
 };

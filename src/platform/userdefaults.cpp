@@ -2,7 +2,30 @@
 
 #include "platform/numberreader.h"
 
+#include <QEvent>
 #include <QSettings>
+
+#include <spdlog/spdlog.h>
+
+namespace {
+
+// QSettings posts itself an update request on each change and writes the file when its
+// thread's event loop takes it: outside UserDefaults' lock, racing the writers. Every write
+// here reaches the file at once instead, so the request is dropped.
+class SettingsFile : public QSettings {
+public:
+    using QSettings::QSettings;
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::UpdateRequest)
+            return true;
+        return QSettings::event(event);
+    }
+};
+
+}  // namespace
 
 UserDefaults& UserDefaults::standard()
 {
@@ -25,12 +48,12 @@ void UserDefaults::useFile(const QString& path)
 void UserDefaults::open(const QString& path)
 {
     if (m_settings)
-        m_settings->sync();
+        syncLocked();
     if (path.isEmpty())
-        m_settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                                 QStringLiteral("Nuvarel"), QStringLiteral("Nuvarel"));
+        m_settings = std::make_unique<SettingsFile>(QSettings::IniFormat, QSettings::UserScope,
+                                                    QStringLiteral("Nuvarel"), QStringLiteral("Nuvarel"));
     else
-        m_settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+        m_settings = std::make_unique<SettingsFile>(path, QSettings::IniFormat);
 }
 
 QString UserDefaults::fileName() const
@@ -51,18 +74,19 @@ QVariant UserDefaults::value(const QString& key) const
     return m_settings->value(key);
 }
 
-void UserDefaults::setValue(const QString& key, const QVariant& value)
+bool UserDefaults::setValue(const QString& key, const QVariant& value)
 {
     QMutexLocker lock(&m_mutex);
     if (!value.isValid())
         m_settings->remove(key);
     else
         m_settings->setValue(key, value);
+    return syncLocked();
 }
 
-void UserDefaults::remove(const QString& key)
+bool UserDefaults::remove(const QString& key)
 {
-    setValue(key, QVariant());
+    return setValue(key, QVariant());
 }
 
 bool UserDefaults::boolForKey(const QString& key, bool defaultValue) const
@@ -84,9 +108,9 @@ bool UserDefaults::boolForKey(const QString& key, bool defaultValue) const
     return v.toBool();
 }
 
-void UserDefaults::setBool(const QString& key, bool value)
+bool UserDefaults::setBool(const QString& key, bool value)
 {
-    setValue(key, value);
+    return setValue(key, value);
 }
 
 std::optional<QString> UserDefaults::string(const QString& key) const
@@ -136,8 +160,19 @@ std::optional<qint64> UserDefaults::integerForKey(const QString& key) const
     return NumberReader::wholeNumber(value(key));
 }
 
-void UserDefaults::sync()
+bool UserDefaults::sync()
 {
     QMutexLocker lock(&m_mutex);
+    return syncLocked();
+}
+
+bool UserDefaults::syncLocked()
+{
     m_settings->sync();
+    const QSettings::Status status = m_settings->status();
+    if (status == QSettings::NoError)
+        return true;
+    spdlog::error("settings file {} could not be {}", m_settings->fileName().toStdString(),
+                  status == QSettings::AccessError ? "written" : "read");
+    return false;
 }

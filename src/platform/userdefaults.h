@@ -14,6 +14,14 @@ class QSettings;
 
 // The one settings store of the application: a QSettings file, safe to use from several
 // threads. Storing an invalid QVariant ("none") removes the key.
+//
+// The store is the one owner of its QSettings object: every read, every write and every
+// write of the file happens under its lock. QSettings' own deferred write from the event loop
+// of the thread that made it is switched off, since it would touch the object outside the
+// lock. Instead every change is written to the file (atomically, through QSettings' save
+// file) before the call returns, so a setting that a notification announces (the login, the
+// device token, the key state) is on disk before anyone hears of it. A write the file refused
+// is logged and answered false; the value still holds for this run.
 class UserDefaults {
 public:
     static UserDefaults& standard();
@@ -25,11 +33,12 @@ public:
 
     bool contains(const QString& key) const;
     QVariant value(const QString& key) const;
-    void setValue(const QString& key, const QVariant& value);
-    void remove(const QString& key);
+    // True when the change reached the file.
+    bool setValue(const QString& key, const QVariant& value);
+    bool remove(const QString& key);
 
     bool boolForKey(const QString& key, bool defaultValue) const;
-    void setBool(const QString& key, bool value);
+    bool setBool(const QString& key, bool value);
     std::optional<QString> string(const QString& key) const;
     QStringList stringList(const QString& key) const;
     QVariantMap dictionary(const QString& key) const;
@@ -37,11 +46,14 @@ public:
     std::optional<double> doubleForKey(const QString& key) const;
     std::optional<qint64> integerForKey(const QString& key) const;
 
-    void sync();
+    // Reads changes another process made to the file; true when the file is in order.
+    bool sync();
 
 private:
     UserDefaults();
     void open(const QString& path);
+    // With the lock held: writes the file now and checks how it went.
+    bool syncLocked();
 
     // The last lock of every chain: nothing else is called while it is held.
     mutable QMutex m_mutex;

@@ -33,6 +33,10 @@ int ClipBodySweeper::removeBodiesWithoutRows()
         spdlog::warn("clip bodies not checked: the history is unavailable");
         return 0;
     }
+    if (DBFetcher::sharedInstance().movedDamagedFileAside()) {
+        spdlog::warn("clip bodies not checked: this run started a new history in place of a damaged one");
+        return 0;
+    }
     int removed = 0;
     for (const QString& folder : {PathHelper::getBaseFilePath(), PathHelper::getZipsFilePath()}) {
         const QDir dir(folder);

@@ -5,7 +5,8 @@
 // captures may run meanwhile, since a capture stores its body and its row under the body
 // lock the sweep holds throughout. Only names that are a file_hash (32 lower-case hex digits) are
 // considered, so nothing else in those folders is touched; nothing is removed while the
-// database is unavailable, since then every body would look unused.
+// database is unavailable, nor in a run that moved a damaged history aside, since then
+// every body would look unused.
 class ClipBodySweeper {
 public:
     ClipBodySweeper() = delete;

@@ -6,6 +6,7 @@
 #include "store/pathhelper.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QMutex>
 #include <QSqlError>
@@ -223,6 +224,32 @@ bool DBFetcher::moveBrokenFileAside()
             spdlog::warn("could not move {} aside", text(from));
     }
     spdlog::warn("damaged history database moved to {}; starting a new one", text(aside));
+    // The old rows name these bodies: a recovery needs them, and the new history's sweep
+    // would take them for leftovers.
+    const QString bodies = aside + QStringLiteral("-bodies");
+    bool bodiesMoved = false;
+    for (const QString& folder : {PathHelper::getBaseFilePath(), PathHelper::getZipsFilePath(),
+                                  PathHelper::getPreviewsFilePath()}) {
+        const QDir dir(folder);
+        if (dir.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+            continue;
+        const QString to = bodies + QLatin1Char('/') + dir.dirName();
+        if (QDir().mkpath(bodies) && QDir().rename(folder, to)) {
+            bodiesMoved = true;
+            spdlog::warn("the clip bodies of the damaged history moved to {}", text(to));
+        } else {
+            spdlog::error("could not move {} aside with the damaged history; it stays in place", text(folder));
+        }
+    }
+    m_movedAside = true;
+    UserNotification notice;
+    notice.title = QStringLiteral("剪贴板历史无法读取");
+    notice.informativeText = bodiesMoved
+        ? QStringLiteral("历史文件已损坏，无法读取，已开始新的历史记录。旧的历史文件已移到 %1，其中剪贴内容的文件已移到 %2。")
+              .arg(aside, bodies)
+        : QStringLiteral("历史文件已损坏，无法读取，已开始新的历史记录。旧的历史文件已移到 %1。").arg(aside);
+    notice.playsDefaultSound = false;
+    UserNotifications::current().deliverNotification(notice);
     return true;
 }
 
@@ -353,6 +380,11 @@ void DBFetcher::closeOnQueue()
 bool DBFetcher::isOpen() const
 {
     return m_available;
+}
+
+bool DBFetcher::movedDamagedFileAside() const
+{
+    return m_movedAside;
 }
 
 QSqlQuery DBFetcher::executeQuery(QSqlDatabase& db, const QString& sql, const QVariantList& args)

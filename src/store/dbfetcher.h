@@ -23,7 +23,9 @@ class SerialQueue;
 // Opening tests the file with "pragma integrity_check;". Only a file that is not a database
 // or that the check reports damaged is replaced: it is moved aside as
 // "clipDB.sqlite.corrupt-<unix time>" (with its -journal/-wal/-shm), never deleted, and a new
-// database takes its place. The same happens when the schema step cannot bring the file to
+// database takes its place. The bodies its rows name go with it: files/, zips/ and previews/
+// move into "clipDB.sqlite.corrupt-<unix time>-bodies", and the user is told once, through a
+// desktop notification, where both are. The same happens when the schema step cannot bring the file to
 // the layout it needs. Any other failure (busy or locked by another process, I/O error, out
 // of memory, no permission) keeps the file and leaves the database unavailable: every block
 // is skipped, so readers get empty results and writers store nothing, until retryOpenIfDue()
@@ -111,6 +113,9 @@ public:
     void close();
 
     bool isOpen() const;
+    // This fetcher moved a damaged file aside: the bodies left in place belong to no row the
+    // new file could show, so nothing may be removed as unused in this run.
+    bool movedDamagedFileAside() const;
     const QString& path() const { return m_path; }
 
     // Statement helpers for blocks, in the manner of the usual SQLite wrappers: every value
@@ -163,6 +168,7 @@ private:
     std::unique_ptr<SerialQueue> m_queue;
     std::atomic<bool> m_available{false};
     std::atomic<bool> m_prepared{false};
+    std::atomic<bool> m_movedAside{false};
     // Touched only on the queue's thread.
     QSqlDatabase m_db;
     PrepareStep m_step;

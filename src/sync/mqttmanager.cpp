@@ -33,12 +33,33 @@ void ensureLibrary()
 
 }  // namespace
 
+namespace {
+std::atomic<MqttManager*> g_made{nullptr};
+}
+
 MqttManager& MqttManager::sharedInstance()
 {
     // Never destroyed: its queue's thread cannot be joined once the application object is
-    // gone, and the process's end takes the connection down anyway.
-    static MqttManager* instance = new MqttManager;
+    // gone; finishIfMade() stops the client's own thread at exit.
+    static MqttManager* instance = [] {
+        auto* made = new MqttManager;
+        g_made = made;
+        return made;
+    }();
     return *instance;
+}
+
+void MqttManager::finishIfMade()
+{
+    if (MqttManager* made = g_made.load())
+        made->finish();
+}
+
+void MqttManager::finish()
+{
+    close();
+    // Behind the stop close() queued, if any; joins the loop thread either way.
+    m_control->sync([this] { stopClient(); });
 }
 
 MqttManager::MqttManager()

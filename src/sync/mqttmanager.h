@@ -58,6 +58,12 @@ public:
     void close();
     // The "USER_LOGOUTED" observer: close.
     void userLogout();
+    // Application exit: closes the channel and waits until the client's loop thread has
+    // ended, so nothing it reports (a disconnection from a broker that went away) comes after
+    // the logger is gone. Does nothing when the channel was never made. Main thread.
+    static void finishIfMade();
+    // close(), then the wait for the loop thread; the channel may connect again afterwards.
+    void finish();
 
     // The broker accepted the connection and it has not been lost or closed since.
     bool isConnected() const { return m_connected; }

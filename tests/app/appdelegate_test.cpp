@@ -90,6 +90,7 @@ struct World {
             steps << "build menu";
         };
         s.finishCaptures = [this] { steps << "finish captures"; };
+        s.finishMqtt = [this] { steps << "finish mqtt"; };
         s.closeDatabase = [this] { steps << "close database"; };
         s.openURL = [this](const QUrl& url) { opened << url; };
         s.timers = timers;
@@ -269,13 +270,13 @@ TEST_F(AppDelegateTest, AReplyWithoutAVersionPutsTheSettingsItemBack)
     EXPECT_FALSE(Utils::isNeedShowUpdate());
 }
 
-TEST_F(AppDelegateTest, TerminationFinishesTheQueuedCapturesBeforeClosingTheDatabaseOnce)
+TEST_F(AppDelegateTest, TerminationFinishesTheQueuedCapturesAndTheMqttThreadBeforeClosingTheDatabaseOnce)
 {
     delegate->applicationDidFinishLaunching();
     world.steps.clear();
     delegate->applicationWillTerminate();
     delegate->applicationWillTerminate();
-    EXPECT_EQ(world.steps, QStringList({"finish captures", "close database"}));
+    EXPECT_EQ(world.steps, QStringList({"finish captures", "finish mqtt", "close database"}));
     // No update check after the end, though the delay was still running.
     world.timers->advance(20s);
     EXPECT_EQ(world.checksSent(), 0);

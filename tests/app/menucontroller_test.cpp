@@ -78,6 +78,33 @@ TEST_F(MenuBuild, EveryObservedNotificationRebuildsOnTheMainQueue)
     }
 }
 
+// While start-up keeps the database busy the menu does not read it: before its first read it
+// shows the fixed items alone, afterwards what it showed; the rebuilds asked for meanwhile
+// come when the last hold is released, from whichever thread releases it.
+TEST_F(MenuBuild, HeldHistoryReadsKeepTheMenuAndRebuildOnTheLastRelease)
+{
+    savedText(QStringLiteral("first"), 1000);
+    menu().holdHistoryReads();
+    menu().buildMenu();
+    const QStringList fixedOnly = menu().mainMenuModel()->titles();
+    EXPECT_FALSE(fixedOnly.contains(QStringLiteral("first")));
+    EXPECT_TRUE(fixedOnly.contains(QStringLiteral("退出")));
+    menu().releaseHistoryReads();
+    ASSERT_TRUE(testenv::waitUntil([&] { return menu().mainMenuModel()->titles().contains(QStringLiteral("first")); }));
+
+    menu().holdHistoryReads();
+    menu().holdHistoryReads();
+    savedText(QStringLiteral("second"), 2000);
+    NotificationCenter::defaultCenter().post(QStringLiteral("DATA_CHANGED"));
+    ASSERT_TRUE(testenv::waitForMainQueue());
+    EXPECT_EQ(menu().mainMenuModel()->at(1)->title, QStringLiteral("first"));
+    menu().releaseHistoryReads();
+    ASSERT_TRUE(testenv::waitForMainQueue());
+    EXPECT_EQ(menu().mainMenuModel()->at(1)->title, QStringLiteral("first")) << "one hold is still taken";
+    dispatch::globalAsync([] { MenuController::sharedInstance().releaseHistoryReads(); });
+    EXPECT_TRUE(testenv::waitUntil([&] { return menu().mainMenuModel()->at(1)->title == QStringLiteral("second"); }));
+}
+
 TEST_F(MenuBuild, TextClipSubmenuIsBuiltOnFirstHighlight)
 {
     ClipReminderHelper::setClock([] { return QDateTime(QDate(2024, 5, 6), QTime(9, 30)); });

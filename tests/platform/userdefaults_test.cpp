@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -66,6 +67,52 @@ TEST(UserDefaults, SafeFromSeveralThreads)
         th.join();
     for (int t = 0; t < 4; ++t)
         EXPECT_EQ(d.integerForKey(QStringLiteral("k%1").arg(t)).value(), 299);
+}
+
+// Writers on several threads while the main loop runs, as a login on "data manager" runs
+// beside the event loop: each value is in the file by the time its write returns (what a
+// notification sent next may announce), and every value is there at the end.
+TEST(UserDefaults, EveryWriteFromAnyThreadIsInTheFileWhenItReturns)
+{
+    auto& d = UserDefaults::standard();
+    const QString path = d.fileName();
+    constexpr int kThreads = 4;
+    constexpr int kWrites = 30;
+    const auto key = [](int t, int i) { return QStringLiteral("t%1/k%2").arg(t).arg(i); };
+    const auto value = [](int t, int i) { return QStringLiteral("v%1x%2end").arg(t).arg(i); };
+    // The bytes on disk: another QSettings of this process would share the store's unsaved
+    // changes.
+    const auto onDisk = [&path]() {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    std::atomic<int> running{kThreads};
+    std::atomic<int> notYetInTheFile{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kWrites; ++i) {
+                d.setValue(key(t, i), value(t, i));
+                // The file as another process would read it now.
+                if (!onDisk().contains(value(t, i)))
+                    ++notYetInTheFile;
+            }
+            --running;
+        });
+    EXPECT_TRUE(testenv::waitUntil([&] { return running == 0; }, std::chrono::seconds(120)));
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(notYetInTheFile, 0);
+
+    const QString file = onDisk();
+    int missing = 0;
+    for (int t = 0; t < kThreads; ++t)
+        for (int i = 0; i < kWrites; ++i)
+            missing += file.contains(value(t, i)) ? 0 : 1;
+    EXPECT_EQ(missing, 0);
+    // And read back as settings.
+    UserDefaults::useFile(path);
+    EXPECT_EQ(d.string(key(kThreads - 1, kWrites - 1)), value(kThreads - 1, kWrites - 1));
 }
 
 // Numbers edited by hand in the settings file come back as text: out-of-range or broken

@@ -2,6 +2,9 @@
 
 #include "platform/fake/usernotificationsfake.h"
 #include "store/clipbodysweeper.h"
+#include "store/clipfilemanager.h"
+#include "store/dbkeeper.h"
+#include "store/digest.h"
 #include "store/pathhelper.h"
 
 #include <QDir>
@@ -81,4 +84,58 @@ TEST_F(ClipBodySweeperTest, NothingIsRemovedWhileTheHistoryIsUnavailable)
     EXPECT_EQ(namesIn(PathHelper::getBaseFilePath()), files);
     EXPECT_EQ(namesIn(PathHelper::getZipsFilePath()), zips);
     holder.exec("ROLLBACK");
+}
+
+// A history whose header was overwritten cannot be read: it goes aside with the bodies its
+// rows name, the user is told where, and neither this start's sweep nor the next one's takes
+// those bodies for leftovers.
+TEST_F(ClipBodySweeperTest, ADamagedHistoryKeepsItsBodiesWhereTheUserIsTold)
+{
+    auto notices = std::make_shared<UserNotificationsFake>();
+    UserNotifications::setCurrent(notices);
+    QStringList hashes;
+    for (const QString& text : {QStringLiteral("first clip"), QStringLiteral("second clip"), QStringLiteral("third clip")}) {
+        HistoryModel clip;
+        clip.setContent(text);
+        clip.setFile_hash(md5HexOfString(text));
+        clip.setTimestamp(QVariant(qint64(1000)));
+        clip.setType(hashes.isEmpty() ? QStringLiteral("text_txt+zip+enc") : QStringLiteral("text_txt+enc"));
+        ClipFileManager::sharedInstance().saveClipData(text.toUtf8(), clip);
+        clip.save();
+        hashes << *clip.file_hash();
+    }
+    ASSERT_EQ(DBKeeper::getAllHistory().size(), 3);
+    DBFetcher::resetSharedInstance();
+    {
+        QFile file(dbPath());
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write(QByteArray(100, '\x5a'));
+    }
+
+    // What a start does: the history opens, then the sweep runs.
+    HistoryModel::initialize();
+    EXPECT_EQ(ClipBodySweeper::removeBodiesWithoutRows(), 0);
+    EXPECT_TRUE(DBKeeper::getAllHistory().isEmpty());
+
+    const QStringList aside =
+        QDir(libraryDir()).entryList({QStringLiteral("clipDB.sqlite.corrupt-*-bodies")}, QDir::Dirs);
+    ASSERT_EQ(aside.size(), 1);
+    const QString bodies = libraryDir() + QLatin1Char('/') + aside.first();
+    ASSERT_EQ(notices->count(), 1);
+    const UserNotification notice = notices->delivered().first();
+    EXPECT_FALSE(notice.title.isEmpty());
+    EXPECT_TRUE(notice.informativeText.contains(bodies)) << notice.informativeText.toStdString();
+    EXPECT_TRUE(notice.informativeText.contains(bodies.chopped(QStringLiteral("-bodies").size()) + QStringLiteral("，")))
+        << "names the old history file";
+    for (const QString& hash : hashes)
+        EXPECT_TRUE(QFile::exists(bodies + QStringLiteral("/files/") + hash)) << hash.toStdString();
+    EXPECT_TRUE(QFile::exists(bodies + QStringLiteral("/zips/") + hashes.first()));
+
+    // The next start sweeps the new history only, and says nothing more.
+    DBFetcher::resetSharedInstance();
+    HistoryModel::initialize();
+    ClipBodySweeper::removeBodiesWithoutRows();
+    for (const QString& hash : hashes)
+        EXPECT_TRUE(QFile::exists(bodies + QStringLiteral("/files/") + hash)) << hash.toStdString();
+    EXPECT_EQ(notices->count(), 1);
 }

@@ -11,6 +11,7 @@
 
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -666,6 +667,43 @@ TEST_F(MqttChannel, CloseStopsTheChannelAndWakeConnectsAgain)
     mqtt().close();
     EXPECT_FALSE(mqtt().isActive());
     EXPECT_FALSE(mqtt().isConnected());
+    connectAndSubscribe();
+}
+
+namespace {
+
+// libmosquitto names the thread of its network loop.
+int mosquittoLoopThreads()
+{
+    int n = 0;
+    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "mosquitto loop")
+            ++n;
+    }
+    return n;
+}
+
+}  // namespace
+
+// At exit after the broker went away, the client's thread keeps reconnecting and reporting:
+// it is gone once the exit's finish returns, before anything it could log to is torn down.
+TEST_F(MqttChannel, FinishAtExitEndsTheLoopThreadAfterTheBrokerWentAway)
+{
+    connectAndSubscribe();
+    // The web service double publishes through a client of its own.
+    const int withOurs = mosquittoLoopThreads();
+    ASSERT_GE(withOurs, 1);
+    broker.stop();
+    ASSERT_TRUE(testenv::waitUntil([] { return !mqtt().isConnected(); }));
+
+    MqttManager::finishIfMade();
+    EXPECT_EQ(mosquittoLoopThreads(), withOurs - 1);
+    EXPECT_FALSE(mqtt().isActive());
+    EXPECT_FALSE(mqtt().isRetryPending());
+
+    // Nothing of the process's channel is spent: it connects again.
+    ASSERT_TRUE(broker.restart());
     connectAndSubscribe();
 }
 

@@ -1,0 +1,162 @@
+#include "app/appdelegate.h"
+#include "app/clipcontroller.h"
+#include "app/menucontroller.h"
+#include "app/shortcutcontroller.h"
+#include "app/statusbarcontroller.h"
+#include "platform/globalhotkey.h"
+#include "platform/pasteboard.h"
+#include "platform/pastekeystroke.h"
+#include "store/configuremanager.h"
+#include "store/dbfetcher.h"
+#include "store/digest.h"
+#include "store/historymodel.h"
+#include "support/testenv.h"
+#include "x11/typingwindow.h"
+#include "x11/pasteboardclients.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kRows = 20000;
+constexpr int kCopies = 20;
+
+QString copyText(int n)
+{
+    return QStringLiteral("copied at start, number %1").arg(n);
+}
+
+bool imageStored()
+{
+    qint64 n = 0;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        n = DBFetcher::longForQuery(db, QStringLiteral("select count(*) from History where type like 'image%'")).value_or(0);
+    });
+    return n > 0;
+}
+
+bool stored(const QString& text)
+{
+    HistoryModel clip;
+    clip.setFile_hash(md5HexOfString(text));
+    return clip.isExist();
+}
+
+// The whole start-up of the application in this process, on the test's X server, with a
+// large history and a large picture on the clipboard; then another program copies every
+// 50 ms while the start-up care may still run.
+class AppStartupUnderLoadX11 : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        DBFetcher::resetSharedInstance();
+        ConfigureManager::sharedInstance().resetForTests();
+        ClipController::sharedInstance().resetForTests();
+        Pasteboard::general().clearContents();
+        MenuController::sharedInstance().resetForTests();
+        field = showFocusedField(window);
+        ASSERT_NE(field, nullptr);
+    }
+    void TearDown() override
+    {
+        if (copier.state() != QProcess::NotRunning) {
+            copier.kill();
+            copier.waitForFinished();
+        }
+        if (delegate) {
+            delegate->applicationWillTerminate();
+            delegate.reset();
+        }
+        StatusBarController::releaseSharedInstance();
+        DBFetcher::resetSharedInstance();
+        GlobalHotkey::setCurrent(nullptr);
+        PasteKeystroke::setCurrent(nullptr);
+        Pasteboard::setGeneral(nullptr);
+    }
+
+    // A history of many rows, as years of use leave, written before the program opens it.
+    static void fillHistory()
+    {
+        HistoryModel::inDatabase([](QSqlDatabase& db) {
+            DBFetcher::executeUpdate(db, QStringLiteral("BEGIN"));
+            for (int i = 0; i < kRows; ++i)
+                DBFetcher::executeUpdate(
+                    db,
+                    QStringLiteral("insert into History (content, timeStamp, deviceName, file_hash, type, "
+                                   "category) values (?, ?, 'test', ?, 'text_txt+enc', 'history')"),
+                    {QStringLiteral("an old clip, number %1").arg(i), QVariant(qint64(1600000000) + i),
+                     QStringLiteral("%1").arg(i, 32, 16, QLatin1Char('0'))});
+            DBFetcher::executeUpdate(db, QStringLiteral("COMMIT"));
+        });
+        DBFetcher::resetSharedInstance();
+    }
+
+    QWidget window;
+    QLineEdit* field = nullptr;
+    QProcess copier;
+    std::shared_ptr<AppDelegate> delegate;
+};
+
+}  // namespace
+
+TEST_F(AppStartupUnderLoadX11, TheHotkeyMenuShowsWhileALargePictureIsCapturedAndEveryCopyIsStored)
+{
+    fillHistory();
+    // A picture whose capture takes a while: decoding, TIFF, digest and zip.
+    QImage picture(5000, 5000, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb(x % 256, y % 256, (x / 16 + y / 16) % 256));
+    const QString picturePath = testenv::home() + QStringLiteral("/large.png");
+    ASSERT_TRUE(picture.save(picturePath));
+    ASSERT_TRUE(runClient(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                                                    QStringLiteral("-t"), QStringLiteral("image/png"),
+                                                    QStringLiteral("-i"), picturePath})
+                    .finished);
+
+    AppDelegate::Services services = AppDelegate::Services::system();
+    // As the first use of the watcher in a new process: its first poll runs at once.
+    services.makeClipController = [] { ClipController::sharedInstance().startClipObserver(); };
+    delegate = std::make_shared<AppDelegate>(services);
+    delegate->applicationDidFinishLaunching();
+    // Made by an earlier test: its hotkey went with that test's monitor.
+    ShortcutController::sharedInstance().resetForTests();
+
+    // The hotkey answers while the picture's capture still runs: start-up waits for none of
+    // it on the main thread.
+    QMenu* menu = MenuController::sharedInstance().mainMenu();
+    const ClientRun pressed = runClient(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("shift+super+v")});
+    ASSERT_TRUE(pressed.finished && pressed.exitCode == 0);
+    ASSERT_TRUE(testenv::waitUntil([&] { return menu->isVisible(); }, 60s));
+    EXPECT_FALSE(imageStored()) << "the menu showed only after the picture's capture";
+    runClient(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
+    ASSERT_TRUE(testenv::waitUntil([&] { return !menu->isVisible(); }));
+
+    // Copies every 50 ms while the picture's capture, the sweep and VACUUM may still run.
+    QString script;
+    for (int n = 1; n <= kCopies; ++n)
+        script += QStringLiteral("printf '%1' | xclip -selection clipboard; sleep 0.05; ").arg(copyText(n));
+    copier.start(QStringLiteral("sh"), {QStringLiteral("-c"), script});
+    ASSERT_TRUE(testenv::waitUntil([&] { return copier.state() == QProcess::NotRunning; }, 60s));
+    EXPECT_EQ(copier.exitCode(), 0);
+
+    // Every copy is stored, behind the picture's capture, and the picture too.
+    EXPECT_TRUE(testenv::waitUntil([] { return stored(copyText(kCopies)); }, 240s));
+    ClipController::sharedInstance().waitForCaptures();
+    QStringList missing;
+    for (int n = 1; n <= kCopies; ++n)
+        if (!stored(copyText(n)))
+            missing << QString::number(n);
+    EXPECT_TRUE(missing.isEmpty()) << "copies never stored: " << missing.join(' ').toStdString();
+    EXPECT_TRUE(imageStored());
+}
