@@ -22,6 +22,8 @@
 #include <QMutexLocker>
 #include <QUrl>
 
+#include <limits>
+
 #include <spdlog/spdlog.h>
 
 namespace {
@@ -37,10 +39,7 @@ std::optional<QJsonObject> replyObject(const QByteArray& body)
 // A server id to put in a URL: above 0, else nothing.
 std::optional<qint64> serverIdOf(const QVariant& id)
 {
-    const auto n = NumberReader::wholeNumber(id);
-    if (n && *n > 0)
-        return n;
-    return std::nullopt;
+    return NumberReader::idOrTime(id, 1, std::numeric_limits<qint64>::max(), NumberReader::Text::Accepted);
 }
 
 QByteArray historyBody(const QJsonObject& history)
