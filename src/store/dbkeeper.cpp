@@ -236,6 +236,27 @@ HistoryList DBKeeper::clearHistoryLessThan(const QVariant& time)
                             QStringLiteral("delete from history where ") + cleared, {QVariant(*before)});
 }
 
+HistoryList DBKeeper::heldAtAnUnknownTime()
+{
+    HistoryList rows;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        rows = selectList(
+            db, QStringLiteral("select * from history where favourite <= 0 and %1 and server_time <= 0").arg(heldByService()));
+    });
+    return rows;
+}
+
+HistoryList DBKeeper::deleteClearedByService(const QString& fileHash, const QString& category, qint64 historyId)
+{
+    if (fileHash.isEmpty() || historyId <= 0)
+        return {};
+    const QString condition =
+        QStringLiteral("file_hash = ? and category = ? and history_id = ? and favourite <= 0 and %1").arg(heldByService());
+    return selectThenDelete(QStringLiteral("select * from history where ") + condition,
+                            QStringLiteral("delete from history where ") + condition,
+                            {fileHash, category, QVariant(historyId)});
+}
+
 bool DBKeeper::noteServerTime(QSqlDatabase& db, const QString& fileHash, qint64 historyId, qint64 serverTime)
 {
     if (fileHash.isEmpty() || historyId <= 0 || serverTime <= 0)

@@ -66,6 +66,13 @@ public:
     // service's time when it was last seen holding the row, earlier than the given time), not
     // favourites. Nothing for a time that is not a whole number above 0.
     static HistoryList clearHistoryLessThan(const QVariant& time);
+    // The rows a clear cannot decide: held by the service, not favourites, but when the service
+    // took them is not known (server_time 0).
+    static HistoryList heldAtAnUnknownTime();
+    // The service answered that it no longer has the clip of that id after a clear: the row of
+    // (file_hash, category) goes, in one block, only while it still carries the id, is held
+    // by the service and is not a favourite. The deleted list.
+    static HistoryList deleteClearedByService(const QString& fileHash, const QString& category, qint64 historyId);
     // The service was seen holding the clip under that id at its own time serverTime (a pull's
     // "request_timestamp"): rows of the hash carrying the id take it when it is later.
     static bool noteServerTime(QSqlDatabase& db, const QString& fileHash, qint64 historyId, qint64 serverTime);

@@ -10,6 +10,7 @@
 #include "store/dbkeeper.h"
 #include "store/defaultskeys.h"
 #include "store/notificationnames.h"
+#include "sync/clearcheck.h"
 #include "sync/historyservice.h"
 #include "sync/replylogin.h"
 #include "sync/serverclip.h"
@@ -80,13 +81,16 @@ QVariant PullClipManager::parse(const QByteArray& data)
 
     // The clear first: a clip the same reply lists was changed on the service after it, and
     // the merge below records that.
-    if (reply.contains(u"clear_all_ts"))
-        applyClearTime(reply.value(u"clear_all_ts"));
+    const bool cleared = reply.contains(u"clear_all_ts") && applyClearTime(reply.value(u"clear_all_ts"));
     const auto requestTime = NumberReader::idOrTime(reply.value(u"request_timestamp").toVariant(), 0,
                                                     std::numeric_limits<qint64>::max(), NumberReader::Text::Accepted);
     bool keyMissing = false;
     const bool merged = mergeHistories(reply.value(u"histories").toArray(), requestTime.value_or(0), &keyMissing);
     applyActions(reply.value(u"action"));
+    // Held rows the reply did not list and whose server time is unknown (posted or fetched
+    // since the last pull): the service is asked about each.
+    if (cleared)
+        ClearCheck::confirm(DBKeeper::heldAtAnUnknownTime(), sentLoginEpoch());
 
     // Only after the merge, so a pull cut short repeats its window.
     if (!merged)
@@ -183,7 +187,7 @@ void PullClipManager::applyActions(const QJsonValue& actions)
     }
 }
 
-void PullClipManager::applyClearTime(const QJsonValue& time)
+bool PullClipManager::applyClearTime(const QJsonValue& time)
 {
     // The service's clock on both sides of the comparison (DBKeeper::clearHistoryLessThan):
     // this device's clock plays no part, so clocks set apart clear nothing the service kept.
@@ -193,6 +197,7 @@ void PullClipManager::applyClearTime(const QJsonValue& time)
     else
         ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(DBKeeper::clearHistoryLessThan(QVariant(*before)));
     NotificationCenter::defaultCenter().postOnMain(NotificationName::HistoryDelete);
+    return before.has_value();
 }
 
 void PullClipManager::cleanUp()

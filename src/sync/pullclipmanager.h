@@ -53,6 +53,7 @@ private:
     // written. times: the stored history clips' times by hash.
     static void dropWhatTheCleanUpRemoves(std::vector<ServerClipArrival>& arrivals, QHash<QString, qint64> times);
     void applyActions(const QJsonValue& actions);
-    void applyClearTime(const QJsonValue& time);
+    // True when the reply's clear time was usable (and applied).
+    bool applyClearTime(const QJsonValue& time);
     static void cleanUp();
 };
