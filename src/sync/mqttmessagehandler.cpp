@@ -171,7 +171,8 @@ void MqttMessageHandler::deleteIfGone(const QString& fileHash, qint64 historyId,
         return;
     // Changed here since (a copy again, a favourite): the change goes to the service first,
     // which then answers for it.
-    if (idNow == historyId && DBKeeper::owesService(fileHash)) {
+    if ((idNow == historyId && DBKeeper::owesService(fileHash))
+        || (idNow == 0 && clip->change_timestamp().toDouble() > 0)) {
         spdlog::info("mqtt: history_delete of {} meets a change still owed; kept", fileHash.toStdString());
         return;
     }
