@@ -453,6 +453,9 @@ TEST_F(TwoDevices, ClocksSetApartAndARepublishingBrokerClientLoseNoClip)
     republish();
     expectOk(*b, b->answer());
 
+    // The bodies wait at the service while the republished hints arrive.
+    auto uploads = std::make_shared<webdouble::Gate>();
+    server.setFault("/get_upload_token/", webdouble::Fault::held(uploads));
     QStringList after;
     for (int i = 0; i < 3; ++i) {
         after << QStringLiteral("copied on A after the clear, %1").arg(i);
@@ -466,6 +469,8 @@ TEST_F(TwoDevices, ClocksSetApartAndARepublishingBrokerClientLoseNoClip)
         expectOk(*a, a->call(QStringLiteral("waitrow ") + md5HexOfString(text)));
         expectOk(*b, b->call(QStringLiteral("waitrow ") + md5HexOfString(text)));
     }
+    uploads->open();
+    server.clearFaults();
     // Pulls by hand on both, the hostile copies still arriving.
     expectOk(*a, a->call(QStringLiteral("pull")));
     republish();
@@ -477,6 +482,12 @@ TEST_F(TwoDevices, ClocksSetApartAndARepublishingBrokerClientLoseNoClip)
     for (const QString& text : after)
         expected.insert(md5HexOfString(text));
     EXPECT_EQ(serverHashes(userId), expected) << serverLog();
+    // Every body reached the service: no hint stood in for an upload.
+    for (const QString& text : after) {
+        EXPECT_TRUE(testenv::waitUntil([&] {
+            return serverClip(userId, md5HexOfString(text)).value(QStringLiteral("file_ready")).toInteger() == 1;
+        })) << text.toStdString() << serverLog();
+    }
     for (DeviceDriver* device : {a.get(), b.get()}) {
         EXPECT_EQ(device->call(QStringLiteral("count")), QStringLiteral("ok 4")) << device->output().toStdString();
         for (const QString& text : after) {
