@@ -107,6 +107,43 @@ std::optional<double> realNumber(const QVariant& value, double min, double max)
     return d;
 }
 
+std::optional<qint64> idOrTime(const QVariant& value, qint64 min, qint64 max, Text text)
+{
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return wholeNumber(value, min, max);
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = value.toDouble();
+        if (!std::isfinite(d) || d != std::trunc(d))
+            return std::nullopt;
+        return inRange(wholeOfDouble(d), min, max);
+    }
+    case QMetaType::QString:
+    case QMetaType::QByteArray: {
+        if (text != Text::Accepted)
+            return std::nullopt;
+        const QString s = value.toString().trimmed();
+        const qsizetype start = s.startsWith(u'-') || s.startsWith(u'+') ? 1 : 0;
+        if (s.size() == start)
+            return std::nullopt;
+        for (qsizetype i = start; i < s.size(); ++i)
+            if (s.at(i) < u'0' || s.at(i) > u'9')
+                return std::nullopt;
+        bool ok = false;
+        const qint64 n = s.toLongLong(&ok, 10);
+        return ok ? inRange(n, min, max) : std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
 std::optional<qint64> jsonInteger(const QVariant& value)
 {
     switch (value.typeId()) {

@@ -21,6 +21,18 @@ std::optional<double> realNumber(const QVariant& value,
                                  double min = std::numeric_limits<double>::lowest(),
                                  double max = std::numeric_limits<double>::max());
 
+// Whether a decimal text may stand for an id or a time.
+enum class Text { Refused, Accepted };
+
+// An id or a time from a server, a broker message or a stored value, within [min, max]: an
+// integer, or a double without a fraction; with Text::Accepted also decimal digits as text
+// (the lenient "read as an integer" of an id). Never a boolean, a fraction, an exponent or
+// other text: JSON true is not the id 1.
+std::optional<qint64> idOrTime(const QVariant& value,
+                               qint64 min = std::numeric_limits<qint64>::min(),
+                               qint64 max = std::numeric_limits<qint64>::max(),
+                               Text text = Text::Refused);
+
 // Reply values (QJsonValue::toVariant gives qlonglong for JSON integers, double otherwise).
 // Strict: present and a JSON integer; nothing for a fraction, a string, a boolean or null.
 std::optional<qint64> jsonInteger(const QVariant& value);

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -545,8 +546,12 @@ bool ZeroManager::decryptKey(const QString& pwd, const QVariant& cipherDict, Key
     const auto cipherText = stringValue(*dict, kCipher);
     const auto keyHash = stringValue(*dict, kKeyHash);
     const auto cipherHash = stringValue(*dict, kCipherHash);
-    const auto keyTimestamp = NumberReader::wholeNumber(dict->value(kKeyTimestamp));
-    const auto cipherTimestamp = NumberReader::wholeNumber(dict->value(kCipherTimestamp));
+    // Times: never a boolean or a fraction (JSON true is not the time 1).
+    const auto keyTimestamp = NumberReader::idOrTime(dict->value(kKeyTimestamp), std::numeric_limits<qint64>::min(),
+                                                     std::numeric_limits<qint64>::max(), NumberReader::Text::Accepted);
+    const auto cipherTimestamp = NumberReader::idOrTime(dict->value(kCipherTimestamp),
+                                                        std::numeric_limits<qint64>::min(),
+                                                        std::numeric_limits<qint64>::max(), NumberReader::Text::Accepted);
     const auto version = wrapVersionOf(dict->value(kVersion));
     if (!cipherText || !keyHash || !cipherHash || !keyTimestamp || !cipherTimestamp || !version)
         return false;

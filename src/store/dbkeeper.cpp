@@ -20,20 +20,7 @@ constexpr qint64 kCleanupKeep = 60;
 // A server id taken from a number or a decimal text; nothing unless it is above 0.
 std::optional<qint64> serverId(const QVariant& id)
 {
-    // A fraction is no id: only whole numbers, as numbers or decimal text.
-    if (id.typeId() == QMetaType::Double || id.typeId() == QMetaType::Float) {
-        const double d = id.toDouble();
-        if (d != std::trunc(d))
-            return std::nullopt;
-    } else if (id.typeId() == QMetaType::QString) {
-        bool ok = false;
-        (void)id.toString().trimmed().toLongLong(&ok, 10);
-        if (!ok)
-            return std::nullopt;
-    } else if (id.typeId() == QMetaType::Bool) {
-        return std::nullopt;
-    }
-    return NumberReader::wholeNumber(id, 1);
+    return NumberReader::idOrTime(id, 1, std::numeric_limits<qint64>::max(), NumberReader::Text::Accepted);
 }
 
 bool isPresent(const std::optional<QString>& text)
@@ -182,6 +169,33 @@ QVariantMap DBKeeper::getSyncFavourite()
     return result;
 }
 
+QString DBKeeper::heldByService()
+{
+    // A secret clip is never uploaded; a pending one holds a change the service lacks.
+    return QStringLiteral("(history_id > 0 and change_timestamp <= 0 and secert = 0)");
+}
+
+QString DBKeeper::owedToService()
+{
+    return QStringLiteral("(change_timestamp > 0 or history_id <= 0 or (file_ready = 0 and local_file_ok = 1 and "
+                          "file_size > 0))");
+}
+
+bool DBKeeper::owesService(const QString& fileHash)
+{
+    bool owed = false;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) { owed = owesService(db, fileHash); });
+    return owed;
+}
+
+bool DBKeeper::owesService(QSqlDatabase& db, const QString& fileHash)
+{
+    const auto n = DBFetcher::longForQuery(
+        db, QStringLiteral("select count(*) from History where file_hash = ? and category = ? and %1").arg(owedToService()),
+        {fileHash, kHistoryCategory});
+    return n.value_or(0) > 0;
+}
+
 HistoryList DBKeeper::cleanupDatabase(const std::optional<QString>& category)
 {
     const QVariant cat = DBFetcher::bindable(category);
@@ -191,17 +205,14 @@ HistoryList DBKeeper::cleanupDatabase(const std::optional<QString>& category)
             db, QStringLiteral("select count(history_id) from history where category is ?"), {cat});
         if (count.value_or(0) <= kCleanupKeep)
             return;
+        // Only rows the service holds: for any other the row here is the only copy.
+        const QString older = QStringLiteral(
+                                  "timestamp < (select min(timestamp) from (select timestamp from history where "
+                                  "category is ? order by timestamp desc limit 60)) and category is ? and %1")
+                                  .arg(heldByService());
         const QVariantList args{cat, cat};
-        deleted = selectList(db,
-                             QStringLiteral("select * from history where timestamp < (select min(timestamp) from "
-                                            "(select timestamp from history where category is ? order by timestamp "
-                                            "desc limit 60)) and category is ?"),
-                             args);
-        DBFetcher::executeUpdate(db,
-                                 QStringLiteral("delete from history where timestamp < (select min(timestamp) from "
-                                                "(select timestamp from history where category is ? order by "
-                                                "timestamp desc limit 60)) and category is ?"),
-                                 args);
+        deleted = selectList(db, QStringLiteral("select * from history where ") + older, args);
+        DBFetcher::executeUpdate(db, QStringLiteral("delete from history where ") + older, args);
     });
     return deleted;
 }
@@ -214,8 +225,46 @@ HistoryList DBKeeper::clearAllHistory()
 
 HistoryList DBKeeper::clearHistoryLessThan(const QVariant& time)
 {
-    return selectThenDelete(QStringLiteral("select * from history where favourite <= 0 and timestamp < ?"),
-                            QStringLiteral("delete from history where favourite <= 0 and timestamp < ?"), {time});
+    const auto before = NumberReader::idOrTime(time, 1);
+    if (!before)
+        return {};
+    // The service's own times on both sides: a row it was last seen holding before the clear
+    // was cleared there too. A row whose time is unknown (0) stays.
+    const QString cleared =
+        QStringLiteral("favourite <= 0 and %1 and server_time > 0 and server_time < ?").arg(heldByService());
+    return selectThenDelete(QStringLiteral("select * from history where ") + cleared,
+                            QStringLiteral("delete from history where ") + cleared, {QVariant(*before)});
+}
+
+HistoryList DBKeeper::heldAtAnUnknownTime()
+{
+    HistoryList rows;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        rows = selectList(
+            db, QStringLiteral("select * from history where favourite <= 0 and %1 and server_time <= 0").arg(heldByService()));
+    });
+    return rows;
+}
+
+HistoryList DBKeeper::deleteClearedByService(const QString& fileHash, const QString& category, qint64 historyId)
+{
+    if (fileHash.isEmpty() || historyId <= 0)
+        return {};
+    const QString condition =
+        QStringLiteral("file_hash = ? and category = ? and history_id = ? and favourite <= 0 and %1").arg(heldByService());
+    return selectThenDelete(QStringLiteral("select * from history where ") + condition,
+                            QStringLiteral("delete from history where ") + condition,
+                            {fileHash, category, QVariant(historyId)});
+}
+
+bool DBKeeper::noteServerTime(QSqlDatabase& db, const QString& fileHash, qint64 historyId, qint64 serverTime)
+{
+    if (fileHash.isEmpty() || historyId <= 0 || serverTime <= 0)
+        return true;
+    return DBFetcher::executeUpdate(
+        db,
+        QStringLiteral("update History set server_time = ? where file_hash = ? and history_id = ? and server_time < ?"),
+        {QVariant(serverTime), fileHash, QVariant(historyId), QVariant(serverTime)});
 }
 
 HistoryList DBKeeper::removeAllData()
@@ -371,7 +420,9 @@ bool DBKeeper::applyServerState(QSqlDatabase& db, const QString& fileHash, const
     bool existed = false;
     [&] {
         QSqlQuery row = DBFetcher::executeQuery(
-            db, QStringLiteral("select timeStamp, favourite, type from History where file_hash = ? and category = ?"),
+            db,
+            QStringLiteral("select timeStamp, favourite, type, history_id from History where file_hash = ? and "
+                           "category = ?"),
             {fileHash, category});
         if (!row.next())
             return;
@@ -379,6 +430,7 @@ bool DBKeeper::applyServerState(QSqlDatabase& db, const QString& fileHash, const
         const qint64 storedTime = row.value(0).toLongLong();
         const qint64 storedFavourite = row.value(1).toLongLong();
         const QString storedType = row.value(2).toString();
+        const qint64 storedId = row.value(3).toLongLong();
         row.finish();
 
         QStringList sets;
@@ -387,8 +439,12 @@ bool DBKeeper::applyServerState(QSqlDatabase& db, const QString& fileHash, const
             sets << QStringLiteral("%1 = ?").arg(QLatin1String(column));
             args << value;
         };
-        if (state.historyId.isValid())
+        if (state.historyId.isValid()) {
             set("history_id", state.historyId);
+            // Another server copy: when the service took it is not known yet.
+            if (state.historyId.toLongLong() != storedId)
+                set("server_time", QVariant(0));
+        }
         if (state.fileId.isValid())
             set("file_id", state.fileId);
         if (state.fileReady.isValid())
@@ -436,8 +492,9 @@ bool DBKeeper::applyServerState(QSqlDatabase& db, const QString& fileHash, const
         QStringList shared;
         QVariantList sharedArgs;
         if (state.historyId.isValid()) {
-            shared << QStringLiteral("history_id = ?");
-            sharedArgs << state.historyId;
+            shared << QStringLiteral("server_time = case when history_id = ? then server_time else 0 end")
+                   << QStringLiteral("history_id = ?");
+            sharedArgs << state.historyId << state.historyId;
         }
         if (state.fileId.isValid()) {
             shared << QStringLiteral("file_id = ?");
@@ -500,25 +557,6 @@ HistoryModelPtr DBKeeper::getUnProcessHistory(const QStringList& skipping)
     if (skipping.isEmpty())
         return getUnProcessHistory();
     return unprocessedSkipping(QString(ClipCategory::History), skipping);
-}
-
-bool DBKeeper::setRemoteReadyFromPush(const QString& fileHash, const QVariant& historyId, const QVariant& fileId)
-{
-    bool changed = false;
-    HistoryModel::inDatabase([&](QSqlDatabase& db) {
-        QSqlQuery query(db);
-        query.prepare(QStringLiteral(
-            "update History set file_ready = 1, "
-            "history_id = case when history_id = 0 then ? else history_id end, "
-            "file_id = case when file_id = 0 and ? is not null then ? else file_id end "
-            "where file_hash = ? and category = 'history'"));
-        query.addBindValue(historyId);
-        query.addBindValue(fileId);
-        query.addBindValue(fileId);
-        query.addBindValue(fileHash);
-        changed = query.exec() && query.numRowsAffected() > 0;
-    });
-    return changed;
 }
 
 HistoryModelPtr DBKeeper::getUnProcessFavourite(const QStringList& skipping)

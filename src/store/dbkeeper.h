@@ -47,11 +47,35 @@ public:
     // favourite row with an id and a favourite value above 0, oldest first (later rows win).
     static QVariantMap getSyncFavourite();
 
-    // Keeps the newest 60 of the category (rows sharing the 60th newest time stay too).
+    // The SQL condition of a row the service holds: it has a server id, no change of it waits
+    // to be sent, and it is not secret. Only such rows may go by a clean-up or a clear; any
+    // other row may be the clip's only copy.
+    static QString heldByService();
+    // The SQL condition of a row whose post or body upload this device still owes the
+    // service: a pending change, no server id yet, or a body captured here not yet up.
+    static QString owedToService();
+    // The history row of the hash is owed to the service (above).
+    static bool owesService(const QString& fileHash);
+    static bool owesService(QSqlDatabase& db, const QString& fileHash);
+    // Keeps the newest 60 of the category (rows sharing the 60th newest time stay too); of
+    // the older rows only those the service holds go.
     static HistoryList cleanupDatabase(const std::optional<QString>& category);
     // Every row of either category whose favourite value is not above 0.
     static HistoryList clearAllHistory();
+    // The service's clear at its own time: the rows it held before then (server_time, the
+    // service's time when it was last seen holding the row, earlier than the given time), not
+    // favourites. Nothing for a time that is not a whole number above 0.
     static HistoryList clearHistoryLessThan(const QVariant& time);
+    // The rows a clear cannot decide: held by the service, not favourites, but when the service
+    // took them is not known (server_time 0).
+    static HistoryList heldAtAnUnknownTime();
+    // The service answered that it no longer has the clip of that id after a clear: the row of
+    // (file_hash, category) goes, in one block, only while it still carries the id, is held
+    // by the service and is not a favourite. The deleted list.
+    static HistoryList deleteClearedByService(const QString& fileHash, const QString& category, qint64 historyId);
+    // The service was seen holding the clip under that id at its own time serverTime (a pull's
+    // "request_timestamp"): rows of the hash carrying the id take it when it is later.
+    static bool noteServerTime(QSqlDatabase& db, const QString& fileHash, qint64 historyId, qint64 serverTime);
     static HistoryList removeAllData();
     // Rows whose body is neither on the server nor on this machine.
     static HistoryList removeInvalidDatas();
@@ -124,9 +148,6 @@ public:
     // The next history clip to upload, passing over the given hashes; null when none is left.
     static HistoryModelPtr getUnProcessHistory(const QStringList& skipping);
     static HistoryModelPtr getUnProcessFavourite(const QStringList& skipping);
-    // Another device pushed the clip: the history row of the hash gets file_ready 1, and the
-    // ids where it has none (0). One statement; false when no such row exists.
-    static bool setRemoteReadyFromPush(const QString& fileHash, const QVariant& historyId, const QVariant& fileId);
     // The next body for the file worker, passing over the given hashes; null when none is left.
     static HistoryModelPtr getFileProcessHistory(const QStringList& skipping);
 };

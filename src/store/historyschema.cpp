@@ -32,7 +32,7 @@ QString createTable(const QString& name, bool full)
                    "NULL DEFAULT 0 , file_ready INTEGER NOT NULL DEFAULT 0, file_name TEXT, change_timestamp INTEGER "
                    "NOT NULL DEFAULT 0, local_file_ok INTEGER NOT NULL DEFAULT 0, file_size REAL NOT NULL DEFAULT 0, "
                    "secert INTEGER NOT NULL DEFAULT 0, category TEXT NOT NULL DEFAULT 'history', favourite INTEGER "
-                   "NOT NULL DEFAULT 0, key_hash TEXT DEFAULT NULL)")
+                   "NOT NULL DEFAULT 0, key_hash TEXT DEFAULT NULL, server_time INTEGER NOT NULL DEFAULT 0)")
             .arg(name);
     return QStringLiteral(
                "CREATE TABLE %1 (content TEXT NOT NULL, timeStamp REAL NOT NULL DEFAULT 0, deviceName TEXT, "
@@ -98,6 +98,10 @@ bool HistorySchema::prepare(QSqlDatabase& db)
         run(db, QStringLiteral("alter table History add favourite INTEGER NOT NULL DEFAULT 0"));
     if (!DBFetcher::columnExists(db, QStringLiteral("key_hash"), kHistory))
         run(db, QStringLiteral("alter table History add key_hash TEXT DEFAULT NULL"));
+    // The service's time at which it was last seen holding the clip: what a clear is compared
+    // with. Unknown (0) on older rows, so a clear keeps them until a pull lists them.
+    if (!DBFetcher::columnExists(db, QStringLiteral("server_time"), kHistory))
+        run(db, QStringLiteral("alter table History add server_time INTEGER NOT NULL DEFAULT 0"));
     ensureUniqueIndex(db);
     run(db, QStringLiteral("CREATE INDEX IF NOT EXISTS History_category_timeStamp ON History(category, timeStamp);"));
     createTombstones(db);

@@ -23,8 +23,10 @@ FetchLimiter::~FetchLimiter()
 
 void FetchLimiter::fetch(const QString& key, const Start& start)
 {
-    if (m_fetching.contains(key))
+    if (const auto running = m_fetching.find(key); running != m_fetching.end()) {
+        running->again = true;
         return;
+    }
     if (m_pullMode || m_fetching.size() >= kMaxFetches) {
         if (!m_pullMode)
             spdlog::info("sync: more push messages than fetches allowed; the rest waits for one pull");
@@ -32,11 +34,26 @@ void FetchLimiter::fetch(const QString& key, const Start& start)
         pull();
         return;
     }
-    m_fetching.insert(key);
+    m_fetching.insert(key, Running{start, false});
+    runFetch(key);
+}
+
+void FetchLimiter::runFetch(const QString& key)
+{
     const quint64 epoch = m_epoch;
+    const Start start = m_fetching.value(key).start;
     start([this, key, epoch] {
-        if (epoch == m_epoch)
-            m_fetching.remove(key);
+        if (epoch != m_epoch)
+            return;
+        const auto running = m_fetching.find(key);
+        if (running == m_fetching.end())
+            return;
+        if (!running->again) {
+            m_fetching.erase(running);
+            return;
+        }
+        running->again = false;
+        runFetch(key);
     });
 }
 

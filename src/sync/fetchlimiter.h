@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QSet>
+#include <QHash>
 #include <QString>
 
 #include <functional>
@@ -11,11 +11,14 @@ class QTimer;
 
 // Bounds the requests that push messages can cause. The channel is open to any client of the
 // broker, so the number of messages says nothing about the number of real changes: at most
-// kMaxFetches fetches run at once, a fetch under way absorbs later hints of the same key, and a
-// hint that does not fit is folded into a pull, which brings every real change in one request.
+// kMaxFetches fetches run at once, and a hint that does not fit is folded into a pull, which brings every real change in one request.
 // Once a pull was needed, hints keep going to pulls until a pull ends with no hint having
 // arrived meanwhile. One pull runs at a time, and a new one starts at least kPullSpacingMs
 // after the previous one started.
+//
+// A hint of a key whose fetch is under way may name a change that fetch's answer predates (the
+// second "history_upload_file" of a clip, sent once its body is up): the fetch then runs once
+// more when it ends. Further hints meanwhile add nothing: at most one more run per key.
 //
 // Main thread only; every start function calls its done callback exactly once, on the main
 // thread.
@@ -32,7 +35,8 @@ public:
     FetchLimiter(const FetchLimiter&) = delete;
     FetchLimiter& operator=(const FetchLimiter&) = delete;
 
-    // Starts a fetch, drops it while one of the same key runs, or folds it into a pull.
+    // Starts a fetch, asks the running one of the same key to run once more, or folds it into
+    // a pull.
     void fetch(const QString& key, const Start& start);
     // Asks for a pull: at once, or once the running one has ended and the spacing has passed.
     void pull();
@@ -47,7 +51,13 @@ private:
     void pullEnded(quint64 epoch);
 
     Start m_pull;
-    QSet<QString> m_fetching;
+    void runFetch(const QString& key);
+
+    struct Running {
+        Start start;
+        bool again = false;
+    };
+    QHash<QString, Running> m_fetching;
     bool m_pullWanted = false;
     bool m_pullRunning = false;
     bool m_pullMode = false;

@@ -5,6 +5,7 @@
 #include "service/zeromanager.h"
 #include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
+#include "store/clipkinds.h"
 #include "store/cliptype.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
@@ -178,7 +179,20 @@ QVariant GetFavouriteRequestManager::parse(const QByteArray& data)
                     skipped = true;
                     return true;
                 }
-                stored = server->newRow(kFavourite, content)->save(db);
+                const HistoryModelPtr row = server->newRow(kFavourite, content);
+                // Beside the clip's history row the copy is kept as that row is: its kind and
+                // its encryption were decided here, not by the service's type.
+                QSqlQuery history = DBFetcher::executeQuery(
+                    db, QStringLiteral("select type from History where file_hash = ? and category = ?"),
+                    {hash, QString(ClipCategory::History)});
+                if (history.next() && !history.value(0).isNull()) {
+                    const ClipType stored = ClipType::parse(history.value(0).toString());
+                    row->setType(server->keyHash && !stored.encrypted()
+                                     ? stored.with(ClipKind::ModifierEnc).toString()
+                                     : stored.toString());
+                }
+                history.finish();
+                stored = row->save(db);
                 return stored;
             });
             if (!skipped && !existed)

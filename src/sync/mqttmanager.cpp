@@ -323,4 +323,5 @@ void MqttManager::handleMessage(quint64 generation, const QByteArray& topic, con
     if (generation != m_generation || !ConfigureManager::sharedInstance().isLogined())
         return;
     m_messages->handle(topic, payload);
+    ++m_messagesHandled;
 }

@@ -77,6 +77,9 @@ public:
     static QString topic();
     // No fetch or pull that a message started is still running or waiting.
     bool isSettled() const;
+    // How many messages have been handed to the handler since start (main thread): a test's
+    // positive signal that what it published has been seen.
+    quint64 messagesHandled() const { return m_messagesHandled; }
 
     // Tests only: closed, a new client for the current device token, no retry pending.
     void resetForTesting();
@@ -118,6 +121,7 @@ private:
     QObject* m_context = nullptr;
     QTimer* m_retryTimer = nullptr;
     std::unique_ptr<MqttMessageHandler> m_messages;
+    quint64 m_messagesHandled = 0;
     // Names the current connection; the loop thread reads it to tag what it hands over, so
     // reports of a closed connection are told apart and dropped.
     std::atomic<quint64> m_generation{0};

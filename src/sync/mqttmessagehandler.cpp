@@ -24,6 +24,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include <limits>
 #include <vector>
 
 namespace {
@@ -35,10 +36,10 @@ const QString kProtocolUpload = QStringLiteral("history_upload_file");
 // The fetch of a clip the server no longer has answers this code.
 constexpr qint64 kCodeNoSuchClip = -10;
 
-// A server id: a JSON integer (or numeric text) above 0.
-std::optional<qint64> positiveId(const QJsonValue& value)
+// A server id: a JSON integer (or decimal text) above 0; never a boolean or a fraction.
+std::optional<qint64> positiveId(const QVariant& value)
 {
-    return NumberReader::wholeNumber(value.toVariant(), 1);
+    return NumberReader::idOrTime(value, 1, std::numeric_limits<qint64>::max(), NumberReader::Text::Accepted);
 }
 
 // The stored history row of the hash, loaded; null when there is none.
@@ -129,9 +130,9 @@ void MqttMessageHandler::historyDelete(const QJsonObject& data)
         return;
     }
     // Only the server can say the clip is gone, and it knows the clip by its id.
-    const auto historyId = NumberReader::wholeNumber(clip->history_id(), 1);
-    if (!historyId) {
-        spdlog::info("mqtt: history_delete for a clip the server never had; kept");
+    const auto historyId = positiveId(clip->history_id());
+    if (!historyId || DBKeeper::owesService(hash)) {
+        spdlog::info("mqtt: history_delete for a clip whose post or upload is still owed; kept");
         return;
     }
     const QJsonValue keyHash = data.value(QStringLiteral("key_hash"));
@@ -169,9 +170,16 @@ void MqttMessageHandler::deleteIfGone(const QString& fileHash, qint64 historyId,
         return;
     // The answer was about this id; a row that took another one meanwhile stays. One the
     // server disowned meanwhile (its id cleared when a body upload found the clip gone) goes.
-    const qint64 idNow = NumberReader::wholeNumber(clip->history_id()).value_or(0);
+    const qint64 idNow = positiveId(clip->history_id()).value_or(0);
     if (idNow != historyId && idNow != 0)
         return;
+    // Changed here since (a copy again, a favourite): the change goes to the service first,
+    // which then answers for it.
+    if ((idNow == historyId && DBKeeper::owesService(fileHash))
+        || (idNow == 0 && clip->change_timestamp().toDouble() > 0)) {
+        spdlog::info("mqtt: history_delete of {} meets a change still owed; kept", fileHash.toStdString());
+        return;
+    }
     if (keyHash.isString())
         clip->setKey_hash(keyHash.toString());
     clip->del();
@@ -184,7 +192,7 @@ void MqttMessageHandler::deleteIfGone(const QString& fileHash, qint64 historyId,
 
 void MqttMessageHandler::historyClear(const QJsonObject& data)
 {
-    const auto timestamp = NumberReader::wholeNumber(data.value(QStringLiteral("timestamp")).toVariant(), 0);
+    const auto timestamp = NumberReader::idOrTime(data.value(QStringLiteral("timestamp")).toVariant(), 0);
     if (!timestamp) {
         spdlog::warn("mqtt: history_clear without a usable timestamp dropped");
         return;
@@ -196,11 +204,18 @@ void MqttMessageHandler::historyClear(const QJsonObject& data)
 void MqttMessageHandler::historyUploadFile(const QJsonObject& data)
 {
     const QString hash = data.value(QStringLiteral("file_hash")).toString();
-    const auto historyId = positiveId(data.value(QStringLiteral("history_id")));
+    const auto historyId = positiveId(data.value(QStringLiteral("history_id")).toVariant());
     const QJsonValue fileIdValue = data.value(QStringLiteral("file_id"));
-    const auto fileId = positiveId(fileIdValue);
+    const auto fileId = positiveId(fileIdValue.toVariant());
     if (!isValidFileHash(hash) || !historyId || (!fileIdValue.isUndefined() && !fileIdValue.isNull() && !fileId)) {
         spdlog::warn("mqtt: history_upload_file with a bad hash or id dropped");
+        return;
+    }
+    // Any client of the broker can send this, with any ids and without a device token: a row
+    // whose post or body this device still owes is left to its own upload, and anything else
+    // changes only by what the service answers to the fetch.
+    if (DBKeeper::owesService(hash)) {
+        spdlog::info("mqtt: history_upload_file for a clip whose post or upload is still owed here; left alone");
         return;
     }
     auto clip = std::make_shared<HistoryModel>();
@@ -210,12 +225,6 @@ void MqttMessageHandler::historyUploadFile(const QJsonObject& data)
     if (Utils::isAutoSetPasteboard())
         ConfigureManager::sharedInstance().setIncommingHash(hash);
 
-    // Known here: its body is on the server now; ids only where it has none. One targeted
-    // change, only while the row exists.
-    if (DBKeeper::setRemoteReadyFromPush(hash, QVariant(*historyId), fileId ? QVariant(*fileId) : QVariant())) {
-        NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
-        return;
-    }
     // Keyed by the id too, so that a message naming a wrong id cannot hold back the right one.
     const QString key = kProtocolUpload + hash + QLatin1Char('/') + QString::number(*historyId);
     m_fetches->fetch(key, [this, clip, hash](FetchLimiter::Done done) {
@@ -266,19 +275,20 @@ void MqttMessageHandler::fetchCompletion(const QString& fileHash, quint64 epoch,
         return;
     }
 
+    // A stored row takes what the service answered (its ids, its body state); a new one is
+    // inserted when this key can read it.
     const ServerClipStore store(ServerClipRoad::Fetch);
     std::vector<ServerClipArrival> arrival{{*server, store.newRow(*server)}};
-    if (arrival.front().row) {
-        if (!store.write(arrival, epoch) && !ReplyLogin::holds(epoch))
-            return;
-        if (arrival.front().inserted && arrival.front().bodyWritten)
-            NotificationCenter::defaultCenter().postOnMain(NotificationName::FileDownloadDone,
-                                                           QVariant::fromValue(arrival.front().row));
-        if (!announcedDelete.isEmpty())
-            historyDelete(announcedDelete);
-    } else {
-        spdlog::info("mqtt: fetched clip {} is not readable with this key; not stored", fileHash.toStdString());
-    }
+    const bool readable = bool(arrival.front().row);
+    if (!store.write(arrival, epoch) && !ReplyLogin::holds(epoch))
+        return;
+    if (arrival.front().inserted && arrival.front().bodyWritten)
+        NotificationCenter::defaultCenter().postOnMain(NotificationName::FileDownloadDone,
+                                                       QVariant::fromValue(arrival.front().row));
+    if (!announcedDelete.isEmpty())
+        historyDelete(announcedDelete);
+    if (!readable)
+        spdlog::info("mqtt: fetched clip {} is not readable with this key; no new row", fileHash.toStdString());
     NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);
     UploadTriggers::wakeAll();
 }

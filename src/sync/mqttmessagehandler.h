@@ -21,9 +21,12 @@ class QJsonValue;
 // Messages are untrusted: a payload that is not the expected JSON, a file_hash that is not 32
 // lower-case hex digits, a history id that is not above 0 are dropped and logged before
 // anything is touched. Since any client of the broker can publish on any topic, a message is
-// only a hint: a delete is applied once the fetch of that clip finds it gone on the server, a
-// clear only through a pull's "clear_all_ts", and the fetches and pulls that messages start
-// are bounded (FetchLimiter). A fetched clip enters the store through ServerClipStore.
+// only a hint that makes the device ask the service: a delete is applied once the fetch of that
+// clip finds it gone on the server, a clear only through a pull's "clear_all_ts", an uploaded
+// clip (known here or not) only as the fetch's answer describes it; no message sets a body
+// ready, an id or a favourite itself, and a row whose post or upload this device still owes
+// is left alone. The fetches and pulls that messages start are bounded (FetchLimiter). A
+// fetched clip enters the store through ServerClipStore.
 class MqttMessageHandler {
 public:
     MqttMessageHandler();

@@ -11,13 +11,13 @@
 #include "store/defaultskeys.h"
 #include "store/notificationnames.h"
 #include "store/tombstones.h"
+#include "sync/clearcheck.h"
 #include "sync/historyservice.h"
 #include "sync/uploadtriggers.h"
 #include "sync/replylogin.h"
 #include "sync/serverclip.h"
 #include "sync/serverclipstore.h"
 
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QHash>
@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <vector>
 
 #include <spdlog/spdlog.h>
@@ -80,14 +81,20 @@ QVariant PullClipManager::parse(const QByteArray& data)
     if (NumberReader::jsonIntegerOrZero(reply.value(u"code").toVariant()) != 0)
         return {};
 
+    // The clear first: a clip the same reply lists was changed on the service after it, and
+    // the merge below records that.
+    const bool cleared = reply.contains(u"clear_all_ts") && applyClearTime(reply.value(u"clear_all_ts"));
+    const auto requestTime = NumberReader::idOrTime(reply.value(u"request_timestamp").toVariant(), 0,
+                                                    std::numeric_limits<qint64>::max(), NumberReader::Text::Accepted);
     bool keyMissing = false;
-    const bool merged = mergeHistories(reply.value(u"histories").toArray(), &keyMissing);
+    const bool merged = mergeHistories(reply.value(u"histories").toArray(), requestTime.value_or(0), &keyMissing);
     applyActions(reply.value(u"action"));
-    if (reply.contains(u"clear_all_ts"))
-        applyClearTime(reply.value(u"clear_all_ts"));
+    // Held rows the reply did not list and whose server time is unknown (posted or fetched
+    // since the last pull): the service is asked about each.
+    if (cleared)
+        ClearCheck::confirm(DBKeeper::heldAtAnUnknownTime(), sentLoginEpoch());
 
     // Only after the merge, so a pull cut short repeats its window.
-    const auto requestTime = NumberReader::wholeNumber(reply.value(u"request_timestamp").toVariant(), 0);
     if (!merged)
         spdlog::warn("pull: the clips could not be stored; the bookmark stays");
     else if (keyMissing)
@@ -99,7 +106,7 @@ QVariant PullClipManager::parse(const QByteArray& data)
     return reply.toVariantMap();
 }
 
-bool PullClipManager::mergeHistories(const QJsonArray& histories, bool* keyMissing)
+bool PullClipManager::mergeHistories(const QJsonArray& histories, qint64 serverTime, bool* keyMissing)
 {
     std::vector<ServerClipArrival> arrivals;
     arrivals.reserve(size_t(histories.size()));
@@ -129,7 +136,19 @@ bool PullClipManager::mergeHistories(const QJsonArray& histories, bool* keyMissi
             arrival.row = store.newRow(arrival.server, keyMissing);
     }
     dropWhatTheCleanUpRemoves(arrivals, storedTimes);
-    return store.write(arrivals, sentLoginEpoch());
+    if (!store.write(arrivals, sentLoginEpoch()))
+        return false;
+    // The service held each listed clip, under the id it named, at the reply's time: what a
+    // later clear is compared with.
+    HistoryModel::inTransaction([&](QSqlDatabase& db) {
+        for (const ServerClipArrival& arrival : arrivals) {
+            if (arrival.server.historyId
+                && !DBKeeper::noteServerTime(db, arrival.server.fileHash, *arrival.server.historyId, serverTime))
+                return false;
+        }
+        return true;
+    });
+    return true;
 }
 
 void PullClipManager::dropWhatTheCleanUpRemoves(std::vector<ServerClipArrival>& arrivals,
@@ -172,20 +191,17 @@ void PullClipManager::applyActions(const QJsonValue& actions)
     }
 }
 
-void PullClipManager::applyClearTime(const QJsonValue& time)
+bool PullClipManager::applyClearTime(const QJsonValue& time)
 {
-    const auto before = NumberReader::realNumber(time.toVariant());
-    if (!before || time.isBool()) {
-        spdlog::warn("pull: clear_all_ts is not a number; nothing cleared");
-        return;
-    }
-    // Nothing is cleared that is newer than now, whatever time the reply names.
-    const double now = double(QDateTime::currentSecsSinceEpoch());
-    const double until = std::min(*before, now);
-    if (*before > now)
-        spdlog::warn("pull: clear_all_ts lies in the future; cleared up to now");
-    ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(DBKeeper::clearHistoryLessThan(QVariant(until)));
+    // The service's clock on both sides of the comparison (DBKeeper::clearHistoryLessThan):
+    // this device's clock plays no part, so clocks set apart clear nothing the service kept.
+    const auto before = NumberReader::idOrTime(time.toVariant(), 1);
+    if (!before)
+        spdlog::warn("pull: clear_all_ts is not a whole number; nothing cleared");
+    else
+        ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(DBKeeper::clearHistoryLessThan(QVariant(*before)));
     NotificationCenter::defaultCenter().postOnMain(NotificationName::HistoryDelete);
+    return before.has_value();
 }
 
 void PullClipManager::cleanUp()

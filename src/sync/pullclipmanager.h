@@ -45,12 +45,15 @@ public:
 private:
     // Merges the "histories" elements, the rows in one change; false when that change could
     // not be stored. keyMissing is set when an element was dropped for want of a usable key.
-    bool mergeHistories(const QJsonArray& histories, bool* keyMissing);
+    // serverTime: the reply's "request_timestamp" (0 when it has none), kept with each listed
+    // row as the service's time of holding it.
+    bool mergeHistories(const QJsonArray& histories, qint64 serverTime, bool* keyMissing);
     // Drops the new rows that the clean-up after the merge would remove at once (older than
     // the 60th newest history clip once the merge is stored), so their bodies are never
     // written. times: the stored history clips' times by hash.
     static void dropWhatTheCleanUpRemoves(std::vector<ServerClipArrival>& arrivals, QHash<QString, qint64> times);
     void applyActions(const QJsonValue& actions);
-    void applyClearTime(const QJsonValue& time);
+    // True when the reply's clear time was usable (and applied).
+    bool applyClearTime(const QJsonValue& time);
     static void cleanUp();
 };

@@ -24,6 +24,8 @@
 #include <QJsonObject>
 #include <QUrl>
 
+#include <limits>
+
 #include <spdlog/spdlog.h>
 
 namespace {
@@ -31,10 +33,7 @@ namespace {
 // A server id to put in a URL: above 0, else nothing.
 std::optional<qint64> serverIdOf(const QVariant& id)
 {
-    const auto n = NumberReader::wholeNumber(id);
-    if (n && *n > 0)
-        return n;
-    return std::nullopt;
+    return NumberReader::idOrTime(id, 1, std::numeric_limits<qint64>::max(), NumberReader::Text::Accepted);
 }
 
 QByteArray historyBody(const QJsonObject& history)

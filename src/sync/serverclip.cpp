@@ -1,6 +1,8 @@
 #include "sync/serverclip.h"
 
 #include "platform/numberreader.h"
+#include "store/clipkinds.h"
+#include "store/cliptype.h"
 #include "store/digest.h"
 
 #include <QJsonObject>
@@ -16,14 +18,7 @@ bool isAbsent(const QJsonValue& v)
 // anything else.
 std::optional<qint64> integerOf(const QJsonValue& v, qint64 min, qint64 max)
 {
-    std::optional<qint64> n;
-    if (v.isString())
-        n = NumberReader::wholeNumber(v.toString(), min, max);
-    else if (v.isDouble())
-        n = NumberReader::jsonInteger(v.toVariant());
-    if (n && (*n < min || *n > max))
-        return std::nullopt;
-    return n;
+    return NumberReader::idOrTime(v.toVariant(), min, max, NumberReader::Text::Accepted);
 }
 
 bool isPlainName(const QString& name)
@@ -73,12 +68,11 @@ std::optional<ServerClip> ServerClip::fromJson(const QJsonValue& value, QString*
         if (!*f.target)
             return fail(QStringLiteral("bad %1").arg(QLatin1String(f.key)));
     }
-    // A time may carry a fraction; its whole part is kept.
+    // A time is a whole number of seconds, like every time the service sends.
     const QJsonValue time = o.value(u"timestamp");
     if (!isAbsent(time)) {
-        clip.timestamp = NumberReader::wholeNumber(time.isString() ? QVariant(time.toString()) : time.toVariant(), 0,
-                                                   kMax);
-        if (!clip.timestamp || time.isBool())
+        clip.timestamp = integerOf(time, 0, kMax);
+        if (!clip.timestamp)
             return fail(QStringLiteral("bad timestamp"));
     }
 
@@ -116,8 +110,8 @@ HistoryModelPtr ServerClip::newRow(const QString& category, const std::optional<
     row->setCategory(category);
     if (timestamp)
         row->setTimestamp(QVariant(*timestamp));
-    if (type)
-        row->setType(type);
+    if (const auto local = typeForNewRow())
+        row->setType(local);
     row->setHistory_id(QVariant(historyId.value_or(0)));
     row->setFile_id(QVariant(fileId.value_or(0)));
     row->setFile_ready(QVariant(fileReady.value_or(0)));
@@ -132,6 +126,16 @@ HistoryModelPtr ServerClip::newRow(const QString& category, const std::optional<
     row->setKey_hash(keyHash);
     row->setContent(content);
     return row;
+}
+
+std::optional<QString> ServerClip::typeForNewRow() const
+{
+    if (!type || !keyHash)
+        return type;
+    // Came under a key: stays encrypted here whatever the service's type says, so nothing of
+    // it leaves this device in the clear.
+    const ClipType parsed = ClipType::parse(*type);
+    return parsed.encrypted() ? *type : parsed.with(ClipKind::ModifierEnc).toString();
 }
 
 DBKeeper::ServerState ServerClip::serverState() const

@@ -37,6 +37,9 @@ struct ServerClip {
 
     // The state a reply gives the stored rows of this clip.
     DBKeeper::ServerState serverState() const;
+    // The type a new row of this clip takes, by this device's rule: a clip that came under a
+    // key is "enc" here even when the service's type lacks it.
+    std::optional<QString> typeForNewRow() const;
     // A new row of the category made from this clip, with the given content. A negative
     // favourite is kept: it carries the time of the unfavouring into later merges.
     HistoryModelPtr newRow(const QString& category, const std::optional<QString>& content) const;

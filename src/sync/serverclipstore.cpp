@@ -47,10 +47,15 @@ struct RoadRules {
     bool idsIntoEveryRow;
     // The clip's size is kept: a fetch reply carries it, a pull element does not.
     bool keepsFileSize;
+    // A stored row whose post or upload this device still owes keeps its state: the fetch
+    // answers a broker hint, and the device's own send is what the service will hold.
+    bool leavesOwedRows;
 };
 
-constexpr RoadRules kPullRules{.name = "pull", .bodyNeedsText = false, .idsIntoEveryRow = true, .keepsFileSize = false};
-constexpr RoadRules kFetchRules{.name = "mqtt", .bodyNeedsText = true, .idsIntoEveryRow = false, .keepsFileSize = true};
+constexpr RoadRules kPullRules{
+    .name = "pull", .bodyNeedsText = false, .idsIntoEveryRow = true, .keepsFileSize = false, .leavesOwedRows = false};
+constexpr RoadRules kFetchRules{
+    .name = "mqtt", .bodyNeedsText = true, .idsIntoEveryRow = false, .keepsFileSize = true, .leavesOwedRows = true};
 
 const RoadRules& rulesOf(ServerClipRoad road)
 {
@@ -162,6 +167,8 @@ bool ServerClipStore::write(std::vector<ServerClipArrival>& arrivals, quint64 lo
     const bool stored = HistoryModel::inTransaction([&](QSqlDatabase& db) {
         for (ServerClipArrival& arrival : arrivals) {
             const QString& hash = arrival.server.fileHash;
+            if (rules.leavesOwedRows && DBKeeper::owesService(db, hash))
+                continue;
             // Stored already (before the reply, or meanwhile by a capture or another reply):
             // only what the server owns changes.
             if (DBKeeper::applyServerState(db, hash, history, arrival.server.serverState()))

@@ -379,6 +379,8 @@ TEST_F(KeyMaking, DecryptKeyRefusesAWrongPinOrAMalformedDictAndChangesNothing)
         {"key hash a number", QStringLiteral("1357"), with("key_hash", 12)},
         {"no key timestamp", QStringLiteral("1357"), with("key_timestamp", {})},
         {"cipher timestamp not a number", QStringLiteral("1357"), with("cipher_timestamp", QStringLiteral("soon"))},
+        {"key timestamp true", QStringLiteral("1357"), with("key_timestamp", true)},
+        {"cipher timestamp a fraction", QStringLiteral("1357"), with("cipher_timestamp", 1700000000.5)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -17,9 +17,11 @@ using namespace historytest;
 
 namespace {
 
-const QStringList kSixteenColumns{
+// Every column of History, in table order.
+const QStringList kColumns{
     "content",       "timeStamp",  "deviceName", "file_hash", "type",     "history_id", "file_id", "file_ready",
-    "file_name",     "change_timestamp", "local_file_ok", "file_size", "secert", "category", "favourite", "key_hash"};
+    "file_name",     "change_timestamp", "local_file_ok", "file_size", "secert", "category", "favourite", "key_hash",
+    "server_time"};
 
 QStringList corruptCopies()
 {
@@ -50,7 +52,7 @@ TEST_F(DatabaseFile, MissingFileIsCreatedWithTheFullTableAndIndex)
     HistoryModel::initialize();
     EXPECT_TRUE(DBFetcher::sharedInstance().isOpen());
     RawDb raw(dbPath());
-    EXPECT_EQ(raw.columns(), kSixteenColumns);
+    EXPECT_EQ(raw.columns(), kColumns);
     EXPECT_TRUE(raw.hasUniqueIndex());
     EXPECT_TRUE(corruptCopies().isEmpty());
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 
 using namespace historytest;
 
@@ -136,12 +137,14 @@ TEST_F(HistoryQueries, CleanupKeepsTheNewestSixtyOfTheCategory)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         DBKeeper::removeAllData();
+        // Every row here is held by the service, so only the count decides.
         for (int i = 0; i < c.rows; ++i)
             savedClip(i, kHistory, 1000 + i);
         if (c.tieAtBoundary)
             setColumns(0, kHistory, "timeStamp = 1001");  // the oldest now ties with the next
         for (int i = 0; i < 70; ++i)
             savedClip(1000 + i, kFavourite, i);  // old favourites are another category's business
+        RawDb(dbPath()).exec(QStringLiteral("update History set history_id = 5000 + rowid"));
         setColumns(0, kHistory, "favourite = 123");
 
         const HistoryList deleted = DBKeeper::cleanupDatabase(kHistory);
@@ -153,6 +156,53 @@ TEST_F(HistoryQueries, CleanupKeepsTheNewestSixtyOfTheCategory)
         EXPECT_EQ(raw.scalar("select count(*) from History where category = 'favourite'").toInt(), 70);
     }
     EXPECT_EQ(DBKeeper::cleanupDatabase(kFavourite).size(), 10);
+}
+
+// The clean-up to 60 removes only rows the service holds: any other old row may be the only
+// copy of its clip, and stays whatever the count.
+TEST_F(HistoryQueries, CleanupRemovesOnlyRowsTheServiceHolds)
+{
+    const struct {
+        const char* name;
+        const char* assignments;
+        bool removed;
+    } oldRows[] = {
+        {"held: server id, nothing pending, not secret", "history_id = 11", true},
+        {"never posted", "history_id = 0", false},
+        {"secret (a copied file)", "history_id = 12, secert = 1", false},
+        {"secret and never posted", "history_id = 0, secert = 1", false},
+        {"a change still pending", "history_id = 13, change_timestamp = 5", false},
+        {"pending and never posted", "history_id = 0, change_timestamp = 5", false},
+    };
+    for (const QString& category : {kHistory, kFavourite}) {
+        SCOPED_TRACE(category.toStdString());
+        DBKeeper::removeAllData();
+        for (int i = 0; i < 70; ++i)
+            savedClip(100 + i, category, 1000 + i);
+        RawDb(dbPath()).exec(QStringLiteral("update History set history_id = 5000 + rowid"));
+        int n = 0;
+        for (const auto& row : oldRows)
+            setColumns(100 + n++, category, QString::fromLatin1(row.assignments));
+
+        const QStringList deleted = hashesOf(DBKeeper::cleanupDatabase(category));
+        QStringList expected;
+        n = 0;
+        for (const auto& row : oldRows) {
+            const bool gone = deleted.contains(hashOf(100 + n));
+            EXPECT_EQ(gone, row.removed) << row.name;
+            if (row.removed)
+                expected << hashOf(100 + n);
+            ++n;
+        }
+        for (int i = int(std::size(oldRows)); i < 10; ++i)
+            expected << hashOf(100 + i);  // the other old rows are held
+        QStringList sortedDeleted = deleted;
+        sortedDeleted.sort();
+        EXPECT_EQ(sortedDeleted, expected);
+        // 70 rows, 5 kept beyond the newest 60: a second clean-up finds nothing more.
+        EXPECT_EQ(rowCount(), 65);
+        EXPECT_TRUE(DBKeeper::cleanupDatabase(category).isEmpty());
+    }
 }
 
 TEST_F(HistoryQueries, ClearingSparesFavouritesOfEitherCategory)
@@ -175,16 +225,73 @@ TEST_F(HistoryQueries, ClearingSparesFavouritesOfEitherCategory)
               (std::vector<QVariantList>{{hashOf(2), kHistory}, {hashOf(4), kFavourite}}));
 }
 
-TEST_F(HistoryQueries, ClearingBeforeATimeKeepsThatTimeAndFavourites)
+// A clear compares the service's times only: the time the service was last seen holding a
+// row (server_time) with its clearing time. The clip's own time (this device's clock) plays
+// no part, and a row the service may not have stays.
+TEST_F(HistoryQueries, ClearingBeforeAServerTimeRemovesOnlyRowsTheServiceHeldThen)
 {
-    savedClip(1, kHistory, 100);
-    savedClip(2, kHistory, 200);
-    savedClip(3, kHistory, 50);
-    savedClip(4, kFavourite, 10);
-    setColumns(4, kFavourite, "favourite = 1");
-    EXPECT_EQ(hashesOf(DBKeeper::clearHistoryLessThan(QVariant(100))), hashes({3}));
-    QStringList left = hashesOf(DBKeeper::getAllHistory()) + hashesOf(DBKeeper::getAllFavourites());
-    EXPECT_EQ(left, hashes({2, 1, 4}));
+    const struct {
+        const char* name;
+        const char* assignments;
+        bool cleared;
+    } rows[] = {
+        {"held before the clear", "history_id = 1, server_time = 50", true},
+        {"held before, its own time long after", "history_id = 2, server_time = 50, timeStamp = 9999", true},
+        {"held exactly at the clear", "history_id = 3, server_time = 100", false},
+        {"seen after the clear, its own time long before", "history_id = 4, server_time = 150, timeStamp = 1", false},
+        {"server time unknown", "history_id = 5, server_time = 0, timeStamp = 1", false},
+        {"never posted", "history_id = 0, server_time = 50", false},
+        {"a change pending", "history_id = 7, server_time = 50, change_timestamp = 3", false},
+        {"secret", "history_id = 8, server_time = 50, secert = 1", false},
+        {"a favourite", "history_id = 9, server_time = 50, favourite = 1", false},
+        {"unfavourited", "history_id = 10, server_time = 50, favourite = -1", true},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        savedClip(n, kHistory, 1000);
+        setColumns(n++, kHistory, QString::fromLatin1(row.assignments));
+    }
+    savedClip(50, kFavourite, 10);
+    setColumns(50, kFavourite, "history_id = 50, server_time = 50, favourite = 1");
+
+    for (const QVariant& refused : {QVariant(true), QVariant(99.5), QVariant(QStringLiteral("100")), QVariant(0),
+                                    QVariant()})
+        EXPECT_TRUE(DBKeeper::clearHistoryLessThan(refused).isEmpty()) << refused.toString().toStdString();
+
+    const QStringList deleted = hashesOf(DBKeeper::clearHistoryLessThan(QVariant(100)));
+    n = 0;
+    for (const auto& row : rows)
+        EXPECT_EQ(deleted.contains(hashOf(n++)), row.cleared) << row.name;
+    EXPECT_EQ(RawDb(dbPath()).scalar("select count(*) from History where category = 'favourite'").toInt(), 1);
+}
+
+// The service's time of a row is what a pull saw, under the id it named; a row that takes
+// another server id (a new server copy) forgets it until a pull lists it again.
+TEST_F(HistoryQueries, TheServerTimeFollowsTheIdItWasSeenUnder)
+{
+    savedClip(1, kHistory, 1000);
+    savedClip(1, kFavourite, 1000);
+    setColumns(1, kHistory, "history_id = 7");
+    setColumns(1, kFavourite, "history_id = 7");
+    auto serverTimes = [] {
+        return RawDb(dbPath()).rows("select category, server_time from History order by category");
+    };
+    HistoryModel::inDatabase([](QSqlDatabase& db) {
+        EXPECT_TRUE(DBKeeper::noteServerTime(db, hashOf(1), 7, 500));
+        EXPECT_TRUE(DBKeeper::noteServerTime(db, hashOf(1), 7, 400));  // an older sight changes nothing
+        EXPECT_TRUE(DBKeeper::noteServerTime(db, hashOf(1), 8, 900));  // another id: not this row
+    });
+    EXPECT_EQ(serverTimes(), (std::vector<QVariantList>{{kFavourite, 500}, {kHistory, 500}}));
+
+    DBKeeper::ServerState same;
+    same.historyId = QVariant(7);
+    ASSERT_TRUE(DBKeeper::applyServerState(hashOf(1), kHistory, same));
+    EXPECT_EQ(serverTimes(), (std::vector<QVariantList>{{kFavourite, 500}, {kHistory, 500}}));
+
+    DBKeeper::ServerState moved;
+    moved.historyId = QVariant(8);
+    ASSERT_TRUE(DBKeeper::applyServerState(hashOf(1), kHistory, moved));
+    EXPECT_EQ(serverTimes(), (std::vector<QVariantList>{{kFavourite, 0}, {kHistory, 0}}));
 }
 
 TEST_F(HistoryQueries, RemovingEverythingOrTheUnreachableGivesTheDeletedRows)

@@ -19,9 +19,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QStringList kSixteenColumns{
+// Every column of History, in table order.
+const QStringList kColumns{
     "content",       "timeStamp",  "deviceName", "file_hash", "type",     "history_id", "file_id", "file_ready",
-    "file_name",     "change_timestamp", "local_file_ok", "file_size", "secert", "category", "favourite", "key_hash"};
+    "file_name",     "change_timestamp", "local_file_ok", "file_size", "secert", "category", "favourite", "key_hash",
+    "server_time"};
 
 const char* kFullTable =
     "CREATE TABLE History (content TEXT NOT NULL, timeStamp REAL NOT NULL DEFAULT 0, deviceName TEXT, "
@@ -134,7 +136,7 @@ TEST_F(HistoryJournalTest, TheListIndexExistsAfterAStartOnAnyFile)
         for (const auto& row : raw.rows("pragma index_info(History_category_timeStamp)"))
             indexed << row.value(2).toString();
         EXPECT_EQ(indexed, (QStringList{"category", "timeStamp"}));
-        EXPECT_EQ(raw.columns(), kSixteenColumns);
+        EXPECT_EQ(raw.columns(), kColumns);
         EXPECT_TRUE(raw.hasUniqueIndex());
 
         const struct {
@@ -228,7 +230,7 @@ TEST_F(HistoryJournalTest, AForeignHistoryIsMovedAsideAndANewOneStarted)
 
         EXPECT_EQ(hashesOf(DBKeeper::getAllHistory()), QStringList{hashOf(7)});
         RawDb raw(dbPath());
-        EXPECT_EQ(raw.columns(), kSixteenColumns);
+        EXPECT_EQ(raw.columns(), kColumns);
     }
 }
 

@@ -5,15 +5,19 @@
 
 #include <QRegularExpression>
 
+#include <limits>
+
 #include <gtest/gtest.h>
 
 using namespace historytest;
 
 namespace {
 
-const QStringList kSixteenColumns{
+// Every column of History, in table order.
+const QStringList kColumns{
     "content",       "timeStamp",  "deviceName", "file_hash", "type",     "history_id", "file_id", "file_ready",
-    "file_name",     "change_timestamp", "local_file_ok", "file_size", "secert", "category", "favourite", "key_hash"};
+    "file_name",     "change_timestamp", "local_file_ok", "file_size", "secert", "category", "favourite", "key_hash",
+    "server_time"};
 
 // The oldest layout: thirteen columns, no category, no unique index.
 const char* kThirteenColumns =
@@ -63,7 +67,7 @@ TEST_F(HistorySchemaTest, ThirteenColumnTableGetsAllColumnsTheIndexAndCategoryHi
     HistoryModel::initialize();
 
     RawDb raw(dbPath());
-    EXPECT_EQ(raw.columns(), kSixteenColumns);
+    EXPECT_EQ(raw.columns(), kColumns);
     EXPECT_TRUE(raw.hasUniqueIndex());
     EXPECT_EQ(raw.scalar("select count(*) from sqlite_master where name = 'History2'").toInt(), 0);
     const auto rows = raw.rows("select content, timeStamp, deviceName, history_id, file_id, file_ready, "
@@ -89,7 +93,7 @@ TEST_F(HistorySchemaTest, TableWithoutSecertGetsItBeforeTheRebuild)
                                      .arg(hashOf(1))});
     HistoryModel::initialize();
     RawDb raw(dbPath());
-    EXPECT_EQ(raw.columns(), kSixteenColumns);
+    EXPECT_EQ(raw.columns(), kColumns);
     EXPECT_TRUE(raw.hasUniqueIndex());
     EXPECT_EQ(raw.rows("select content, secert, category from History"),
               (std::vector<QVariantList>{{"a", 0, "history"}}));
@@ -107,7 +111,7 @@ TEST_F(HistorySchemaTest, RepeatedHashesInTheOldTableKeepTheNewestRow)
     HistoryModel::initialize();
     RawDb raw(dbPath());
     EXPECT_TRUE(raw.hasUniqueIndex());
-    EXPECT_EQ(raw.columns(), kSixteenColumns);
+    EXPECT_EQ(raw.columns(), kColumns);
     EXPECT_EQ(raw.rows("select content from History order by file_hash"),
               (std::vector<QVariantList>{{"a-new"}, {"b"}, {"c-second"}}));
 }
@@ -152,7 +156,39 @@ TEST_F(HistorySchemaTest, TableTheRebuildCannotFillIsKeptUntouchedInTheFileMoved
     EXPECT_FALSE(old.columns().contains("category"));
     EXPECT_EQ(old.scalar("select count(*) from sqlite_master where name = 'History2'").toInt(), 0);
     RawDb raw(dbPath());
-    EXPECT_EQ(raw.columns(), kSixteenColumns);
+    EXPECT_EQ(raw.columns(), kColumns);
+}
+
+// The file of the build before the service's times were kept: it opens with every row as it
+// was and every server time unknown (0), so a clear keeps its rows until a pull lists them.
+TEST_F(HistorySchemaTest, TheSixteenColumnFileGetsAnUnknownServerTimeForEveryRow)
+{
+    const char* create =
+        "CREATE TABLE History (content TEXT NOT NULL, timeStamp REAL NOT NULL DEFAULT 0, deviceName TEXT, "
+        "file_hash TEXT NOT NULL, type TEXT, history_id INTEGER NOT NULL DEFAULT 0, file_id INTEGER NOT NULL "
+        "DEFAULT 0 , file_ready INTEGER NOT NULL DEFAULT 0, file_name TEXT, change_timestamp INTEGER NOT NULL "
+        "DEFAULT 0, local_file_ok INTEGER NOT NULL DEFAULT 0, file_size REAL NOT NULL DEFAULT 0, secert INTEGER NOT "
+        "NULL DEFAULT 0, category TEXT NOT NULL DEFAULT 'history', favourite INTEGER NOT NULL DEFAULT 0, key_hash "
+        "TEXT DEFAULT NULL)";
+    makeFixture(create,
+                {QStringLiteral("CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category)"),
+                 QStringLiteral("insert into History (content, timeStamp, file_hash, type, history_id, file_ready, "
+                                "category, favourite, key_hash) values ('a', 100, '%1', 'text_txt+enc', 7, 1, "
+                                "'history', 0, NULL)")
+                     .arg(hashOf(1)),
+                 QStringLiteral("insert into History (content, timeStamp, file_hash, history_id, category, favourite) "
+                                "values ('a', 100, '%1', 7, 'favourite', 55)")
+                     .arg(hashOf(1))});
+    HistoryModel::initialize();
+    RawDb raw(dbPath());
+    EXPECT_EQ(raw.columns(), kColumns);
+    EXPECT_TRUE(raw.hasUniqueIndex());
+    EXPECT_EQ(raw.rows("select content, ifnull(type, ''), history_id, file_ready, category, favourite, server_time from History "
+                       "order by category"),
+              (std::vector<QVariantList>{{"a", "", 7, 0, "favourite", 55, 0}, {"a", "text_txt+enc", 7, 1, "history", 0, 0}}));
+    // A clear of the service at any time keeps them: when it held them is not known here.
+    EXPECT_TRUE(DBKeeper::clearHistoryLessThan(QVariant(std::numeric_limits<qint64>::max())).isEmpty());
+    EXPECT_EQ(raw.scalar("select count(*) from History").toInt(), 2);
 }
 
 TEST_F(HistorySchemaTest, UniqueIndexAllowsOneRowPerHashAndCategory)

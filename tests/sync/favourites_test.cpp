@@ -272,6 +272,84 @@ TEST_F(Favourites, APullAppliesTheThreeArraysAndIgnoresHostileIds)
     EXPECT_TRUE(QJsonDocument::fromJson(QByteArray::fromStdString(sent[0].body)).object().contains(QStringLiteral("favourites")));
 }
 
+// A new favourite row takes its kind and its encryption from this device: beside the clip's
+// history row it is kept as that row is, and a clip that came under a key is "enc" whatever
+// the service's type says.
+TEST_F(Favourites, ANewFavouriteRowTakesThisDevicesTypeNotTheServices)
+{
+    const QString beside = QStringLiteral("held here as encrypted text");
+    addTextClip(beside, 100, 301);  // type "text_txt+enc"
+    const QString alone = QStringLiteral("only a favourite here");
+    auto element = [this](const QString& text, qint64 id, const QString& type) {
+        return QJsonObject{{QStringLiteral("file_hash"), md5HexOfString(text)},
+                           {QStringLiteral("history_id"), id},
+                           {QStringLiteral("file_id"), id + 1000},
+                           {QStringLiteral("file_ready"), 1},
+                           {QStringLiteral("type"), type},
+                           {QStringLiteral("timestamp"), 1700001000},
+                           {QStringLiteral("favourite"), 1700001000},
+                           {QStringLiteral("key_hash"), keyHash()},
+                           {QStringLiteral("content"), encrypt(text)}};
+    };
+    const QJsonObject reply{{QStringLiteral("code"), 0},
+                            {QStringLiteral("cipher"), cipher()},
+                            {QStringLiteral("histories"),
+                             QJsonArray{element(beside, 301, QStringLiteral("file_txt")),
+                                        element(alone, 302, QStringLiteral("text_txt"))}}};
+    server.setFault("/get_favourite/", webdouble::Fault::rawBody(json(reply).toStdString()));
+    EXPECT_FALSE(pullFavourites().error.has_value());
+
+    const auto besideRow = rowOf(md5HexOfString(beside), QString(ClipCategory::Favourite));
+    ASSERT_TRUE(besideRow);
+    EXPECT_EQ(besideRow->type(), QStringLiteral("text_txt+enc"));
+    EXPECT_EQ(besideRow->content(), beside);
+    const auto aloneRow = rowOf(md5HexOfString(alone), QString(ClipCategory::Favourite));
+    ASSERT_TRUE(aloneRow);
+    EXPECT_EQ(aloneRow->type(), QStringLiteral("text_txt+enc"));
+    EXPECT_EQ(aloneRow->content(), alone);
+}
+
+// The favourites clean-up to 60 removes only favourites the service holds.
+TEST_F(Favourites, TheFavouritesCleanUpKeepsEveryOldFavouriteTheServiceLacks)
+{
+    const struct {
+        const char* name;
+        qint64 historyId;
+        const char* rowState;
+        bool kept;
+    } oldest[] = {
+        {"a secret favourite", 0, "secert = 1", true},
+        {"a favourite still to send", 7, "change_timestamp = 9", true},
+        {"a favourite never posted", 0, "", true},
+        {"held by the service", 8, "", false},
+    };
+    int n = 0;
+    for (const auto& row : oldest) {
+        const auto clip = addTextClip(QString::fromLatin1(row.name), 10 + n++, row.historyId,
+                                      QString(ClipCategory::Favourite));
+        if (*row.rowState)
+            RawDb(dbPath()).exec(QStringLiteral("update History set %1 where file_hash = ?").arg(QLatin1String(row.rowState)),
+                                 {*clip->file_hash()});
+    }
+    for (int i = 0; i < 60; ++i)
+        addTextClip(QStringLiteral("newer favourite %1").arg(i), 1000 + i, 400 + i, QString(ClipCategory::Favourite));
+    {
+        // The pending favourite's send, which the pull starts, finds it on the service.
+        auto lock = server.lock();
+        webdouble::ClipRoutes::StoredClip stored;
+        stored.history = {{QStringLiteral("file_hash"), md5HexOfString(QStringLiteral("a favourite still to send"))},
+                          {QStringLiteral("history_id"), 7}, {QStringLiteral("favourite"), 0}};
+        server.clipRoutes().state().accounts[userId].clips[7] = stored;
+    }
+    server.setFault("/get_favourite/", webdouble::Fault::rawBody(R"({"code": 0})"));
+    EXPECT_FALSE(pullFavourites().error.has_value());
+    for (const auto& row : oldest)
+        EXPECT_EQ(bool(rowOf(md5HexOfString(QString::fromLatin1(row.name)), QString(ClipCategory::Favourite))), row.kept)
+            << row.name;
+    RawDb raw(dbPath());
+    EXPECT_EQ(countRows(raw, QStringLiteral("category = 'favourite'")), 63);
+}
+
 TEST_F(Favourites, APullWithNoFavouritesSendsAnEmptyMap)
 {
     pullFavourites();

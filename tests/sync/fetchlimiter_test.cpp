@@ -35,9 +35,8 @@ TEST(FetchLimiter, FetchesBeyondTheLimitAreFoldedIntoPullsUntilAQuietPull)
 {
     Recorder r;
     FetchLimiter limiter(r.pull());
-    for (const char* key : {"a", "b", "c", "a", "b"})
+    for (const char* key : {"a", "b", "c"})
         limiter.fetch(QString::fromLatin1(key), r.fetch(QString::fromLatin1(key)));
-    // Repeats of a fetch under way start nothing.
     EXPECT_EQ(r.fetches, (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
     EXPECT_TRUE(r.pullDone.empty());
 
@@ -85,4 +84,45 @@ TEST(FetchLimiter, AResetForgetsWorkUnderWay)
     // The spacing counts from the last pull before the reset no more.
     limiter.pull();
     EXPECT_EQ(r.pullDone.size(), 2u);
+}
+
+// A hint for a key whose fetch is under way may name what that fetch's answer predates (the
+// body-ready message after the post's): the fetch runs once more when it ends, however many
+// hints came meanwhile, and a hint after it has ended starts a fresh one.
+TEST(FetchLimiter, AHintDuringAFetchOfItsKeyRunsItOnceMore)
+{
+    Recorder r;
+    FetchLimiter limiter(r.pull());
+    const QString a = QStringLiteral("a");
+    limiter.fetch(a, r.fetch(a));
+    ASSERT_EQ(r.fetches.size(), 1);
+
+    // Ended without a hint meanwhile: done.
+    r.fetchDone[0]();
+    EXPECT_TRUE(limiter.isIdle());
+
+    limiter.fetch(a, r.fetch(a));
+    for (int i = 0; i < 5; ++i)
+        limiter.fetch(a, r.fetch(a));
+    limiter.fetch(QStringLiteral("b"), r.fetch(QStringLiteral("b")));
+    EXPECT_EQ(r.fetches, (QStringList{a, a, QStringLiteral("b")}));
+    r.fetchDone[1]();
+    // The one more run, and no further one.
+    ASSERT_EQ(r.fetches, (QStringList{a, a, QStringLiteral("b"), a}));
+    EXPECT_FALSE(limiter.isIdle());
+    r.fetchDone[3]();
+    EXPECT_EQ(r.fetches.size(), 4);
+    r.fetchDone[2]();
+    EXPECT_TRUE(limiter.isIdle());
+    EXPECT_TRUE(r.pullDone.empty());
+
+    // A hint during the extra run earns one more again: each run answers the hints before it.
+    limiter.fetch(a, r.fetch(a));
+    limiter.fetch(a, r.fetch(a));
+    r.fetchDone[4]();
+    limiter.fetch(a, r.fetch(a));
+    r.fetchDone[5]();
+    ASSERT_EQ(r.fetches.size(), 7);
+    r.fetchDone[6]();
+    EXPECT_TRUE(limiter.isIdle());
 }

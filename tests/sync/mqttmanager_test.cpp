@@ -76,9 +76,11 @@ protected:
         return static_cast<int>(collectLog().count(needle));
     }
 
+    // A null device leaves the token out, as a client republishing the service's message might.
     void publish(const QString& protocol, QJsonObject data, const QString& device = kOtherDevice)
     {
-        data.insert(QStringLiteral("device_token"), device);
+        if (!device.isNull())
+            data.insert(QStringLiteral("device_token"), device);
         server.publish(userId, protocol, data);
     }
     // A message whose effect is easy to see and needs no server, sent after others: once it
@@ -89,23 +91,44 @@ protected:
         handleSentinel();
         settle();
     }
-    // wait: how long the messages before it may take on a busy machine.
+    // wait: how long the messages before it may take on a busy machine. The sentinel is a clip
+    // only the server holds: a message is only a hint, so its row appears once the fetch it
+    // starts has been answered. Its requests are left out of clipRequests().
     void handleSentinel(std::chrono::milliseconds wait = std::chrono::seconds(10))
     {
         const QString text = QStringLiteral("sentinel %1").arg(++m_sentinels);
-        const auto clip = addTextClip(text, QDateTime::currentSecsSinceEpoch(), 0);
-        const QString hash = *clip->file_hash();
-        // So that the clean-up of a pull meanwhile keeps it.
-        DBKeeper::setLocalFileOkWithHash(hash);
+        const QString hash = md5HexOfString(text);
+        const qint64 id = 990000 + m_sentinels;
+        {
+            auto lock = server.lock();
+            auto stored = encryptedClip(text, QDateTime::currentSecsSinceEpoch(), id, 1);
+            stored.changedAt = server.nextTimestamp();
+            server.clipRoutes().state().accounts[userId].clips[id] = stored;
+        }
+        m_sentinelHashes << hash;
         publish(QStringLiteral("history_upload_file"), {{QStringLiteral("file_hash"), hash},
-                                                        {QStringLiteral("history_id"), 900000 + m_sentinels},
-                                                        {QStringLiteral("file_id"), 900000 + m_sentinels}});
-        ASSERT_TRUE(testenv::waitUntil([&] {
-            const auto row = rowOf(hash);
-            return row && row->file_ready().toLongLong() == 1;
-        }, wait)) << "the sentinel was not handled";
+                                                        {QStringLiteral("history_id"), id},
+                                                        {QStringLiteral("file_id"), id + 1000}});
+        ASSERT_TRUE(testenv::waitUntil([&] { return bool(rowOf(hash)); }, wait)) << "the sentinel was not handled";
+        {
+            auto lock = server.lock();
+            server.clipRoutes().state().accounts[userId].clips.erase(id);
+        }
+        const auto row = rowOf(hash);
         DBKeeper::deleteClipItem(hash);
-        ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({clip});
+        ClipFileManager::sharedInstance().deleteFilesWithHistoryArray({row});
+    }
+    // The clip requests ("/push/") but the sentinels'.
+    std::vector<webdouble::RecordedRequest> clipRequests() const
+    {
+        std::vector<webdouble::RecordedRequest> out;
+        for (const auto& request : server.requestsTo("/push/")) {
+            const QString query = QString::fromStdString(request.query);
+            if (std::none_of(m_sentinelHashes.cbegin(), m_sentinelHashes.cend(),
+                             [&](const QString& h) { return query.contains(h); }))
+                out.push_back(request);
+        }
+        return out;
     }
     static void settle()
     {
@@ -151,6 +174,7 @@ protected:
     MosquittoBroker broker;
     QString m_log;
     int m_sentinels = 0;
+    QStringList m_sentinelHashes;
 };
 
 }  // namespace
@@ -224,8 +248,10 @@ TEST_F(MqttChannel, ProtocolsMatchByPrefix)
         {"History_clear", false},
         {"", false},
     };
+    qint64 id = 300;
     for (const Case& c : cases) {
-        const auto clip = addTextClip(QStringLiteral("old clip for %1").arg(QLatin1String(c.protocol)), 100);
+        const auto clip = addTextClip(QStringLiteral("old clip for %1").arg(QLatin1String(c.protocol)), 100, ++id);
+        seenByServiceAt(*clip->file_hash(), 400);
         auto favourite = addTextClip(QStringLiteral("old favourite %1").arg(QLatin1String(c.protocol)), 100, 0,
                                      QString(ClipCategory::Favourite));
         favourite->setFavourite(QVariant(90));
@@ -244,8 +270,11 @@ TEST_F(MqttChannel, ProtocolsMatchByPrefix)
 TEST_F(MqttChannel, AClearConfirmedByTheServerKeepsNewerClips)
 {
     connectAndSubscribe();
-    const auto older = addTextClip(QStringLiteral("older"), 100);
-    const auto newer = addTextClip(QStringLiteral("newer"), 900);
+    // The service's times decide, not the clips' own.
+    const auto older = addTextClip(QStringLiteral("older"), 900, 61);
+    const auto newer = addTextClip(QStringLiteral("newer"), 100, 62);
+    seenByServiceAt(*older->file_hash(), 400);
+    seenByServiceAt(*newer->file_hash(), 600);
     NotificationCounter deletes(NotificationName::HistoryDelete);
     clearedOnServer(500);
     publish(QStringLiteral("history_clear"), {{QStringLiteral("timestamp"), 500}});
@@ -274,6 +303,8 @@ TEST_F(MqttChannel, AClearTakesItsTimeFromTheServerNotFromTheMessage)
         const auto older = addTextClip(QStringLiteral("older, %1").arg(QLatin1String(c.name)), 100, 51);
         const auto recent = addTextClip(QStringLiteral("recent, %1").arg(QLatin1String(c.name)),
                                         QDateTime::currentSecsSinceEpoch() - 60, 52);
+        seenByServiceAt(*older->file_hash(), 100);
+        seenByServiceAt(*recent->file_hash(), QDateTime::currentSecsSinceEpoch() - 60);
         storeOnServer(md5HexOfString(QStringLiteral("on the server")), 31);
         if (c.serverClear)
             clearedOnServer(*c.serverClear);
@@ -290,7 +321,7 @@ TEST_F(MqttChannel, AClearTakesItsTimeFromTheServerNotFromTheMessage)
         // The server was only asked, never changed.
         EXPECT_EQ(serverClips().size(), before.size()) << c.name;
         EXPECT_TRUE(server.requestsTo("/clear_history/").empty()) << c.name;
-        EXPECT_TRUE(server.requestsTo("/push/").empty()) << c.name;
+        EXPECT_TRUE(clipRequests().empty()) << c.name;
         DBKeeper::deleteClipItem(older->file_hash());
         DBKeeper::deleteClipItem(recent->file_hash());
     }
@@ -328,7 +359,7 @@ TEST_F(MqttChannel, ADeleteIsAppliedOnlyWhenTheServerNoLongerHasTheClip)
         sendSentinelAndWait();
         server.clearFaults();
 
-        EXPECT_EQ(server.requestsTo("/push/").size(), c.fetches) << c.name;
+        EXPECT_EQ(clipRequests().size(), c.fetches) << c.name;
         EXPECT_EQ(!rowOf(hash), c.deleted) << c.name;
         EXPECT_EQ(QFile::exists(bodyPath(hash)), !c.deleted) << c.name;
         if (c.deleted) {
@@ -351,22 +382,26 @@ TEST_F(MqttChannel, AFloodOfMessagesForUnknownClipsIsBounded)
     {
         // The server answers nothing until every message has been handled.
         auto hold = server.lock();
+        const quint64 before = mqtt().messagesHandled();
         for (int i = 0; i < 10000; ++i) {
             publish(QStringLiteral("history_upload_file"),
                     {{QStringLiteral("file_hash"), md5HexOfString(QStringLiteral("unknown %1").arg(i))},
                      {QStringLiteral("history_id"), 100000 + i},
                      {QStringLiteral("file_id"), 200000 + i}});
         }
-        handleSentinel(std::chrono::seconds(120));
+        ASSERT_TRUE(testenv::waitUntil([&] { return mqtt().messagesHandled() >= before + 10000; },
+                                       std::chrono::seconds(120)));
     }
     settle();
-    EXPECT_LE(server.requestsTo("/push/").size(), size_t(FetchLimiter::kMaxFetches));
+    EXPECT_LE(clipRequests().size(), size_t(FetchLimiter::kMaxFetches));
     // One pull for the hints that did not fit, one for those that came while it ran.
     EXPECT_LE(server.requestsTo("/pull/").size(), 2u);
     EXPECT_GE(server.requestsTo("/pull/").size(), 1u);
 }
 
-TEST_F(MqttChannel, RepeatsOfOneClipAreFetchedOnce)
+// Repeats of a clip while its fetch runs make that fetch run once more when it ends (its
+// answer may predate what they announce), never once each.
+TEST_F(MqttChannel, RepeatsOfOneClipDuringItsFetchFetchItOnceMore)
 {
     connectAndSubscribe();
     const QString text = QStringLiteral("pushed once, announced often");
@@ -377,48 +412,121 @@ TEST_F(MqttChannel, RepeatsOfOneClipAreFetchedOnce)
         server.clipRoutes().state().accounts[userId].clips[44] = stored;
     }
     server.clearRequests();
-    {
-        auto hold = server.lock();
-        for (int i = 0; i < 1000; ++i)
-            publish(QStringLiteral("history_upload_file"), {{QStringLiteral("file_hash"), hash},
-                                                            {QStringLiteral("history_id"), 44},
-                                                            {QStringLiteral("file_id"), 1044}});
-        handleSentinel();
-    }
+    // The first fetch waits at the server until every repeat has been handled.
+    auto gate = std::make_shared<webdouble::Gate>();
+    server.setFault("/push/", webdouble::Fault::held(gate, 1));
+    const quint64 before = mqtt().messagesHandled();
+    for (int i = 0; i < 1000; ++i)
+        publish(QStringLiteral("history_upload_file"), {{QStringLiteral("file_hash"), hash},
+                                                        {QStringLiteral("history_id"), 44},
+                                                        {QStringLiteral("file_id"), 1044}});
+    ASSERT_TRUE(testenv::waitUntil([&] { return mqtt().messagesHandled() >= before + 1000 && gate->arrived() == 1; },
+                                   std::chrono::seconds(60)));
+    gate->open();
     settle();
-    EXPECT_EQ(server.requestsTo("/push/").size(), 1u);
+    server.clearFaults();
+    EXPECT_EQ(clipRequests().size(), 2u);
     EXPECT_TRUE(server.requestsTo("/pull/").empty());
     const auto row = rowOf(hash);
     ASSERT_TRUE(row);
     EXPECT_EQ(row->content(), text);
 }
 
-TEST_F(MqttChannel, UploadOfAKnownClipMarksItsBodyReadyAndKeepsItsIds)
+// The service sends "history_upload_file" after the post and again once the body is up. The
+// second, arriving while the fetch the first started is slow, must not be absorbed: that
+// fetch's answer predates the upload and says the body is not ready.
+TEST_F(MqttChannel, TheBodyReadyMessageDuringASlowFetchIsFetchedAgain)
+{
+    connectAndSubscribe();
+    const QString text = QStringLiteral("its body goes up while it is fetched");
+    const QString hash = md5HexOfString(text);
+    auto stored = encryptedClip(text, 1234, 45, 0);
+    // The slow fetch's answer was made before the body was up.
+    auto gate = std::make_shared<webdouble::Gate>();
+    webdouble::Fault slow = webdouble::Fault::rawBody(
+        json({{QStringLiteral("code"), 0}, {QStringLiteral("history"), stored.history}}).toStdString());
+    slow.gate = gate;
+    slow.times = 1;
+    server.setFault("/push/", slow);
+    {
+        auto lock = server.lock();
+        stored.history.insert(QStringLiteral("file_ready"), 1);
+        stored.changedAt = server.nextTimestamp();
+        server.clipRoutes().state().accounts[userId].clips[45] = stored;
+    }
+    const QJsonObject announced{{QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), 45},
+                                {QStringLiteral("file_id"), 1045}};
+    publish(QStringLiteral("history_upload_file"), announced);
+    ASSERT_TRUE(testenv::waitUntil([&] { return gate->arrived() == 1; }));
+    const quint64 before = mqtt().messagesHandled();
+    publish(QStringLiteral("history_upload_file"), announced);
+    ASSERT_TRUE(testenv::waitUntil([&] { return mqtt().messagesHandled() > before; }));
+    gate->open();
+    settle();
+    server.clearFaults();
+    const auto row = rowOf(hash);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->content(), text);
+    EXPECT_EQ(row->file_ready().toLongLong(), 1);
+    EXPECT_EQ(clipRequests().size(), 2u);
+}
+
+// "history_upload_file" is a hint: any client of the broker can send it, with the device token
+// left out and with made-up ids. A known row changes only by what the service answers to the
+// fetch; a row whose post or upload this device still owes is not touched at all.
+TEST_F(MqttChannel, AnUploadMessageChangesOnlyWhatTheServiceAnswers)
 {
     connectAndSubscribe();
     struct Case {
+        const char* name;
         qint64 localId;
+        qint64 messageId;
+        const char* rowState;  // besides file_ready 0
+        bool onServerReady;    // the service holds the clip under the local id, its body up
         qint64 expectedId;
-        qint64 expectedFileId;
+        int expectedReady;
+        size_t fetches;
     };
-    // The local ids win when set; the message fills them in when they are 0.
-    for (const Case& c : {Case{12, 12, 1012}, Case{0, 77, 5077}}) {
-        auto clip = addTextClip(QStringLiteral("known %1").arg(c.localId), 100, c.localId);
-        clip->setFile_ready(QVariant(0));
-        clip->save();
-        NotificationCounter changed(NotificationName::DataChanged);
-        publish(QStringLiteral("history_upload_file"), {{QStringLiteral("file_hash"), *clip->file_hash()},
-                                                        {QStringLiteral("history_id"), 77},
-                                                        {QStringLiteral("file_id"), 5077}});
-        ASSERT_TRUE(testenv::waitUntil([&] {
-            const auto row = rowOf(*clip->file_hash());
-            return row && row->file_ready().toLongLong() == 1;
-        }));
-        const auto row = rowOf(*clip->file_hash());
-        EXPECT_EQ(row->history_id().toLongLong(), c.expectedId);
-        EXPECT_EQ(row->file_id().toLongLong(), c.expectedFileId);
-        EXPECT_TRUE(testenv::waitUntil([&] { return changed.count() >= 1; }));
+    const Case cases[] = {
+        {"the service has its body now", 12, 12, "", true, 12, 1, 1},
+        {"the service has not", 13, 13, "", false, 13, 0, 1},
+        {"a made-up id", 14, 77, "", true, 14, 0, 1},
+        {"never posted, a made-up id", 0, 78, "", false, 0, 0, 0},
+        {"never posted, an id the service uses", 0, 15, "", true, 0, 0, 0},
+        {"a change still to send", 16, 16, "change_timestamp = 5", true, 16, 0, 0},
+        {"its captured body not up yet", 17, 17, "file_size = 40", true, 17, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const auto clip = addTextClip(QStringLiteral("known, %1").arg(QLatin1String(c.name)), 100, c.localId);
+        const QString hash = *clip->file_hash();
+        DBKeeper::setRemoteFileReady(QVariant(0), hash, keyHash());
+        if (*c.rowState) {
+            RawDb(dbPath()).exec(QStringLiteral("update History set %1 where file_hash = ?").arg(QLatin1String(c.rowState)),
+                                 {hash});
+        }
+        const qint64 serverId = c.localId != 0 ? c.localId : c.messageId;
+        if (c.onServerReady)
+            storeOnServer(hash, serverId);
+        server.clearRequests();
+
+        publish(QStringLiteral("history_upload_file"),
+                {{QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), c.messageId},
+                 {QStringLiteral("file_id"), c.messageId + 1000}},
+                QString());
+        sendSentinelAndWait();
+
+        size_t fetches = 0;
+        for (const auto& request : clipRequests())
+            fetches += request.method == "GET" && QString::fromStdString(request.query).contains(hash) ? 1 : 0;
+        EXPECT_EQ(fetches, c.fetches) << c.name;
+        const auto row = rowOf(hash);
+        ASSERT_TRUE(row) << c.name;
+        EXPECT_EQ(row->history_id().toLongLong(), c.expectedId) << c.name;
+        EXPECT_EQ(row->file_ready().toLongLong(), c.expectedReady) << c.name;
+        EXPECT_EQ(row->content(), QStringLiteral("known, %1").arg(QLatin1String(c.name))) << c.name;
         row->del();
+        auto lock = server.lock();
+        server.clipRoutes().state().accounts[userId].clips.erase(serverId);
     }
 }
 
@@ -507,6 +615,10 @@ TEST_F(MqttChannel, AFetchedBodyIsLeftToTheDeviceThatCapturedIt)
     EXPECT_EQ(rowOf(hash)->local_file_ok().toLongLong(), 1);
 
     // The other device's upload is announced: the body is on both sides now.
+    {
+        auto lock = server.lock();
+        server.clipRoutes().state().accounts[userId].clips[41].history.insert(QStringLiteral("file_ready"), 1);
+    }
     publish(QStringLiteral("history_upload_file"),
             {{QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), 41}, {QStringLiteral("file_id"), 1041}});
     ASSERT_TRUE(testenv::waitUntil([&] { return rowOf(hash)->file_ready().toLongLong() == 1; }));
@@ -547,7 +659,7 @@ TEST_F(MqttChannel, AFetchedClipThatCannotBeReadStoresNothing)
         server.clearRequests();
         publish(QStringLiteral("history_upload_file"), {{QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), id}});
         ASSERT_TRUE(testenv::waitUntil([&] { return changed.count() == 1; })) << c.name;
-        EXPECT_EQ(server.requestsTo("/push/").size(), 1u) << c.name;
+        EXPECT_EQ(clipRequests().size(), 1u) << c.name;
         EXPECT_FALSE(rowOf(hash)) << c.name;
         EXPECT_FALSE(QFile::exists(bodyPath(hash))) << c.name;
         EXPECT_EQ(done.count(), 0) << c.name;
@@ -581,14 +693,23 @@ TEST_F(MqttChannel, HostileMessagesTouchNothing)
         message(QStringLiteral("history_upload_file"), {{QStringLiteral("device_token"), device}, {QStringLiteral("file_hash"), hash}}),
         message(QStringLiteral("history_clear"), {{QStringLiteral("device_token"), device}, {QStringLiteral("timestamp"), QStringLiteral("soon")}}),
         message(QStringLiteral("history_clear"), {{QStringLiteral("device_token"), device}}),
+        // JSON true is no id and no time.
+        message(QStringLiteral("history_upload_file"), {{QStringLiteral("device_token"), device}, {QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), true}}),
+        message(QStringLiteral("history_upload_file"), {{QStringLiteral("device_token"), device}, {QStringLiteral("file_hash"), md5HexOfString(QStringLiteral("unknown"))}, {QStringLiteral("history_id"), true}}),
+        message(QStringLiteral("history_upload_file"), {{QStringLiteral("device_token"), device}, {QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), 5}, {QStringLiteral("file_id"), true}}),
+        message(QStringLiteral("history_upload_file"), {{QStringLiteral("device_token"), device}, {QStringLiteral("file_hash"), hash}, {QStringLiteral("history_id"), 5.5}}),
+        message(QStringLiteral("history_clear"), {{QStringLiteral("device_token"), device}, {QStringLiteral("timestamp"), true}}),
+        message(QStringLiteral("history_clear"), {{QStringLiteral("device_token"), device}, {QStringLiteral("timestamp"), 1700000000.5}}),
         "not json at all",
         "[\"history_clear\"]",
         "{\"protocol\": \"history_clear\", \"data\": 5}",
         std::string(10 * 1024 * 1024, '{'),
     };
+    server.clearRequests();
     for (const std::string& payload : payloads)
         ASSERT_TRUE(raw_publisher.publish(topic, payload));
     sendSentinelAndWait();
+    EXPECT_TRUE(server.requestsTo("/pull/").empty());
 
     const auto row = rowOf(hash);
     ASSERT_TRUE(row);
@@ -598,7 +719,7 @@ TEST_F(MqttChannel, HostileMessagesTouchNothing)
     EXPECT_TRUE(QFile::exists(dbPath()));
     // The sentinel added one row and took it away again.
     EXPECT_EQ(countRows(raw), rowsBefore);
-    EXPECT_TRUE(server.requestsTo("/push/").empty());
+    EXPECT_TRUE(clipRequests().empty());
 }
 
 TEST_F(MqttChannel, AStoppedBrokerIsReconnectedAndSubscribedAgain)
@@ -790,7 +911,7 @@ TEST_F(MqttChannel, ADeleteArrivingDuringTheFetchKeepsTheClipDeleted)
         EXPECT_EQ(server.clipRoutes().state().accounts[userId].clips.count(71), 0u);
     }
     // Only the fetch went out.
-    EXPECT_EQ(server.requestsTo("/push/").size(), 1u);
+    EXPECT_EQ(clipRequests().size(), 1u);
 }
 
 // The fetch was answered before the clip was deleted on the server, but its answer arrives
@@ -819,7 +940,7 @@ TEST_F(MqttChannel, ADeleteOvertakingAnAnsweredFetchStillDeletesTheClip)
     gate->open();
     // The fetch stores it; the check that follows finds it gone on the server (it never was
     // in the double) and deletes it.
-    ASSERT_TRUE(testenv::waitUntil([&] { return server.requestsTo("/push/").size() == 2u; }));
+    ASSERT_TRUE(testenv::waitUntil([&] { return clipRequests().size() == 2u; }));
     settle();
     drainMainQueue();
     EXPECT_FALSE(rowOf(hash));

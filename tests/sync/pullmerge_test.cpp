@@ -8,6 +8,9 @@
 #include <QDateTime>
 #include <QDir>
 
+#include <functional>
+#include <optional>
+
 #include <gtest/gtest.h>
 
 using namespace synctest;
@@ -93,7 +96,7 @@ TEST_F(PullMerge, WithoutAKeyNothingIsSent)
 TEST_F(PullMerge, AFailedReplyChangesNothingNotEvenTheCleanUp)
 {
     for (int i = 0; i < 75; ++i)
-        addTextClip(QStringLiteral("clip %1").arg(i), 100 + i);
+        addTextClip(QStringLiteral("clip %1").arg(i), 100 + i, 100 + i);
     QJsonObject failed = reply({encryptedElement(QStringLiteral("new"), 9)});
     failed[QStringLiteral("code")] = 1;
     failed[QStringLiteral("clear_all_ts")] = 99999;
@@ -252,6 +255,10 @@ TEST_F(PullMerge, DeleteActionsAndTheClearTimeRemoveRowsAndBodies)
     const auto old = addTextClip(QStringLiteral("old"), 100, 9);
     const auto oldFavourite = addTextClip(QStringLiteral("old favourite"), 100, 10);
     DBKeeper::setFavourite(QVariant(qint64(50)), oldFavourite->file_hash());
+    // When the service was last seen holding each (a clear compares these with its own time).
+    seenByServiceAt(*kept->file_hash(), 1500);
+    seenByServiceAt(*old->file_hash(), 500);
+    seenByServiceAt(*oldFavourite->file_hash(), 500);
     NotificationCounter deletes(NotificationName::HistoryDelete);
 
     QJsonObject r = reply();
@@ -278,19 +285,126 @@ TEST_F(PullMerge, DeleteActionsAndTheClearTimeRemoveRowsAndBodies)
     ASSERT_TRUE(testenv::waitUntil([&] { return deletes.count() == 2; }));
 }
 
-// A clearing time beyond now clears up to now: a clip stamped ahead of this machine's clock
-// (another device's clock runs fast) is kept.
-TEST_F(PullMerge, AClearTimeInTheFutureClearsOnlyUpToNow)
+// A clear is the service's: it removes what the service held at its clearing time, compared
+// with the service's own times of each row, never with a clip's time from this device's clock.
+// Clocks set apart (the service 10 minutes ahead, this device 10 minutes behind) clear nothing
+// captured here after the clear, and nothing the service may not have.
+TEST_F(PullMerge, AClearComparesTheServicesTimesNotThisDevicesClock)
 {
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    const auto old = addTextClip(QStringLiteral("cleared"), 100, 21);
-    const auto ahead = addTextClip(QStringLiteral("stamped an hour ahead"), now + 3600, 22);
+    const qint64 serviceNow = now + 600;  // the service's clock runs ten minutes ahead
+    const qint64 deviceNow = now - 600;   // and this device's ten minutes behind
+    struct Case {
+        const char* name;
+        qint64 localTime;
+        qint64 historyId;
+        std::optional<qint64> seenByService;
+        const char* rowState;
+        bool cleared;
+    };
+    const Case cases[] = {
+        {"pulled before the clear", deviceNow - 3600, 31, serviceNow - 3600, "", true},
+        {"pulled before the clear, stamped ahead", now + 7200, 32, serviceNow - 60, "", true},
+        {"posted after the clear, not pulled since", deviceNow, 33, std::nullopt, "", false},
+        {"captured after the clear, never posted", deviceNow, 0, std::nullopt, "", false},
+        {"posted before, changed here since", deviceNow - 3600, 34, serviceNow - 3600, "change_timestamp = 1", false},
+        {"secret", deviceNow - 3600, 35, serviceNow - 3600, "secert = 1", false},
+        {"pulled after the clear", deviceNow - 3600, 36, serviceNow + 5, "", false},
+    };
+    for (const Case& c : cases) {
+        const auto clip = addTextClip(QString::fromLatin1(c.name), c.localTime, c.historyId);
+        if (c.seenByService)
+            seenByServiceAt(*clip->file_hash(), *c.seenByService);
+        if (*c.rowState)
+            RawDb(dbPath()).exec(QStringLiteral("update History set %1 where file_hash = ?").arg(QLatin1String(c.rowState)),
+                                 {*clip->file_hash()});
+    }
     QJsonObject r = reply();
-    r[QStringLiteral("clear_all_ts")] = 4102444800.0;  // the year 2100
+    r[QStringLiteral("clear_all_ts")] = serviceNow;
+    r[QStringLiteral("request_timestamp")] = serviceNow + 10;
     merge(r);
-    EXPECT_FALSE(rowOf(*old->file_hash()));
-    EXPECT_TRUE(rowOf(*ahead->file_hash()));
-    EXPECT_TRUE(QFile::exists(bodyPath(*ahead->file_hash())));
+    for (const Case& c : cases) {
+        const QString hash = md5HexOfString(QString::fromLatin1(c.name));
+        EXPECT_EQ(!rowOf(hash), c.cleared) << c.name;
+        EXPECT_EQ(QFile::exists(bodyPath(hash)), !c.cleared) << c.name;
+    }
+}
+
+// The same reply may list a clip the service changed after its clear: the clear is applied
+// first, so the clip stays, and the merge records the reply's time for it.
+TEST_F(PullMerge, AClearAndClipsInOneReplyKeepTheClipsChangedAfterIt)
+{
+    const auto listed = addTextClip(QStringLiteral("favoured elsewhere after the clear"), 100, 41);
+    const auto unlisted = addTextClip(QStringLiteral("held before the clear"), 100, 42);
+    seenByServiceAt(*listed->file_hash(), 400);
+    seenByServiceAt(*unlisted->file_hash(), 400);
+    QJsonObject element = encryptedElement(QStringLiteral("favoured elsewhere after the clear"), 41, 100);
+    element[QStringLiteral("favourite")] = 700;
+    QJsonObject r = reply({element, encryptedElement(QStringLiteral("new after the clear"), 43, 100)});
+    r[QStringLiteral("clear_all_ts")] = 500;
+    r[QStringLiteral("request_timestamp")] = 800;
+    merge(r);
+
+    EXPECT_FALSE(rowOf(*unlisted->file_hash()));
+    const auto kept = rowOf(*listed->file_hash());
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->favourite().toLongLong(), 700);
+    EXPECT_TRUE(rowOf(md5HexOfString(QStringLiteral("new after the clear"))));
+    RawDb raw(dbPath());
+    EXPECT_EQ(raw.scalar(QStringLiteral("select server_time from History where file_hash = '%1'")
+                             .arg(*listed->file_hash())),
+              QVariant(800));
+    EXPECT_EQ(raw.scalar(QStringLiteral("select server_time from History where file_hash = '%1'")
+                             .arg(md5HexOfString(QStringLiteral("new after the clear")))),
+              QVariant(800));
+}
+
+// JSON true stands for no id and no time anywhere in a pull reply.
+TEST_F(PullMerge, TrueIsNoIdAndNoTime)
+{
+    struct Case {
+        const char* name;
+        std::function<void(QJsonObject&)> edit;
+        std::function<void()> check;
+    };
+    const auto held = addTextClip(QStringLiteral("held by the service"), 100, 1);
+    seenByServiceAt(*held->file_hash(), 400);
+    const QString newHash = md5HexOfString(QStringLiteral("listed"));
+    auto element = [&](const char* key) {
+        QJsonObject e = encryptedElement(QStringLiteral("listed"), 51, 100);
+        e[QLatin1String(key)] = true;
+        return QJsonArray{e};
+    };
+    const Case cases[] = {
+        {"request_timestamp", [](QJsonObject& r) { r[QStringLiteral("request_timestamp")] = true; },
+         [] { EXPECT_EQ(bookmark(), QStringLiteral("absent")); }},
+        {"clear_all_ts", [](QJsonObject& r) { r[QStringLiteral("clear_all_ts")] = true; },
+         [&] { EXPECT_TRUE(rowOf(*held->file_hash())); }},
+        {"an action's history_id",
+         [](QJsonObject& r) {
+             r[QStringLiteral("action")] = QJsonArray{QJsonObject{{QStringLiteral("action"), QStringLiteral("del")},
+                                                                  {QStringLiteral("history_id"), true}}};
+         },
+         [&] { EXPECT_TRUE(rowOf(*held->file_hash())); }},
+        {"a clip's history_id", [&](QJsonObject& r) { r[QStringLiteral("histories")] = element("history_id"); },
+         [&] { EXPECT_FALSE(rowOf(newHash)); }},
+        {"a clip's file_id", [&](QJsonObject& r) { r[QStringLiteral("histories")] = element("file_id"); },
+         [&] { EXPECT_FALSE(rowOf(newHash)); }},
+        {"a clip's timestamp", [&](QJsonObject& r) { r[QStringLiteral("histories")] = element("timestamp"); },
+         [&] { EXPECT_FALSE(rowOf(newHash)); }},
+        {"a clip's favourite", [&](QJsonObject& r) { r[QStringLiteral("histories")] = element("favourite"); },
+         [&] { EXPECT_FALSE(rowOf(newHash)); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UserDefaults::standard().remove(DefaultsKey::LastPullRequestTime);
+        QJsonObject r = reply();
+        r.remove(QStringLiteral("request_timestamp"));
+        c.edit(r);
+        ASSERT_TRUE(merge(r).isValid());
+        c.check();
+        EXPECT_TRUE(rowOf(*held->file_hash()));
+    }
 }
 
 TEST_F(PullMerge, TheCleanUpKeepsTheNewestSixtyAndRemovesTheOthersBodies)
@@ -311,6 +425,44 @@ TEST_F(PullMerge, TheCleanUpKeepsTheNewestSixtyAndRemovesTheOthersBodies)
     }
     EXPECT_TRUE(QFile::exists(bodyPath(hashes.at(15))));
     EXPECT_TRUE(rowOf(md5HexOfString(QStringLiteral("new 4"))));
+}
+
+// The clean-up after a pull removes only clips the service holds: a secret clip, one still
+// waiting to be sent and one never sent are kept among the oldest, whatever their number.
+TEST_F(PullMerge, TheCleanUpKeepsEveryOldClipTheServiceLacks)
+{
+    const struct {
+        const char* name;
+        qint64 historyId;
+        const char* rowState;
+        bool kept;
+    } oldest[] = {
+        {"a copied file, secret", 0, "secert = 1", true},
+        {"secret, with a server id", 3, "secert = 1", true},
+        {"a change still to send", 4, "change_timestamp = 7", true},
+        {"never posted", 0, "", true},
+        {"held by the service", 6, "", false},
+    };
+    int n = 0;
+    for (const auto& row : oldest) {
+        const auto clip = addTextClip(QString::fromLatin1(row.name), 10 + n++, row.historyId);
+        if (*row.rowState)
+            RawDb(dbPath()).exec(QStringLiteral("update History set %1 where file_hash = ?").arg(QLatin1String(row.rowState)),
+                                 {*clip->file_hash()});
+    }
+    for (int i = 0; i < 60; ++i)
+        addTextClip(QStringLiteral("newer %1").arg(i), 1000 + i, 100 + i);
+    merge(reply({encryptedElement(QStringLiteral("pulled"), 900, 5000)}));
+
+    for (const auto& row : oldest) {
+        const QString hash = md5HexOfString(QString::fromLatin1(row.name));
+        EXPECT_EQ(bool(rowOf(hash)), row.kept) << row.name;
+        EXPECT_EQ(QFile::exists(bodyPath(hash)), row.kept) << row.name;
+    }
+    RawDb raw(dbPath());
+    // The newest 60 (the pulled clip among them) and the four the service lacks.
+    EXPECT_EQ(countRows(raw, QStringLiteral("category = 'history'")), 64);
+    EXPECT_TRUE(rowOf(md5HexOfString(QStringLiteral("pulled"))));
 }
 
 TEST_F(PullMerge, HostileElementsAreSkippedAndTheRestIsMerged)

@@ -58,6 +58,15 @@ inline HistoryModelPtr addTextClip(const QString& text, qint64 timestamp, qint64
     return clip;
 }
 
+// The service was seen holding the rows of the hash at its own time (as a pull records it).
+inline void seenByServiceAt(const QString& hash, qint64 serverTime)
+{
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        DBFetcher::executeUpdate(db, QStringLiteral("update History set server_time = ? where file_hash = ?"),
+                                 {QVariant(serverTime), hash});
+    });
+}
+
 // Every stored row of the hash in the category; null when there is none.
 inline HistoryModelPtr rowOf(const QString& hash, const QString& category = QString(ClipCategory::History))
 {

@@ -2,11 +2,13 @@
 #include "support/mosquittobroker.h"
 #include "support/syncdevice/devicedriver.h"
 #include "support/testenv.h"
+#include "support/webservice/mqttpublisher.h"
 #include "support/webservice/webservicedouble.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QImage>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QSet>
@@ -689,4 +691,90 @@ TEST_F(TwoDevices, AClipRePostedUnderANewIdIsDeletedUnderTheIdTheServiceHasNow)
     expectOk(*b, b->call(QStringLiteral("pull")));
     EXPECT_EQ(a->call(QStringLiteral("count")), QStringLiteral("ok 0"));
     EXPECT_EQ(b->call(QStringLiteral("count")), QStringLiteral("ok 0"));
+}
+
+// The service's clock runs ten minutes ahead of both devices, and another client of the broker
+// republishes every message of the service without its device token and with made-up ids,
+// during the posts and the uploads. A clear made on A removes on B only what the service held
+// then; clips copied after it on either device, stamped by clocks behind the service's clear
+// time, stay on the service and on both devices.
+TEST_F(TwoDevices, ClocksSetApartAndARepublishingBrokerClientLoseNoClip)
+{
+    server.setClockOffset(std::chrono::minutes(10));
+    loginBoth();
+    webdouble::MqttPublisher hostile;
+    ASSERT_TRUE(hostile.connect("127.0.0.1", broker.port(), "pubclient", "4d2c9e17"));
+    size_t republished = 0;
+    auto republish = [&] {
+        const auto published = server.published();
+        for (; republished < published.size(); ++republished) {
+            const auto& message = published[republished];
+            QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(message.payload)).object();
+            QJsonObject data = object.value(QStringLiteral("data")).toObject();
+            data.remove(QStringLiteral("device_token"));
+            object.insert(QStringLiteral("data"), data);
+            hostile.publish(message.topic, QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString());
+            if (data.contains(QStringLiteral("history_id"))) {
+                data.insert(QStringLiteral("history_id"), data.value(QStringLiteral("history_id")).toInteger() + 5000);
+                data.insert(QStringLiteral("file_id"), data.value(QStringLiteral("file_id")).toInteger() + 5000);
+                object.insert(QStringLiteral("data"), data);
+                hostile.publish(message.topic, QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString());
+            }
+        }
+    };
+
+    const QString before = QStringLiteral("held by the service before the clear");
+    b->send(QStringLiteral("waitrow ") + md5HexOfString(before));
+    expectOk(*a, a->call(QStringLiteral("capture ") + before));
+    republish();
+    expectOk(*b, b->answer());
+
+    // The clear, at the service's time, ten minutes after both devices' clocks.
+    b->send(QStringLiteral("waitgone ") + md5HexOfString(before));
+    expectOk(*a, a->call(QStringLiteral("clear")));
+    republish();
+    expectOk(*b, b->answer());
+
+    // The bodies wait at the service while the republished hints arrive.
+    auto uploads = std::make_shared<webdouble::Gate>();
+    server.setFault("/get_upload_token/", webdouble::Fault::held(uploads));
+    QStringList after;
+    for (int i = 0; i < 3; ++i) {
+        after << QStringLiteral("copied on A after the clear, %1").arg(i);
+        expectOk(*a, a->call(QStringLiteral("capture ") + after.last()));
+        republish();
+    }
+    after << QStringLiteral("copied on B after the clear");
+    expectOk(*b, b->call(QStringLiteral("capture ") + after.last()));
+    republish();
+    for (const QString& text : after) {
+        expectOk(*a, a->call(QStringLiteral("waitrow ") + md5HexOfString(text)));
+        expectOk(*b, b->call(QStringLiteral("waitrow ") + md5HexOfString(text)));
+    }
+    uploads->open();
+    server.clearFaults();
+    // Pulls by hand on both, the hostile copies still arriving.
+    expectOk(*a, a->call(QStringLiteral("pull")));
+    republish();
+    expectOk(*b, b->call(QStringLiteral("pull")));
+    republish();
+    expectOk(*a, a->call(QStringLiteral("pull")));
+
+    QSet<QString> expected;
+    for (const QString& text : after)
+        expected.insert(md5HexOfString(text));
+    EXPECT_EQ(serverHashes(userId), expected) << serverLog();
+    // Every body reached the service: no hint stood in for an upload.
+    for (const QString& text : after) {
+        EXPECT_TRUE(testenv::waitUntil([&] {
+            return serverClip(userId, md5HexOfString(text)).value(QStringLiteral("file_ready")).toInteger() == 1;
+        })) << text.toStdString() << serverLog();
+    }
+    for (DeviceDriver* device : {a.get(), b.get()}) {
+        EXPECT_EQ(device->call(QStringLiteral("count")), QStringLiteral("ok 4")) << device->output().toStdString();
+        for (const QString& text : after) {
+            const QString row = device->call(QStringLiteral("waitrow ") + md5HexOfString(text));
+            EXPECT_EQ(row.section(QLatin1Char(' '), 2), text);
+        }
+    }
 }

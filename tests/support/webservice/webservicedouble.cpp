@@ -300,8 +300,14 @@ std::vector<Published> WebServiceDouble::published() const
 qint64 WebServiceDouble::nextTimestamp()
 {
     auto guard = lock();
-    m_lastTimestamp = std::max(m_lastTimestamp + 1, QDateTime::currentSecsSinceEpoch());
+    m_lastTimestamp = std::max(m_lastTimestamp + 1, QDateTime::currentSecsSinceEpoch() + m_clockOffset);
     return m_lastTimestamp;
+}
+
+void WebServiceDouble::setClockOffset(std::chrono::seconds offset)
+{
+    auto guard = lock();
+    m_clockOffset = offset.count();
 }
 
 void WebServiceDouble::route(const std::string& method, const std::string& path, Auth auth, Handler handler)

@@ -227,6 +227,8 @@ public:
 
     // The one server clock (see above).
     qint64 nextTimestamp();
+    // The server clock runs this far from the machine's (a service whose clock is ahead).
+    void setClockOffset(std::chrono::seconds offset);
 
     // The one lock over all state; recursive, so a handler may call the accessors above.
     std::unique_lock<std::recursive_mutex> lock() const { return std::unique_lock(m_mutex); }
@@ -276,6 +278,7 @@ private:
     std::map<QString, Token> m_tokens;
     qint64 m_nextUserId = 10001;
     qint64 m_lastTimestamp = 0;
+    qint64 m_clockOffset = 0;
     quint64 m_tokenCounter = 0;
 
     QByteArray m_publicKey;
