@@ -522,8 +522,9 @@ TEST_F(MqttChannel, AnUploadMessageChangesOnlyWhatTheServiceAnswers)
         const auto row = rowOf(hash);
         ASSERT_TRUE(row) << c.name;
         EXPECT_EQ(row->history_id().toLongLong(), c.expectedId) << c.name;
-        if (c.expectedReady >= 0)
+        if (c.expectedReady >= 0) {
             EXPECT_EQ(row->file_ready().toLongLong(), c.expectedReady) << c.name;
+        }
         EXPECT_EQ(row->content(), QStringLiteral("known, %1").arg(QLatin1String(c.name))) << c.name;
         row->del();
         auto lock = server.lock();
