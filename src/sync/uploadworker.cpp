@@ -135,8 +135,9 @@ void UploadWorker::next()
 
 void UploadWorker::complete(const Step& step, const StepOutcome& outcome, const std::function<bool()>& clearMark)
 {
-    // The user hears of an outage once, here where a failure is told from a refusal.
-    if (outcome.kind == StepOutcome::Kind::TransportFailure)
+    // The user hears of an outage once, here where a failure is told from a refusal; a 5xx is
+    // the service (or the proxy before it) not answering too.
+    if (outcome.kind == StepOutcome::Kind::TransportFailure || outcome.kind == StepOutcome::Kind::Later)
         ServiceOutage::sharedInstance().uploadFailed();
     else if (outcome.kind == StepOutcome::Kind::Sent)
         ServiceOutage::sharedInstance().uploadSucceeded();
