@@ -6,6 +6,7 @@
 #include "platform/fake/pasteboardfake.h"
 #include "platform/pasteboard.h"
 #include "platform/userdefaults.h"
+#include "store/clipbodylimit.h"
 #include "store/clipfilemanager.h"
 #include "store/dbfetcher.h"
 #include "store/dbkeeper.h"
@@ -98,11 +99,11 @@ void BM_CaptureFile(benchmark::State& state)
     clearHistory();
     const QString path = g_home + QStringLiteral("/large export.csv");
     QByteArray contents;
-    contents.reserve(ClipController::kMaxFileSize);
+    contents.reserve(ClipBodyLimit::kBytes);
     QRandomGenerator random(11);
-    while (contents.size() < ClipController::kMaxFileSize)
+    while (contents.size() < ClipBodyLimit::kBytes)
         contents += QByteArray::number(random.generate()) + ',' + QByteArray::number(random.bounded(1000)) + '\n';
-    contents.truncate(ClipController::kMaxFileSize);
+    contents.truncate(ClipBodyLimit::kBytes);
     int n = 0;
     for (auto _ : state) {
         state.PauseTiming();

@@ -4,6 +4,7 @@
 // in wall-clock time (waiting for the file system counts).
 
 #include "service/sodiumglue.h"
+#include "store/clipbodylimit.h"
 
 #include <benchmark/benchmark.h>
 #include <sodium.h>
@@ -19,7 +20,7 @@
 
 namespace {
 
-constexpr size_t kBodyBytes = 5767168;
+constexpr size_t kBodyBytes = size_t(ClipBodyLimit::kBytes);
 constexpr size_t kChunk = 4096;
 constexpr size_t kAbytes = crypto_secretstream_xchacha20poly1305_ABYTES;
 constexpr size_t kHeader = crypto_secretstream_xchacha20poly1305_HEADERBYTES;

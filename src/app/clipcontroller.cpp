@@ -170,7 +170,7 @@ void ClipController::userLogout(const Notification& notification)
         catchSnapshot(snapshot);
         m_captureUnmarked = false;
     });
-    NotificationCenter::defaultCenter().post(QStringLiteral("DATA_CHANGED"));
+    NotificationCenter::defaultCenter().post(NotificationName::DataChanged);
 }
 
 void ClipController::waitForCaptures()
@@ -225,9 +225,9 @@ bool ClipController::catchFile(const QByteArray& path)
 {
     // Hashed while it is copied, and stored from that copy: a file that changes meanwhile
     // cannot leave a body whose digest is not its name. Only a regular file is read (a FIFO
-    // or device would block the capture queue), and the read stops past the limit, whatever
-    // size the system reports (a /proc file reports 0 and never ends).
-    std::optional<StagedFile> staged = StagedFile::copyOf(path, kMaxFileSize);
+    // or device would block the capture queue), and the read stops past the clip body limit,
+    // whatever size the system reports (a /proc file reports 0 and never ends).
+    std::optional<StagedFile> staged = StagedFile::copyOf(path);
     if (!staged)
         return false;
     // A clip of nothing is not kept: the start-up schema step drops rows of the empty hash.

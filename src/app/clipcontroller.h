@@ -38,8 +38,6 @@ struct Notification;
 // use, on the main thread, and lives as long as the process.
 class ClipController {
 public:
-    // Files above this many bytes (5.5 MiB) are not captured.
-    static constexpr qint64 kMaxFileSize = 5767168;
     // The poll interval when "CLIP_MONITOR_SPEED" holds no usable number of seconds.
     static constexpr double kDefaultMonitorSpeed = 0.6;
     // The slowest poll a stored "CLIP_MONITOR_SPEED" may ask for, in seconds; above it the

@@ -2,6 +2,7 @@
 
 #include "app/clipkindtable.h"
 #include "app/clipreminderhelper.h"
+#include "store/clipbodylimit.h"
 #include "store/dbfetcher.h"
 
 #include <QByteArray>
@@ -33,11 +34,11 @@ QIcon thumbnailOf(const QString& base64)
     return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
 }
 
-// Over 5.5 MiB, the capture and sync limit of 5767168 bytes; "5M" is only the wording.
+// Over the capture and sync limit (5.5 MiB); "5M" is only the wording.
 bool isTooLargeToUpload(const HistoryModel& clip)
 {
     const float bytes = clip.file_size().toFloat();
-    return double(bytes) / 1024 / 1024 > 5.5;
+    return ClipBodyLimit::tooLarge(bytes);
 }
 
 }  // namespace

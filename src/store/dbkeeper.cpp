@@ -1,6 +1,7 @@
 #include "store/dbkeeper.h"
 
 #include "platform/numberreader.h"
+#include "store/clipbodylimit.h"
 #include "store/clipcategories.h"
 #include "store/cliptype.h"
 
@@ -127,14 +128,16 @@ HistoryModelPtr DBKeeper::getClipObjectWithHistoryID(const QVariant& historyId, 
 
 HistoryModelPtr DBKeeper::getUnProcessHistory()
 {
-    return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
-                                     "secert = 0 and category = 'history' order by timeStamp desc limit 1"));
+    return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= ? and "
+                                     "secert = 0 and category = 'history' order by timeStamp desc limit 1"),
+                      {ClipBodyLimit::kBytes});
 }
 
 HistoryModelPtr DBKeeper::getUnProcessFavourite()
 {
-    return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
-                                     "secert = 0 and category = 'favourite' order by timeStamp desc limit 1"));
+    return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= ? and "
+                                     "secert = 0 and category = 'favourite' order by timeStamp desc limit 1"),
+                      {ClipBodyLimit::kBytes});
 }
 
 namespace {
@@ -538,12 +541,12 @@ namespace {
 HistoryModelPtr unprocessedSkipping(const QString& category, const QStringList& skipping)
 {
     QStringList marks;
-    QVariantList args{category};
+    QVariantList args{ClipBodyLimit::kBytes, category};
     for (const QString& hash : skipping) {
         marks << QStringLiteral("?");
         args << hash;
     }
-    return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
+    return selectLast(QStringLiteral("select * from History where change_timestamp > 0 and file_size <= ? and "
                                      "secert = 0 and category = ? and file_hash not in (%1) "
                                      "order by timeStamp desc limit 1")
                           .arg(marks.join(u", ")),

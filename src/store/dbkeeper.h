@@ -36,7 +36,8 @@ public:
     static HistoryModelPtr getClipObjectWithHistoryID(const QVariant& historyId,
                                                       const std::optional<QString>& category);
 
-    // The next clip an upload worker handles, or null.
+    // The next clip an upload worker handles (pending, not secret, within the clip body
+    // limit), or null.
     static HistoryModelPtr getUnProcessHistory();
     static HistoryModelPtr getUnProcessFavourite();
     // The newest clip of either category whose body is on exactly one side and that has a

@@ -1,5 +1,6 @@
 #include "store/stagedfile.h"
 
+#include "store/clipbodylimit.h"
 #include "store/pathhelper.h"
 
 #include <QCryptographicHash>
@@ -98,7 +99,7 @@ bool StagedFile::moveTo(const QString& destination)
     return true;
 }
 
-std::optional<StagedFile> StagedFile::copyOf(const QByteArray& path, qint64 maxBytes)
+std::optional<StagedFile> StagedFile::copyOf(const QByteArray& path)
 {
     // Only a regular file is opened at all: opening a FIFO waits for a writer, and a device
     // may act on being opened.
@@ -107,8 +108,8 @@ std::optional<StagedFile> StagedFile::copyOf(const QByteArray& path, qint64 maxB
         spdlog::info("not copied: {} is no regular file", shown(path));
         return std::nullopt;
     }
-    if (info.st_size > maxBytes) {
-        spdlog::info("not copied: {} has {} bytes, over {}", shown(path), qint64(info.st_size), maxBytes);
+    if (ClipBodyLimit::tooLarge(double(info.st_size))) {
+        spdlog::info("not copied: {} has {} bytes, over {}", shown(path), qint64(info.st_size), ClipBodyLimit::kBytes);
         return std::nullopt;
     }
     Descriptor in(::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -145,8 +146,8 @@ std::optional<StagedFile> StagedFile::copyOf(const QByteArray& path, qint64 maxB
         if (n == 0)
             break;
         total += n;
-        if (total > maxBytes) {
-            spdlog::info("not copied: {} holds more than {} bytes", shown(path), maxBytes);
+        if (ClipBodyLimit::tooLarge(double(total))) {
+            spdlog::info("not copied: {} holds more than {} bytes", shown(path), ClipBodyLimit::kBytes);
             return std::nullopt;
         }
         md5.addData(QByteArrayView(buffer, n));

@@ -13,9 +13,10 @@ class StagedFile {
 public:
     // Copies the regular file at this path: its bytes as the file system knows them, since a
     // name need not be UTF-8. Links are followed. Nothing (logged) when it is no regular file,
-    // cannot be read or copied, or turns out while read to hold more than maxBytes: the read
-    // stops there, whatever size the system reports (files under /proc report 0).
-    static std::optional<StagedFile> copyOf(const QByteArray& path, qint64 maxBytes);
+    // cannot be read or copied, or turns out while read to be too large for a clip body
+    // (store/clipbodylimit.h): the read stops there, whatever size the system reports (files
+    // under /proc report 0).
+    static std::optional<StagedFile> copyOf(const QByteArray& path);
 
     StagedFile(StagedFile&& other) noexcept;
     StagedFile& operator=(StagedFile&& other) noexcept;

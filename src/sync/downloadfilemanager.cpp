@@ -4,6 +4,7 @@
 #include "platform/numberreader.h"
 #include "service/httpsession.h"
 #include "service/zeromanager.h"
+#include "store/clipbodylimit.h"
 #include "store/clipfilemanager.h"
 #include "store/clipkinds.h"
 #include "store/cliptype.h"
@@ -276,7 +277,7 @@ bool DownloadFileManager::unzipSingleEntry(const QString& zipPath, const QString
     zip_stat_init(&stat);
     if (zip_get_num_entries(archive, 0) == 1 && zip_stat_index(archive, 0, 0, &stat) == 0
         && (stat.valid & ZIP_STAT_NAME) && (stat.valid & ZIP_STAT_SIZE)
-        && QString::fromUtf8(stat.name) == entryName && stat.size <= zip_uint64_t(kMaxBodySize)) {
+        && QString::fromUtf8(stat.name) == entryName && !ClipBodyLimit::tooLarge(double(stat.size))) {
         if (zip_file_t* entry = zip_fopen_index(archive, 0, 0)) {
             QSaveFile out(target);
             if (out.open(QIODevice::WriteOnly)) {

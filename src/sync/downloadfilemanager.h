@@ -3,6 +3,7 @@
 #include "service/requestmanager.h"
 #include "sync/ownsessionrequest.h"
 #include "service/sodiumglue.h"
+#include "store/clipbodylimit.h"
 #include "store/historymodel.h"
 #include "sync/stepoutcome.h"
 
@@ -41,12 +42,11 @@ public:
     static constexpr QLatin1String kErrorDomain{"com.nuvarel.download"};
     static constexpr QLatin1String kNoKey{"no key"};
     static constexpr QLatin1String kFileProcessError{"file process error"};
-    // The largest body a clip may have; an unzipped entry is read no further.
-    static constexpr qint64 kMaxBodySize = 5767168;
-    // The most a download may bring: the largest body zipped (deflate's worst case and the
-    // archive's headers), then encrypted (the stream header and a tag per chunk).
-    static constexpr qint64 kMaxZippedSize =
-        kMaxBodySize + (kMaxBodySize >> 12) + (kMaxBodySize >> 14) + (kMaxBodySize >> 25) + 13 + 4096;
+    // The most a download may bring: the largest body (store/clipbodylimit.h) zipped
+    // (deflate's worst case and the archive's headers), then encrypted (the stream header and
+    // a tag per chunk).
+    static constexpr qint64 kMaxZippedSize = ClipBodyLimit::kBytes + (ClipBodyLimit::kBytes >> 12)
+        + (ClipBodyLimit::kBytes >> 14) + (ClipBodyLimit::kBytes >> 25) + 13 + 4096;
     static constexpr qint64 kMaxDownloadSize =
         kMaxZippedSize + qint64(CE_BUFFER_OVERHEAD) * (kMaxZippedSize / qint64(CE_FILE_CHUNK_BYTES) + 2);
 
@@ -61,7 +61,7 @@ public:
 
     // The one entry named `entryName` of the zip written to `target` (replaced atomically).
     // False, leaving no target, unless the archive holds exactly that one entry, read in full
-    // within kMaxBodySize with its CRC checked.
+    // within the clip body limit with its CRC checked.
     static bool unzipSingleEntry(const QString& zipPath, const QString& entryName, const QString& target);
 
     // The error of this domain (code -1), with {"error": info} when info is given.

@@ -2,6 +2,7 @@
 
 #include "platform/notificationcenter.h"
 #include "platform/numberreader.h"
+#include "store/clipbodylimit.h"
 #include "store/cliptype.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
@@ -42,7 +43,7 @@ UploadWorker::Started FileService::startStep(const Step& base, const QStringList
         const QString body = ClipType::parse(clip->type()).zipped() ? PathHelper::getZipsFilePath(hash) : PathHelper::getBaseFilePath(hash);
         if (!QFile::exists(body))
             return passOver("its body is missing here");
-        if (float(clip->file_size().toDouble()) > float(UploadFileManager::kMaxFileSize))
+        if (ClipBodyLimit::tooLarge(clip->file_size().toDouble()))
             return passOver("too large");
         if (clip->key_hash().value_or(QString()).isEmpty())
             return passOver("no key hash");

@@ -5,6 +5,7 @@
 #include "platform/numberreader.h"
 #include "service/httpsession.h"
 #include "service/zeromanager.h"
+#include "store/clipbodylimit.h"
 #include "store/clipcategories.h"
 #include "store/clipfilemanager.h"
 #include "store/cliptype.h"
@@ -81,7 +82,7 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
     const QString hash = *clip->file_hash();
     if (isPosting(hash))
         return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::inFlight());
-    if (float(clip->file_size().toDouble()) > float(kMaxFileSize))
+    if (ClipBodyLimit::tooLarge(clip->file_size().toDouble()))
         return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::unsendable());
 
     QJsonObject history = clip->toDictionary();

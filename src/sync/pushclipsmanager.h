@@ -43,8 +43,6 @@ public:
 
     // The error domain of a failed post.
     static const QString& serverErrorDomain();  // "server errer"
-    // Larger clips are never pushed.
-    static constexpr double kMaxFileSize = 5767168.0;
 
     static PushClipsManager& sharedInstance();
 

@@ -4,6 +4,7 @@
 #include "platform/numberreader.h"
 #include "service/httpsession.h"
 #include "service/zeromanager.h"
+#include "store/clipbodylimit.h"
 #include "store/clipcategories.h"
 #include "store/configuremanager.h"
 #include "store/dbkeeper.h"
@@ -70,7 +71,7 @@ void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, Outco
     // Secret clips never leave the machine; a clip the server does not know goes by the post.
     if (clip->secert().toBool() || valueOf(clip->history_id()) <= 0)
         return StepAnswer::onMain(callback, nullptr, std::nullopt, StepOutcome::unsendable());
-    if (float(clip->file_size().toDouble()) > float(kMaxFileSize))
+    if (ClipBodyLimit::tooLarge(clip->file_size().toDouble()))
         return StepAnswer::onMain(callback, nullptr, std::nullopt, StepOutcome::unsendable());
     const QString hash = *clip->file_hash();
     if (!favouriteTask.begin(hash))

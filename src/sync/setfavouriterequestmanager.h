@@ -32,8 +32,6 @@ public:
     using OutcomeCallback = std::function<void(const HistoryModelPtr& result, const std::optional<RequestError>& error,
                                                const StepOutcome& outcome)>;
 
-    static constexpr double kMaxFileSize = 5767168.0;
-
     static SetFavouriteRequestManager& sharedInstance();
 
     QString methodURL() const override;

@@ -7,6 +7,7 @@
 #include "service/httpsession.h"
 #include "service/urlpolicy.h"
 #include "service/zeromanager.h"
+#include "store/clipbodylimit.h"
 #include "store/clipfilemanager.h"
 #include "store/cliptype.h"
 #include "store/configuremanager.h"
@@ -92,7 +93,7 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, OutcomeCallback call
     const QString hash = clip->file_hash().value_or(QString());
     if (!isValidFileHash(hash))
         return StepAnswer::onMain(callback, {}, refused(), StepOutcome::refused());
-    if (float(clip->file_size().toDouble()) > float(kMaxFileSize))
+    if (ClipBodyLimit::tooLarge(clip->file_size().toDouble()))
         return StepAnswer::onMain(callback, {}, refused(), StepOutcome::refused());
     const QString keyHash = clip->key_hash().value_or(QString());
     if (keyHash.isEmpty())

@@ -35,7 +35,6 @@ public:
                                                const StepOutcome& outcome)>;
 
     static constexpr QLatin1String kUploadErrorDomain{"com.nuvarel.upload"};
-    static constexpr double kMaxFileSize = 5767168.0;
 
     static UploadFileManager& sharedInstance();
 

@@ -1,6 +1,7 @@
 #include "app/clipfixture.h"
 
 #include "platform/notificationcenter.h"
+#include "store/clipbodylimit.h"
 #include "store/clipfilemanager.h"
 #include "store/clipuserdefaults.h"
 #include "store/configuremanager.h"
@@ -188,7 +189,7 @@ TEST_F(ClipCaptureTest, AFolderCapturesNothingAlthoughItsNameIsOfferedAsText)
 TEST_F(ClipCaptureTest, AFileOfExactlyTheLimitIsCapturedAndOneByteMoreIsNot)
 {
     watcher();
-    for (const qint64 size : {ClipController::kMaxFileSize, ClipController::kMaxFileSize + 1}) {
+    for (const qint64 size : {ClipBodyLimit::kBytes, ClipBodyLimit::kBytes + 1}) {
         SCOPED_TRACE(size);
         const QString path = testenv::home() + QStringLiteral("/big-%1.bin").arg(size);
         QFile file(path);
@@ -200,7 +201,7 @@ TEST_F(ClipCaptureTest, AFileOfExactlyTheLimitIsCapturedAndOneByteMoreIsNot)
         copyFile(path);
         poll();
         const bool captured = rowCount() == before + 1;
-        EXPECT_EQ(captured, size <= ClipController::kMaxFileSize);
+        EXPECT_EQ(captured, size <= ClipBodyLimit::kBytes);
         if (captured) {
             EXPECT_TRUE(row(*md5HexOfFile(path)));
             EXPECT_EQ(QFileInfo(body(*md5HexOfFile(path))).size(), size);

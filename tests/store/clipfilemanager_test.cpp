@@ -15,7 +15,6 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <limits>
 #include <thread>
 
 using namespace historytest;
@@ -97,7 +96,7 @@ std::map<QString, QByteArray> everythingUnder(const QString& root)
 // The file read once, as the capture reads it.
 StagedFile staged(const QString& path)
 {
-    auto file = StagedFile::copyOf(QFile::encodeName(path), std::numeric_limits<qint64>::max());
+    auto file = StagedFile::copyOf(QFile::encodeName(path));
     EXPECT_TRUE(file) << path.toStdString();
     return std::move(file).value();
 }

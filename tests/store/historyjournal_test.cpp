@@ -4,6 +4,7 @@
 #include "historytestsupport.h"
 
 #include "platform/fake/usernotificationsfake.h"
+#include "store/clipbodylimit.h"
 #include "store/dbkeeper.h"
 #include "store/historymodel.h"
 #include "store/historyschema.h"
@@ -144,9 +145,9 @@ TEST_F(HistoryJournalTest, TheListIndexExistsAfterAStartOnAnyFile)
             QVariantList args;
         } queries[] = {
             {"select * from History where category is ? order by timeStamp desc limit ?", {"history", 30}},
-            {"select * from History where change_timestamp > 0 and file_size <= 5767168 and secert = 0 and "
+            {"select * from History where change_timestamp > 0 and file_size <= ? and secert = 0 and "
              "category = 'history' order by timeStamp desc limit 1",
-             {}},
+             {ClipBodyLimit::kBytes}},
             {"select * from history where category is 'history' and type like 'text%' and timestamp >= ? "
              "order by timestamp",
              {1000}},

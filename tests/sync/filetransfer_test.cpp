@@ -3,6 +3,7 @@
 #include "platform/notificationcenter.h"
 #include "service/httpsession.h"
 #include "service/sodiumglue.h"
+#include "store/clipbodylimit.h"
 #include "store/notificationnames.h"
 #include "store/pathhelper.h"
 #include "sync/downloadfilemanager.h"
@@ -639,15 +640,15 @@ TEST_F(FileTransfer, ADownloadIsBoundedInTimeSizeAndOrigin)
 // the clip limit, encrypted.
 TEST_F(FileTransfer, TheLargestClipStillComesDown)
 {
-    const QByteArray data = randomBytes(qsizetype(DownloadFileManager::kMaxBodySize) - 4096, 43);
+    const QByteArray data = randomBytes(qsizetype(ClipBodyLimit::kBytes) - 4096, 43);
     const QString hash = md5HexOfData(data);
     auto clip = makeClip(data, QStringLiteral("file_bin+zip+enc"), 1700000650);
-    ASSERT_LE(clip->file_size().toDouble(), double(DownloadFileManager::kMaxBodySize));
+    ASSERT_LE(clip->file_size().toDouble(), double(ClipBodyLimit::kBytes));
     auto row = pushRow(clip);
     const Answer up = upload(row);
     ASSERT_FALSE(up.error.has_value());
     const QByteArray stored = storedBody(hash);
-    EXPECT_GT(stored.size(), DownloadFileManager::kMaxBodySize);
+    EXPECT_GT(stored.size(), ClipBodyLimit::kBytes);
     EXPECT_LE(stored.size(), DownloadFileManager::kMaxDownloadSize);
 
     forgetBodyLocally(hash);
