@@ -17,6 +17,7 @@
 #include "sync/replylogin.h"
 #include "sync/replyverdict.h"
 #include "sync/stepanswer.h"
+#include "sync/transfererror.h"
 
 #include <QFile>
 #include <QMutexLocker>
@@ -62,14 +63,6 @@ QString DownloadFileManager::combinURL() const
     return RequestManager::combinURL() + tokenParameter();
 }
 
-RequestError DownloadFileManager::error(const QString& info)
-{
-    RequestError e{QString(kErrorDomain), -1, {}};
-    if (!info.isEmpty())
-        e.userInfo.insert(QStringLiteral("error"), info);
-    return e;
-}
-
 void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, Callback callback)
 {
     downloadHistory(clip, OutcomeCallback(StepAnswer::ignoringOutcome(std::move(callback))));
@@ -78,15 +71,15 @@ void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, Callback 
 void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, OutcomeCallback callback)
 {
     if (!clip || !isContinueRequest())
-        return StepAnswer::onMain(callback, {}, error(), StepOutcome::noKey());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::noKey());
     // The hash names every file below; anything but a digest never reaches a path.
     const QString hash = clip->file_hash().value_or(QString());
     if (!isValidFileHash(hash))
-        return StepAnswer::onMain(callback, {}, error(kFileProcessError), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(kFileProcessError), StepOutcome::refused());
 
     if (QFile::exists(PathHelper::getBaseFilePath(hash))) {
         if (!DBKeeper::setLocalFileOkWithHash(hash))
-            return StepAnswer::onMain(callback, {}, error(kFileProcessError), StepOutcome::refused());
+            return StepAnswer::onMain(callback, {}, TransferError::failed(kFileProcessError), StepOutcome::refused());
         return StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::sent());
     }
 
@@ -94,14 +87,14 @@ void DownloadFileManager::downloadHistory(const HistoryModelPtr& clip, OutcomeCa
     const quint64 epoch = ReplyLogin::current();
     // The same copy fails the same way: not fetched again until the server's copy changes.
     if (failedBefore(hash, copyOf(*clip, epoch)))
-        return StepAnswer::onMain(callback, {}, error(kFileProcessError), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(kFileProcessError), StepOutcome::refused());
     if (ClipType::parse(clip->type()).encrypted()) {
         if (keyHash.isEmpty())
-            return StepAnswer::onMain(callback, {}, error(kNoKey), StepOutcome::refused());
+            return StepAnswer::onMain(callback, {}, TransferError::failed(kNoKey), StepOutcome::refused());
         // Made under a key this device no longer has: it can never be opened here.
         if (keyHash != ZeroManager::sharedInstance().currentKeyHash().value_or(QString())) {
             DBKeeper::setLocalHistoryOnly(hash);
-            return StepAnswer::onMain(callback, {}, error(kNoKey), StepOutcome::refused());
+            return StepAnswer::onMain(callback, {}, TransferError::failed(kNoKey), StepOutcome::refused());
         }
     }
 
@@ -138,7 +131,7 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
         // The login ended while the body was on its way: nothing of it is kept.
         QFile::remove(tmp);
         ProgressManager::sharedInstance().progressEnded(hash);
-        return StepAnswer::onMain(callback, {}, error(), StepOutcome::transportFailure());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::transportFailure());
     }
     if (status == 404)
         DBKeeper::setLocalHistoryOnly(hash);
@@ -148,9 +141,9 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
     if (status != 200 || transportError) {
         QFile::remove(tmp);
         ProgressManager::sharedInstance().progressEnded(hash);
-        return StepAnswer::onMain(callback, {}, transportError ? transportError : std::optional(error()),
+        return StepAnswer::onMain(callback, {}, transportError ? transportError : std::optional(TransferError::failed()),
                                   ReplyVerdict::ofStatus(ReplyVerdict::Request::Download, status,
-                                                         transportError ? transportError : std::optional(error()))
+                                                         transportError ? transportError : std::optional(TransferError::failed()))
                                       .outcome);
     }
 
@@ -181,13 +174,13 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
     }
     ProgressManager::sharedInstance().progressEnded(hash);
     if (ended)
-        return StepAnswer::onMain(callback, {}, error(), StepOutcome::transportFailure());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::transportFailure());
     if (!ok) {
         rememberFailure(hash, copyOf(*clip, epoch));
-        return StepAnswer::onMain(callback, {}, error(kFileProcessError), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(kFileProcessError), StepOutcome::refused());
     }
     if (!DBKeeper::setLocalFileOkWithHash(hash))
-        return StepAnswer::onMain(callback, {}, error(kFileProcessError), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(kFileProcessError), StepOutcome::refused());
     StepAnswer::onMain(callback, {}, std::nullopt, StepOutcome::sent());
 }
 

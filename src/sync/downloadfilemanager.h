@@ -39,7 +39,7 @@ public:
     using OutcomeCallback = std::function<void(const QVariant& result, const std::optional<RequestError>& error,
                                                const StepOutcome& outcome)>;
 
-    static constexpr QLatin1String kErrorDomain{"com.nuvarel.download"};
+    // The user info's "error" of a refusal (sync/transfererror.h) for the key or for the body.
     static constexpr QLatin1String kNoKey{"no key"};
     static constexpr QLatin1String kFileProcessError{"file process error"};
     // The most a download may bring: the largest body (store/clipbodylimit.h) zipped
@@ -63,9 +63,6 @@ public:
     // False, leaving no target, unless the archive holds exactly that one entry, read in full
     // within the clip body limit with its CRC checked.
     static bool unzipSingleEntry(const QString& zipPath, const QString& entryName, const QString& target);
-
-    // The error of this domain (code -1), with {"error": info} when info is given.
-    static RequestError error(const QString& info = QString());
 
     // The session, for tests that shorten its timeout.
     HttpSession& session() { return *m_session; }

@@ -21,8 +21,8 @@ FileService& FileService::sharedInstance()
 }
 
 FileService::FileService()
+    : UploadWorker("file worker")
 {
-    m_name = "file worker";
 }
 
 UploadWorker::Started FileService::startStep(const Step& base, const QStringList& setAside)
@@ -30,8 +30,7 @@ UploadWorker::Started FileService::startStep(const Step& base, const QStringList
     const HistoryModelPtr clip = DBKeeper::getFileProcessHistory(setAside);
     if (!clip)
         return Started::Nothing;
-    Step step = base;
-    step.hash = clip->file_hash().value_or(QString());
+    const Step step = stepFor(base, clip);
     const QString& hash = step.hash;
     auto passOver = [&](const char* why) {
         setAsideLocked(hash, why);
@@ -57,7 +56,7 @@ UploadWorker::Started FileService::startStep(const Step& base, const QStringList
         // Selected again for ever if the flag cannot be stored.
         if (!DBKeeper::setLocalFileOkWithHash(hash))
             return passOver("its row could not be updated");
-        return Started::SetAside;
+        return Started::Settled;
     }
     DownloadFileManager::sharedInstance().downloadHistory(
         clip, [this, step, clip](const QVariant&, const std::optional<RequestError>&, const StepOutcome& outcome) {

@@ -4,6 +4,8 @@
 
 #include <QMutexLocker>
 
+#include <utility>
+
 bool Flights::begin(const QString& hash)
 {
     QMutexLocker lock(&m_mutex);
@@ -11,6 +13,17 @@ bool Flights::begin(const QString& hash)
         return false;
     m_flying.insert(hash);
     return true;
+}
+
+Flights::Landing::Landing(Flights& flights, QString hash)
+    : m_flights(flights), m_hash(std::move(hash))
+{
+    m_flights.land(m_hash);
+}
+
+Flights::Landing::~Landing()
+{
+    m_flights.end(m_hash);
 }
 
 void Flights::land(const QString& hash)

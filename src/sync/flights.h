@@ -17,16 +17,29 @@ class Flights {
 public:
     // Starts the flight of the hash; false when one is already on its way.
     bool begin(const QString& hash);
-    // The reply has arrived; the waiters still wait for end().
-    void land(const QString& hash);
-    // The reply has been applied: the waiters go to the main queue, unless a new flight of the
-    // hash started meanwhile (its own end serves them).
-    void end(const QString& hash);
+    // Made when the reply of a flight arrives and kept while it is applied: the flight has
+    // landed (a new one of the hash may begin), and its waiters still wait. When it goes they
+    // go to the main queue, unless a new flight of the hash started meanwhile (its own end
+    // serves them).
+    class Landing {
+    public:
+        Landing(Flights& flights, QString hash);
+        ~Landing();
+        Landing(const Landing&) = delete;
+        Landing& operator=(const Landing&) = delete;
+
+    private:
+        Flights& m_flights;
+        const QString m_hash;
+    };
     bool contains(const QString& hash) const;
     // Runs `then` on the main queue once no flight of the hash is on its way; at once when none is.
     void after(const QString& hash, std::function<void()> then);
 
 private:
+    void land(const QString& hash);
+    void end(const QString& hash);
+
     mutable QMutex m_mutex;
     QSet<QString> m_flying;
     QHash<QString, QList<std::function<void()>>> m_waiters;

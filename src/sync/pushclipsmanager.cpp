@@ -104,14 +104,9 @@ void PushClipsManager::Post(const HistoryModelPtr& clip, OutcomeCallback callbac
     send("POST", pushURL(), historyBody(history),
          [this, hash, category, epoch, userId, callback = std::move(callback)](
              const QByteArray& body, const std::optional<RequestError>& transportError) mutable {
-             m_posts.land(hash);
-             ReplyLogin::Scope scope(epoch);
              // Waiters for this post run once its reply has been applied.
-             struct Ended {
-                 Flights& posts;
-                 QString hash;
-                 ~Ended() { posts.end(hash); }
-             } ended{m_posts, hash};
+             const Flights::Landing landing(m_posts, hash);
+             ReplyLogin::Scope scope(epoch);
              const ReplyVerdict::Verdict verdict = ReplyVerdict::ofJson(ReplyVerdict::Request::Post, body, transportError);
              const auto& reply = verdict.reply;
              auto failure = [&](qint64 errorCode, const StepOutcome& outcome) {
@@ -242,14 +237,9 @@ void PushClipsManager::deleteOnServer(const QString& fileHash, qint64 historyId,
     send("DELETE", pushURL() + QStringLiteral("&history_id=") + QString::number(historyId), {},
          [this, fileHash, epoch, callback = std::move(callback)](const QByteArray& body,
                                                                  const std::optional<RequestError>& error) mutable {
-             m_deletes.land(fileHash);
-             ReplyLogin::Scope scope(epoch);
              // Waiters for this delete run once its answer has been handed on.
-             struct Ended {
-                 Flights& deletes;
-                 QString hash;
-                 ~Ended() { deletes.end(hash); }
-             } ended{m_deletes, fileHash};
+             const Flights::Landing landing(m_deletes, fileHash);
+             ReplyLogin::Scope scope(epoch);
              // -10 counts as done: the service no longer has that clip under this id.
              const ReplyVerdict::Verdict verdict = ReplyVerdict::ofJson(ReplyVerdict::Request::Delete, body, error);
              if (verdict.gone)

@@ -92,13 +92,8 @@ void SetFavouriteRequestManager::handleReply(const HistoryModelPtr& clip, const 
                                              const std::optional<RequestError>& error, OutcomeCallback callback)
 {
     const QString hash = *clip->file_hash();
-    favouriteTask.land(hash);
     // Waiters for this hash run once the reply has been applied.
-    struct Ended {
-        Flights& flights;
-        QString hash;
-        ~Ended() { flights.end(hash); }
-    } ended{favouriteTask, hash};
+    const Flights::Landing landing(favouriteTask, hash);
     const ReplyVerdict::Verdict verdict = ReplyVerdict::ofJson(ReplyVerdict::Request::SetFavourite, body, error);
     const QJsonObject reply = verdict.reply.value_or(QJsonObject());
     if (verdict.outcome.kind == StepOutcome::Kind::Sent && !verdict.gone) {

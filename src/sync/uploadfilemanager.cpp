@@ -14,9 +14,9 @@
 #include "store/dbkeeper.h"
 #include "store/digest.h"
 #include "store/pathhelper.h"
-#include "sync/downloadfilemanager.h"
 #include "sync/getuploadtokenmanager.h"
 #include "sync/stepanswer.h"
+#include "sync/transfererror.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -24,15 +24,6 @@
 #include <QUrl>
 
 #include <spdlog/spdlog.h>
-
-namespace {
-
-RequestError refused()
-{
-    return DownloadFileManager::error();
-}
-
-}  // namespace
 
 UploadFileManager& UploadFileManager::sharedInstance()
 {
@@ -89,22 +80,22 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, Callback callback)
 void UploadFileManager::upload(const HistoryModelPtr& clip, OutcomeCallback callback)
 {
     if (!clip || !isContinueRequest())
-        return StepAnswer::onMain(callback, {}, refused(), StepOutcome::noKey());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::noKey());
     const QString hash = clip->file_hash().value_or(QString());
     if (!isValidFileHash(hash))
-        return StepAnswer::onMain(callback, {}, refused(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
     if (ClipBodyLimit::tooLarge(clip->file_size().toDouble()))
-        return StepAnswer::onMain(callback, {}, refused(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
     const QString keyHash = clip->key_hash().value_or(QString());
     if (keyHash.isEmpty())
-        return StepAnswer::onMain(callback, {}, refused(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
     const auto current = ZeroManager::sharedInstance().currentKeyHash();
     if (!current)
-        return StepAnswer::onMain(callback, {}, refused(), StepOutcome::noKey());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::noKey());
     if (keyHash != *current) {
         // Made under an older key: the server could never hand it to another device.
         DBKeeper::setLocalHistoryOnly(hash);
-        return StepAnswer::onMain(callback, {}, refused(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
     }
 
     const quint64 epoch = ReplyLogin::current();
@@ -116,7 +107,7 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, OutcomeCallback call
                                                                              const std::optional<RequestError>& error) {
             ReplyLogin::Scope scope(epoch, QStringLiteral("the upload token of %1").arg(hash));
             if (!ReplyLogin::holds(epoch))
-                return StepAnswer::onMain(callback, {}, refused(), StepOutcome::transportFailure());
+                return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::transportFailure());
             if (!reply.isValid() || error) {
                 if (status == 401) {
                     // Only the login the request was sent for ends; after this scope.
@@ -125,7 +116,7 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, OutcomeCallback call
                 } else if (status == 404) {
                     DBKeeper::setLocalHistoryOnly(hash);
                 }
-                return StepAnswer::onMain(callback, {}, refused(),
+                return StepAnswer::onMain(callback, {}, TransferError::failed(),
                                           ReplyVerdict::ofStatus(ReplyVerdict::Request::UploadToken,
                                                                  reply.isValid() ? status : HttpSession::kNoStatus, error)
                                               .outcome);
@@ -141,7 +132,7 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
     const auto form = formFromTokenReply(reply);
     if (!form) {
         spdlog::warn("upload {}: the token reply is not a usable form", hash.toStdString());
-        return StepAnswer::onMain(callback, {}, refused(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
     }
     const ClipType type = ClipType::parse(clip->type());
     QString bodyPath = type.zipped() ? PathHelper::getZipsFilePath(hash)
@@ -150,7 +141,7 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
         ZeroManager& zero = ZeroManager::sharedInstance();
         const auto name = clip->encryptFileNameWithKeyHash(zero.currentKeyHash());
         if (!name)
-            return StepAnswer::onMain(callback, {}, RequestError{QString(kUploadErrorDomain), -2, {}}, StepOutcome::refused());
+            return StepAnswer::onMain(callback, {}, TransferError::notEncrypted(), StepOutcome::refused());
         const QString encrypted = PathHelper::getEncFilePath(*name);
         bool made = false;
         {
@@ -158,12 +149,12 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
             // holds, so none is made after the logout purge emptied encrypts/.
             QMutexLocker bodyLock(&ClipFileManager::bodyLock());
             if (!ReplyLogin::holds(epoch))
-                return StepAnswer::onMain(callback, {}, refused(), StepOutcome::transportFailure());
+                return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::transportFailure());
             QFile::remove(encrypted);
             made = QFile::exists(bodyPath) && zero.encryptFileFrom(bodyPath, encrypted);
         }
         if (!made)
-            return StepAnswer::onMain(callback, {}, RequestError{QString(kUploadErrorDomain), -2, {}}, StepOutcome::refused());
+            return StepAnswer::onMain(callback, {}, TransferError::notEncrypted(), StepOutcome::refused());
         bodyPath = encrypted;
     }
     QList<HttpSession::FormField> fields;

@@ -34,7 +34,6 @@ public:
     using OutcomeCallback = std::function<void(const QVariant& result, const std::optional<RequestError>& error,
                                                const StepOutcome& outcome)>;
 
-    static constexpr QLatin1String kUploadErrorDomain{"com.nuvarel.upload"};
 
     static UploadFileManager& sharedInstance();
 

@@ -207,7 +207,7 @@ bool UploadWorker::isRunning() const
     return m_isRunning;
 }
 
-void UploadWorker::setIsRunning(bool running)
+void UploadWorker::setIsRunningForTesting(bool running)
 {
     QMutexLocker lock(&m_mutex);
     m_isRunning = running;

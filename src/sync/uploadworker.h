@@ -4,7 +4,7 @@
 #include "store/historymodel.h"
 #include "sync/stepoutcome.h"
 
-#include <QRecursiveMutex>
+#include <QMutex>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -32,8 +32,10 @@
 // nothing is pending); it is made, fired and destroyed on the main queue.
 //
 // Lock order, for all three workers: a worker's own lock, then the database queue, then the
-// request managers' task locks (never the other way round); the timer-source lock last. No worker takes another worker's
-// lock while holding its own: the hand-over to the file worker runs after the lock is released.
+// request managers' task locks (never the other way round); the timer-source lock last. No
+// worker takes another worker's lock while holding its own: the hand-over to the file worker
+// runs after the lock is released. The lock is never re-entered: what a step starts under it
+// answers on the main queue, and afterFlight and whenIdle run after it is released.
 class UploadWorker {
 public:
     virtual ~UploadWorker() = default;
@@ -44,10 +46,11 @@ public:
     void next();
 
     bool isRunning() const;
-    void setIsRunning(bool running);
 
     // Tests only: idle, nothing set aside, no retry armed; a completion still in flight is ignored.
     void resetForTesting();
+    // Tests only: as if a step were in flight (or not), without one.
+    void setIsRunningForTesting(bool running);
     // Tests only: the timers every worker's retry runs on (nothing: the system's).
     static void setTimerSourceForTesting(std::shared_ptr<TimerSource> timers);
     // The delay of the armed retry; 0 when none is armed.
@@ -57,7 +60,6 @@ public:
     static constexpr std::chrono::milliseconds kLongestRetry{std::chrono::minutes(10)};
 
 protected:
-    UploadWorker() = default;
     // name: how the worker's log lines begin.
     explicit UploadWorker(const char* name)
         : m_name(name)
@@ -71,11 +73,12 @@ protected:
         QString hash;
     };
     // What one call of startStep did.
-    enum class Started { Step, Nothing, SetAside };
+    enum class Started { Step, Nothing, SetAside, Settled };
 
     // Under the lock: picks the next row (passing over the set-aside hashes) and starts its
     // step with a completion that calls complete(); Nothing when no row is left; SetAside
-    // after setting a row aside (the worker then looks for the next one at once).
+    // after setting a row aside, Settled after finishing a row at once without a request (in
+    // both cases the worker then looks for the next one at once).
     virtual Started startStep(const Step& step, const QStringList& setAside) = 0;
     // After the worker went idle with nothing left (outside the lock).
     virtual void whenIdle() {}
@@ -86,14 +89,12 @@ protected:
     // Unsendable, inside the step's login; false from it (the update failed) sets the row aside
     // instead of picking it again for ever.
     void complete(const Step& step, const StepOutcome& outcome, const std::function<bool()>& clearMark);
-    // The step of a row: the worker's step with the row's hash.
+    // The step of a row: the worker's step with the row's hash (empty when the row has none).
     static Step stepFor(const Step& base, const HistoryModelPtr& row);
     // The server knows the row's clip (it has a history id): it is updated there, not posted.
     static bool hasServerId(const HistoryModelPtr& row);
     // Under the lock (from startStep): the row is passed over until the next outside trigger.
     void setAsideLocked(const QString& hash, const char* why);
-
-    const char* m_name = "upload worker";
 
 private:
     // The login moved on since the last step: a new generation.
@@ -105,7 +106,9 @@ private:
     // The armed timer fired (main queue).
     void retryFired(quint64 token);
 
-    mutable QRecursiveMutex m_mutex;
+    const char* const m_name;
+    // The worker's own lock: 1 in the lock order of docs/ARCHITECTURE.md; never re-entered.
+    mutable QMutex m_mutex;
     bool m_isRunning = false;
     QSet<QString> m_setAside;
     quint64 m_generation = 0;

@@ -9,6 +9,7 @@
 #include "sync/downloadfilemanager.h"
 #include "sync/fileservice.h"
 #include "sync/progressmanager.h"
+#include "sync/transfererror.h"
 #include "sync/uploadfilemanager.h"
 
 #include <QDir>
@@ -301,7 +302,7 @@ TEST_F(FileTransfer, HostileOrBrokenBodiesAreRefused)
         if (c.ok) {
             EXPECT_EQ(readAll(bodyPath(hash)), data);
         } else {
-            EXPECT_EQ(down.error->domain, QString(DownloadFileManager::kErrorDomain));
+            EXPECT_EQ(down.error->domain, QString(TransferError::kDomain));
             EXPECT_EQ(down.error->code, -1);
             EXPECT_EQ(down.error->userInfo.value(QStringLiteral("error")).toString(), QStringLiteral("file process error"));
         }
@@ -502,7 +503,7 @@ TEST_F(FileTransfer, UploadRefusals)
     server.setFault("/get_upload_token/", webdouble::Fault::status(404));
     Answer up = upload(row);
     ASSERT_TRUE(up.error.has_value());
-    EXPECT_EQ(up.error->domain, QString(DownloadFileManager::kErrorDomain));
+    EXPECT_EQ(up.error->domain, QString(TransferError::kDomain));
     EXPECT_EQ(storedFlag(hash, "history_id"), 0);
     server.clearFaults();
 

@@ -167,7 +167,7 @@ TEST_F(HistoryWorker, NothingIsSentAfterLogoutOrBehindAClipOfAnotherKind)
 
     RawDb raw(dbPath());
     ASSERT_TRUE(raw.exec(QStringLiteral("delete from History where type = 'color_rgb'")));
-    worker().setIsRunning(true);
+    worker().setIsRunningForTesting(true);
     ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
     worker().process();
     EXPECT_FALSE(worker().isRunning());
