@@ -3,6 +3,9 @@
 #include "platform/dispatch.h"
 #include "platform/usernotifications.h"
 #include "platform/numberreader.h"
+#include "platform/notificationcenter.h"
+#include "store/clipfilemanager.h"
+#include "store/notificationnames.h"
 #include "store/pathhelper.h"
 
 #include <QDateTime>
@@ -109,7 +112,10 @@ void DBFetcher::openOnQueue()
         return;
     }
     bool broken = false;
-    if (!integrityCheckPassed(&broken)) {
+    bool replaced = false;
+    // The quick check reads every page, so a damaged file is found before anything is
+    // written into it; only whether each index matches its table is left for later.
+    if (!checkPassed(m_db, QStringLiteral("pragma quick_check;"), &broken)) {
         if (!broken) {
             // Kept as it is; tried again later.
             m_db.close();
@@ -118,8 +124,25 @@ void DBFetcher::openOnQueue()
         }
         if (!replaceDamagedFile())
             return;
+        replaced = true;
     }
-    useWriteAheadLog();
+    m_wholeCheckOwed = false;
+    // A new file in place of a damaged one has nothing to check.
+    if (!useWriteAheadLog() && !replaced) {
+        // Without the log a reader beside the writers would hold them back: check it all now.
+        if (!checkPassed(m_db, QStringLiteral("pragma integrity_check;"), &broken)) {
+            if (!broken) {
+                m_db.close();
+                becameUnavailable();
+                return;
+            }
+            if (!replaceDamagedFile())
+                return;
+            useWriteAheadLog();
+        }
+    } else if (!replaced) {
+        m_wholeCheckOwed = true;
+    }
     m_available = true;
     m_retryDelay = m_timing.firstRetry;
     m_userTold = false;
@@ -156,8 +179,13 @@ bool DBFetcher::replaceDamagedFile()
     return true;
 }
 
-void DBFetcher::useWriteAheadLog()
+bool DBFetcher::useWriteAheadLog()
 {
+    // Before the log is set up: it takes effect only on a file that has no page yet, so a new
+    // history gives its free pages back in short steps (HistorySchema::compactStep) and no
+    // long block holds the queue.
+    if (!executeUpdate(m_db, QStringLiteral("PRAGMA auto_vacuum=INCREMENTAL")))
+        spdlog::warn("history database {}: incremental auto-vacuum refused", text(m_path));
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
     QString mode;
@@ -173,14 +201,15 @@ void DBFetcher::useWriteAheadLog()
     if (!query.exec(QStringLiteral("PRAGMA synchronous=FULL")))
         spdlog::warn("history database {}: synchronous=FULL refused: {}", text(m_path),
                      text(query.lastError().text()));
+    return mode == QLatin1String("wal");
 }
 
-bool DBFetcher::integrityCheckPassed(bool* broken)
+bool DBFetcher::checkPassed(QSqlDatabase& db, const QString& pragma, bool* broken) const
 {
     *broken = false;
-    QSqlQuery query(m_db);
+    QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("pragma integrity_check;"))) {
+    if (!query.exec(pragma)) {
         const QSqlError error = query.lastError();
         const int code = primaryCode(error);
         if (code == kSqliteNotADatabase || code == kSqliteCorrupt) {
@@ -195,15 +224,72 @@ bool DBFetcher::integrityCheckPassed(bool* broken)
         return false;
     }
     if (!query.next()) {
-        spdlog::error("db error: no answer from the integrity check of {}", text(m_path));
+        spdlog::error("db error: no answer from the check of {}", text(m_path));
         return false;
     }
     const QString answer = query.value(0).toString();
     if (answer.toLower() == QLatin1String("ok"))
         return true;
-    spdlog::error("history database {} failed its integrity check: {}", text(m_path), text(answer));
+    spdlog::error("history database {} failed its check ({}): {}", text(m_path), text(pragma), text(answer));
     *broken = true;
     return false;
+}
+
+void DBFetcher::checkWholeFile()
+{
+    if (m_queue->isCurrent())
+        qFatal("nested database block: the whole-file check cannot run inside a block");
+    if (!m_wholeCheckOwed || !m_available)
+        return;
+    const QString name = m_connectionName + QStringLiteral("-check");
+    bool passed = false;
+    bool broken = false;
+    {
+        QSqlDatabase reader = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        reader.setDatabaseName(m_path);
+        reader.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1")
+                                     .arg(m_timing.busyTimeout.count()));
+        if (reader.open())
+            passed = checkPassed(reader, QStringLiteral("pragma integrity_check;"), &broken);
+        else
+            spdlog::error("db error: the history database {} could not be opened for its check: {}", text(m_path),
+                          text(reader.lastError().text()));
+        reader.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (passed) {
+        m_wholeCheckOwed = false;
+        spdlog::info("history database checked");
+        return;
+    }
+    if (!broken)
+        return;
+    {
+        // No capture may be between its body and its row while the body folders move.
+        QMutexLocker bodies(&ClipFileManager::bodyLock());
+        m_queue->sync([this] { replaceAfterLateCheck(); });
+    }
+    NotificationCenter::defaultCenter().post(NotificationName::DataChanged);
+}
+
+void DBFetcher::replaceAfterLateCheck()
+{
+    if (!m_available || !m_wholeCheckOwed)
+        return;
+    m_wholeCheckOwed = false;
+    if (!replaceDamagedFile()) {
+        // The damaged file stays where it is and nothing more is written into it.
+        m_available = false;
+        return;
+    }
+    useWriteAheadLog();
+    m_prepared = false;
+    prepareOnQueue();
+}
+
+bool DBFetcher::wholeFileCheckOwed() const
+{
+    return m_wholeCheckOwed;
 }
 
 bool DBFetcher::moveBrokenFileAside()
