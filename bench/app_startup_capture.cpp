@@ -241,9 +241,12 @@ void BM_StartUp(benchmark::State& state)
         if (owning >= 0) {
             int status = 0;
             waitpid(owning, &status, 0);
+            ownedAt = timer.elapsed();
         }
-        // A last copy after the others: captures run in order, so once its row is there every
-        // copy before it that was seen has been stored.
+        // A last copy after the others, spaced as they are: captures run in order, so once its
+        // row is there every copy before it that was seen has been stored.
+        while (timer.elapsed() < ownedAt + kCopySpacingMs)
+            QThread::usleep(500);
         const QByteArray last = "the last copy of run " + run;
         const pid_t lastPid = startXclip(last);
         if (lastPid >= 0) {

@@ -45,6 +45,11 @@ public:
         --m_running;
         m_ended.wakeAll();
     }
+    bool running()
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_running > 0;
+    }
     bool stopping()
     {
         QMutexLocker lock(&m_mutex);
@@ -148,6 +153,11 @@ AppDelegate::Services AppDelegate::Services::system()
     };
     s.timers = TimerSource::system();
     return s;
+}
+
+bool AppDelegate::startUpCareRunning()
+{
+    return startupCare().running();
 }
 
 AppDelegate::AppDelegate(Services services)

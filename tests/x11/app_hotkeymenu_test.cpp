@@ -1,3 +1,4 @@
+#include "app/appdelegate.h"
 #include "app/clipcontroller.h"
 #include "app/menucontroller.h"
 #include "store/dbkeeper.h"
@@ -80,7 +81,9 @@ TEST_F(AppHotkeyMenuX11, TheHotkeyOpensTheClipMenuAndAChosenClipPastesIntoTheUse
     ASSERT_TRUE(xclipCopy("the newer clip"));
     ASSERT_TRUE(waitForRow(QStringLiteral("the newer clip")));
     ClipController::sharedInstance().waitForCaptures();
-    // The rebuilds the captures asked for have run: none comes to drop the item added below.
+    // The start-up care has ended, and with it any rebuild it held back; the rebuilds the
+    // captures asked for have run: none comes to drop the item added below.
+    ASSERT_TRUE(testenv::waitUntil([] { return !AppDelegate::startUpCareRunning(); }, 60s));
     ASSERT_TRUE(testenv::waitForMainQueue());
 
     // The clip's item, as the clip menu makes one for each clip.
