@@ -111,37 +111,40 @@ void DBFetcher::openOnQueue()
         becameUnavailable();
         return;
     }
-    bool broken = false;
+    // False when opening stops here: the file is kept for a later try, or could not be
+    // replaced. A damaged file is replaced by a new one.
     bool replaced = false;
-    // The quick check reads every page, so a damaged file is found before anything is
-    // written into it; only whether each index matches its table is left for later.
-    if (!checkPassed(m_db, QStringLiteral("pragma quick_check;"), &broken)) {
+    const auto checked = [&](const QString& pragma) {
+        bool broken = false;
+        if (checkPassed(m_db, pragma, &broken))
+            return true;
         if (!broken) {
-            // Kept as it is; tried again later.
             m_db.close();
             becameUnavailable();
-            return;
+            return false;
         }
         if (!replaceDamagedFile())
-            return;
+            return false;
         replaced = true;
-    }
+        return true;
+    };
+    // The quick check reads every page, so a damaged file is found before anything is
+    // written into it; only whether each index matches its table is left for later.
+    if (!checked(QStringLiteral("pragma quick_check;")))
+        return;
     m_wholeCheckOwed = false;
+    const bool logged = useWriteAheadLog();
     // A new file in place of a damaged one has nothing to check.
-    if (!useWriteAheadLog() && !replaced) {
-        // Without the log a reader beside the writers would hold them back: check it all now.
-        if (!checkPassed(m_db, QStringLiteral("pragma integrity_check;"), &broken)) {
-            if (!broken) {
-                m_db.close();
-                becameUnavailable();
+    if (!replaced) {
+        if (logged) {
+            m_wholeCheckOwed = true;
+        } else {
+            // Without the log a reader beside the writers would hold them back: check it all now.
+            if (!checked(QStringLiteral("pragma integrity_check;")))
                 return;
-            }
-            if (!replaceDamagedFile())
-                return;
-            useWriteAheadLog();
+            if (replaced)
+                useWriteAheadLog();
         }
-    } else if (!replaced) {
-        m_wholeCheckOwed = true;
     }
     m_available = true;
     m_retryDelay = m_timing.firstRetry;
