@@ -5,11 +5,11 @@
 // Removes the clip bodies that no History row names: files/H and zips/H left behind when the
 // row insert after the body failed (a full disk, a crash between the two). Run at start-up;
 // captures may run meanwhile, since a capture stores its body and its row under the body
-// lock the sweep holds throughout (a row that another writer adds meanwhile takes a row id
-// above those read, so the reading still meets it). Only names that are a file_hash (32 lower-case hex digits) are
-// considered, so nothing else in those folders is touched; nothing is removed while the
-// database is unavailable, nor in a run that moved a damaged history aside, since then
-// every body would look unused.
+// lock the sweep holds throughout (a row another writer adds meanwhile takes a row id above
+// those read, so the reading still meets it). Only names that are a file_hash (32 lower-case
+// hex digits) are considered, so nothing else in those folders is touched; nothing is removed
+// while the database is unavailable, nor in a run that moved a damaged history aside, since
+// then every body would look unused.
 class ClipBodySweeper {
 public:
     ClipBodySweeper() = delete;
