@@ -29,7 +29,7 @@
 
 namespace {
 
-// The sweep and VACUUM after start run on the global pool. Termination skips what has not
+// The whole-file check, the sweep and the compaction after start run on the global pool. Termination skips what has not
 // begun and waits for what has, so none of it outlives the database.
 class StartupCare {
 public:
@@ -44,6 +44,11 @@ public:
         QMutexLocker lock(&m_mutex);
         --m_running;
         m_ended.wakeAll();
+    }
+    bool running()
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_running > 0;
     }
     bool stopping()
     {
@@ -105,21 +110,31 @@ AppDelegate::Services AppDelegate::Services::system()
         MenuController* const menu = &MenuController::sharedInstance();
         startupCare().begin();
         dispatch::globalAsync([watcher, menu] {
-            // After the first capture, which waits for the opening, so what was copied just
-            // before start is stored first.
+            // Beside the first capture, on a reading connection of its own: the opening
+            // checked every page, this checks that each index matches its table.
+            HistoryModel::initialize();
+            if (!startupCare().stopping())
+                DBFetcher::sharedInstance().checkWholeFile();
+            // After the first capture, so what was copied just before start is stored first.
             watcher->waitForCaptures();
             if (!startupCare().stopping()) {
-                // No rebuild waits behind the long blocks below; captures meanwhile wait on
-                // their own queue.
-                menu->holdHistoryReads();
                 // Safe beside later captures: a capture stores its body and its row under the
                 // body lock the sweep holds from reading the rows to removing files, so a body
-                // being stored is never taken for a leftover.
+                // being stored is never taken for a leftover. Its reads are short blocks.
                 ClipBodySweeper::removeBodiesWithoutRows();
-                // Changes no row, only the file's layout.
-                if (!startupCare().stopping())
+                // Changes no row, only the file's layout. An older file is turned, once, by a
+                // VACUUM that holds the queue: no rebuild waits behind it.
+                if (!startupCare().stopping()) {
+                    menu->holdHistoryReads();
                     HistoryModel::inDatabase([](QSqlDatabase& db) { HistorySchema::compact(db); });
-                menu->releaseHistoryReads();
+                    menu->releaseHistoryReads();
+                }
+                // Then the free pages go back a step per block.
+                bool more = true;
+                while (more && !startupCare().stopping()) {
+                    more = false;
+                    HistoryModel::inDatabase([&](QSqlDatabase& db) { more = HistorySchema::compactStep(db); });
+                }
                 spdlog::info("start-up care of the history finished");
             }
             startupCare().end();
@@ -138,6 +153,11 @@ AppDelegate::Services AppDelegate::Services::system()
     };
     s.timers = TimerSource::system();
     return s;
+}
+
+bool AppDelegate::startUpCareRunning()
+{
+    return startupCare().running();
 }
 
 AppDelegate::AppDelegate(Services services)

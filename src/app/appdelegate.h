@@ -59,6 +59,10 @@ public:
         static Services system();
     };
 
+    // The start-up care of the history (whole-file check, sweep, compaction) is still under
+    // way: what it ends with (a held menu rebuild) may still come.
+    static bool startUpCareRunning();
+
     static constexpr std::chrono::seconds kFirstCheckDelay{10};
     static constexpr std::chrono::seconds kCheckInterval{172800};
     static constexpr const char* kNewVersionKey = DefaultsKey::NewVersion.data();

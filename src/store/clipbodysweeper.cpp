@@ -13,22 +13,41 @@
 
 #include <spdlog/spdlog.h>
 
+#include <limits>
 #include <optional>
 
-int ClipBodySweeper::removeBodiesWithoutRows()
+int ClipBodySweeper::removeBodiesWithoutRows(const std::function<void()>& betweenBlocks)
 {
     // No capture or delete of a hash can come between reading the rows and removing files.
     QMutexLocker lock(&ClipFileManager::bodyLock());
-    std::optional<QSet<QString>> named;
-    HistoryModel::inDatabase([&](QSqlDatabase& db) {
-        QSqlQuery rs = DBFetcher::executeQuery(db, QStringLiteral("select distinct file_hash from History"));
-        if (!rs.isActive())
-            return;
-        QSet<QString> hashes;
-        while (rs.next())
-            hashes.insert(rs.value(0).toString());
-        named = std::move(hashes);
-    });
+    std::optional<QSet<QString>> named = QSet<QString>();
+    qint64 after = std::numeric_limits<qint64>::min();
+    for (bool more = true; more && named;) {
+        more = false;
+        // A block that never ran (the history unavailable) answers nothing: not "no rows".
+        bool answered = false;
+        HistoryModel::inDatabase([&](QSqlDatabase& db) {
+            answered = true;
+            QSqlQuery rs = DBFetcher::executeQuery(
+                db, QStringLiteral("select rowid, file_hash from History where rowid > ? order by rowid limit ?"),
+                {QVariant(after), QVariant(kRowsPerBlock)});
+            if (!rs.isActive()) {
+                named.reset();
+                return;
+            }
+            int read = 0;
+            while (rs.next()) {
+                after = rs.value(0).toLongLong();
+                named->insert(rs.value(1).toString());
+                ++read;
+            }
+            more = read == kRowsPerBlock;
+        });
+        if (!answered)
+            named.reset();
+        if (betweenBlocks)
+            betweenBlocks();
+    }
     if (!named) {
         spdlog::warn("clip bodies not checked: the history is unavailable");
         return 0;

@@ -3,6 +3,9 @@
 #include "platform/dispatch.h"
 #include "platform/usernotifications.h"
 #include "platform/numberreader.h"
+#include "platform/notificationcenter.h"
+#include "store/clipfilemanager.h"
+#include "store/notificationnames.h"
 #include "store/pathhelper.h"
 
 #include <QDateTime>
@@ -108,18 +111,41 @@ void DBFetcher::openOnQueue()
         becameUnavailable();
         return;
     }
-    bool broken = false;
-    if (!integrityCheckPassed(&broken)) {
+    // False when opening stops here: the file is kept for a later try, or could not be
+    // replaced. A damaged file is replaced by a new one.
+    bool replaced = false;
+    const auto checked = [&](const QString& pragma) {
+        bool broken = false;
+        if (checkPassed(m_db, pragma, &broken))
+            return true;
         if (!broken) {
-            // Kept as it is; tried again later.
             m_db.close();
             becameUnavailable();
-            return;
+            return false;
         }
         if (!replaceDamagedFile())
-            return;
+            return false;
+        replaced = true;
+        return true;
+    };
+    // The quick check reads every page, so a damaged file is found before anything is
+    // written into it; only whether each index matches its table is left for later.
+    if (!checked(QStringLiteral("pragma quick_check;")))
+        return;
+    m_wholeCheckOwed = false;
+    const bool logged = useWriteAheadLog();
+    // A new file in place of a damaged one has nothing to check.
+    if (!replaced) {
+        if (logged) {
+            m_wholeCheckOwed = true;
+        } else {
+            // Without the log a reader beside the writers would hold them back: check it all now.
+            if (!checked(QStringLiteral("pragma integrity_check;")))
+                return;
+            if (replaced)
+                useWriteAheadLog();
+        }
     }
-    useWriteAheadLog();
     m_available = true;
     m_retryDelay = m_timing.firstRetry;
     m_userTold = false;
@@ -156,8 +182,13 @@ bool DBFetcher::replaceDamagedFile()
     return true;
 }
 
-void DBFetcher::useWriteAheadLog()
+bool DBFetcher::useWriteAheadLog()
 {
+    // Before the log is set up: it takes effect only on a file that has no page yet, so a new
+    // history gives its free pages back in short steps (HistorySchema::compactStep) and no
+    // long block holds the queue.
+    if (!executeUpdate(m_db, QStringLiteral("PRAGMA auto_vacuum=INCREMENTAL")))
+        spdlog::warn("history database {}: incremental auto-vacuum refused", text(m_path));
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
     QString mode;
@@ -173,14 +204,15 @@ void DBFetcher::useWriteAheadLog()
     if (!query.exec(QStringLiteral("PRAGMA synchronous=FULL")))
         spdlog::warn("history database {}: synchronous=FULL refused: {}", text(m_path),
                      text(query.lastError().text()));
+    return mode == QLatin1String("wal");
 }
 
-bool DBFetcher::integrityCheckPassed(bool* broken)
+bool DBFetcher::checkPassed(QSqlDatabase& db, const QString& pragma, bool* broken) const
 {
     *broken = false;
-    QSqlQuery query(m_db);
+    QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("pragma integrity_check;"))) {
+    if (!query.exec(pragma)) {
         const QSqlError error = query.lastError();
         const int code = primaryCode(error);
         if (code == kSqliteNotADatabase || code == kSqliteCorrupt) {
@@ -195,15 +227,72 @@ bool DBFetcher::integrityCheckPassed(bool* broken)
         return false;
     }
     if (!query.next()) {
-        spdlog::error("db error: no answer from the integrity check of {}", text(m_path));
+        spdlog::error("db error: no answer from the check of {}", text(m_path));
         return false;
     }
     const QString answer = query.value(0).toString();
     if (answer.toLower() == QLatin1String("ok"))
         return true;
-    spdlog::error("history database {} failed its integrity check: {}", text(m_path), text(answer));
+    spdlog::error("history database {} failed its check ({}): {}", text(m_path), text(pragma), text(answer));
     *broken = true;
     return false;
+}
+
+void DBFetcher::checkWholeFile()
+{
+    if (m_queue->isCurrent())
+        qFatal("nested database block: the whole-file check cannot run inside a block");
+    if (!m_wholeCheckOwed || !m_available)
+        return;
+    const QString name = m_connectionName + QStringLiteral("-check");
+    bool passed = false;
+    bool broken = false;
+    {
+        QSqlDatabase reader = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        reader.setDatabaseName(m_path);
+        reader.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1")
+                                     .arg(m_timing.busyTimeout.count()));
+        if (reader.open())
+            passed = checkPassed(reader, QStringLiteral("pragma integrity_check;"), &broken);
+        else
+            spdlog::error("db error: the history database {} could not be opened for its check: {}", text(m_path),
+                          text(reader.lastError().text()));
+        reader.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (passed) {
+        m_wholeCheckOwed = false;
+        spdlog::info("history database checked");
+        return;
+    }
+    if (!broken)
+        return;
+    {
+        // No capture may be between its body and its row while the body folders move.
+        QMutexLocker bodies(&ClipFileManager::bodyLock());
+        m_queue->sync([this] { replaceAfterLateCheck(); });
+    }
+    NotificationCenter::defaultCenter().post(NotificationName::DataChanged);
+}
+
+void DBFetcher::replaceAfterLateCheck()
+{
+    if (!m_available || !m_wholeCheckOwed)
+        return;
+    m_wholeCheckOwed = false;
+    if (!replaceDamagedFile()) {
+        // The damaged file stays where it is and nothing more is written into it.
+        m_available = false;
+        return;
+    }
+    useWriteAheadLog();
+    m_prepared = false;
+    prepareOnQueue();
+}
+
+bool DBFetcher::wholeFileCheckOwed() const
+{
+    return m_wholeCheckOwed;
 }
 
 bool DBFetcher::moveBrokenFileAside()

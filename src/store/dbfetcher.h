@@ -20,8 +20,13 @@ class SerialQueue;
 // thread run one at a time in arrival order. A block must not start database work itself:
 // a nested block is a programming error and aborts instead of deadlocking.
 //
-// Opening tests the file with "pragma integrity_check;". Only a file that is not a database
-// or that the check reports damaged is replaced: it is moved aside as
+// Opening tests the file with "pragma quick_check;" (every page and record, not yet whether
+// each index matches its table), so nothing is written into a file whose pages are damaged;
+// the whole-file "pragma integrity_check;" follows off the main thread through
+// checkWholeFile(), on a reading connection of its own beside the first captures (where the
+// file cannot use write-ahead logging, a reader would hold the writers back, so opening runs
+// the whole check itself). Only a file that is not a database or that a check reports damaged
+// is replaced: it is moved aside as
 // "clipDB.sqlite.corrupt-<unix time>" (with its -journal/-wal/-shm), never deleted, and a new
 // database takes its place. The bodies its rows name go with it: files/, zips/ and previews/
 // move into "clipDB.sqlite.corrupt-<unix time>-bodies", and the user is told once, through a
@@ -112,6 +117,18 @@ public:
     bool retryOpenIfDue();
     void close();
 
+    // The whole-file check that opening left for later; not on the main thread nor the queue's.
+    // Runs on a connection of its own, so database blocks go on meanwhile. A file the check
+    // reports damaged goes aside with its bodies as at opening (the rows and bodies stored
+    // since go with it: nothing is lost, the user is told where) and a new, prepared file takes
+    // its place; "DATA_CHANGED" follows. Takes ClipFileManager::bodyLock() only then, so no
+    // capture is between its body and its row while the folders move. Does nothing when
+    // nothing is owed (a passed check, a closed or unavailable database); a check that cannot
+    // run (busy, I/O) keeps the file and leaves it owed.
+    void checkWholeFile();
+    // Opening has not yet had the whole file checked.
+    bool wholeFileCheckOwed() const;
+
     bool isOpen() const;
     // This fetcher moved a damaged file aside: the bodies left in place belong to no row the
     // new file could show, so nothing may be removed as unused in this run.
@@ -153,11 +170,15 @@ public:
 
 private:
     void openOnQueue();
-    bool integrityCheckPassed(bool* broken);
+    // "pragma quick_check;" or "pragma integrity_check;" on db; broken is set when the
+    // answer says the file is damaged (not when it could not be asked).
+    bool checkPassed(QSqlDatabase& db, const QString& pragma, bool* broken) const;
+    void replaceAfterLateCheck();
     // With the damaged file open: moves it aside and opens a new one in its place.
     bool replaceDamagedFile();
     bool moveBrokenFileAside();
-    void useWriteAheadLog();
+    // True when the file now runs in write-ahead-log mode.
+    bool useWriteAheadLog();
     void prepareOnQueue();
     void becameUnavailable();
     void closeOnQueue();
@@ -169,6 +190,7 @@ private:
     std::atomic<bool> m_available{false};
     std::atomic<bool> m_prepared{false};
     std::atomic<bool> m_movedAside{false};
+    std::atomic<bool> m_wholeCheckOwed{false};
     // Touched only on the queue's thread.
     QSqlDatabase m_db;
     PrepareStep m_step;

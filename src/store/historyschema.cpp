@@ -108,9 +108,41 @@ bool HistorySchema::prepare(QSqlDatabase& db)
     return hasFullLayout(db);
 }
 
+namespace {
+
+constexpr qint64 kAutoVacuumIncremental = 2;
+
+bool compactsInSteps(QSqlDatabase& db)
+{
+    return DBFetcher::longForQuery(db, QStringLiteral("PRAGMA auto_vacuum")).value_or(0) == kAutoVacuumIncremental;
+}
+
+qint64 freePages(QSqlDatabase& db)
+{
+    return DBFetcher::longForQuery(db, QStringLiteral("PRAGMA freelist_count")).value_or(0);
+}
+
+}  // namespace
+
 void HistorySchema::compact(QSqlDatabase& db)
 {
+    if (compactsInSteps(db) || freePages(db) == 0)
+        return;
+    // Only a VACUUM turns incremental auto-vacuum on for a file that already has tables.
+    run(db, QStringLiteral("PRAGMA auto_vacuum=INCREMENTAL"));
     run(db, QStringLiteral("VACUUM"));
+}
+
+bool HistorySchema::compactStep(QSqlDatabase& db)
+{
+    if (!compactsInSteps(db) || freePages(db) == 0)
+        return false;
+    // Every row of the pragma's answer must be read for it to do its work.
+    QSqlQuery step = DBFetcher::executeQuery(db, QStringLiteral("PRAGMA incremental_vacuum(%1)").arg(kPagesPerStep));
+    while (step.next()) {
+    }
+    step.finish();
+    return freePages(db) > 0;
 }
 
 bool HistorySchema::nameTaken(QSqlDatabase& db)

@@ -12,9 +12,16 @@ public:
     // False when the file holds something under the name History that cannot be brought to
     // that layout (columns missing, a view): the caller treats the file as damaged.
     static bool prepare(QSqlDatabase& db);
-    // VACUUM: gives the file's free pages back. Apart from prepare() so that start-up can run
-    // it after capture has begun; it changes no row.
+    // Giving the file's free pages back, apart from prepare() so that start-up can run it after
+    // capture has begun; neither changes a row. A file that gives them back in steps (every
+    // history made by this build) needs nothing here. An older file that has free pages is
+    // turned into one by a single VACUUM, the one long block: once per file.
     static void compact(QSqlDatabase& db);
+    // Gives back at most kPagesPerStep free pages of a file that does so in steps; true while
+    // more are left, so the caller runs the next step as a block of its own and other work
+    // on the queue goes between them.
+    static bool compactStep(QSqlDatabase& db);
+    static constexpr int kPagesPerStep = 256;
 
 private:
     // The category rebuild through History2, in one transaction: on any failure the old

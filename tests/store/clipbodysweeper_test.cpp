@@ -10,6 +10,10 @@
 #include <QDir>
 #include <QFile>
 
+#include <future>
+#include <thread>
+#include <utility>
+
 #include <gtest/gtest.h>
 
 using namespace historytest;
@@ -138,4 +142,41 @@ TEST_F(ClipBodySweeperTest, ADamagedHistoryKeepsItsBodiesWhereTheUserIsTold)
     for (const QString& hash : hashes)
         EXPECT_TRUE(QFile::exists(bodies + QStringLiteral("/files/") + hash)) << hash.toStdString();
     EXPECT_EQ(notices->count(), 1);
+}
+
+// The rows are read a block at a time: other database work, as the main thread's, runs
+// between the blocks while the sweep goes on, and rows of every block keep their bodies.
+TEST_F(ClipBodySweeperTest, OtherDatabaseWorkRunsBetweenTheSweepsReads)
+{
+    const int rows = 2 * ClipBodySweeper::kRowsPerBlock + 10;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        DBFetcher::executeUpdate(db, QStringLiteral("BEGIN"));
+        for (int i = 1; i <= rows; ++i)
+            DBFetcher::executeUpdate(db, QStringLiteral("insert into History (content, file_hash) values ('c', ?)"),
+                                     {hashOf(i)});
+        DBFetcher::executeUpdate(db, QStringLiteral("COMMIT"));
+    });
+    for (int n : {1, rows, rows + 1})
+        put(PathHelper::getBaseFilePath(hashOf(n)));
+
+    std::promise<void> paused, resume;
+    std::shared_future<void> resumed = resume.get_future().share();
+    bool first = true;
+    int removed = -1;
+    std::thread sweep([&] {
+        removed = ClipBodySweeper::removeBodiesWithoutRows([&] {
+            if (!std::exchange(first, false))
+                return;
+            paused.set_value();
+            resumed.wait();
+        });
+    });
+    paused.get_future().wait();
+    // The sweep is under way with no block open: this one runs now.
+    EXPECT_EQ(DBKeeper::getAllHistory().size(), 30);
+    resume.set_value();
+    sweep.join();
+
+    EXPECT_EQ(removed, 1);
+    EXPECT_EQ(namesIn(PathHelper::getBaseFilePath()), (QStringList{hashOf(1), hashOf(rows)}));
 }

@@ -1,7 +1,9 @@
 #include "historytestsupport.h"
 
+#include "platform/fake/usernotificationsfake.h"
 #include "store/dbkeeper.h"
 #include "store/historymodel.h"
+#include "store/pathhelper.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,7 +46,14 @@ void writeFile(const QString& path, const QByteArray& bytes)
 
 }  // namespace
 
-class DatabaseFile : public HistoryDbTest {};
+class DatabaseFile : public HistoryDbTest {
+protected:
+    void TearDown() override
+    {
+        HistoryDbTest::TearDown();
+        UserNotifications::setCurrent(nullptr);
+    }
+};
 
 TEST_F(DatabaseFile, MissingFileIsCreatedWithTheFullTableAndIndex)
 {
@@ -71,15 +80,19 @@ TEST_F(DatabaseFile, BrokenFileIsMovedAsideAndANewDatabaseWorks)
              writeFile(dbPath(), QByteArray("this is not a database, just some text\n").repeated(200));
              writeFile(dbPath() + "-wal", "wal bytes");
          }},
-        {"damaged index",
+        {"damaged page",
          [] {
-             RawDb raw(dbPath());
-             raw.exec("create table t(a, b)");
-             raw.exec("create index i on t(a)");
-             raw.exec("insert into t values (1, 2), (3, 4)");
-             raw.exec("PRAGMA writable_schema=ON");
-             // The index no longer matches its table: integrity_check reports missing rows.
-             raw.exec("update sqlite_master set sql = 'CREATE INDEX i ON t(b)' where name = 'i'");
+             {
+                 RawDb raw(dbPath());
+                 raw.exec("create table t(a)");
+                 for (int i = 0; i < 200; ++i)
+                     raw.exec("insert into t values (randomblob(200))");
+             }
+             // Over the table's first page: the quick check at opening reads it.
+             QFile file(dbPath());
+             ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+             file.seek(4096 + 8);
+             file.write(QByteArray(64, '\x5a'));
          }},
     };
     for (const Case& c : cases) {
@@ -209,4 +222,71 @@ TEST_F(DatabaseFile, ColumnReadsAreRangeChecked)
     constexpr qint64 kMin = std::numeric_limits<qint64>::min();
     EXPECT_EQ(wholes, (std::vector<qint64>{kMax, kMin, kMax, 2, -2, 42, 0, 0, kMax, 0, 7}));
     EXPECT_EQ(reals, (std::vector<double>{1e30, -1e30, 1e30, 2.9, -2.9, 42, 0, 0, 9223372036854775807.0, 0.25, 7}));
+}
+
+// Opening checks every page before anything is written, and leaves only whether each index
+// matches its table for later: a file damaged in that way is still found, off the queue, and
+// goes aside with its bodies and with what was stored meanwhile; a new history takes over.
+TEST_F(DatabaseFile, AnIndexThatNoLongerMatchesItsTableIsFoundAfterOpeningAndGoesAsideWithItsBodies)
+{
+    auto notices = std::make_shared<UserNotificationsFake>();
+    UserNotifications::setCurrent(notices);
+    savedClip(1);
+    DBFetcher::resetSharedInstance();
+    {
+        RawDb raw(dbPath());
+        raw.exec("PRAGMA writable_schema=ON");
+        raw.exec("update sqlite_master set sql = 'CREATE INDEX History_category_timeStamp ON History(timeStamp, "
+                 "category)' where name = 'History_category_timeStamp'");
+    }
+    {
+        RawDb raw(dbPath());
+        ASSERT_EQ(raw.scalar("pragma quick_check").toString(), "ok");
+        ASSERT_NE(raw.scalar("pragma integrity_check").toString(), "ok");
+    }
+    const QString body = PathHelper::getBaseFilePath(hashOf(2));
+    writeFile(body, "body of clip 2");
+
+    HistoryModel::initialize();
+    ASSERT_TRUE(DBFetcher::sharedInstance().wholeFileCheckOwed());
+    EXPECT_TRUE(corruptCopies().isEmpty());
+    // A copy made before the whole-file check is stored at once.
+    savedClip(2);
+    ASSERT_EQ(RawDb(dbPath()).scalar("select count(*) from History not indexed").toInt(), 2);
+
+    DBFetcher::sharedInstance().checkWholeFile();
+    EXPECT_FALSE(DBFetcher::sharedInstance().wholeFileCheckOwed());
+    EXPECT_TRUE(DBFetcher::sharedInstance().movedDamagedFileAside());
+    const QStringList aside = corruptCopies();
+    ASSERT_FALSE(aside.isEmpty());
+    {
+        RawDb old(libraryDir() + '/' + aside.first());
+        EXPECT_EQ(old.scalar("select count(*) from History not indexed").toInt(), 2) << "nothing stored meanwhile is lost";
+    }
+    EXPECT_TRUE(QFile::exists(libraryDir() + '/' + aside.first() + "-bodies/files/" + hashOf(2)));
+    ASSERT_EQ(notices->count(), 1);
+    EXPECT_TRUE(notices->delivered().first().informativeText.contains(aside.first()));
+
+    // The new history is ready for the next copy.
+    EXPECT_TRUE(DBKeeper::getAllHistory().isEmpty());
+    savedClip(3);
+    EXPECT_EQ(hashesOf(DBKeeper::getAllHistory()), QStringList{hashOf(3)});
+    DBFetcher::sharedInstance().checkWholeFile();
+    EXPECT_EQ(corruptCopies(), QStringList{aside.first()}) << "the new history is not moved again";
+}
+
+// A sound file passes the later check and stays; it is checked once.
+TEST_F(DatabaseFile, ASoundFilePassesTheLaterCheckAndKeepsItsRows)
+{
+    savedClip(1);
+    DBFetcher::resetSharedInstance();
+    HistoryModel::initialize();
+    ASSERT_TRUE(DBFetcher::sharedInstance().wholeFileCheckOwed());
+    LogCapture log;
+    DBFetcher::sharedInstance().checkWholeFile();
+    EXPECT_FALSE(DBFetcher::sharedInstance().wholeFileCheckOwed());
+    EXPECT_TRUE(log.hasMessage("history database checked"));
+    EXPECT_FALSE(DBFetcher::sharedInstance().movedDamagedFileAside());
+    EXPECT_TRUE(corruptCopies().isEmpty());
+    EXPECT_EQ(hashesOf(DBKeeper::getAllHistory()), QStringList{hashOf(1)});
 }

@@ -2,6 +2,7 @@
 
 #include "store/dbkeeper.h"
 #include "store/historymodel.h"
+#include "store/historyschema.h"
 
 #include <QRegularExpression>
 
@@ -199,4 +200,90 @@ TEST_F(HistorySchemaTest, UniqueIndexAllowsOneRowPerHashAndCategory)
     EXPECT_TRUE(raw.exec(insert, {hashOf(1), "history"}));
     EXPECT_FALSE(raw.exec(insert, {hashOf(1), "history"}));
     EXPECT_TRUE(raw.exec(insert, {hashOf(1), "favourite"}));
+}
+
+namespace {
+
+qint64 pragmaValue(const char* name)
+{
+    qint64 value = -1;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        value = DBFetcher::longForQuery(db, QStringLiteral("PRAGMA %1").arg(QLatin1String(name))).value_or(-1);
+    });
+    return value;
+}
+
+// Many large rows, then all of them gone: the file is left with free pages.
+void leaveFreePages()
+{
+    HistoryModel::inDatabase([](QSqlDatabase& db) {
+        DBFetcher::executeUpdate(db, QStringLiteral("BEGIN"));
+        for (int i = 0; i < 3000; ++i)
+            DBFetcher::executeUpdate(db,
+                                     QStringLiteral("insert into History (content, file_hash) values (?, ?)"),
+                                     {QString(1000, QChar(u'a' + i % 26)), hashOf(100000 + i)});
+        DBFetcher::executeUpdate(db, QStringLiteral("COMMIT"));
+        DBFetcher::executeUpdate(db, QStringLiteral("delete from History where file_hash != ?"), {hashOf(1)});
+    });
+}
+
+// The steps as start-up runs them, each a block of its own; how many it took.
+int compactInSteps()
+{
+    int steps = 0;
+    for (bool more = true; more; ++steps)
+        HistoryModel::inDatabase([&](QSqlDatabase& db) { more = HistorySchema::compactStep(db); });
+    return steps;
+}
+
+}  // namespace
+
+// A new history gives its free pages back a few at a time, so no block holds the queue long.
+TEST_F(HistorySchemaTest, ANewHistoryGivesItsFreePagesBackInShortSteps)
+{
+    savedClip(1);
+    EXPECT_EQ(pragmaValue("auto_vacuum"), 2) << "incremental";
+    leaveFreePages();
+    const qint64 free = pragmaValue("freelist_count");
+    ASSERT_GT(free, 2 * HistorySchema::kPagesPerStep);
+    const qint64 pages = pragmaValue("page_count");
+
+    HistoryModel::inDatabase([](QSqlDatabase& db) { HistorySchema::compact(db); });
+    EXPECT_EQ(pragmaValue("freelist_count"), free) << "nothing to turn: no long VACUUM";
+    EXPECT_GT(compactInSteps(), 2);
+    EXPECT_EQ(pragmaValue("freelist_count"), 0);
+    EXPECT_LT(pragmaValue("page_count"), pages - free / 2);
+    EXPECT_EQ(hashesOf(DBKeeper::getAllHistory()), QStringList{hashOf(1)});
+}
+
+// A file made before gives its free pages back once by VACUUM, and from then on in steps; one
+// with none to give is left as it is.
+TEST_F(HistorySchemaTest, AnOlderFileWithFreePagesIsTurnedOnceThenCompactsInSteps)
+{
+    for (const bool withFreePages : {false, true}) {
+        SCOPED_TRACE(withFreePages ? "free pages" : "no free pages");
+        DBFetcher::resetSharedInstance();
+        QDir(libraryDir()).removeRecursively();
+        {
+            RawDb raw(dbPath());
+            raw.exec("PRAGMA auto_vacuum=NONE");
+            ASSERT_TRUE(HistorySchema::prepare(raw.db()));
+            raw.exec("insert into History (content, file_hash) values ('kept', ?)", {hashOf(1)});
+        }
+        HistoryModel::initialize();
+        ASSERT_EQ(pragmaValue("auto_vacuum"), 0);
+        if (withFreePages)
+            leaveFreePages();
+        HistoryModel::inDatabase([](QSqlDatabase& db) { HistorySchema::compact(db); });
+        EXPECT_EQ(pragmaValue("auto_vacuum"), withFreePages ? 2 : 0);
+        EXPECT_EQ(pragmaValue("freelist_count"), 0);
+        EXPECT_EQ(hashesOf(DBKeeper::getAllHistory()), QStringList{hashOf(1)});
+        if (withFreePages) {
+            leaveFreePages();
+            HistoryModel::inDatabase([](QSqlDatabase& db) { HistorySchema::compact(db); });
+            ASSERT_GT(pragmaValue("freelist_count"), 0) << "no second VACUUM";
+            EXPECT_GT(compactInSteps(), 1);
+            EXPECT_EQ(pragmaValue("freelist_count"), 0);
+        }
+    }
 }

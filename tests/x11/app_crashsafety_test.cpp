@@ -4,6 +4,7 @@
 
 #include "store/digest.h"
 #include "store/historytestsupport.h"
+#include "support/appprocess.h"
 #include "support/testenv.h"
 #include "x11/pasteboardclients.h"
 
@@ -13,8 +14,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
@@ -26,45 +25,11 @@ namespace {
 class AppCrashSafety : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb")); }
-    void TearDown() override
-    {
-        if (app.state() != QProcess::NotRunning) {
-            app.terminate();
-            testenv::waitUntil([&] { return app.state() == QProcess::NotRunning; }, 20s);
-        }
-    }
-
-    static QString library(const QString& name = QString())
-    {
-        return testenv::home() + QStringLiteral("/Library/Nuvarel/") + name;
-    }
-    static QString log()
-    {
-        QFile file(library(QStringLiteral("nuvarel.log")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-    // Starts the program and waits until its launch has finished (the log holds one more
-    // "launch finished" than before).
-    void start()
-    {
-        const int launches = log().count(QStringLiteral("launch finished"));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), testenv::home());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), testenv::home() + QStringLiteral("/.config"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        app.setProcessEnvironment(env);
-        app.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/nuvarel"));
-        app.start();
-        ASSERT_TRUE(app.waitForStarted());
-        ASSERT_TRUE(testenv::waitUntil(
-            [&] { return log().count(QStringLiteral("launch finished")) > launches; }, 30s))
-            << log().toStdString();
-    }
-    void kill9()
-    {
-        app.kill();  // SIGKILL
-        ASSERT_TRUE(testenv::waitUntil([&] { return app.state() == QProcess::NotRunning; }, 20s));
-    }
+    static QString library(const QString& name = QString()) { return AppProcess::library(name); }
+    static QString log() { return AppProcess::log(); }
+    // Starts the program and waits until its launch has finished.
+    void start() { ASSERT_TRUE(app.start()) << app.failure().toStdString(); }
+    void kill9() { ASSERT_TRUE(app.kill9()); }
     // Read through a connection of our own, as any other reader of the file would.
     static bool committed(const QString& hash)
     {
@@ -72,7 +37,7 @@ protected:
         return db.scalar(QStringLiteral("select count(*) from History where file_hash = ?"), {hash}).toInt() > 0;
     }
 
-    QProcess app;
+    AppProcess app;
 };
 
 }  // namespace
@@ -118,8 +83,7 @@ TEST_F(AppCrashSafety, BodiesWithoutARowAreRemovedAtStart)
     ASSERT_TRUE(xclipCopy(text.toUtf8()));
     const QString kept = md5HexOfString(text);
     ASSERT_TRUE(testenv::waitUntil([&] { return committed(kept); }, 10s));
-    app.terminate();
-    ASSERT_TRUE(testenv::waitUntil([&] { return app.state() == QProcess::NotRunning; }, 20s));
+    ASSERT_TRUE(app.terminate());
 
     // Left by a row insert that failed (a full disk): a body and a zip no row names.
     const QString orphan = md5HexOfString(QStringLiteral("never stored"));

@@ -1,3 +1,4 @@
+#include "support/appprocess.h"
 #include "support/testenv.h"
 #include "x11/pasteboardclients.h"
 #include "x11/typingwindow.h"
@@ -9,7 +10,6 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -46,44 +46,18 @@ protected:
                   "  return t\n"
                   "end\n");
 
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), testenv::home());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), testenv::home() + QStringLiteral("/.config"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        app.setProcessEnvironment(env);
-        app.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/nuvarel"));
-        app.start();
-        ASSERT_TRUE(app.waitForStarted());
-        ASSERT_TRUE(testenv::waitUntil([&] { return log().contains(QStringLiteral("launch finished")); }, 20s))
-            << log().toStdString();
-    }
-    void TearDown() override
-    {
-        if (app.state() != QProcess::NotRunning) {
-            app.terminate();
-            testenv::waitUntil([&] { return app.state() == QProcess::NotRunning; }, 20s);
-        }
+        ASSERT_TRUE(app.start(20s)) << app.failure().toStdString();
     }
 
     static QString marker() { return testenv::home() + QStringLiteral("/plugin-started"); }
-    QString log() const
-    {
-        QFile file(testenv::home() + QStringLiteral("/Library/Nuvarel/nuvarel.log"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-    QString history() const
-    {
-        const ClientRun run =
-            runClient(QStringLiteral("sqlite3"), {testenv::home() + QStringLiteral("/Library/Nuvarel/clipDB.sqlite"),
-                                                  QStringLiteral("select content from History where category='history';")});
-        return QString::fromUtf8(run.output);
-    }
+    static QString log() { return AppProcess::log(); }
+    static QString history() { return AppProcess::history(); }
     // The program's visible windows: none until its menu opens (no tray on a bare X server).
     int visibleWindows() const
     {
         const ClientRun run = runClient(QStringLiteral("xdotool"),
                                         {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                         QStringLiteral("--pid"), QString::number(app.processId())});
+                                         QStringLiteral("--pid"), QString::number(app.process().processId())});
         return int(run.output.trimmed().isEmpty() ? 0 : run.output.trimmed().split('\n').size());
     }
     bool key(const QString& keys) const
@@ -94,7 +68,7 @@ protected:
 
     QWidget window;
     QLineEdit* field = nullptr;
-    QProcess app;
+    AppProcess app;
 };
 
 }  // namespace
@@ -122,6 +96,6 @@ TEST_F(AppWithHangingPlugin, AClipCopiedWhileThePluginHangsIsStillCaptured)
     EXPECT_TRUE(testenv::waitUntil([&] { return history().contains(QStringLiteral("copied while the plugin hangs")); },
                                    10s))
         << history().toStdString();
-    EXPECT_EQ(app.state(), QProcess::Running);
+    EXPECT_TRUE(app.running());
     EXPECT_TRUE(log().contains(QStringLiteral("gave no answer in time"))) << log().toStdString();
 }

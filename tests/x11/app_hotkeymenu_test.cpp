@@ -1,16 +1,10 @@
 #include "app/appdelegate.h"
 #include "app/clipcontroller.h"
 #include "app/menucontroller.h"
-#include "app/shortcutcontroller.h"
-#include "app/statusbarcontroller.h"
-#include "platform/globalhotkey.h"
-#include "platform/pasteboard.h"
-#include "platform/pastekeystroke.h"
-#include "store/configuremanager.h"
-#include "store/dbfetcher.h"
 #include "store/dbkeeper.h"
 #include "store/digest.h"
 #include "store/historymodel.h"
+#include "support/appprocess.h"
 #include "support/mainqueue.h"
 #include "support/testenv.h"
 #include "x11/typingwindow.h"
@@ -59,38 +53,22 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
-        DBFetcher::resetSharedInstance();
-        ConfigureManager::sharedInstance().resetForTests();
-        // Nothing an earlier test left on the clipboard or in the watcher counts here.
-        ClipController::sharedInstance().resetForTests();
-        Pasteboard::general().clearContents();
-        MenuController::sharedInstance().resetForTests();
+        app = std::make_unique<AppInThisProcess>();
         field = showFocusedField(window);
         ASSERT_NE(field, nullptr);
-        delegate = std::make_shared<AppDelegate>();
-        delegate->applicationDidFinishLaunching();
-        // Made by the first test: its hotkey went with that test's monitor.
-        ShortcutController::sharedInstance().resetForTests();
+        app->launch();
         ClipController::sharedInstance().setPollInterval(50ms);
     }
     void TearDown() override
     {
-        if (delegate) {
+        if (app && app->launched())
             ClipController::sharedInstance().setPollInterval(1h);
-            delegate->applicationWillTerminate();
-            delegate.reset();
-        }
-        StatusBarController::releaseSharedInstance();
-        DBFetcher::resetSharedInstance();
-        // Display connections and grabs go while the private X server still runs.
-        GlobalHotkey::setCurrent(nullptr);
-        PasteKeystroke::setCurrent(nullptr);
-        Pasteboard::setGeneral(nullptr);
+        app.reset();
     }
 
     QWidget window;
     QLineEdit* field = nullptr;
-    std::shared_ptr<AppDelegate> delegate;
+    std::unique_ptr<AppInThisProcess> app;
 };
 
 }  // namespace
@@ -103,7 +81,9 @@ TEST_F(AppHotkeyMenuX11, TheHotkeyOpensTheClipMenuAndAChosenClipPastesIntoTheUse
     ASSERT_TRUE(xclipCopy("the newer clip"));
     ASSERT_TRUE(waitForRow(QStringLiteral("the newer clip")));
     ClipController::sharedInstance().waitForCaptures();
-    // The rebuilds the captures asked for have run: none comes to drop the item added below.
+    // The start-up care has ended, and with it any rebuild it held back; the rebuilds the
+    // captures asked for have run: none comes to drop the item added below.
+    ASSERT_TRUE(testenv::waitUntil([] { return !AppDelegate::startUpCareRunning(); }, 60s));
     ASSERT_TRUE(testenv::waitForMainQueue());
 
     // The clip's item, as the clip menu makes one for each clip.

@@ -1,13 +1,12 @@
+#include "support/appprocess.h"
 #include "support/testenv.h"
 #include "x11/typingwindow.h"
 #include "x11/pasteboardclients.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -26,42 +25,16 @@ protected:
         field = showFocusedField(window);
         ASSERT_NE(field, nullptr);
 
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), testenv::home());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), testenv::home() + QStringLiteral("/.config"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        app.setProcessEnvironment(env);
-        app.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/nuvarel"));
-        app.start();
-        ASSERT_TRUE(app.waitForStarted());
-        ASSERT_TRUE(testenv::waitUntil([&] { return log().contains(QStringLiteral("launch finished")); }, 20s))
-            << log().toStdString();
-    }
-    void TearDown() override
-    {
-        if (app.state() != QProcess::NotRunning) {
-            app.terminate();
-            testenv::waitUntil([&] { return app.state() == QProcess::NotRunning; }, 20s);
-        }
+        ASSERT_TRUE(app.start(20s)) << app.failure().toStdString();
     }
 
-    QString log() const
-    {
-        QFile file(testenv::home() + QStringLiteral("/Library/Nuvarel/nuvarel.log"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
+    static QString log() { return AppProcess::log(); }
     // The history as the program stored it.
-    QString history() const
-    {
-        const ClientRun run =
-            runClient(QStringLiteral("sqlite3"), {testenv::home() + QStringLiteral("/Library/Nuvarel/clipDB.sqlite"),
-                                                  QStringLiteral("select content from History where category='history';")});
-        return QString::fromUtf8(run.output);
-    }
+    static QString history() { return AppProcess::history(); }
 
     QWidget window;
     QLineEdit* field = nullptr;
-    QProcess app;
+    AppProcess app;
 };
 
 }  // namespace
@@ -78,10 +51,9 @@ TEST_F(AppUnderX11, StartsBehindTheHotkeyCapturesAnotherClientsCopyAndQuitsClean
         << history().toStdString();
 
     // The session ends: the program quits cleanly.
-    app.terminate();
-    ASSERT_TRUE(testenv::waitUntil([&] { return app.state() == QProcess::NotRunning; }, 20s));
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(app.exitCode(), 0);
+    ASSERT_TRUE(app.terminate());
+    EXPECT_EQ(app.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.process().exitCode(), 0);
     EXPECT_FALSE(QFile::exists(testenv::home() + QStringLiteral("/Library/Nuvarel/nuvarel.lock")));
     // The history stays on disk for the next start.
     EXPECT_TRUE(history().contains(QStringLiteral("copied in another program")));
