@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <signal.h>
 #include <thread>
 #include <utility>
@@ -99,6 +100,28 @@ private:
     Stops m_stops;
 };
 
+// An input the bad plugin and the bad privacy script each go wrong on, and the stops it brings.
+struct BadCall {
+    const char* input;
+    std::optional<Stops> stops;  // nullopt: not checked
+};
+
+// A stuck call is stopped at its deadline and an exit ends the worker. Running out of memory
+// ends as Lua's error or at the deadline, whichever comes first, so only the call's answer is
+// checked there, not how the worker got to it.
+std::vector<BadCall> badCalls(Role role)
+{
+    return {{"hang", Stops{{role, Outcome::Late}}}, {"exit", Stops{{role, Outcome::Lost}}}, {"alloc", std::nullopt}};
+}
+
+void expectStops(StopLog& log, const BadCall& call)
+{
+    const Stops seen = log.take();
+    if (call.stops) {
+        EXPECT_EQ(seen, *call.stops) << call.input;
+    }
+}
+
 // How a worker running this code is stopped: an exit as it ends, a stuck C call at its deadline.
 Outcome stopOf(const QByteArray& bad)
 {
@@ -151,19 +174,10 @@ TEST_F(LuaWorkerPlugins, MainThatHangsInACallOrExitsGivesNothingAndTheNextCallWo
     const PluginObjectPtr fine = object(manager, "id.fine");
     ASSERT_TRUE(bad && fine);
 
-    // Running out of memory ends as Lua's error or at the deadline, whichever comes first, so
-    // only its outcome is checked, not how the worker got there.
-    const struct {
-        const char* input;
-        std::optional<Stops> stops;
-    } cases[] = {{"hang", Stops{{Role::Plugins, Outcome::Late}}}, {"exit", Stops{{Role::Plugins, Outcome::Lost}}},
-                 {"alloc", std::nullopt}};
-    for (const auto& [input, stopped] : cases) {
+    for (const BadCall& call : badCalls(Role::Plugins)) {
+        const char* input = call.input;
         EXPECT_EQ(manager.processText(QString::fromUtf8(input), bad), std::nullopt) << input;
-        const Stops seen = stops.take();
-        if (stopped) {
-            EXPECT_EQ(seen, *stopped) << input;
-        }
+        expectStops(stops, call);
         EXPECT_EQ(manager.processText(QStringLiteral("x"), bad), QStringLiteral("bad:x")) << input;
         EXPECT_EQ(manager.processText(QStringLiteral("y"), fine), QStringLiteral("fine:y")) << input;
     }
@@ -329,19 +343,10 @@ TEST(LuaWorkerPrivacy, VerdictThatHangsOrExitsIsSecretAndTheNextOneWorks)
                                       "end\n"));
     StopLog stops;
     AdvancePrivacyManager manager;
-    // Running out of memory ends as Lua's error or at the deadline, whichever comes first, so
-    // only its verdict is checked, not how the worker got there.
-    const struct {
-        const char* content;
-        std::optional<Stops> stops;
-    } cases[] = {{"hang", Stops{{Role::Privacy, Outcome::Late}}}, {"exit", Stops{{Role::Privacy, Outcome::Lost}}},
-                 {"alloc", std::nullopt}};
-    for (const auto& [content, stopped] : cases) {
+    for (const BadCall& call : badCalls(Role::Privacy)) {
+        const char* content = call.input;
         EXPECT_EQ(verdict(manager, content), AdvancePrivacyManager::kSecretVerdict) << content;
-        const Stops seen = stops.take();
-        if (stopped) {
-            EXPECT_EQ(seen, *stopped) << content;
-        }
+        expectStops(stops, call);
         EXPECT_EQ(verdict(manager, "note"), 0) << content;
     }
 }

@@ -431,25 +431,14 @@ TEST_F(PullMerge, TheCleanUpKeepsTheNewestSixtyAndRemovesTheOthersBodies)
 // waiting to be sent and one never sent are kept among the oldest, whatever their number.
 TEST_F(PullMerge, TheCleanUpKeepsEveryOldClipTheServiceLacks)
 {
-    const struct {
-        const char* name;
-        qint64 historyId;
-        const char* rowState;
-        bool kept;
-    } oldest[] = {
+    const OldClip oldest[] = {
         {"a copied file, secret", 0, "secert = 1", true},
         {"secret, with a server id", 3, "secert = 1", true},
         {"a change still to send", 4, "change_timestamp = 7", true},
         {"never posted", 0, "", true},
         {"held by the service", 6, "", false},
     };
-    int n = 0;
-    for (const auto& row : oldest) {
-        const auto clip = addTextClip(QString::fromLatin1(row.name), 10 + n++, row.historyId);
-        if (*row.rowState)
-            RawDb(dbPath()).exec(QStringLiteral("update History set %1 where file_hash = ?").arg(QLatin1String(row.rowState)),
-                                 {*clip->file_hash()});
-    }
+    addOldClips(oldest, QString(ClipCategory::History));
     for (int i = 0; i < 60; ++i)
         addTextClip(QStringLiteral("newer %1").arg(i), 1000 + i, 100 + i);
     merge(reply({encryptedElement(QStringLiteral("pulled"), 900, 5000)}));
