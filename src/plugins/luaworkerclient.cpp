@@ -36,6 +36,8 @@ long long deadlineIn(int ms)
     return nowNs() + static_cast<long long>(ms) * 1000000LL;
 }
 
+// Lock order: the last lock taken (a privacy call holds AdvancePrivacyManager's lock around
+// it); only the test's observer runs inside.
 QMutex g_stopObserverLock;
 LuaWorkerClient::StopObserver g_stopObserver;
 
