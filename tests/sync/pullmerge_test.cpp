@@ -319,10 +319,24 @@ TEST_F(PullMerge, AClearComparesTheServicesTimesNotThisDevicesClock)
             RawDb(dbPath()).exec(QStringLiteral("update History set %1 where file_hash = ?").arg(QLatin1String(c.rowState)),
                                  {*clip->file_hash()});
     }
+    // The clip posted after the clear is still on the service: the row the clear could not
+    // decide by its time is asked of the service, which answers that it has it.
+    const QString postedAfter = md5HexOfString(QStringLiteral("posted after the clear, not pulled since"));
+    {
+        auto lock = server.lock();
+        webdouble::ClipRoutes::StoredClip stored;
+        stored.history = {{QStringLiteral("file_hash"), postedAfter}, {QStringLiteral("history_id"), 33}};
+        server.clipRoutes().state().accounts[userId].clips[33] = stored;
+    }
+    const LogCapture log;
     QJsonObject r = reply();
     r[QStringLiteral("clear_all_ts")] = serviceNow;
     r[QStringLiteral("request_timestamp")] = serviceNow + 10;
     merge(r);
+    // The service's answer was handled.
+    ASSERT_TRUE(testenv::waitUntil([&] { return log.contains(QStringLiteral("clear: ") + postedAfter + QStringLiteral(" is kept")); }));
+    const auto pushes = server.requestsTo("/push/");
+    EXPECT_EQ(std::count_if(pushes.begin(), pushes.end(), [](const auto& request) { return request.method == "GET"; }), 1);
     for (const Case& c : cases) {
         const QString hash = md5HexOfString(QString::fromLatin1(c.name));
         EXPECT_EQ(!rowOf(hash), c.cleared) << c.name;
