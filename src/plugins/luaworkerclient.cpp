@@ -4,6 +4,7 @@
 #include "platform/dispatch.h"
 
 #include <QFile>
+#include <QMutex>
 
 #include <spdlog/spdlog.h>
 
@@ -34,6 +35,11 @@ long long deadlineIn(int ms)
 {
     return nowNs() + static_cast<long long>(ms) * 1000000LL;
 }
+
+// Lock order: the last lock taken (a privacy call holds AdvancePrivacyManager's lock around
+// it); only the test's observer runs inside.
+QMutex g_stopObserverLock;
+LuaWorkerClient::StopObserver g_stopObserver;
 
 // Milliseconds left, rounded up, so poll never wakes just before the deadline.
 int msLeft(long long deadlineNs)
@@ -184,6 +190,20 @@ void LuaWorkerClient::kill()
     m_reader = FrameReader();
 }
 
+void LuaWorkerClient::stopAfter(Outcome outcome)
+{
+    kill();
+    QMutexLocker lock(&g_stopObserverLock);
+    if (g_stopObserver)
+        g_stopObserver(m_role, outcome);
+}
+
+void LuaWorkerClient::setStopObserverForTesting(StopObserver observer)
+{
+    QMutexLocker lock(&g_stopObserverLock);
+    g_stopObserver = std::move(observer);
+}
+
 LuaWorkerClient::Wait LuaWorkerClient::waitForFrame(long long deadlineNs, QByteArray& payload)
 {
     char buffer[65536];
@@ -239,7 +259,7 @@ LuaWorkerClient::Result LuaWorkerClient::call(const QByteArray& request, int dea
             result.outcome = Outcome::Lost;
         }
         spdlog::warn("lua worker ({}) did not take a request; stopped", roleName(m_role));
-        kill();
+        stopAfter(result.outcome);
         return result;
     }
     for (;;) {
@@ -249,7 +269,7 @@ LuaWorkerClient::Result LuaWorkerClient::call(const QByteArray& request, int dea
             result.outcome = wait == Wait::Late ? Outcome::Late : Outcome::Lost;
             spdlog::warn("lua worker ({}) {}; stopped", roleName(m_role),
                          wait == Wait::Late ? "did not answer in time" : "ended during a call");
-            kill();
+            stopAfter(result.outcome);
             return result;
         }
         const quint8 kind = static_cast<quint8>(payload.at(0));

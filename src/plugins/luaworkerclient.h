@@ -58,6 +58,11 @@ public:
 
     pid_t pid() const { return m_pid; }
 
+    // Tests only: told, on the calling thread, of every call that ended with its worker killed
+    // (Late or Lost), once the worker is gone; an empty function stops it.
+    using StopObserver = std::function<void(Role role, Outcome outcome)>;
+    static void setStopObserverForTesting(StopObserver observer);
+
     // Where the worker program is: next to the executable or in the installed libexec folder.
     static QString executablePath();
 
@@ -65,6 +70,8 @@ private:
     enum class Wait { Frame, Late, Lost };
     Wait waitForFrame(long long deadlineNs, QByteArray& payload);
     void kill();
+    // Kills the worker after a call it did not answer, and tells the test observer.
+    void stopAfter(Outcome outcome);
 
     Role m_role;
     pid_t m_pid = -1;

@@ -109,7 +109,7 @@ struct World {
 class AppDelegateTest : public ::testing::Test {
 protected:
     // Rebuilds still queued for the main thread run while the world they touch exists.
-    void TearDown() override { testenv::spin(std::chrono::milliseconds(5)); }
+    void TearDown() override { EXPECT_TRUE(testenv::waitForMainQueue()); }
 
     World world;
     std::shared_ptr<AppDelegate> delegate = std::make_shared<AppDelegate>(world.services());

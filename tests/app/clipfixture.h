@@ -13,6 +13,7 @@
 #include "store/historytestsupport.h"
 #include "store/pathhelper.h"
 #include "store/utils.h"
+#include "support/storedrow.h"
 #include "support/testenv.h"
 
 #include <QBuffer>
@@ -125,16 +126,9 @@ protected:
     }
     void copyImage(const QByteArray& png) { pasteboard->offer({{QStringLiteral("image/png"), png}}); }
 
-    // The stored row of (hash, category), or null.
-    static HistoryModelPtr row(const QString& hash, const QString& category = QStringLiteral("history"))
+    static HistoryModelPtr row(const QString& hash, const QString& category = QString(ClipCategory::History))
     {
-        auto clip = std::make_shared<HistoryModel>();
-        clip->setFile_hash(hash);
-        clip->setCategory(category);
-        if (!clip->isExist())
-            return nullptr;
-        clip->fetch();
-        return clip;
+        return testrows::rowOf(hash, category);
     }
     static int rowCount()
     {

@@ -1,5 +1,6 @@
 #include "app/clipmenubuilder.h"
 #include "app/clipmenurenderer.h"
+#include "support/mainqueue.h"
 #include "support/testenv.h"
 
 #include <QAction>
@@ -130,7 +131,7 @@ TEST_F(MenuRendering, PlainKeyChoosesAClipControlShowsAndChoosesItsAlternate)
     // A key no item has leaves the menu open.
     open();
     key(&mainMenu, QEvent::KeyPress, Qt::Key_Z, Qt::NoModifier, QStringLiteral("z"));
-    testenv::spin(20ms);
+    ASSERT_TRUE(testenv::waitForMainQueue());
     EXPECT_TRUE(mainMenu.isVisible());
     EXPECT_EQ(chosen.size(), 2u);
     mainMenu.hide();
@@ -149,7 +150,7 @@ TEST_F(MenuRendering, ClipSubmenuIsFilledOnFirstHighlightAndItsItemsKnowTheirCli
     // Highlighted again: built once per rebuild.
     mainMenu.setActiveAction(mainMenu.actions()[6]);
     mainMenu.setActiveAction(first);
-    testenv::spin(20ms);
+    ASSERT_TRUE(testenv::waitForMainQueue());
     EXPECT_EQ(highlights, 1);
 
     QAction* later = submenu->actions()[2];
@@ -187,7 +188,7 @@ TEST_F(MenuRendering, ClickOrReturnOnAClipChoosesItThoughItOpensASubmenu)
     QMouseEvent strayRelease(QEvent::MouseButtonRelease, inside, mainMenu.mapToGlobal(inside), Qt::LeftButton,
                              Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(&mainMenu, &strayRelease);
-    testenv::spin(20ms);
+    ASSERT_TRUE(testenv::waitForMainQueue());
     EXPECT_TRUE(chosen.empty());
 
     QMouseEvent press(QEvent::MouseButtonPress, inside, mainMenu.mapToGlobal(inside), Qt::LeftButton, Qt::LeftButton,
@@ -210,7 +211,7 @@ TEST_F(MenuRendering, ClickOrReturnOnAClipChoosesItThoughItOpensASubmenu)
     open();
     mainMenu.setActiveAction(mainMenu.actions()[4]);
     key(&mainMenu, QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    testenv::spin(20ms);
+    ASSERT_TRUE(testenv::waitForMainQueue());
     EXPECT_EQ(chosen.size(), 2u);
     favMenu.hide();
     mainMenu.hide();

@@ -104,5 +104,6 @@ TEST_F(StatusBarTest, AGoneControllerGetsNoReports)
     std::weak_ptr<StatusBarController> weak = make();
     EXPECT_TRUE(weak.expired());
     report(1, 2);
-    testenv::spin(20ms);
+    // The report reached the main queue and found nobody there.
+    EXPECT_TRUE(testenv::waitForMainQueue());
 }

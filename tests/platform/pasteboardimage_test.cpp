@@ -1,4 +1,5 @@
 #include "platform/pasteboardimage.h"
+#include "support/bmpheader.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -66,23 +67,6 @@ std::map<int, quint32> tiffTags(const QByteArray& tiff)
         tags[tag] = type == 3 ? qFromLittleEndian<quint16>(e + 8) : qFromLittleEndian<quint32>(e + 8);
     }
     return tags;
-}
-
-// The header of a 32-bit BMP of that size, followed by a few pixels only.
-QByteArray bmpHeader(qint32 width, qint32 height)
-{
-    QByteArray bmp(54, '\0');
-    auto* p = reinterpret_cast<uchar*>(bmp.data());
-    p[0] = 'B';
-    p[1] = 'M';
-    qToLittleEndian<quint32>(54 + 16, p + 2);
-    qToLittleEndian<quint32>(54, p + 10);
-    qToLittleEndian<quint32>(40, p + 14);
-    qToLittleEndian<qint32>(width, p + 18);
-    qToLittleEndian<qint32>(height, p + 22);
-    qToLittleEndian<quint16>(1, p + 26);
-    qToLittleEndian<quint16>(32, p + 28);
-    return bmp + QByteArray(16, '\x7f');
 }
 
 // Collects the messages logged while it lives.

@@ -91,7 +91,7 @@ private:
 class FakeNotificationServer : public QDBusVirtualObject {
 public:
     QStringList capabilities{QStringLiteral("body")};
-    bool failNotify = false;
+    std::atomic<bool> failNotify{false};
 
     struct Call {
         QString appName;
@@ -226,8 +226,15 @@ TEST_F(NotificationsOnABus, SendsTitleBodyImageAndSound)
     EXPECT_EQ(call.imageHeight, UserNotificationsDBus::kMaxImageSide / 2);
     EXPECT_EQ(call.channels, 4);
     EXPECT_EQ(call.imageBytes, qsizetype(call.stride) * call.imageHeight);
-    testenv::spin(std::chrono::milliseconds(50));
-    EXPECT_EQ(fallback.calls, 0);
+    // A refused notification after it reaches the fallback; the server answers in order, so by
+    // then the first answer was handled, and it sent nothing there.
+    daemon.failNotify = true;
+    UserNotification refused = sample();
+    refused.title = QStringLiteral("refused");
+    notifications.deliverNotification(refused);
+    ASSERT_TRUE(testenv::waitUntil([&] { return fallback.calls > 0; }));
+    EXPECT_EQ(fallback.calls, 1);
+    EXPECT_EQ(fallback.lastTitle, refused.title);
 }
 
 TEST_F(NotificationsOnABus, EscapesTheBodyForAServerThatReadsMarkup)

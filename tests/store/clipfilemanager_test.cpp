@@ -437,16 +437,20 @@ TEST_F(ClipFiles, CaptureAndDeleteOfOneHashDoNotInterleave)
     files().saveData(bytes, h);  // left by a clip whose rows were just deleted
     HistoryModel::initialize();
 
+    std::atomic<bool> deleteStarted{false};
     std::atomic<bool> deleteDone{false};
     std::thread deleter;
     {
         QMutexLocker lock(&ClipFileManager::bodyLock());
         files().saveClipData(bytes, *clip);  // the body is there: not written again
         deleter = std::thread([&] {
+            deleteStarted = true;
             files().deleteFilesWithHistoryArray({clip});
             deleteDone = true;
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // The delete is under way (its first step is the lock) before the row is stored;
+        // without the lock it would find no row and remove the body meanwhile.
+        EXPECT_TRUE(testenv::waitUntil([&] { return deleteStarted.load(); }));
         EXPECT_FALSE(deleteDone.load());
         clip->save();
     }

@@ -79,15 +79,6 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
-void spin(std::chrono::milliseconds duration)
-{
-    QDeadlineTimer deadline(duration);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-}
-
 }  // namespace testenv
 
 extern "C" const char* __asan_default_options()

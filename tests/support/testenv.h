@@ -24,7 +24,5 @@ QString settingsFile();
 // Runs the main thread's event loop until the condition holds or the time is up.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
-// Runs the main thread's event loop for a while.
-void spin(std::chrono::milliseconds duration);
 
 }  // namespace testenv

@@ -312,25 +312,13 @@ TEST_F(Favourites, ANewFavouriteRowTakesThisDevicesTypeNotTheServices)
 // The favourites clean-up to 60 removes only favourites the service holds.
 TEST_F(Favourites, TheFavouritesCleanUpKeepsEveryOldFavouriteTheServiceLacks)
 {
-    const struct {
-        const char* name;
-        qint64 historyId;
-        const char* rowState;
-        bool kept;
-    } oldest[] = {
+    const OldClip oldest[] = {
         {"a secret favourite", 0, "secert = 1", true},
         {"a favourite still to send", 7, "change_timestamp = 9", true},
         {"a favourite never posted", 0, "", true},
         {"held by the service", 8, "", false},
     };
-    int n = 0;
-    for (const auto& row : oldest) {
-        const auto clip = addTextClip(QString::fromLatin1(row.name), 10 + n++, row.historyId,
-                                      QString(ClipCategory::Favourite));
-        if (*row.rowState)
-            RawDb(dbPath()).exec(QStringLiteral("update History set %1 where file_hash = ?").arg(QLatin1String(row.rowState)),
-                                 {*clip->file_hash()});
-    }
+    addOldClips(oldest, QString(ClipCategory::Favourite));
     for (int i = 0; i < 60; ++i)
         addTextClip(QStringLiteral("newer favourite %1").arg(i), 1000 + i, 400 + i, QString(ClipCategory::Favourite));
     {

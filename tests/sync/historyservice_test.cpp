@@ -1,6 +1,7 @@
 #include "syncfixture.h"
 
 #include "app/menuservices.h"
+#include "support/mainqueue.h"
 
 #include <gtest/gtest.h>
 
@@ -162,7 +163,9 @@ TEST_F(HistoryWorker, NothingIsSentAfterLogoutOrBehindAClipOfAnotherKind)
     pending(QStringLiteral("waits"), 100);
     worker().process();
     ASSERT_TRUE(testenv::waitUntil([&] { return !worker().isRunning(); }));
-    testenv::spin(std::chrono::milliseconds(50));
+    // Idle with nothing in flight, and every completion queued has run.
+    ASSERT_TRUE(testenv::waitForMainQueue());
+    EXPECT_FALSE(worker().isRunning());
     EXPECT_TRUE(server.requestsTo("/push/").empty());
 
     RawDb raw(dbPath());

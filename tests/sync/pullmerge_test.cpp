@@ -319,10 +319,24 @@ TEST_F(PullMerge, AClearComparesTheServicesTimesNotThisDevicesClock)
             RawDb(dbPath()).exec(QStringLiteral("update History set %1 where file_hash = ?").arg(QLatin1String(c.rowState)),
                                  {*clip->file_hash()});
     }
+    // The clip posted after the clear is still on the service: the row the clear could not
+    // decide by its time is asked of the service, which answers that it has it.
+    const QString postedAfter = md5HexOfString(QStringLiteral("posted after the clear, not pulled since"));
+    {
+        auto lock = server.lock();
+        webdouble::ClipRoutes::StoredClip stored;
+        stored.history = {{QStringLiteral("file_hash"), postedAfter}, {QStringLiteral("history_id"), 33}};
+        server.clipRoutes().state().accounts[userId].clips[33] = stored;
+    }
+    const LogCapture log;
     QJsonObject r = reply();
     r[QStringLiteral("clear_all_ts")] = serviceNow;
     r[QStringLiteral("request_timestamp")] = serviceNow + 10;
     merge(r);
+    // The service's answer was handled.
+    ASSERT_TRUE(testenv::waitUntil([&] { return log.contains(QStringLiteral("clear: ") + postedAfter + QStringLiteral(" is kept")); }));
+    const auto pushes = server.requestsTo("/push/");
+    EXPECT_EQ(std::count_if(pushes.begin(), pushes.end(), [](const auto& request) { return request.method == "GET"; }), 1);
     for (const Case& c : cases) {
         const QString hash = md5HexOfString(QString::fromLatin1(c.name));
         EXPECT_EQ(!rowOf(hash), c.cleared) << c.name;
@@ -431,25 +445,14 @@ TEST_F(PullMerge, TheCleanUpKeepsTheNewestSixtyAndRemovesTheOthersBodies)
 // waiting to be sent and one never sent are kept among the oldest, whatever their number.
 TEST_F(PullMerge, TheCleanUpKeepsEveryOldClipTheServiceLacks)
 {
-    const struct {
-        const char* name;
-        qint64 historyId;
-        const char* rowState;
-        bool kept;
-    } oldest[] = {
+    const OldClip oldest[] = {
         {"a copied file, secret", 0, "secert = 1", true},
         {"secret, with a server id", 3, "secert = 1", true},
         {"a change still to send", 4, "change_timestamp = 7", true},
         {"never posted", 0, "", true},
         {"held by the service", 6, "", false},
     };
-    int n = 0;
-    for (const auto& row : oldest) {
-        const auto clip = addTextClip(QString::fromLatin1(row.name), 10 + n++, row.historyId);
-        if (*row.rowState)
-            RawDb(dbPath()).exec(QStringLiteral("update History set %1 where file_hash = ?").arg(QLatin1String(row.rowState)),
-                                 {*clip->file_hash()});
-    }
+    addOldClips(oldest, QString(ClipCategory::History));
     for (int i = 0; i < 60; ++i)
         addTextClip(QStringLiteral("newer %1").arg(i), 1000 + i, 100 + i);
     merge(reply({encryptedElement(QStringLiteral("pulled"), 900, 5000)}));

@@ -10,6 +10,7 @@
 #include "service/requestmanager.h"
 #include "store/defaultskeys.h"
 #include "support/manualtimers.h"
+#include "support/storedrow.h"
 #include "support/webservice/webservicedouble.h"
 #include "sync/pushclipsmanager.h"
 
@@ -26,6 +27,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <span>
 
 namespace synctest {
 
@@ -67,16 +70,27 @@ inline void seenByServiceAt(const QString& hash, qint64 serverTime)
     });
 }
 
-// Every stored row of the hash in the category; null when there is none.
-inline HistoryModelPtr rowOf(const QString& hash, const QString& category = QString(ClipCategory::History))
+using testrows::rowOf;
+
+// One of the oldest clips a clean-up looks at: its server id (0: none), an assignment that puts
+// its row in some state ("": as stored), and whether the clean-up keeps it.
+struct OldClip {
+    const char* name;
+    qint64 historyId;
+    const char* rowState;
+    bool kept;
+};
+
+// Stores the old clips in the category, the first at time 10 and each a second later.
+inline void addOldClips(std::span<const OldClip> clips, const QString& category)
 {
-    auto clip = std::make_shared<HistoryModel>();
-    clip->setFile_hash(hash);
-    clip->setCategory(category);
-    if (!clip->isExist())
-        return nullptr;
-    clip->fetch();
-    return clip;
+    int n = 0;
+    for (const OldClip& old : clips) {
+        const auto clip = addTextClip(QString::fromLatin1(old.name), 10 + n++, old.historyId, category);
+        if (*old.rowState)
+            RawDb(dbPath()).exec(QStringLiteral("update History set %1 where file_hash = ?").arg(QLatin1String(old.rowState)),
+                                 {*clip->file_hash()});
+    }
 }
 
 inline qint64 countRows(RawDb& raw, const QString& where = QStringLiteral("1"))

@@ -60,6 +60,23 @@ protected:
         expectOk(*b, b->call(login));
         expectOk(*b, b->call(QStringLiteral("unlock ") + kPin));
     }
+    // From captures the text; to hears of it and has its row.
+    void captureAndReceive(DeviceDriver& from, const QString& text, DeviceDriver& to)
+    {
+        to.send(QStringLiteral("waitrow ") + md5HexOfString(text));
+        expectOk(from, from.call(QStringLiteral("capture ") + text));
+        expectOk(to, to.answer());
+    }
+    // The service holds the clip as a favourite (waits for it).
+    bool waitForServerFavourite(const QString& hash)
+    {
+        return testenv::waitUntil(
+            [&] { return serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger() > 0; },
+            std::chrono::seconds(10));
+    }
+    // The favouriting device has nothing of the clip left to send; once the other has synced its
+    // favourites, both hold the favourite copy.
+    void expectFavouriteOnBoth(DeviceDriver& favouriting, const QString& hash, DeviceDriver& other);
     // The word after "ok" in an answer.
     static QString word(const QString& answer, int index = 1) { return answer.section(QLatin1Char(' '), index, index); }
     // The hashes of the clips the server holds for the account.
@@ -119,9 +136,7 @@ TEST_F(TwoDevices, AClipCapturedOnOneDeviceReachesTheOtherAndLeavesWithIt)
     // A clears its history; B clears too.
     const QString second = QStringLiteral("second note");
     const QString secondHash = md5HexOfString(second);
-    b->send(QStringLiteral("waitrow ") + secondHash);
-    expectOk(*a, a->call(QStringLiteral("capture ") + second));
-    expectOk(*b, b->answer());
+    captureAndReceive(*a, second, *b);
     // A clear removes clips older than its time, in whole seconds: let the capture's second pass.
     const qint64 capturedSecond = QDateTime::currentSecsSinceEpoch();
     ASSERT_TRUE(testenv::waitUntil([&] { return QDateTime::currentSecsSinceEpoch() > capturedSecond; }));
@@ -194,9 +209,7 @@ TEST_F(TwoDevices, AnotherAccountOnOneDeviceAndBackEachSeesOnlyItsOwnHistory)
     loginBoth();
     const QString mine = QStringLiteral("a note of the first login");
     const QString mineHash = md5HexOfString(mine);
-    b->send(QStringLiteral("waitrow ") + mineHash);
-    expectOk(*a, a->call(QStringLiteral("capture ") + mine));
-    expectOk(*b, b->answer());
+    captureAndReceive(*a, mine, *b);
 
     expectOk(*b, b->call(QStringLiteral("logout")));
     EXPECT_EQ(b->call(QStringLiteral("count")), QStringLiteral("ok 0"));
@@ -285,14 +298,10 @@ TEST_F(TwoDevices, AFavouriteOnOneDeviceReachesTheOtherAfterItsFavouritesSync)
     loginBoth();
     const QString text = QStringLiteral("worth keeping");
     const QString hash = md5HexOfString(text);
-    b->send(QStringLiteral("waitrow ") + hash);
-    expectOk(*a, a->call(QStringLiteral("capture ") + text));
-    expectOk(*b, b->answer());
+    captureAndReceive(*a, text, *b);
 
     expectOk(*a, a->call(QStringLiteral("favourite ") + hash));
-    ASSERT_TRUE(testenv::waitUntil([&] {
-        return serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger() > 0;
-    }, std::chrono::seconds(10)));
+    ASSERT_TRUE(waitForServerFavourite(hash));
     expectOk(*b, b->call(QStringLiteral("syncfavourites")));
     expectOk(*b, b->call(QStringLiteral("waitfavourite ") + hash, std::chrono::seconds(5)));
 }
@@ -324,9 +333,7 @@ TEST_F(TwoDevices, AClipDeletedDuringItsFirstPostIsGoneFromTheServerAndTheOtherD
     // meanwhile, and then drops it once the server confirms the delete.
     const QString later = QStringLiteral("a later note");
     const QString laterHash = md5HexOfString(later);
-    b->send(QStringLiteral("waitrow ") + laterHash);
-    expectOk(*a, a->call(QStringLiteral("capture ") + later));
-    expectOk(*b, b->answer());
+    captureAndReceive(*a, later, *b);
     expectOk(*b, b->call(QStringLiteral("waitgone ") + hash));
     expectOk(*a, a->call(QStringLiteral("pull")));
     ASSERT_TRUE(testenv::waitUntil([&] { return serverHashes(userId).contains(laterHash); }));
@@ -342,9 +349,7 @@ TEST_F(TwoDevices, ADetachedClipIsPostedAgainEncrypted)
     loginBoth();
     const QString text = QStringLiteral("lost by the server once");
     const QString hash = md5HexOfString(text);
-    b->send(QStringLiteral("waitrow ") + hash);
-    expectOk(*a, a->call(QStringLiteral("capture ") + text));
-    expectOk(*b, b->answer());
+    captureAndReceive(*a, text, *b);
     auto methods = [&] {
         std::vector<std::string> sent;
         for (const auto& request : server.requestsTo("/push/"))
@@ -427,6 +432,14 @@ ClipState stateOf(DeviceDriver& device, const QString& hash)
     return {words.value(1).toLongLong(), words.value(2) == QStringLiteral("1"), words.value(3).toInt()};
 }
 
+void TwoDevices::expectFavouriteOnBoth(DeviceDriver& favouriting, const QString& hash, DeviceDriver& other)
+{
+    expectOk(favouriting, favouriting.call(QStringLiteral("waitsettled ") + hash, std::chrono::seconds(10)));
+    expectOk(other, other.call(QStringLiteral("syncfavourites")));
+    EXPECT_TRUE(stateOf(other, hash).copy);
+    EXPECT_TRUE(stateOf(favouriting, hash).copy);
+}
+
 // The next whole second, so two decisions on one clip never share their second.
 void nextSecond()
 {
@@ -443,13 +456,9 @@ TEST_F(TwoDevices, ARecopyOfAClipFavouritedElsewhereKeepsTheFavouriteEverywhere)
     loginBoth();
     const QString text = QStringLiteral("favourited on A, copied again on B");
     const QString hash = md5HexOfString(text);
-    b->send(QStringLiteral("waitrow ") + hash);
-    expectOk(*a, a->call(QStringLiteral("capture ") + text));
-    expectOk(*b, b->answer());
+    captureAndReceive(*a, text, *b);
     expectOk(*a, a->call(QStringLiteral("favourite ") + hash));
-    ASSERT_TRUE(testenv::waitUntil([&] {
-        return serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger() > 0;
-    }, std::chrono::seconds(10)));
+    ASSERT_TRUE(waitForServerFavourite(hash));
     const qint64 favourite = serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger();
 
     server.clearRequests();
@@ -490,9 +499,7 @@ TEST_F(TwoDevices, AnUnfavouringThatIsNotTakenIsKeptUntilTheServiceHasIt)
         SCOPED_TRACE(c.what);
         const QString text = QStringLiteral("unfavoured, case %1").arg(++n);
         const QString hash = md5HexOfString(text);
-        b->send(QStringLiteral("waitrow ") + hash);
-        expectOk(*a, a->call(QStringLiteral("capture ") + text));
-        expectOk(*b, b->answer());
+        captureAndReceive(*a, text, *b);
         expectOk(*a, a->call(QStringLiteral("waitsettled ") + hash, std::chrono::seconds(10)));
 
         auto gate = std::make_shared<webdouble::Gate>();
@@ -500,9 +507,7 @@ TEST_F(TwoDevices, AnUnfavouringThatIsNotTakenIsKeptUntilTheServiceHasIt)
             server.setFault("/set_favourite/", webdouble::Fault::held(gate, 1));
         expectOk(*a, a->call(QStringLiteral("favourite ") + hash));
         if (c.fault) {
-            ASSERT_TRUE(testenv::waitUntil([&] {
-                return serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger() > 0;
-            }, std::chrono::seconds(10)));
+            ASSERT_TRUE(waitForServerFavourite(hash));
             expectOk(*b, b->call(QStringLiteral("syncfavourites")));
             ASSERT_TRUE(stateOf(*b, hash).copy);
             webdouble::Fault fault = *c.fault;
@@ -545,13 +550,8 @@ TEST_F(TwoDevices, AFavouriteMadeBeforeTheKeyReachesTheServiceAtTheUnlock)
     EXPECT_FALSE(serverHashes(userId).contains(hash));
 
     expectOk(*b, b->call(QStringLiteral("unlock ") + kPin));
-    ASSERT_TRUE(testenv::waitUntil([&] {
-        return serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger() > 0;
-    }, std::chrono::seconds(10))) << serverLog() << b->output().toStdString();
-    expectOk(*b, b->call(QStringLiteral("waitsettled ") + hash, std::chrono::seconds(10)));
-    expectOk(*a, a->call(QStringLiteral("syncfavourites")));
-    EXPECT_TRUE(stateOf(*a, hash).copy);
-    EXPECT_TRUE(stateOf(*b, hash).copy);
+    ASSERT_TRUE(waitForServerFavourite(hash)) << serverLog() << b->output().toStdString();
+    expectFavouriteOnBoth(*b, hash, *a);
 }
 
 // B's favourite meets a failed request and waits; the next push message B hears (A's copy of
@@ -561,9 +561,7 @@ TEST_F(TwoDevices, AFavouriteParkedByAFailureGoesAtTheNextPushMessage)
     loginBoth();
     const QString text = QStringLiteral("favourited on B while the service stumbled");
     const QString hash = md5HexOfString(text);
-    a->send(QStringLiteral("waitrow ") + hash);
-    expectOk(*b, b->call(QStringLiteral("capture ") + text));
-    expectOk(*a, a->answer());
+    captureAndReceive(*b, text, *a);
     expectOk(*b, b->call(QStringLiteral("waitsettled ") + hash, std::chrono::seconds(10)));
 
     webdouble::Fault fault = webdouble::Fault::rawBody("not json");
@@ -574,17 +572,10 @@ TEST_F(TwoDevices, AFavouriteParkedByAFailureGoesAtTheNextPushMessage)
     ASSERT_EQ(serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger(), 0);
 
     const QString other = QStringLiteral("any clip from A");
-    b->send(QStringLiteral("waitrow ") + md5HexOfString(other));
-    expectOk(*a, a->call(QStringLiteral("capture ") + other));
-    expectOk(*b, b->answer());
+    captureAndReceive(*a, other, *b);
     // Well inside the retry timer's first 30 s.
-    ASSERT_TRUE(testenv::waitUntil([&] {
-        return serverClip(userId, hash).value(QStringLiteral("favourite")).toInteger() > 0;
-    }, std::chrono::seconds(10))) << serverLog() << b->output().toStdString();
-    expectOk(*b, b->call(QStringLiteral("waitsettled ") + hash, std::chrono::seconds(10)));
-    expectOk(*a, a->call(QStringLiteral("syncfavourites")));
-    EXPECT_TRUE(stateOf(*a, hash).copy);
-    EXPECT_TRUE(stateOf(*b, hash).copy);
+    ASSERT_TRUE(waitForServerFavourite(hash)) << serverLog() << b->output().toStdString();
+    expectFavouriteOnBoth(*b, hash, *a);
 }
 
 // A's delete meets an unavailable service (503): the clip is gone from A at once, the service
@@ -595,9 +586,7 @@ TEST_F(TwoDevices, ADeleteTheServiceCouldNotTakeIsSentAgainAndLeavesEveryDevice)
     loginBoth();
     const QString text = QStringLiteral("deleted during an outage");
     const QString hash = md5HexOfString(text);
-    b->send(QStringLiteral("waitrow ") + hash);
-    expectOk(*a, a->call(QStringLiteral("capture ") + text));
-    expectOk(*b, b->answer());
+    captureAndReceive(*a, text, *b);
     ASSERT_TRUE(testenv::waitUntil([&] { return serverClip(userId, hash).value(QStringLiteral("history_id")).toInteger() > 0; }));
 
     webdouble::Fault down = webdouble::Fault::rawBody("", 503);
@@ -638,9 +627,7 @@ TEST_F(TwoDevices, AClipWhosePostReplyWasLostIsDeletedOnTheServiceAndTheOtherDev
     webdouble::Fault lost = webdouble::Fault::status(502);
     lost.times = 1;
     server.setFault("/push/", lost, "POST");
-    b->send(QStringLiteral("waitrow ") + hash);
-    expectOk(*a, a->call(QStringLiteral("capture ") + text));
-    expectOk(*b, b->answer());
+    captureAndReceive(*a, text, *b);
     expectOk(*a, a->call(QStringLiteral("delete ") + hash));
 
     expectOk(*a, a->call(QStringLiteral("pull")));
@@ -661,9 +648,7 @@ TEST_F(TwoDevices, AClipRePostedUnderANewIdIsDeletedUnderTheIdTheServiceHasNow)
     loginBoth();
     const QString text = QStringLiteral("posted again by the other device");
     const QString hash = md5HexOfString(text);
-    b->send(QStringLiteral("waitrow ") + hash);
-    expectOk(*a, a->call(QStringLiteral("capture ") + text));
-    expectOk(*b, b->answer());
+    captureAndReceive(*a, text, *b);
     ASSERT_TRUE(testenv::waitUntil([&] { return serverClip(userId, hash).value(QStringLiteral("history_id")).toInteger() > 0; }));
     const qint64 oldId = serverClip(userId, hash).value(QStringLiteral("history_id")).toInteger();
     qint64 newId = 0;

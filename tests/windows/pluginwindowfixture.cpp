@@ -8,6 +8,7 @@
 #include "service/httpsession.h"
 #include "service/requestmanager.h"
 #include "store/defaultskeys.h"
+#include "support/mainqueue.h"
 #include "support/testca.h"
 #include "support/webservice/webservicedouble.h"
 
@@ -62,7 +63,7 @@ void PluginWindowTest::TearDown()
     server.reset();
     RequestManager::sharedSession().clearAddedCaCertificates();
     // Completions queued for what was just dropped find nothing to call.
-    testenv::spin(std::chrono::milliseconds(10));
+    EXPECT_TRUE(testenv::waitForMainQueue());
 }
 
 PluginManager& PluginWindowTest::pluginManager()

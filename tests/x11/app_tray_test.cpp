@@ -2,9 +2,11 @@
 
 #include "app/menupopup.h"
 #include "app/statusbarcontroller.h"
+#include "support/mainqueue.h"
 #include "support/testenv.h"
 #include "x11/pasteboardclients.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QMenu>
 
@@ -19,6 +21,21 @@ bool xdotool(const QStringList& arguments)
     const ClientRun run = runClient(QStringLiteral("xdotool"), arguments);
     return run.finished && run.exitCode == 0;
 }
+
+// Counts the mouse button releases the application delivers while it lives.
+class ReleaseCounter : public QObject {
+public:
+    ReleaseCounter() { QCoreApplication::instance()->installEventFilter(this); }
+    ~ReleaseCounter() override { QCoreApplication::instance()->removeEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        count += event->type() == QEvent::MouseButtonRelease;
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 class TrayX11 : public ::testing::Test {
 protected:
@@ -62,11 +79,13 @@ TEST_F(TrayX11, TheIconDocksInThePanelsTrayAndAClickOpensTheMenuAtThePointer)
     for (const char* button : {"1", "3"}) {
         SCOPED_TRACE(button);
         const QPoint at = tray.firstIconCentre();
+        const ReleaseCounter releases;
         ASSERT_TRUE(click(at, button));
         ASSERT_TRUE(testenv::waitUntil([&] { return menu.isVisible(); }));
         EXPECT_LE((menu.geometry().topLeft() - at).manhattanLength(), 2);
-        // Letting go of the button over the menu chose nothing: it stays open.
-        testenv::spin(100ms);
+        // Letting go of the button over the menu chose nothing: once the release has been
+        // handled, the menu is still open.
+        ASSERT_TRUE(testenv::waitUntil([&] { return releases.count > 0; }));
         EXPECT_TRUE(menu.isVisible());
         ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Escape")}));
         ASSERT_TRUE(testenv::waitUntil([&] { return !menu.isVisible(); }));
@@ -76,7 +95,10 @@ TEST_F(TrayX11, TheIconDocksInThePanelsTrayAndAClickOpensTheMenuAtThePointer)
 TEST_F(TrayX11, ATrayThatAppearsAfterTheAppStillGetsTheIcon)
 {
     const auto controller = make();
-    testenv::spin(50ms);
+    // The icon is shown, and all the start-up queued, before any tray is there to take it.
+    ASSERT_TRUE(controller->trayItem()->isVisible());
+    ASSERT_TRUE(testenv::waitForMainQueue());
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     XEmbedTray tray;
     ASSERT_TRUE(tray.isRunning());
     ASSERT_TRUE(docked(tray));

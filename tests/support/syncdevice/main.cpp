@@ -59,6 +59,7 @@
 #include "sync/clearhistoryrequestmanager.h"
 #include "sync/mqttmanager.h"
 #include "sync/pushclipsmanager.h"
+#include "support/storedrow.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -106,27 +107,13 @@ void answer(const QString& line)
     std::cout << "@@ " << line.toStdString() << std::endl;
 }
 
-HistoryModelPtr rowIn(const QString& hash, const QString& category)
-{
-    auto clip = std::make_shared<HistoryModel>();
-    clip->setFile_hash(hash);
-    clip->setCategory(category);
-    if (!clip->isExist())
-        return nullptr;
-    clip->fetch();
-    return clip;
-}
-
-HistoryModelPtr historyRow(const QString& hash)
-{
-    return rowIn(hash, QString(ClipCategory::History));
-}
+using testrows::rowOf;
 
 int pendingRows(const QString& hash)
 {
     int pending = 0;
     for (const QString& category : {QString(ClipCategory::History), QString(ClipCategory::Favourite)}) {
-        const auto row = rowIn(hash, category);
+        const auto row = rowOf(hash, category);
         if (row && row->change_timestamp().toDouble() > 0)
             ++pending;
     }
@@ -259,7 +246,7 @@ void run(const QStringList& words)
     } else if (command == QLatin1String("waitbody")) {
         const QString hash = words.value(1);
         poll([hash] {
-            const auto row = historyRow(hash);
+            const auto row = rowOf(hash);
             if (!row || DBFetcher::integerFromValue(row->local_file_ok()) != 1)
                 return false;
             const auto digest = md5HexOfFile(PathHelper::getBaseFilePath(hash));
@@ -267,7 +254,7 @@ void run(const QStringList& words)
             return true;
         });
     } else if (command == QLatin1String("favourite")) {
-        const auto row = historyRow(words.value(1));
+        const auto row = rowOf(words.value(1));
         if (!row) {
             answer(QStringLiteral("error no such clip"));
             return;
@@ -294,7 +281,7 @@ void run(const QStringList& words)
     } else if (command == QLatin1String("waitready")) {
         const QString hash = words.value(1);
         poll([hash] {
-            const auto row = historyRow(hash);
+            const auto row = rowOf(hash);
             if (!row || DBFetcher::integerFromValue(row->file_ready()) != 1)
                 return false;
             answer(QStringLiteral("ok"));
@@ -303,7 +290,7 @@ void run(const QStringList& words)
     } else if (command == QLatin1String("waitfavourite")) {
         const QString hash = words.value(1);
         poll([hash] {
-            if (!rowIn(hash, QString(ClipCategory::Favourite)))
+            if (!rowOf(hash, QString(ClipCategory::Favourite)))
                 return false;
             answer(QStringLiteral("ok"));
             return true;
@@ -323,7 +310,7 @@ void run(const QStringList& words)
     } else if (command == QLatin1String("waitrow")) {
         const QString hash = words.value(1);
         poll([hash] {
-            const auto row = historyRow(hash);
+            const auto row = rowOf(hash);
             if (!row)
                 return false;
             answer(QStringLiteral("ok %1 %2").arg(QDateTime::currentMSecsSinceEpoch()).arg(row->content().value_or(QString())));
@@ -332,13 +319,13 @@ void run(const QStringList& words)
     } else if (command == QLatin1String("waitgone")) {
         const QString hash = words.value(1);
         poll([hash] {
-            if (historyRow(hash))
+            if (rowOf(hash))
                 return false;
             answer(QStringLiteral("ok"));
             return true;
         });
     } else if (command == QLatin1String("delete")) {
-        const auto row = historyRow(words.value(1));
+        const auto row = rowOf(words.value(1));
         if (!row) {
             answer(QStringLiteral("error no such clip"));
             return;
@@ -357,10 +344,10 @@ void run(const QStringList& words)
         });
     } else if (command == QLatin1String("state")) {
         const QString hash = words.value(1);
-        const auto row = historyRow(hash);
+        const auto row = rowOf(hash);
         answer(QStringLiteral("ok %1 %2 %3")
                    .arg(row ? DBFetcher::integerFromValue(row->favourite()) : 0)
-                   .arg(rowIn(hash, QString(ClipCategory::Favourite)) ? 1 : 0)
+                   .arg(rowOf(hash, QString(ClipCategory::Favourite)) ? 1 : 0)
                    .arg(pendingRows(hash)));
     } else if (command == QLatin1String("waitsettled")) {
         const QString hash = words.value(1);
