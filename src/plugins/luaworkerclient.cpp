@@ -1,5 +1,8 @@
 #include "plugins/luaworkerclient.h"
 
+#include <algorithm>
+#include <atomic>
+
 #include "platform/bundle.h"
 #include "platform/dispatch.h"
 
@@ -7,6 +10,9 @@
 #include <QMutex>
 
 #include <spdlog/spdlog.h>
+
+#include <algorithm>
+#include <atomic>
 
 #include <errno.h>
 #include <fcntl.h>
@@ -34,6 +40,15 @@ long long nowNs()
 long long deadlineIn(int ms)
 {
     return nowNs() + static_cast<long long>(ms) * 1000000LL;
+}
+
+// Tests only: the shortest deadline a call gets, so a test can act on a worker mid-call on a
+// loaded machine before the real deadline would stop it.
+std::atomic<int> g_callDeadlineFloorMs{0};
+
+long long callDeadlineIn(int ms)
+{
+    return deadlineIn(std::max(ms, g_callDeadlineFloorMs.load()));
 }
 
 // Lock order: the last lock taken (a privacy call holds AdvancePrivacyManager's lock around
@@ -198,6 +213,11 @@ void LuaWorkerClient::stopAfter(Outcome outcome)
         g_stopObserver(m_role, outcome);
 }
 
+void LuaWorkerClient::setCallDeadlineFloorForTesting(int ms)
+{
+    g_callDeadlineFloorMs = std::max(0, ms);
+}
+
 void LuaWorkerClient::setStopObserverForTesting(StopObserver observer)
 {
     QMutexLocker lock(&g_stopObserverLock);
@@ -237,7 +257,7 @@ LuaWorkerClient::Result LuaWorkerClient::call(const QByteArray& request, int dea
     Result result;
     if (m_pid < 0 || request.size() > qsizetype(kMaxFrameBytes))
         return result;
-    long long deadline = deadlineIn(deadlineMs);
+    long long deadline = callDeadlineIn(deadlineMs);
     const QByteArray bytes = frame(request);
     qsizetype sent = 0;
     while (sent < bytes.size()) {
@@ -277,7 +297,7 @@ LuaWorkerClient::Result LuaWorkerClient::call(const QByteArray& request, int dea
             if (onEvent) {
                 const int next = onEvent(payload);
                 if (next >= 0)
-                    deadline = deadlineIn(next);
+                    deadline = callDeadlineIn(next);
             }
             continue;
         }

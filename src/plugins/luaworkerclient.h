@@ -62,6 +62,8 @@ public:
     // (Late or Lost), once the worker is gone; an empty function stops it.
     using StopObserver = std::function<void(Role role, Outcome outcome)>;
     static void setStopObserverForTesting(StopObserver observer);
+    // Tests only: no call's deadline is shorter than this (0, the default, leaves them as they are).
+    static void setCallDeadlineFloorForTesting(int ms);
 
     // Where the worker program is: next to the executable or in the installed libexec folder.
     static QString executablePath();

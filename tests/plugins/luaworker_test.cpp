@@ -36,6 +36,14 @@ namespace {
 const QByteArray kHang = "string.find(string.rep('a', 40), string.rep('a?', 40) .. string.rep('a', 40))";
 const QByteArray kExit = "os.exit(3)";
 
+// Deadlines long enough that only an outside kill ends a hanging call; back as they were after.
+struct LongCallDeadlines {
+    LongCallDeadlines() { LuaWorkerClient::setCallDeadlineFloorForTesting(60000); }
+    ~LongCallDeadlines() { LuaWorkerClient::setCallDeadlineFloorForTesting(0); }
+    LongCallDeadlines(const LongCallDeadlines&) = delete;
+    LongCallDeadlines& operator=(const LongCallDeadlines&) = delete;
+};
+
 // The workers this process runs in the given role, by their command lines.
 QList<pid_t> workerPids(const char* role)
 {
@@ -274,6 +282,8 @@ TEST_F(LuaWorkerPlugins, InstallOfAPackageWhoseInfoHangsOrExitsFailsAndTheProgra
 
 TEST_F(LuaWorkerPlugins, AWorkerKilledFromOutsideMidCallEndsThatCallOnly)
 {
+    // The kill must come while the call runs, however slow the machine.
+    const LongCallDeadlines longDeadlines;
     makePlugin(userDir() + QStringLiteral("/slow.cplugin"), infoLua("Slow", "id.slow"),
                "function main(t)\n" + touchMarker() + kHang + "\nend\n");
     PluginManager manager;
@@ -411,6 +421,8 @@ TEST(LuaWorkerPrivacy, AScriptThatEndsTheWorkerAtEveryLoadIsReplacedAfterThreeIn
 
 TEST(LuaWorkerPrivacy, AWorkerKilledFromOutsideMidVerdictGivesSecretAndTheNextOneWorks)
 {
+    // The kill must come while the call runs, however slow the machine.
+    const LongCallDeadlines longDeadlines;
     const QString started = testenv::home() + QStringLiteral("/started");
     ClipUserDefaults::standardUserDefaults().setValue(
         kScriptKey, QString::fromUtf8("function main(f, e, c)\n"
