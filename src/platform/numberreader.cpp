@@ -37,6 +37,32 @@ std::optional<qint64> inRange(std::optional<qint64> n, qint64 min, qint64 max)
     return n;
 }
 
+// How realNumber and idOrTime read a value's type; the char types are no number to either.
+enum class Form { Boolean, Integer, Real, Text, Other };
+
+Form formOf(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return Form::Boolean;
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return Form::Integer;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return Form::Real;
+    case QMetaType::QString:
+    case QMetaType::QByteArray:
+        return Form::Text;
+    default:
+        return Form::Other;
+    }
+}
+
 }  // namespace
 
 namespace NumberReader {
@@ -78,20 +104,13 @@ std::optional<double> realNumber(const QVariant& value, double min, double max)
     if (!value.isValid() || value.isNull())
         return std::nullopt;
     double d = 0;
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::UInt:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
+    switch (formOf(value)) {
+    case Form::Boolean:
+    case Form::Integer:
+    case Form::Real:
         d = value.toDouble();
         break;
-    case QMetaType::QString:
-    case QMetaType::QByteArray: {
+    case Form::Text: {
         const QString s = value.toString().trimmed();
         bool ok = false;
         d = s.toDouble(&ok);
@@ -99,7 +118,7 @@ std::optional<double> realNumber(const QVariant& value, double min, double max)
             return std::nullopt;
         break;
     }
-    default:
+    case Form::Other:
         return std::nullopt;
     }
     if (!std::isfinite(d) || d < min || d > max)
@@ -109,23 +128,16 @@ std::optional<double> realNumber(const QVariant& value, double min, double max)
 
 std::optional<qint64> idOrTime(const QVariant& value, qint64 min, qint64 max, Text text)
 {
-    switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::UInt:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
+    switch (formOf(value)) {
+    case Form::Integer:
         return wholeNumber(value, min, max);
-    case QMetaType::Double:
-    case QMetaType::Float: {
+    case Form::Real: {
         const double d = value.toDouble();
         if (!std::isfinite(d) || d != std::trunc(d))
             return std::nullopt;
         return inRange(wholeOfDouble(d), min, max);
     }
-    case QMetaType::QString:
-    case QMetaType::QByteArray: {
+    case Form::Text: {
         if (text != Text::Accepted)
             return std::nullopt;
         const QString s = value.toString().trimmed();

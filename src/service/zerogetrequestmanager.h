@@ -9,6 +9,8 @@ public:
     ZeroGetRequestManager();
 
     QString methodURL() const override;
-    // The decoded reply, unchanged; nothing for a body that is not a JSON object.
+    // The decoded reply, unchanged; nothing for a body that is not a JSON object. The record of
+    // a code 0 reply is checked against the current pair as any reply's key is
+    // (ZeroManager::checkServerCipher).
     QVariant parse(const QByteArray& data) override;
 };

@@ -579,6 +579,20 @@ bool ZeroManager::decryptKey(const QString& pwd, const QVariant& cipherDict, Key
         refusal = KeyRefusal::Downgrade;
         return false;
     }
+    // Asked before the costly opening, and again at installing: a reply may report a new key
+    // while Argon2id runs.
+    const auto isKnownOrUnknown = [&] {
+        const auto known = knownKeyHashLocked(*user);
+        return !known || *known == *keyHash;
+    };
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!isKnownOrUnknown()) {
+            spdlog::warn("a key record of a key other than the account's known one: refused");
+            refusal = KeyRefusal::NotKnownKey;
+            return false;
+        }
+    }
     refusal = KeyRefusal::WrongPin;
     if (*version == kCurrentWrap) {
         PinSecret secret;
@@ -607,6 +621,10 @@ bool ZeroManager::decryptKey(const QString& pwd, const QVariant& cipherDict, Key
         QMutexLocker lock(&m_mutex);
         if (!ConfigureManager::sharedInstance().isLoginEpoch(epoch)) {
             refusal = KeyRefusal::Malformed;
+            return false;
+        }
+        if (!isKnownOrUnknown()) {
+            refusal = KeyRefusal::NotKnownKey;
             return false;
         }
         m_current = std::move(pair);
@@ -727,6 +745,7 @@ bool ZeroManager::checkServerCipher(const QVariant& cipher)
         {
             // Compare and drop in one step, so the pair dropped is the pair compared.
             QMutexLocker lock(&m_mutex);
+            m_reportedKeyHash.insert(*user, *serverKeyHash);
             if (!m_current || m_current->userId != *user)
                 return true;
             const QString keyHash = m_current->keyHash();
@@ -743,6 +762,16 @@ bool ZeroManager::checkServerCipher(const QVariant& cipher)
         DBKeeper::setLocalOnlyWithoutKeyHash(*serverKeyHash);
     postZeroChanged();
     return false;
+}
+
+std::optional<QString> ZeroManager::knownKeyHashLocked(const QString& userId) const
+{
+    if (m_current && m_current->userId == userId)
+        return m_current->keyHash();
+    const auto it = m_reportedKeyHash.constFind(userId);
+    if (it == m_reportedKeyHash.constEnd())
+        return std::nullopt;
+    return *it;
 }
 
 // --- Encryption with the current key --------------------------------------------------------------
@@ -943,6 +972,7 @@ void ZeroManager::emptyAllSlots()
     m_pending.reset();
     m_missingFor.reset();
     m_retry.reset();
+    m_reportedKeyHash.clear();
 }
 
 void ZeroManager::setWrapLimitsForTesting(unsigned long long opslimit, size_t memlimit)

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QMutex>
 #include <QString>
 #include <QVariant>
@@ -46,6 +47,9 @@ enum class KeyRefusal {
     KeyMismatch,
     // A record wrapped the older way for an account this device has seen at the current way.
     Downgrade,
+    // Its "key_hash" is not the account's key as this device knows it: the current pair's, else
+    // the one the service last reported. A stale or mixed-up record; another PIN will not help.
+    NotKnownKey,
 };
 
 // The one holder of the logged-in account's end-to-end key.
@@ -135,8 +139,10 @@ public:
     // opened the older way, "2.0" the current way. False for a missing or malformed dictionary
     // (a "cipher" that is not 48 bytes, a hash that is not 64 hex digits, another version), a
     // wrong PIN, or nobody logged in; nothing changes then.
-    // The key that opens must give the record's "key_hash" and its "cipher_hash", and a "1.0"
-    // record is refused for a user this device has seen at "2.0"; why receives the reason.
+    // The key that opens must give the record's "key_hash" and its "cipher_hash"; that hash must
+    // be the account's key as this device knows it (the current pair's, else the one the
+    // service last reported), and a "1.0" record is refused for a user this device has seen at
+    // "2.0"; why receives the reason.
     bool decryptKey(const QString& pwd, const QVariant& cipherDict, KeyRefusal* why = nullptr);
     // Whether the PIN opens the current wrapped-key record: the local check before a PIN change.
     // When it does and pwdVerifier is given, it receives the PIN's verifier for that record.
@@ -164,6 +170,8 @@ public:
     // are 64 hex digits, a current pair exists and a hash differs; then, in one step under the
     // lock, the pair is dropped, the item deleted, clips of other keys detached when the key
     // hash differs, "ZERO_CHANGED" posted on the main queue, and the answer is false.
+    // A well-formed answer's "key_hash" is also remembered for the logged-in user, in memory
+    // until the next logout: the account's known key while no pair is current.
     bool checkServerCipher(const QVariant& cipher);
 
     // --- Encryption with the current key -------------------------------------------------------
@@ -199,7 +207,8 @@ public:
     // public key is exactly 32 bytes, or when sealing fails.
     std::optional<QByteArray> encryptDataWithSealedPublicKey(const QByteArray& data, const QByteArray& publicKey);
 
-    // Tests only: empties every slot and forgets which users have no stored item.
+    // Tests only: empties every slot and forgets which users have no stored item and what the
+    // service reported.
     void resetForTesting();
     // Tests only: the Argon2id limits of the current wrap. The product uses libsodium's
     // moderate limits; tests that do not measure the cost use cheaper ones so that a suite
@@ -232,6 +241,10 @@ private:
     // The current pair when it belongs to the logged-in user.
     PairPtr usablePair();
     PairPtr currentSnapshot();
+    // What this device knows of the user's key apart from any record offered to it: the
+    // current pair's key hash, else the one the service last reported; none when neither is
+    // known (then any well-formed record of the account may open). m_mutex held.
+    std::optional<QString> knownKeyHashLocked(const QString& userId) const;
     void emptyAllSlots();
     void deleteItemLocked(const QString& userId);
 
@@ -244,4 +257,6 @@ private:
     std::optional<QString> m_missingFor;
     // Set when that lookup failed (no Secret Service): when to ask again.
     std::optional<QDeadlineTimer> m_retry;
+    // The "key_hash" each user's replies last reported, by user id; emptied with every slot.
+    QHash<QString, QString> m_reportedKeyHash;
 };

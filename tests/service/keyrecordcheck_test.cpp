@@ -69,6 +69,46 @@ TEST_F(KeyRecordCheck, ARecordWhoseHashesAreNotItsKeysOwnIsRefused)
     EXPECT_EQ(zm().currentKeyHash(), accounts.keyHash());
 }
 
+// A record that is sound in itself but not of the key this device knows for the account (the
+// current pair's, else the one the service last reported) is refused, and nothing of it stays.
+TEST_F(KeyRecordCheck, ARecordOfAnotherKeyThanTheKnownOneIsRefused)
+{
+    const TestPair accounts = makePair(kPin);
+    const TestPair stale = makePair(kPin, QByteArrayLiteral("an earlier key"));
+    const QVariantMap reported{{"key_hash", accounts.keyHash()}, {"cipher_hash", accounts.cipherHash()}};
+    struct Case {
+        const char* name;
+        bool installed;  // else only reported by the service
+    };
+    for (const Case& c : {Case{"the current pair", true}, Case{"the service's report", false}}) {
+        SCOPED_TRACE(c.name);
+        zm().resetForTesting();
+        keychain->deletePassword(ZeroManager::keychainService(), ZeroManager::storeKey(QStringLiteral("42")));
+        if (c.installed)
+            install(accounts, kPin);
+        else
+            ASSERT_TRUE(zm().checkServerCipher(reported));
+        KeyRefusal why = KeyRefusal::None;
+        EXPECT_FALSE(zm().decryptKey(kPin, stale.keyDict(), &why));
+        EXPECT_EQ(why, KeyRefusal::NotKnownKey);
+        EXPECT_EQ(zm().state(), c.installed ? 1 : 0);
+        expectNothingInstalled(stale);
+        // The record of the known key opens (again).
+        ASSERT_TRUE(zm().decryptKey(kPin, accounts.keyDict(), &why));
+        EXPECT_EQ(zm().currentKeyHash(), accounts.keyHash());
+    }
+
+    // What the service reported is forgotten at logout: the next login knows nothing yet.
+    zm().resetForTesting();
+    ASSERT_TRUE(zm().checkServerCipher(reported));
+    logout();
+    drainMainQueue();
+    loginAs(QStringLiteral("42"));
+    drainMainQueue();
+    EXPECT_TRUE(zm().decryptKey(kPin, stale.keyDict()));
+    EXPECT_EQ(zm().currentKeyHash(), stale.keyHash());
+}
+
 // Once this device held the account's "2.0" record, a "1.0" one (which the service can make
 // for a key of its choosing) is refused, also after a restart, for that user id only.
 TEST_F(KeyRecordCheck, AnOlderRecordIsRefusedForAnAccountSeenAtTheCurrentWrap)

@@ -22,6 +22,7 @@ TEST_F(KeyConcurrency, EncryptionStaysConsistentWhilePairsAreSwappedAndDropped)
     const TestPair b = makePair(kPin);
     const QVariantMap dictA = a.keyDict();
     const QVariantMap dictB = b.keyDict();
+    const QVariantMap serverA{{"key_hash", a.keyHash()}, {"cipher_hash", a.cipherHash()}};
     const QVariantMap serverB{{"key_hash", b.keyHash()}, {"cipher_hash", b.cipherHash()}};
     install(a, kPin);
 
@@ -50,16 +51,18 @@ TEST_F(KeyConcurrency, EncryptionStaysConsistentWhilePairsAreSwappedAndDropped)
     }
     std::thread swapper([&] {
         for (int i = 0; i < 60; ++i) {
+            // The service reports the key about to be opened: this drops the other one, and
+            // only a record of the reported key opens.
+            zm().checkServerCipher(i % 2 ? serverA : serverB);
             zm().decryptKey(kPin, i % 2 ? dictA : dictB);
             if (i % 3 == 0)
                 zm().cleanKeyDatas();
-            // The server holds B: this drops A whenever A is current.
-            zm().checkServerCipher(serverB);
             ++swaps;
         }
     });
     swapper.join();
     // Give the encrypting threads a last installed pair to work with before they stop.
+    zm().checkServerCipher(serverB);
     zm().decryptKey(kPin, dictB);
     const bool sawWork = testenv::waitUntil([&] { return encrypted.load() > 50; });
     stop = true;

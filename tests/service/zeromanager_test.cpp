@@ -365,7 +365,7 @@ TEST_F(KeyMaking, DecryptKeyRefusesAWrongPinOrAMalformedDictAndChangesNothing)
         QVariant dict;
     };
     const Case cases[] = {
-        {"wrong PIN", kPin, QVariant(good)},
+        {"wrong PIN", QStringLiteral("1357"), QVariant(current.keyDict())},
         {"empty PIN", QString(), QVariant(good)},
         {"not a dictionary", QStringLiteral("1357"), QVariant(QStringLiteral("cipher"))},
         {"no cipher", QStringLiteral("1357"), with("cipher", {})},
@@ -388,6 +388,8 @@ TEST_F(KeyMaking, DecryptKeyRefusesAWrongPinOrAMalformedDictAndChangesNothing)
         EXPECT_EQ(zm().currentKeyHash(), current.keyHash());
         EXPECT_EQ(keychain->passwordData(service(), account()), storedItem);
     }
+    // Once the service reports the other key, its record opens.
+    EXPECT_FALSE(zm().checkServerCipher(QVariantMap{{"key_hash", other.keyHash()}, {"cipher_hash", other.cipherHash()}}));
     EXPECT_TRUE(zm().decryptKey(QStringLiteral("1357"), QVariant(good)));
 }
 

@@ -339,6 +339,55 @@ TEST_F(KeyRequests, APinChangedElsewhereDropsTheLocalPairAtTheNextServerCheck)
     EXPECT_EQ(zm().state(), 1);
 }
 
+// A reset on another device: the next reply reports the new key and drops the old pair; a
+// record of the old key read before then is refused, the service's new record opens.
+TEST_F(KeyRequests, AKeyResetElsewhereOpensAndARecordReadBeforeItDoesNot)
+{
+    const QVariantMap first = setUpFirstKey();
+    const QVariant readBefore = get().result.toMap().value(QStringLiteral("cipher"));
+    // The other device's reset, made here without installing it.
+    const auto replacement = zm().generateKey(kResetPin);
+    ASSERT_TRUE(replacement.has_value());
+    ASSERT_EQ(codeOf(revert(*replacement, kPassword, kResetPin)), 0);
+    ASSERT_EQ(zm().currentKeyHash(), first.value("key_hash").toString());
+
+    send(std::make_shared<InitRequestManager>());
+    EXPECT_EQ(zm().state(), 0);
+    KeyRefusal why = KeyRefusal::None;
+    EXPECT_FALSE(zm().decryptKey(kPin, readBefore, &why));
+    EXPECT_EQ(why, KeyRefusal::NotKnownKey);
+    EXPECT_EQ(zm().state(), 0);
+
+    ASSERT_TRUE(zm().decryptKey(kResetPin, get().result.toMap().value(QStringLiteral("cipher")), &why));
+    EXPECT_EQ(zm().currentKeyHash(), replacement->value("key_hash").toString());
+    send(std::make_shared<InitRequestManager>());
+    EXPECT_EQ(zm().state(), 1);
+}
+
+// A device without the key heard the old key reported, then the key was reset elsewhere: the
+// record it reads now is the service's latest word and opens, unlike the old one.
+TEST_F(KeyRequests, TheRecordReadIsTheServicesLatestReport)
+{
+    const QVariantMap first = setUpFirstKey();
+    zm().resetForTesting();
+    Keychain::setCurrent(std::make_shared<KeychainFake>());
+    send(std::make_shared<InitRequestManager>());
+    ASSERT_EQ(zm().state(), 0);
+    const QVariant readBefore = get().result.toMap().value(QStringLiteral("cipher"));
+
+    const auto replacement = zm().generateKey(kResetPin);
+    ASSERT_TRUE(replacement.has_value());
+    ASSERT_EQ(codeOf(revert(*replacement, kPassword, kResetPin)), 0);
+
+    const QVariant readNow = get().result.toMap().value(QStringLiteral("cipher"));
+    KeyRefusal why = KeyRefusal::None;
+    EXPECT_FALSE(zm().decryptKey(kPin, readBefore, &why));
+    EXPECT_EQ(why, KeyRefusal::NotKnownKey);
+    ASSERT_TRUE(zm().decryptKey(kResetPin, readNow, &why));
+    EXPECT_EQ(zm().currentKeyHash(), replacement->value("key_hash").toString());
+    EXPECT_NE(zm().currentKeyHash(), first.value("key_hash").toString());
+}
+
 // An expired login ends in "USER_LOGOUTED" without the user pane: the key leaves memory, the
 // user's item stays for their next login, and another account never sees it.
 TEST_F(KeyRequests, ALogoutByAnExpiredTokenEmptiesTheSlots)

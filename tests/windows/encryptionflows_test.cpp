@@ -110,9 +110,11 @@ TEST_F(EncryptionFlowTest, SetUpEndsOnEveryReplyThatIsNeitherAKeyNorNone)
 
 TEST_F(EncryptionFlowTest, ActivationAsksTheServerEvenWithAKeyAndUnlocksItsRecordWithThePin)
 {
-    // A key of the older wrap: this device has not seen the account at the current one.
-    install(keytest::makePair(QStringLiteral("9999")), QStringLiteral("9999"));
-    const keytest::TestPair pair = keytest::makePair(kPin);
+    // A key of the older wrap: this device has not seen the account at the current one. The
+    // server holds the same key under another PIN.
+    const QByteArray key(32, '\x5a');
+    install(keytest::makePair(QStringLiteral("9999"), key, 1700000000), QStringLiteral("9999"));
+    const keytest::TestPair pair = keytest::makePair(kPin, key, 1700000000);
     server.script(QStringLiteral("get"), codeReply(0, {{QStringLiteral("cipher"), pair.keyDict()}}));
     view->beginSetup();
     PINViewController* sheet = pinSheet();
@@ -129,7 +131,7 @@ TEST_F(EncryptionFlowTest, ActivationAsksTheServerEvenWithAKeyAndUnlocksItsRecor
               QStringList{QStringLiteral("PIN错误|如果您忘记了PIN, 只能选择“销毁并重置加密档案”")});
     ASSERT_TRUE(testenv::waitUntil([&] { return view->pinSheet() && view->pinSheet() != sheet; }, kFlowTimeout));
     EXPECT_TRUE(view->isSetingUp());
-    EXPECT_NE(keytest::zm().currentKeyHash(), pair.keyHash());
+    EXPECT_NE(keytest::zm().currentCipherHash(), pair.cipherHash());
 
     typePins({kPin});
     // The record was wrapped the older way under a PIN shorter than today's rule: a new PIN is
@@ -154,6 +156,24 @@ TEST_F(EncryptionFlowTest, AnOlderRecordForAnAccountSeenAtTheCurrentWrapIsRefuse
     ASSERT_TRUE(waitForEnd());
     EXPECT_EQ(alerts->messages(), QStringList{QStringLiteral("服务器的密钥记录不可信")});
     EXPECT_NE(keytest::zm().currentKeyHash(), served.keyHash());
+    EXPECT_EQ(server.kinds(), QStringList{QStringLiteral("get")});
+}
+
+// The service reported one key, then offers a record of another: the user is told why it is
+// not used, and no other PIN is asked for.
+TEST_F(EncryptionFlowTest, ARecordOfAnotherKeyThanTheReportedOneIsRefusedInWords)
+{
+    const keytest::TestPair reported = keytest::makePair(kPin);
+    const keytest::TestPair served = keytest::makePair(kPin, QByteArrayLiteral("an earlier key"));
+    ASSERT_TRUE(keytest::zm().checkServerCipher(
+        QVariantMap{{QStringLiteral("key_hash"), reported.keyHash()}, {QStringLiteral("cipher_hash"), reported.cipherHash()}}));
+    server.script(QStringLiteral("get"), codeReply(0, {{QStringLiteral("cipher"), served.keyDict()}}));
+    view->beginSetup();
+    typePins({kPin});
+    ASSERT_TRUE(waitForEnd());
+    EXPECT_EQ(alerts->texts(), QStringList{QStringLiteral("服务器的密钥记录不可信|服务器的密钥记录不是本机所知的此账号密钥, "
+                                                          "可能已过时。为保护您的数据, 本机不使用它, 请稍后重试。")});
+    EXPECT_FALSE(keytest::zm().currentKeyHash());
     EXPECT_EQ(server.kinds(), QStringList{QStringLiteral("get")});
 }
 

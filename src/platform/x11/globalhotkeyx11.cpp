@@ -2,6 +2,7 @@
 
 #include "platform/dispatch.h"
 #include "platform/x11/keytranslationx11.h"
+#include "platform/x11/x11qtdisplay.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -29,14 +30,6 @@ struct GlobalHotkeyX11::Grab {
 };
 
 namespace {
-
-Display* qtDisplay()
-{
-    if (!qGuiApp)
-        return nullptr;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->display() : nullptr;
-}
 
 // The modifier bit num lock sets on this server (Mod2 on nearly every keymap).
 unsigned int numLockMask(Display* display)
@@ -86,7 +79,7 @@ GlobalHotkey::Status GlobalHotkeyX11::registerShortcut(const Shortcut& shortcut,
     if (shortcut.isOff())
         return Status::Off;
 
-    Display* display = qtDisplay();
+    Display* display = qtX11Display();
     if (!display) {
         spdlog::warn("hotkey: no X11 display, global hotkeys are not available");
         return Status::Unavailable;
@@ -149,7 +142,7 @@ void GlobalHotkeyX11::unregisterAllShortcuts()
     if (!m_grab)
         return;
     const std::unique_ptr<Grab> grab = std::move(m_grab);
-    if (qtDisplay() != grab->display)
+    if (qtX11Display() != grab->display)
         return;
     for (const unsigned int modifiers : grab->variants)
         XUngrabKey(grab->display, grab->keycode, modifiers, grab->root);

@@ -1,5 +1,7 @@
 #include "platform/x11/x11selectionrefusal.h"
 
+#include "platform/x11/x11qtdisplay.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 
@@ -10,14 +12,6 @@
 #include <xcb/xcb.h>
 
 namespace {
-
-Display* qtDisplay()
-{
-    if (!qGuiApp)
-        return nullptr;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->display() : nullptr;
-}
 
 bool isProtocolTarget(const QByteArray& name)
 {
@@ -30,7 +24,7 @@ bool isProtocolTarget(const QByteArray& name)
 X11SelectionRefusal::X11SelectionRefusal(Serves serves)
     : m_serves(std::move(serves))
 {
-    if (Display* display = qtDisplay())
+    if (Display* display = qtX11Display())
         m_clipboardAtom = XInternAtom(display, "CLIPBOARD", False);
     if (QCoreApplication::instance())
         QCoreApplication::instance()->installNativeEventFilter(this);
@@ -47,7 +41,7 @@ QByteArray X11SelectionRefusal::atomName(unsigned long atom)
     if (const auto it = m_names.constFind(atom); it != m_names.cend())
         return *it;
     QByteArray name;
-    if (Display* display = qtDisplay()) {
+    if (Display* display = qtX11Display()) {
         if (char* text = XGetAtomName(display, atom)) {
             name = text;
             XFree(text);
@@ -70,7 +64,7 @@ bool X11SelectionRefusal::nativeEventFilter(const QByteArray& eventType, void* m
     const QByteArray target = atomName(request->target);
     if (target.isEmpty() || isProtocolTarget(target) || m_serves(target))
         return false;
-    Display* display = qtDisplay();
+    Display* display = qtX11Display();
     if (!display)
         return false;
     XEvent refusal = {};

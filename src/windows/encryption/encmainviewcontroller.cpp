@@ -382,12 +382,15 @@ void EncMainViewController::unlockAnswered(const QString& pin, const QVariantMap
         return;
     }
     // Not the PIN's fault: another PIN would not help, so the loop ends here.
-    if (why == KeyRefusal::Downgrade || why == KeyRefusal::KeyMismatch) {
+    if (why == KeyRefusal::Downgrade || why == KeyRefusal::KeyMismatch || why == KeyRefusal::NotKnownKey) {
         clearFlag();
         showAlert(QStringLiteral("服务器的密钥记录不可信"),
                   why == KeyRefusal::Downgrade
                       ? QStringLiteral("本机曾使用此账号 2.0 版的密钥记录, 服务器现在给出的却是旧的 1.0 版。"
                                        "为保护您的数据, 本机不使用它。")
+                  : why == KeyRefusal::NotKnownKey
+                      ? QStringLiteral("服务器的密钥记录不是本机所知的此账号密钥, 可能已过时。"
+                                       "为保护您的数据, 本机不使用它, 请稍后重试。")
                       : QStringLiteral("服务器的密钥记录与其中的密钥不符, 可能不是您的密钥。"
                                        "为保护您的数据, 本机不使用它。"));
         return;
