@@ -387,7 +387,9 @@ TEST_F(EncryptionFlowTest, AResetReplacesTheKeyOnlyOnCodeZero)
         server.script(QStringLiteral("revert"), c.reply);
         reachPublicKeyRequest();
         ASSERT_TRUE(server.releaseNext());
-        // The reset request goes out with the loading sheet still up and the flag set.
+        // The new key is made off the main thread; the reset request follows, with the loading
+        // sheet still up and the flag set.
+        ASSERT_TRUE(testenv::waitUntil([&] { return server.kinds().last() == QStringLiteral("revert"); }, kFlowTimeout));
         ASSERT_EQ(server.kinds().last(), QStringLiteral("revert"));
         EXPECT_TRUE(loadingShown());
         EXPECT_TRUE(view->isSetingUp());

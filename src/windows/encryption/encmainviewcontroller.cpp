@@ -9,6 +9,7 @@
 #include "service/zeromodifyrequestmanager.h"
 #include "service/zeropushrequestmanager.h"
 #include "service/zerorevertrequestmanager.h"
+#include "store/configuremanager.h"
 #include "store/clipapphelper.h"
 #include "store/clipuserdefaults.h"
 #include "store/dbkeeper.h"
@@ -20,16 +21,27 @@
 #include "windows/encryption/pinviewcontroller.h"
 
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
 
+// A message and its informative text.
+struct AlertWords {
+    QString message;
+    QString informative;
+};
+
 // The general messages.
 const QString kErrorMessage = QStringLiteral("发生错误, 请稍后重试");
 const QString kNetworkMessage = QStringLiteral("网络问题, 请稍后重试");
 const QString kServerMessage = QStringLiteral("服务器问题, 请稍后重试");
+const QString kUnknownError = QStringLiteral("未知错误");
+const AlertWords kWrongCurrentPin{QStringLiteral("您输入的当前PIN不正确"),
+                                  QStringLiteral("如果您忘记了当前的PIN, 只能选择‘重置加密档案’, 请记住, "
+                                                 "重置加密档案会清空线上所有数据, 包括收藏的数据")};
 
 // A key request's answer as the flows read it.
 struct KeyReply {
@@ -72,19 +84,38 @@ KeyReply readReply(const QVariant& result, int status, const std::optional<Reque
     return reply;
 }
 
-// Shows the message for a reply that never came; true when there is an answer to read.
-template <typename Show>
-bool isAnswer(const KeyReply& reply, Show show)
-{
-    switch (reply.kind) {
-    case KeyReply::Kind::ErrorAnswer: show(kErrorMessage); return false;
-    case KeyReply::Kind::StatusFailure: show(kNetworkMessage); return false;
-    case KeyReply::Kind::Answer: break;
-    }
-    return true;
-}
+// A key made or wrapped again, and the PIN's verifier for it.
+struct MadeKey {
+    std::optional<QVariantMap> keyDict;
+    QString verifier;
+};
 
 }  // namespace
+
+// What a flow says or does on each answer of one key request. The flow ends (loading sheet
+// closed, flag cleared) before its words are shown; empty words say nothing.
+struct EncMainViewController::ReplyPlan {
+    AlertWords errorAnswer{kErrorMessage, {}};
+    AlertWords statusFailure{kNetworkMessage, {}};
+    // Not an object, or no integer code.
+    AlertWords noCode{kErrorMessage, {}};
+    AlertWords otherCode{kServerMessage, {}};
+    // Codes with words of their own.
+    QHash<qint64, AlertWords> codeWords;
+    // The codes the flow goes on with: goOn gets the answer's object, the flow not yet ended.
+    QList<qint64> goOnCodes{0};
+    std::function<void(qint64 code, const QVariantMap& object)> goOn;
+};
+
+// The server's record opened, and what the key still wrapped the older way needs.
+struct EncMainViewController::Unlock {
+    bool opened = false;
+    KeyRefusal why = KeyRefusal::None;
+    // The older record's PIN is shorter than today's rule: the user sets a new one.
+    bool olderShortPin = false;
+    // The older key wrapped again the current way under the same PIN.
+    std::optional<ZeroRewrap> rewrap;
+};
 
 EncMainViewController::Requests EncMainViewController::Requests::standard()
 {
@@ -237,12 +268,23 @@ void EncMainViewController::helpClicked()
     ClipAppHelper::sharedInstance().openURL(url);
 }
 
+EncMainViewController::FlowTicket EncMainViewController::ticket() const
+{
+    return {m_account, ConfigureManager::sharedInstance().loginEpoch(), m_keyWork};
+}
+
+bool EncMainViewController::holds(const FlowTicket& flow) const
+{
+    const FlowTicket now = ticket();
+    return now.account == flow.account && now.loginEpoch == flow.loginEpoch && now.keyWork == flow.keyWork;
+}
+
 void EncMainViewController::showAlert(const QString& messageText, const QString& informativeText,
                                       std::function<void()> then)
 {
     QPointer<EncMainViewController> self(this);
-    Alerts::current().inform(this, messageText, informativeText, [self, then, account = m_account](int) {
-        if (self && then && self->m_account == account)
+    Alerts::current().inform(this, messageText, informativeText, [self, then, flow = ticket()](int) {
+        if (self && then && self->holds(flow))
             then();
     });
 }
@@ -259,12 +301,41 @@ void EncMainViewController::closeLoading()
         m_loadingVC->dismiss();
 }
 
-PINViewController* EncMainViewController::makePinSheet(qint64 step, qint64 finalStep)
+void EncMainViewController::endFlow()
+{
+    clearFlag();
+    closeLoading();
+}
+
+void EncMainViewController::askPins(qint64 step, qint64 finalStep,
+                                    std::function<void(const PINViewController::StepPins&)> then)
 {
     auto* sheet = new PINViewController(step);
     sheet->setFinalStep(finalStep);
     m_pinSheet = sheet;
-    return sheet;
+    sheet->setCancelHandler(cancelEndsFlow(sheet));
+    QPointer<EncMainViewController> self(this);
+    QPointer<PINViewController> weakSheet(sheet);
+    sheet->setResultHandler([self, weakSheet, then = std::move(then), flow = ticket()](
+                                const PINViewController::StepPins& pins) {
+        if (!self || !self->holds(flow))
+            return;
+        self->closeSheet(weakSheet);
+        then(pins);
+    });
+    sheet->presentAsSheetOver(this);
+}
+
+std::function<void()> EncMainViewController::cancelEndsFlow(SheetDialog* sheet)
+{
+    QPointer<EncMainViewController> self(this);
+    QPointer<SheetDialog> weakSheet(sheet);
+    return [self, weakSheet] {
+        if (!self)
+            return;
+        self->clearFlag();
+        self->closeSheet(weakSheet);
+    };
 }
 
 void EncMainViewController::closeSheet(SheetDialog* sheet)
@@ -273,6 +344,64 @@ void EncMainViewController::closeSheet(SheetDialog* sheet)
         return;
     sheet->dismiss();
     sheet->deleteLater();
+}
+
+void EncMainViewController::sendKeyRequest(RequestManager& request, const ReplyPlan& plan)
+{
+    QPointer<EncMainViewController> self(this);
+    request.request([self, plan, flow = ticket()](const QVariant& result, int status,
+                                                  const std::optional<RequestError>& error) {
+        if (!self || !self->holds(flow))
+            return;
+        const KeyReply reply = readReply(result, status, error);
+        if (reply.kind == KeyReply::Kind::Answer && reply.code && plan.goOnCodes.contains(*reply.code)) {
+            plan.goOn(*reply.code, reply.object);
+            return;
+        }
+        self->endFlow();
+        const AlertWords* words = &plan.noCode;
+        switch (reply.kind) {
+        case KeyReply::Kind::ErrorAnswer: words = &plan.errorAnswer; break;
+        case KeyReply::Kind::StatusFailure: words = &plan.statusFailure; break;
+        case KeyReply::Kind::Answer:
+            if (reply.code) {
+                const auto own = plan.codeWords.constFind(*reply.code);
+                words = own != plan.codeWords.cend() ? &own.value() : &plan.otherCode;
+            }
+            break;
+        }
+        if (!words->message.isEmpty())
+            self->showAlert(words->message, words->informative);
+    });
+}
+
+bool EncMainViewController::installAccepted(const QVariantMap& keyDict)
+{
+    if (ZeroManager::sharedInstance().makeKeyAvailable(keyDict))
+        return true;
+    showAlert(kErrorMessage, QString());
+    return false;
+}
+
+template <class Result>
+void EncMainViewController::runKeyWork(std::function<Result()> work, std::function<void(const Result&)> then)
+{
+    // A newer derivation replaces this one's answer (a second PIN entry meanwhile).
+    ++m_keyWork;
+    showLoading();
+    QPointer<EncMainViewController> self(this);
+    auto result = std::make_shared<Result>();
+    // Dropped when the view is gone, its login ended or changed, or newer key work began.
+    dispatch::Block onMain = [self, flow = ticket(), then = std::move(then), result] {
+        if (!self || !self->holds(flow))
+            return;
+        self->closeLoading();
+        then(*result);
+    };
+    dispatch::globalAsync([work = std::move(work), result, onMain = std::move(onMain)]() mutable {
+        *result = work();
+        dispatch::mainAsync(std::move(onMain));
+    });
 }
 
 // --- Set-up, unlock and new key -----------------------------------------------------------
@@ -285,110 +414,73 @@ void EncMainViewController::beginSetup()
     showLoading();
     m_getRequest = m_requests.makeGet();
     QPointer<EncMainViewController> self(this);
-    m_getRequest->request([self, account = m_account](const QVariant& result, int status,
-                                                       const std::optional<RequestError>& error) {
-        if (!self || self->m_account != account)
-            return;
+    ReplyPlan plan;
+    plan.statusFailure = {kErrorMessage, {}};
+    plan.noCode = {};
+    plan.otherCode = {kErrorMessage, {}};
+    plan.goOnCodes = {0, 404};
+    plan.goOn = [self](qint64 code, const QVariantMap& object) {
         self->closeLoading();
-        const KeyReply reply = readReply(result, status, error);
-        if (reply.kind != KeyReply::Kind::Answer) {
-            self->clearFlag();
-            self->showAlert(kErrorMessage, QString());
-            return;
-        }
-        if (!reply.code) {
-            self->clearFlag();
-            return;
-        }
-        if (*reply.code == 404) {
+        if (code == 404) {
             self->askNewKeyPIN();
             return;
         }
-        if (*reply.code != 0) {
-            self->clearFlag();
-            self->showAlert(kErrorMessage, QString());
-            return;
-        }
-        const QVariant cipher = reply.object.value(QStringLiteral("cipher"));
+        const QVariant cipher = object.value(QStringLiteral("cipher"));
         if (isObject(cipher) && !cipher.toMap().isEmpty()) {
             self->askUnlockPIN(cipher.toMap());
             return;
         }
         self->clearFlag();
-    });
+    };
+    sendKeyRequest(*m_getRequest, plan);
 }
 
 void EncMainViewController::askUnlockPIN(const QVariantMap& cipherDict)
 {
-    PINViewController* sheet = makePinSheet(0, 0);
     QPointer<EncMainViewController> self(this);
-    QPointer<PINViewController> weakSheet(sheet);
-    sheet->setCancelHandler([self, weakSheet] {
-        if (!self)
-            return;
-        self->clearFlag();
-        self->closeSheet(weakSheet);
-    });
-    sheet->setResultHandler([self, weakSheet, cipherDict](const PINViewController::StepPins& pins) {
-        if (!self)
-            return;
-        self->closeSheet(weakSheet);
+    askPins(0, 0, [self, cipherDict](const PINViewController::StepPins& pins) {
         const QString pin = pins.value(0);
-        struct Unlock {
-            bool opened = false;
-            KeyRefusal why = KeyRefusal::None;
-        };
         // Argon2id takes about a second: on the global pool, under the loading sheet. The key
-        // is installed only for the login the PIN was typed under (decryptKey checks it).
+        // is installed only for the login the PIN was typed under (decryptKey checks it). A
+        // key still wrapped the older way is wrapped again in the same run, while the PIN is
+        // at hand.
         self->runKeyWork<Unlock>(
             [pin, cipherDict] {
                 Unlock unlock;
-                unlock.opened = ZeroManager::sharedInstance().decryptKey(pin, cipherDict, &unlock.why);
+                ZeroManager& zero = ZeroManager::sharedInstance();
+                unlock.opened = zero.decryptKey(pin, cipherDict, &unlock.why);
+                if (unlock.opened && zero.currentWrapVersionInUse() == ZeroManager::olderWrapVersion()) {
+                    unlock.olderShortPin = pin.toUcs4().size() < ZeroManager::kMinPinCharacters;
+                    if (!unlock.olderShortPin)
+                        unlock.rewrap = zero.rewrapOlderKey(pin);
+                }
                 return unlock;
             },
-            [self, pin, cipherDict](const Unlock& unlock) {
-                if (self)
-                    self->unlockAnswered(pin, cipherDict, unlock.opened, unlock.why);
-            });
-    });
-    sheet->presentAsSheetOver(this);
-}
-
-template <class Result>
-void EncMainViewController::runKeyWork(std::function<Result()> work, std::function<void(const Result&)> then)
-{
-    showLoading();
-    QPointer<EncMainViewController> self(this);
-    auto result = std::make_shared<Result>();
-    // Dropped when the view is gone or its account logged out meanwhile.
-    dispatch::Block onMain = [self, account = m_account, then = std::move(then), result] {
-        if (!self || self->m_account != account)
-            return;
-        self->closeLoading();
-        then(*result);
-    };
-    dispatch::globalAsync([work = std::move(work), result, onMain = std::move(onMain)]() mutable {
-        *result = work();
-        dispatch::mainAsync(std::move(onMain));
+            [self, pin, cipherDict](const Unlock& unlock) { self->unlockAnswered(pin, cipherDict, unlock); });
     });
 }
 
-void EncMainViewController::unlockAnswered(const QString& pin, const QVariantMap& cipherDict, bool opened, KeyRefusal why)
+void EncMainViewController::unlockAnswered(const QString& pin, const QVariantMap& cipherDict, const Unlock& unlock)
 {
-    if (opened) {
+    if (unlock.opened) {
         setupViews();
+        if (unlock.olderShortPin) {
+            askNewPinForOlderKey(pin);
+            return;
+        }
         clearFlag();
-        rewrapOlderKey(pin);
+        if (unlock.rewrap)
+            sendRewrap(*unlock.rewrap);
         return;
     }
     // Not the PIN's fault: another PIN would not help, so the loop ends here.
-    if (why == KeyRefusal::Downgrade || why == KeyRefusal::KeyMismatch || why == KeyRefusal::NotKnownKey) {
+    if (unlock.why == KeyRefusal::Downgrade || unlock.why == KeyRefusal::KeyMismatch || unlock.why == KeyRefusal::NotKnownKey) {
         clearFlag();
         showAlert(QStringLiteral("服务器的密钥记录不可信"),
-                  why == KeyRefusal::Downgrade
+                  unlock.why == KeyRefusal::Downgrade
                       ? QStringLiteral("本机曾使用此账号 2.0 版的密钥记录, 服务器现在给出的却是旧的 1.0 版。"
                                        "为保护您的数据, 本机不使用它。")
-                  : why == KeyRefusal::NotKnownKey
+                  : unlock.why == KeyRefusal::NotKnownKey
                       ? QStringLiteral("服务器的密钥记录不是本机所知的此账号密钥, 可能已过时。"
                                        "为保护您的数据, 本机不使用它, 请稍后重试。")
                       : QStringLiteral("服务器的密钥记录与其中的密钥不符, 可能不是您的密钥。"
@@ -398,103 +490,62 @@ void EncMainViewController::unlockAnswered(const QString& pin, const QVariantMap
     // The flag stays set: the loop ends with the right PIN or a cancel.
     QPointer<EncMainViewController> self(this);
     showAlert(QStringLiteral("PIN错误"), QStringLiteral("如果您忘记了PIN, 只能选择“销毁并重置加密档案”"),
-              [self, cipherDict] {
-                  if (self)
-                      self->askUnlockPIN(cipherDict);
-              });
+              [self, cipherDict] { self->askUnlockPIN(cipherDict); });
 }
 
 void EncMainViewController::askNewKeyPIN()
 {
-    PINViewController* sheet = makePinSheet(1, 2);
     QPointer<EncMainViewController> self(this);
-    QPointer<PINViewController> weakSheet(sheet);
-    sheet->setCancelHandler([self, weakSheet] {
-        if (!self)
-            return;
-        self->clearFlag();
-        self->closeSheet(weakSheet);
-    });
-    sheet->setResultHandler([self, weakSheet](const PINViewController::StepPins& pins) {
-        if (!self)
-            return;
-        self->closeSheet(weakSheet);
-        struct Made {
-            std::optional<QVariantMap> keyDict;
-            QString verifier;
-        };
-        const QString pin = pins.value(2);
-        // Argon2id: on the global pool, under the loading sheet.
-        self->runKeyWork<Made>(
-            [pin] {
-                Made made;
-                made.keyDict = ZeroManager::sharedInstance().generateKey(pin, &made.verifier);
-                return made;
-            },
-            [self](const Made& made) {
-        if (!self)
-            return;
-        self->showLoading();
-        const std::optional<QVariantMap>& keyDict = made.keyDict;
-        const QString& verifier = made.verifier;
-        if (!keyDict) {
-            self->closeLoading();
-            self->clearFlag();
-            self->showAlert(kErrorMessage, QString());
-            return;
-        }
-        self->m_pushRequest = self->m_requests.makePush();
-        self->m_pushRequest->key_dict = *keyDict;
-        self->m_pushRequest->pwd_verifier = verifier;
-        // The flag stays set until the answer: a second set-up now would make a second
-        // pending key while this one is on its way to the server.
-        self->m_pushRequest->request([self, keyDict = *keyDict, account = self->m_account](
-                                         const QVariant& result, int status, const std::optional<RequestError>& error) {
-            if (!self || self->m_account != account)
-                return;
-            self->closeLoading();
-            self->clearFlag();
-            const KeyReply reply = readReply(result, status, error);
-            if (!isAnswer(reply, [&](const QString& message) { self->showAlert(message, QString()); }))
-                return;
-            // Only a stated success installs the key; an answer without a code is not one.
-            if (!reply.isObject || !reply.code) {
-                self->showAlert(kErrorMessage, QString());
-                return;
-            }
-            if (*reply.code != 0) {
-                self->showAlert(kServerMessage, QString());
-                return;
-            }
-            if (!ZeroManager::sharedInstance().makeKeyAvailable(keyDict)) {
-                self->showAlert(kErrorMessage, QString());
-                return;
-            }
-            self->setupViews();
+    askPins(1, 2, [self](const PINViewController::StepPins& pins) {
+        self->makeKey(pins.value(2), [self](const QVariantMap& keyDict, const QString& verifier) {
+            self->m_pushRequest = self->m_requests.makePush();
+            self->m_pushRequest->key_dict = keyDict;
+            self->m_pushRequest->pwd_verifier = verifier;
+            // The flag stays set until the answer: a second set-up now would make a second
+            // pending key while this one is on its way to the server. Only a stated success
+            // installs the key; an answer without a code is not one.
+            ReplyPlan plan;
+            plan.goOn = [self, keyDict](qint64, const QVariantMap&) {
+                self->endFlow();
+                if (self->installAccepted(keyDict))
+                    self->setupViews();
+            };
+            self->sendKeyRequest(*self->m_pushRequest, plan);
         });
-            });
     });
-    sheet->presentAsSheetOver(this);
+}
+
+void EncMainViewController::makeKey(const QString& pin, std::function<void(const QVariantMap&, const QString&)> send)
+{
+    QPointer<EncMainViewController> self(this);
+    // Argon2id: on the global pool, under the loading sheet, which stays up for the request.
+    runKeyWork<MadeKey>(
+        [pin] {
+            MadeKey made;
+            made.keyDict = ZeroManager::sharedInstance().generateKey(pin, &made.verifier);
+            return made;
+        },
+        [self, send = std::move(send)](const MadeKey& made) {
+            if (!made.keyDict) {
+                self->clearFlag();
+                self->showAlert(kErrorMessage, QString());
+                return;
+            }
+            self->showLoading();
+            send(*made.keyDict, made.verifier);
+        });
 }
 
 // A key still wrapped the older, cheaply guessed way is stored again the current way while its
 // PIN is at hand. Quiet: one that fails is tried again at the next unlock.
-void EncMainViewController::rewrapOlderKey(const QString& pin)
+void EncMainViewController::sendRewrap(const ZeroRewrap& rewrap)
 {
-    ZeroManager& zero = ZeroManager::sharedInstance();
-    if (pin.toUcs4().size() < ZeroManager::kMinPinCharacters && zero.currentWrapVersionInUse() == ZeroManager::olderWrapVersion()) {
-        askNewPinForOlderKey(pin);
-        return;
-    }
-    const auto rewrap = ZeroManager::sharedInstance().rewrapOlderKey(pin);
-    if (!rewrap)
-        return;
     const std::shared_ptr<ZeroModifyRequestManager> request = m_requests.makeModify();
-    request->key_dict = rewrap->keyDict;
-    request->curPwdVerifierB64 = rewrap->lastPwdVerifier;
-    request->pwd_verifier = rewrap->pwdVerifier;
-    request->request([keyDict = rewrap->keyDict](const QVariant& result, int status,
-                                                 const std::optional<RequestError>& error) {
+    request->key_dict = rewrap.keyDict;
+    request->curPwdVerifierB64 = rewrap.lastPwdVerifier;
+    request->pwd_verifier = rewrap.pwdVerifier;
+    request->request([keyDict = rewrap.keyDict](const QVariant& result, int status,
+                                                const std::optional<RequestError>& error) {
         if (readReply(result, status, error).isSuccess())
             ZeroManager::sharedInstance().makeKeyAvailable(keyDict);
     });
@@ -510,30 +561,20 @@ void EncMainViewController::askNewPinForOlderKey(const QString& oldPin)
               QStringLiteral("您的PIN少于%1位。请设置一个新的PIN, 它将替换服务器上旧的加密档案。")
                   .arg(ZeroManager::kMinPinCharacters),
               [self, oldPin] {
-                  if (!self)
-                      return;
-                  PINViewController* sheet = self->makePinSheet(1, 2);
-                  QPointer<PINViewController> weakSheet(sheet);
-                  sheet->setCancelHandler([self, weakSheet] {
-                      if (!self)
-                          return;
-                      self->clearFlag();
-                      self->closeSheet(weakSheet);
+                  self->askPins(1, 2, [self, oldPin](const PINViewController::StepPins& pins) {
+                      const QString pin = pins.value(2);
+                      // Argon2id: on the global pool, under the loading sheet.
+                      self->runKeyWork<MadeKey>(
+                          [pin] {
+                              MadeKey made;
+                              made.keyDict = ZeroManager::sharedInstance().modifyKeyWithPwd(pin, &made.verifier);
+                              return made;
+                          },
+                          [self, oldPin](const MadeKey& made) {
+                              self->pinChangeWrapped(true, made.keyDict, ZeroManager::pinVerifierWithBase64(oldPin),
+                                                     made.verifier);
+                          });
                   });
-                  sheet->setResultHandler([self, weakSheet, oldPin](const PINViewController::StepPins& pins) {
-                      if (!self)
-                          return;
-                      self->closeSheet(weakSheet);
-                      QString newVerifier;
-                      const auto keyDict = ZeroManager::sharedInstance().modifyKeyWithPwd(pins.value(2), &newVerifier);
-                      if (!keyDict) {
-                          self->clearFlag();
-                          self->showAlert(QStringLiteral("未知错误"), QString());
-                          return;
-                      }
-                      self->sendPinChange(*keyDict, ZeroManager::pinVerifierWithBase64(oldPin), newVerifier);
-                  });
-                  sheet->presentAsSheetOver(self);
               });
 }
 
@@ -542,19 +583,8 @@ void EncMainViewController::askNewPinForOlderKey(const QString& oldPin)
 void EncMainViewController::askModifyPIN()
 {
     m_isSetingUp = true;
-    PINViewController* sheet = makePinSheet(0, 2);
     QPointer<EncMainViewController> self(this);
-    QPointer<PINViewController> weakSheet(sheet);
-    sheet->setCancelHandler([self, weakSheet] {
-        if (!self)
-            return;
-        self->clearFlag();
-        self->closeSheet(weakSheet);
-    });
-    sheet->setResultHandler([self, weakSheet](const PINViewController::StepPins& pins) {
-        if (!self)
-            return;
-        self->closeSheet(weakSheet);
+    askPins(0, 2, [self](const PINViewController::StepPins& pins) {
         struct Changed {
             bool currentOpens = false;
             QString currentVerifier;
@@ -574,12 +604,10 @@ void EncMainViewController::askModifyPIN()
                 return changed;
             },
             [self](const Changed& changed) {
-                if (self)
-                    self->pinChangeWrapped(changed.currentOpens, changed.keyDict, changed.currentVerifier,
-                                           changed.newVerifier);
+                self->pinChangeWrapped(changed.currentOpens, changed.keyDict, changed.currentVerifier,
+                                       changed.newVerifier);
             });
     });
-    sheet->presentAsSheetOver(this);
 }
 
 void EncMainViewController::pinChangeWrapped(bool currentOpens, const std::optional<QVariantMap>& keyDict,
@@ -588,14 +616,12 @@ void EncMainViewController::pinChangeWrapped(bool currentOpens, const std::optio
     // A wrong current PIN is told here; the server is not asked.
     if (!currentOpens) {
         clearFlag();
-        showAlert(QStringLiteral("您输入的当前PIN不正确"),
-                  QStringLiteral("如果您忘记了当前的PIN, 只能选择‘重置加密档案’, 请记住, "
-                                 "重置加密档案会清空线上所有数据, 包括收藏的数据"));
+        showAlert(kWrongCurrentPin.message, kWrongCurrentPin.informative);
         return;
     }
     if (!keyDict) {
         clearFlag();
-        showAlert(QStringLiteral("未知错误"), QString());
+        showAlert(kUnknownError, QString());
         return;
     }
     sendPinChange(*keyDict, currentVerifier, newVerifier);
@@ -604,45 +630,26 @@ void EncMainViewController::pinChangeWrapped(bool currentOpens, const std::optio
 void EncMainViewController::sendPinChange(const QVariantMap& keyDict, const QString& currentVerifier,
                                           const QString& newVerifier)
 {
+    showLoading();
+    m_modifyRequest = m_requests.makeModify();
+    m_modifyRequest->key_dict = keyDict;
+    // The current PIN's verifier, never its hash: the hash is the key that wraps the key.
+    m_modifyRequest->curPwdVerifierB64 = currentVerifier;
+    m_modifyRequest->pwd_verifier = newVerifier;
     QPointer<EncMainViewController> self(this);
-    {
-        showLoading();
-        m_modifyRequest = m_requests.makeModify();
-        m_modifyRequest->key_dict = keyDict;
-        // The current PIN's verifier, never its hash: the hash is the key that wraps the key.
-        m_modifyRequest->curPwdVerifierB64 = currentVerifier;
-        m_modifyRequest->pwd_verifier = newVerifier;
-        m_modifyRequest->request([self, keyDict, account = m_account](
-                                           const QVariant& result, int status, const std::optional<RequestError>& error) {
-            if (!self || self->m_account != account)
-                return;
-            self->closeLoading();
-            self->clearFlag();
-            const KeyReply reply = readReply(result, status, error);
-            if (!isAnswer(reply, [&](const QString& message) { self->showAlert(message, QString()); }))
-                return;
-            if (!reply.code)
-                return;
-            if (*reply.code == 0) {
-                if (!ZeroManager::sharedInstance().makeKeyAvailable(keyDict)) {
-                    self->showAlert(kErrorMessage, QString());
-                    return;
-                }
-                self->setupViews();
-                self->showAlert(QStringLiteral("修改PIN成功"),
-                                QStringLiteral("请牢记当前的PIN, 否则只能重置PIN, 重置PIN将清空所有线上数据, "
-                                               "包括收藏数据!"));
-                return;
-            }
-            if (*reply.code == 401) {
-                self->showAlert(QStringLiteral("您输入的当前PIN不正确"),
-                                QStringLiteral("如果您忘记了当前的PIN, 只能选择‘重置加密档案’, 请记住, "
-                                               "重置加密档案会清空线上所有数据, 包括收藏的数据"));
-                return;
-            }
-            self->showAlert(QStringLiteral("未知错误"), QString());
-        });
-    }
+    ReplyPlan plan;
+    plan.noCode = {};
+    plan.otherCode = {kUnknownError, {}};
+    plan.codeWords.insert(401, kWrongCurrentPin);
+    plan.goOn = [self, keyDict](qint64, const QVariantMap&) {
+        self->endFlow();
+        if (!self->installAccepted(keyDict))
+            return;
+        self->setupViews();
+        self->showAlert(QStringLiteral("修改PIN成功"),
+                        QStringLiteral("请牢记当前的PIN, 否则只能重置PIN, 重置PIN将清空所有线上数据, 包括收藏数据!"));
+    };
+    sendKeyRequest(*m_modifyRequest, plan);
 }
 
 // --- Reset ---------------------------------------------------------------------------------
@@ -662,33 +669,16 @@ void EncMainViewController::askAccountPwd()
 {
     auto* sheet = new EncryptAccountPwdViewController;
     m_pwdSheet = sheet;
+    sheet->setCancelHandler(cancelEndsFlow(sheet));
     QPointer<EncMainViewController> self(this);
     QPointer<EncryptAccountPwdViewController> weakSheet(sheet);
-    sheet->setCancelHandler([self, weakSheet] {
-        if (!self)
-            return;
-        self->clearFlag();
-        self->closeSheet(weakSheet);
-    });
     sheet->setResultHandler([self, weakSheet](const QString& pwd) {
         if (!self || weakSheet != self->m_pwdSheet)
             return;
         self->closeSheet(weakSheet);
-        PINViewController* pinSheet = self->makePinSheet(1, 2);
-        QPointer<PINViewController> weakPin(pinSheet);
-        pinSheet->setCancelHandler([self, weakPin] {
-            if (!self)
-                return;
-            self->clearFlag();
-            self->closeSheet(weakPin);
-        });
-        pinSheet->setResultHandler([self, weakPin, pwd](const PINViewController::StepPins& pins) {
-            if (!self)
-                return;
-            self->closeSheet(weakPin);
+        self->askPins(1, 2, [self, pwd](const PINViewController::StepPins& pins) {
             self->sendPublicKeyRequest(pwd, pins.value(2));
         });
-        pinSheet->presentAsSheetOver(self);
     });
     sheet->presentAsSheetOver(this);
 }
@@ -699,78 +689,31 @@ void EncMainViewController::sendPublicKeyRequest(const QString& pwd, const QStri
     // The reset request seals the account password to the server key this one stores.
     m_syncKeyRequet = m_requests.makeSyncPublicKey();
     QPointer<EncMainViewController> self(this);
-    m_syncKeyRequet->request([self, pwd, newPin, account = m_account](const QVariant& result, int status,
-                                                                      const std::optional<RequestError>& error) {
-        if (!self || self->m_account != account)
-            return;
-        const KeyReply reply = readReply(result, status, error);
-        QString failure;
-        switch (reply.kind) {
-        case KeyReply::Kind::ErrorAnswer: failure = kErrorMessage; break;
-        case KeyReply::Kind::StatusFailure: failure = kNetworkMessage; break;
-        case KeyReply::Kind::Answer:
-            if (!reply.isObject || !reply.code)
-                failure = kErrorMessage;
-            else if (*reply.code != 0)
-                failure = kServerMessage;
-            break;
-        }
-        if (!failure.isEmpty()) {
-            self->clearFlag();
-            self->closeLoading();
-            self->showAlert(failure, QString());
-            return;
-        }
-        self->sendRevertRequest(pwd, newPin);
-    });
+    ReplyPlan plan;
+    plan.goOn = [self, pwd, newPin](qint64, const QVariantMap&) { self->sendRevertRequest(pwd, newPin); };
+    sendKeyRequest(*m_syncKeyRequet, plan);
 }
 
 void EncMainViewController::sendRevertRequest(const QString& pwd, const QString& newPin)
 {
-    QString verifier;
-    const auto keyDict = ZeroManager::sharedInstance().generateKey(newPin, &verifier);
-    if (!keyDict) {
-        clearFlag();
-        closeLoading();
-        showAlert(kErrorMessage, QString());
-        return;
-    }
-    m_revertRequest = m_requests.makeRevert();
-    m_revertRequest->pwd = pwd;
-    m_revertRequest->key_dict = *keyDict;
-    m_revertRequest->pwd_verifier = verifier;
     QPointer<EncMainViewController> self(this);
-    // The loading sheet stays up and the flag set until the answer.
-    m_revertRequest->request([self, keyDict = *keyDict, account = m_account](
-                                 const QVariant& result, int status, const std::optional<RequestError>& error) {
-        if (!self || self->m_account != account)
-            return;
-        self->clearFlag();
-        self->closeLoading();
-        const KeyReply reply = readReply(result, status, error);
-        if (!isAnswer(reply, [&](const QString& message) { self->showAlert(message, QString()); }))
-            return;
-        if (!reply.isObject || !reply.code) {
-            self->showAlert(kErrorMessage, QString());
-            return;
-        }
-        if (*reply.code == -5) {
-            self->showAlert(QStringLiteral("您输入的帐号登录密码有误"),
-                            QStringLiteral("如果您忘记了登录密码, 请在登录页面选择忘记密码来重置登录密码"));
-            return;
-        }
-        if (*reply.code != 0) {
-            self->showAlert(kServerMessage, QString());
-            return;
-        }
-        ZeroManager& zero = ZeroManager::sharedInstance();
-        if (!zero.makeKeyAvailable(keyDict)) {
-            self->showAlert(kErrorMessage, QString());
-            return;
-        }
-        DBKeeper::setLocalOnlyWithoutKeyHash(zero.currentKeyHash());
-        self->setupViews();
-        self->showAlert(QStringLiteral("加密档案重置成功!"),
-                        QStringLiteral("同时您的线上数据已经清空, 包括收藏内容, 请牢记新的加密的PIN!"));
+    makeKey(newPin, [self, pwd](const QVariantMap& keyDict, const QString& verifier) {
+        self->m_revertRequest = self->m_requests.makeRevert();
+        self->m_revertRequest->pwd = pwd;
+        self->m_revertRequest->key_dict = keyDict;
+        self->m_revertRequest->pwd_verifier = verifier;
+        ReplyPlan plan;
+        plan.codeWords.insert(-5, {QStringLiteral("您输入的帐号登录密码有误"),
+                                   QStringLiteral("如果您忘记了登录密码, 请在登录页面选择忘记密码来重置登录密码")});
+        plan.goOn = [self, keyDict](qint64, const QVariantMap&) {
+            self->endFlow();
+            if (!self->installAccepted(keyDict))
+                return;
+            DBKeeper::setLocalOnlyWithoutKeyHash(ZeroManager::sharedInstance().currentKeyHash());
+            self->setupViews();
+            self->showAlert(QStringLiteral("加密档案重置成功!"),
+                            QStringLiteral("同时您的线上数据已经清空, 包括收藏内容, 请牢记新的加密的PIN!"));
+        };
+        self->sendKeyRequest(*self->m_revertRequest, plan);
     });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/zeromanager.h"
+#include "windows/encryption/pinviewcontroller.h"
 
 #include <QPointer>
 #include <QString>
@@ -13,9 +14,9 @@
 
 class ENCLoadingViewController;
 class EncryptAccountPwdViewController;
-class PINViewController;
 class QLabel;
 class QPushButton;
+class RequestManager;
 class SheetDialog;
 class SyncPublicKeyRequestManager;
 class ZeroGetRequestManager;
@@ -101,25 +102,57 @@ public slots:
     void beginRevert();
 
 private:
+    // The moment a step of a flow was started: the view's logout count, the login epoch and the
+    // key work under way. A step goes on only while all three are as they were, so nothing of
+    // an ended login, and nothing of a derivation a newer one replaced, is installed or sent.
+    struct FlowTicket {
+        quint64 account = 0;
+        quint64 loginEpoch = 0;
+        quint64 keyWork = 0;
+    };
+    // How a flow reads one key request's answer (defined with the handler).
+    struct ReplyPlan;
+    struct Unlock;
+
+    FlowTicket ticket() const;
+    bool holds(const FlowTicket& ticket) const;
+
     void showAlert(const QString& messageText, const QString& informativeText,
                    std::function<void()> then = {});
     void showLoading();
     void closeLoading();
-    PINViewController* makePinSheet(qint64 step, qint64 finalStep);
+    // The loading sheet closed and the flag cleared: the flow is over.
+    void endFlow();
+    // A PIN sheet from step to finalStep; a cancel ends the flow quietly, the PINs go to `then`
+    // once the sheet is closed.
+    void askPins(qint64 step, qint64 finalStep, std::function<void(const PINViewController::StepPins&)> then);
+    // A cancel of the sheet: the flow ends quietly and the sheet goes.
+    std::function<void()> cancelEndsFlow(SheetDialog* sheet);
     // Dismisses a sheet of a flow and lets it go.
     void closeSheet(SheetDialog* sheet);
     void clearFlag() { m_isSetingUp = false; }
     // The account logged out: the running flow ends, its sheets close.
     void endFlows();
 
+    // Sends a key request of the running flow; its answer is read by the plan, only while the
+    // flow's ticket holds.
+    void sendKeyRequest(RequestManager& request, const ReplyPlan& plan);
+    // Installs the pending key the server accepted; says so when it cannot.
+    bool installAccepted(const QVariantMap& keyDict);
+
     // Runs key work (Argon2id) on the global pool with the loading sheet up; its answer runs
-    // on the main thread, only while this view and the account it started under remain.
+    // on the main thread, only while this view, the login it started under and no newer key
+    // work remain.
     template <class Result>
     void runKeyWork(std::function<Result()> work, std::function<void(const Result&)> then);
+    // A new pending key under the PIN, made off the main thread; `send` sends it, with the
+    // loading sheet up again. A key that cannot be made ends the flow with the general message.
+    void makeKey(const QString& pin, std::function<void(const QVariantMap& keyDict, const QString& verifier)> send);
     void pinChangeWrapped(bool currentOpens, const std::optional<QVariantMap>& keyDict, const QString& currentVerifier,
                           const QString& newVerifier);
-    void unlockAnswered(const QString& pin, const QVariantMap& cipherDict, bool opened, KeyRefusal why);
-    void rewrapOlderKey(const QString& pin);
+    void unlockAnswered(const QString& pin, const QVariantMap& cipherDict, const Unlock& unlock);
+    // Stores quietly the older key wrapped again the current way.
+    void sendRewrap(const ZeroRewrap& rewrap);
     // The older key's PIN is shorter than today's rule: a new PIN, then the PIN change.
     void askNewPinForOlderKey(const QString& oldPin);
     // Sends the re-wrapped key with the current PIN's verifier; installs it on code 0.
@@ -137,6 +170,8 @@ private:
     bool m_isSetingUp = false;
     // Counts logouts; every step of a flow goes on only under the account it started with.
     quint64 m_account = 0;
+    // Counts derivations started; an answer of an older one leads nowhere.
+    quint64 m_keyWork = 0;
     QPointer<PINViewController> m_pinSheet;
     QPointer<EncryptAccountPwdViewController> m_pwdSheet;
 
