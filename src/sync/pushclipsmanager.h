@@ -75,6 +75,12 @@ public:
     void deleteOnServer(const QString& fileHash, qint64 historyId, OutcomeCallback callback);
     // The service's "no longer here" code.
     static constexpr qint64 kNoLongerHeld = -10;
+    // Before the user's logout, with this login's token and key: sends the delete of each
+    // tombstone this account owes (store/tombstones.h: owedBy) once, and returns at once,
+    // without waiting for any answer; an answer writes nothing (the logout purge takes the
+    // tombstones). A hash whose delete is already on its way is not sent again. Nothing
+    // without a login or a key. How many went out.
+    int sendOwedDeletes();
 
     // The clip's post (or delete) is in flight.
     bool isPosting(const QString& fileHash) const;

@@ -80,10 +80,13 @@ void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, Outco
     const QByteArray body =
         QJsonDocument(QJsonObject{{QStringLiteral("history"), history}}).toJson(QJsonDocument::Compact);
     const quint64 epoch = ReplyLogin::current();
+    const std::optional<QString> sentToken = user_token();
     m_session->jsonTask(QStringLiteral("POST"), QUrl(percentUnescape(combinURL())), body,
-                        [this, clip, epoch, callback = std::move(callback)](const HttpSession::Reply& reply) {
+                        [this, clip, epoch, sentToken, callback = std::move(callback)](const HttpSession::Reply& reply) {
+                            const QByteArray answer = reply.error ? QByteArray() : reply.body;
+                            ReplyVerdict::endLoginIfSaid(answer, sentToken);
                             ReplyLogin::Scope scope(epoch);
-                            handleReply(clip, reply.error ? QByteArray() : reply.body, reply.error, callback);
+                            handleReply(clip, answer, reply.error, callback);
                         });
 }
 

@@ -19,6 +19,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QMutexLocker>
 #include <QUrl>
 
@@ -117,18 +118,16 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, OutcomeCallback call
             if (!ReplyLogin::holds(epoch))
                 return StepAnswer::onMain(callback, {}, refused(), StepOutcome::transportFailure());
             if (!reply.isValid() || error) {
-                if (status == 401) {
-                    // Only the login the request was sent for ends; after this scope.
-                    if (sentToken)
-                        ConfigureManager::loginEndedByServiceLater(*sentToken);
-                } else if (status == 404) {
+                const ReplyVerdict::Verdict verdict = ReplyVerdict::ofStatus(
+                    ReplyVerdict::Request::UploadToken, reply.isValid() ? status : HttpSession::kNoStatus, error);
+                // Only the login the request was sent for ends; after this scope.
+                ReplyVerdict::endLoginIfEnded(verdict, sentToken);
+                if (verdict.gone)
                     DBKeeper::setLocalHistoryOnly(hash);
-                }
-                return StepAnswer::onMain(callback, {}, refused(),
-                                          ReplyVerdict::ofStatus(ReplyVerdict::Request::UploadToken,
-                                                                 reply.isValid() ? status : HttpSession::kNoStatus, error)
-                                              .outcome);
+                return StepAnswer::onMain(callback, {}, refused(), verdict.outcome);
             }
+            if (ReplyVerdict::endLoginIfSaid(QJsonObject::fromVariantMap(reply.toMap()), sentToken))
+                return StepAnswer::onMain(callback, {}, refused(), StepOutcome::noKey());
             post(clip, reply, epoch, callback);
         });
     });
