@@ -35,7 +35,8 @@ public:
     using Callback = std::function<void(const QVariant& result, const std::optional<RequestError>& error)>;
     // (result, error, how the step ended for an upload worker): what a reply becomes is
     // replyverdict.h's (sent only for code 0, or a put's -10, after which the clip is
-    // local-only); before sending, in flight (a post of the same clip is on its way), no key
+    // local-only; no key when the service said the login ended, which every /push/ reply is
+    // read for, and that login then ends); before sending, in flight (a post of the same clip is on its way), no key
     // (the gate is closed), unsendable (too large, or content that does not encrypt); a post
     // reply about another clip is refused.
     using OutcomeCallback = std::function<void(const QVariant& result, const std::optional<RequestError>& error,
