@@ -10,6 +10,7 @@
 #include "store/defaultskeys.h"
 #include "store/notificationnames.h"
 #include "store/pathhelper.h"
+#include "store/tombstones.h"
 
 #include <QDir>
 #include <QFile>
@@ -139,6 +140,9 @@ void ConfigureManager::setLoginUserToken(const std::optional<QString>& token)
 void ConfigureManager::setLogin(const QString& token, const QString& userId, const QString& email)
 {
     settleKeptHistory(userId);
+    // Deletes owed by another account are never this one's to send (one kept by an older
+    // build across a logout, too).
+    Tombstones::removeAllBut(userId);
     bool otherUser = false;
     {
         QMutexLocker lock(&m_mutex);
@@ -238,6 +242,9 @@ void ConfigureManager::logoutPurge()
     // Under the body lock, so a capture cannot store a row and its body between the two.
     QMutexLocker lock(&ClipFileManager::bodyLock());
     ClipFileManager::sharedInstance().deleteFilesWithHistoryArray(DBKeeper::removeAllData());
+    // The deletes still owed go with the history they were made in: a login of any account
+    // starts from what its service holds.
+    Tombstones::removeAll();
     // No row is left, so no body is in use: nothing of any clip, secret ones included, may
     // survive the logout as a file nobody knows about.
     emptyFolder(PathHelper::getBaseFilePath());

@@ -23,19 +23,23 @@ public:
     std::optional<QString> loginUserEmail() const;
     // Stores the token ("loginUserToken"; none removes it). With a token (an empty one too):
     // posts "USER_LOGINED". With none: the logout purge on the calling thread (every row of
-    // both categories and every clip file), the pull bookmark forgotten, then "USER_LOGOUTED".
+    // both categories, every clip file and every delete still owed to the service), the pull
+    // bookmark forgotten, then "USER_LOGOUTED". The user's logout sends the owed deletes
+    // first (sync/userlogout.h).
     void setLoginUserToken(const std::optional<QString>& token);
     // A user id other than the stored one also forgets the pull bookmark.
     void setLoginUserId(const std::optional<QString>& userId);
     void setLoginUserEmail(const std::optional<QString>& email);
     // A login: the token, the user id and the e-mail stored together, then "USER_LOGINED", so
-    // nobody ever reads the new token with the previous user's id.
+    // nobody ever reads the new token with the previous user's id. History kept for another
+    // user id is purged first, and no other account's owed delete is kept.
     void setLogin(const QString& token, const QString& userId, const QString& email);
-    // The service no longer accepts the login this token names (a 401 from a token endpoint,
-    // the init's "token_expire"). When it is still the stored token, the login ends as a
-    // logout does, but the local history stays for that account's next login: the user is
-    // told in words, and "USER_LOGOUTED" carries NotificationKey::KeepsHistory. False when
-    // another login (or none) holds now.
+    // The service no longer accepts the login this token names (a "token_expire" in any reply
+    // of the service, a 401 from a token endpoint). When it is still the stored token, the
+    // login ends as a logout does, but the local history, its pending changes and the deletes
+    // still owed stay for that account's next login: the user is told in words, and
+    // "USER_LOGOUTED" carries NotificationKey::KeepsHistory. False when another login (or
+    // none) holds now.
     bool loginEndedByService(const QString& sentToken);
     // The same on the main queue: a reply asks from inside its login scope, and nothing of a
     // logout may run under that scope.
@@ -44,7 +48,7 @@ public:
     // is kept.
     std::optional<QString> historyKeptForUserId() const;
     // The user agreed that another account logs in where an ended login's history was kept:
-    // the logout purge, and nothing is kept any more.
+    // the logout purge (its owed deletes too), and nothing is kept any more.
     void purgeKeptHistory();
     struct Login {
         QString token;

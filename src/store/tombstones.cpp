@@ -168,6 +168,33 @@ bool Tombstones::forgetId(qint64 historyId, const QString& userId)
     return ok;
 }
 
+std::vector<Tombstone> Tombstones::owedBy(const QString& userId)
+{
+    std::vector<Tombstone> list;
+    if (userId.isEmpty())
+        return list;
+    HistoryModel::inDatabase([&](QSqlDatabase& db) {
+        QSqlQuery rows = DBFetcher::executeQuery(
+            db,
+            QStringLiteral("select file_hash, history_id from Tombstone where user_id = ? and history_id > 0 and "
+                           "file_hash not in (select file_hash from History) order by deleted_at desc, rowid desc"),
+            {userId});
+        while (rows.next())
+            list.push_back({rows.value(0).toString(), DBFetcher::integerFromValue(rows.value(1)), userId});
+    });
+    return list;
+}
+
+bool Tombstones::removeAll()
+{
+    return update(QStringLiteral("delete from Tombstone"), {});
+}
+
+bool Tombstones::removeAllBut(const QString& userId)
+{
+    return update(QStringLiteral("delete from Tombstone where user_id is not ?"), {userId});
+}
+
 std::vector<Tombstone> Tombstones::all()
 {
     std::vector<Tombstone> list;

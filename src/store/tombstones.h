@@ -13,8 +13,10 @@
 // not yet), and the account it was deleted under. A tombstone is kept (table "Tombstone",
 // beside History, which older builds read as it always was) until the service confirms the
 // delete; while it is kept, no pull or fetch brings the clip back. It belongs to its account:
-// only that account's login sends it, and a logout leaves it for that account's next login.
-// A clip copied again (a History row of the hash exists) makes its tombstone moot.
+// only that account's login sends it. A login the service ended leaves it for that account's
+// next login; the logout purge (the user's logout, or another account's login after an ended
+// one) removes it with the history. A clip copied again (a History row of the hash exists)
+// makes its tombstone moot.
 //
 // Every operation is one block on the database queue, or runs inside a block given to it.
 struct Tombstone {
@@ -62,6 +64,14 @@ public:
     // The service deleted the clip of that id (a pull's "del"): its tombstones are done.
     static bool forgetId(QSqlDatabase& db, qint64 historyId, const QString& userId);
     static bool forgetId(qint64 historyId, const QString& userId);
+
+    // The account's tombstones that have a server id and whose clip was not copied again,
+    // newest first: what the account still owes the service.
+    static std::vector<Tombstone> owedBy(const QString& userId);
+    // Every tombstone (the logout purge).
+    static bool removeAll();
+    // Every tombstone of another account than this one (a login's last guard).
+    static bool removeAllBut(const QString& userId);
 
     // Every tombstone, oldest first (tests and logs).
     static std::vector<Tombstone> all();

@@ -3,6 +3,7 @@
 #include "platform/numberreader.h"
 #include "service/zeromanager.h"
 #include "store/configuremanager.h"
+#include "sync/replyverdict.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,6 +34,9 @@ QVariant ClearHistoryRequestManager::parse(const QByteArray& data)
     if (!doc.isObject())
         return {};
     const QJsonObject reply = doc.object();
+    // A reply to a login that ended speaks for no account: its key fingerprint is not read.
+    if (ReplyVerdict::endLoginIfSaid(reply, sentUserToken()))
+        return {};
     ZeroManager::sharedInstance().checkServerCipher(reply.value(u"cipher").toVariant());
     if (NumberReader::jsonIntegerOrZero(reply.value(u"code").toVariant()) != 0)
         return {};

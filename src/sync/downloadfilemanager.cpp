@@ -133,18 +133,16 @@ void DownloadFileManager::finish(const HistoryModelPtr& clip, int status,
         ProgressManager::sharedInstance().progressEnded(hash);
         return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::transportFailure());
     }
-    if (status == 404)
-        DBKeeper::setLocalHistoryOnly(hash);
-    // Only the login the request was sent for ends, never a newer one; after this scope.
-    if (status == 401 && sentToken)
-        ConfigureManager::loginEndedByServiceLater(*sentToken);
     if (status != 200 || transportError) {
+        const std::optional<RequestError> failure = transportError ? transportError : std::optional(TransferError::failed());
+        const ReplyVerdict::Verdict verdict = ReplyVerdict::ofStatus(ReplyVerdict::Request::Download, status, failure);
+        if (verdict.gone)
+            DBKeeper::setLocalHistoryOnly(hash);
+        // Only the login the request was sent for ends, never a newer one; after this scope.
+        ReplyVerdict::endLoginIfEnded(verdict, sentToken);
         QFile::remove(tmp);
         ProgressManager::sharedInstance().progressEnded(hash);
-        return StepAnswer::onMain(callback, {}, transportError ? transportError : std::optional(TransferError::failed()),
-                                  ReplyVerdict::ofStatus(ReplyVerdict::Request::Download, status,
-                                                         transportError ? transportError : std::optional(TransferError::failed()))
-                                      .outcome);
+        return StepAnswer::onMain(callback, {}, failure, verdict.outcome);
     }
 
     bool ok = false;

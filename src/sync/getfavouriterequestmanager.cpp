@@ -12,6 +12,7 @@
 #include "store/notificationnames.h"
 #include "sync/uploadtriggers.h"
 #include "sync/replylogin.h"
+#include "sync/replyverdict.h"
 #include "sync/serverclip.h"
 
 #include <QSqlQuery>
@@ -108,6 +109,9 @@ QVariant GetFavouriteRequestManager::parse(const QByteArray& data)
     if (doc.isObject()) {
         const QJsonObject reply = doc.object();
         ZeroManager& zero = ZeroManager::sharedInstance();
+        // A reply to a login that ended speaks for no account: its key fingerprint is not read.
+        if (ReplyVerdict::endLoginIfSaid(reply, sentUserToken()))
+            return QVariant();
         zero.checkServerCipher(reply.value(QStringLiteral("cipher")).toVariant());
         if (integerOf(reply, "code") != 0)
             return QVariant();

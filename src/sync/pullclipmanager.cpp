@@ -15,6 +15,7 @@
 #include "sync/historyservice.h"
 #include "sync/uploadtriggers.h"
 #include "sync/replylogin.h"
+#include "sync/replyverdict.h"
 #include "sync/serverclip.h"
 #include "sync/serverclipstore.h"
 
@@ -77,6 +78,9 @@ QVariant PullClipManager::parse(const QByteArray& data)
         return {};
     }
     const QJsonObject reply = doc.object();
+    // A reply to a login that ended speaks for no account: its key fingerprint is not read.
+    if (ReplyVerdict::endLoginIfSaid(reply, sentUserToken()))
+        return {};
     ZeroManager::sharedInstance().checkServerCipher(reply.value(u"cipher").toVariant());
     if (NumberReader::jsonIntegerOrZero(reply.value(u"code").toVariant()) != 0)
         return {};

@@ -249,6 +249,33 @@ void PushClipsManager::deleteOnServer(const QString& fileHash, qint64 historyId,
          });
 }
 
+int PushClipsManager::sendOwedDeletes()
+{
+    const std::optional<QString> userId = ConfigureManager::sharedInstance().loginUserId();
+    if (!isContinueRequest() || !userId || userId->isEmpty())
+        return 0;
+    int sent = 0;
+    for (const Tombstone& owed : Tombstones::owedBy(*userId)) {
+        if (!isValidFileHash(owed.fileHash) || !m_deletes.begin(owed.fileHash))
+            continue;
+        send("DELETE", pushURL() + QStringLiteral("&history_id=") + QString::number(owed.historyId), {},
+             [this, hash = owed.fileHash](const QByteArray& body, const std::optional<RequestError>& error) {
+                 m_deletes.land(hash);
+                 m_deletes.end(hash);
+                 // The tombstone is gone with the logout: the answer is only logged. A delete
+                 // that did not go through leaves the clip on the service.
+                 const ReplyVerdict::Verdict verdict = ReplyVerdict::ofJson(ReplyVerdict::Request::Delete, body, error);
+                 if (verdict.outcome.kind != StepOutcome::Kind::Sent)
+                     spdlog::warn("push: the delete of {} owed at logout did not go through; the service keeps it",
+                                  hash.toStdString());
+             });
+        ++sent;
+    }
+    if (sent > 0)
+        spdlog::info("push: {} owed delete(s) sent before the logout", sent);
+    return sent;
+}
+
 bool PushClipsManager::isPosting(const QString& fileHash) const
 {
     return m_posts.contains(fileHash);
@@ -276,9 +303,13 @@ QString PushClipsManager::pushURL() const
 
 void PushClipsManager::send(const QByteArray& verb, const QString& url, const QByteArray& body, ReplyHandler handler)
 {
-    auto done = [handler = std::move(handler)](const HttpSession::Reply& reply) {
+    // The token the URL carries: a reply saying it no longer holds ends that login only.
+    const std::optional<QString> sentToken = user_token();
+    auto done = [handler = std::move(handler), sentToken](const HttpSession::Reply& reply) {
         // A reply outside 200-299 is an error, and its body is not the server's answer.
-        handler(reply.error ? QByteArray() : reply.body, reply.error);
+        const QByteArray answer = reply.error ? QByteArray() : reply.body;
+        ReplyVerdict::endLoginIfSaid(answer, sentToken);
+        handler(answer, reply.error);
     };
     if (body.isEmpty())
         m_session->dataTask(QString::fromLatin1(verb), QUrl(url), {}, {}, std::move(done));

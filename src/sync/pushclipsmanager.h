@@ -35,7 +35,8 @@ public:
     using Callback = std::function<void(const QVariant& result, const std::optional<RequestError>& error)>;
     // (result, error, how the step ended for an upload worker): what a reply becomes is
     // replyverdict.h's (sent only for code 0, or a put's -10, after which the clip is
-    // local-only); before sending, in flight (a post of the same clip is on its way), no key
+    // local-only; no key when the service said the login ended, which every /push/ reply is
+    // read for, and that login then ends); before sending, in flight (a post of the same clip is on its way), no key
     // (the gate is closed), unsendable (too large, or content that does not encrypt); a post
     // reply about another clip is refused.
     using OutcomeCallback = std::function<void(const QVariant& result, const std::optional<RequestError>& error,
@@ -73,6 +74,12 @@ public:
     void deleteOnServer(const QString& fileHash, qint64 historyId, OutcomeCallback callback);
     // The service's "no longer here" code.
     static constexpr qint64 kNoLongerHeld = -10;
+    // Before the user's logout, with this login's token and key: sends the delete of each
+    // tombstone this account owes (store/tombstones.h: owedBy) once, and returns at once,
+    // without waiting for any answer; an answer writes nothing (the logout purge takes the
+    // tombstones). A hash whose delete is already on its way is not sent again. Nothing
+    // without a login or a key. How many went out.
+    int sendOwedDeletes();
 
     // The clip's post (or delete) is in flight.
     bool isPosting(const QString& fileHash) const;

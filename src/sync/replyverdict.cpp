@@ -2,6 +2,7 @@
 
 #include "platform/numberreader.h"
 #include "service/httpsession.h"
+#include "store/configuremanager.h"
 
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -44,8 +45,11 @@ Verdict ofFailedStatus(Request request, int status)
     if (status >= 500 && status <= 599)
         return {StepOutcome::later(status), std::nullopt, false};
     const bool statusRequest = request == Request::UploadToken || request == Request::Download;
-    if (statusRequest && (status == 401 || status == 404))
-        return {StepOutcome::refused(status), std::nullopt, status == 404};
+    // These two endpoints say with the status that the login token no longer holds.
+    if (statusRequest && status == 401)
+        return {StepOutcome::noKey(), std::nullopt, false, true};
+    if (statusRequest && status == 404)
+        return {StepOutcome::refused(status), std::nullopt, true};
     return {StepOutcome::transportFailure(), std::nullopt, false};
 }
 
@@ -59,6 +63,11 @@ Verdict ofJson(Request request, const QByteArray& body, const std::optional<Requ
     if (!doc.isObject())
         return {StepOutcome::transportFailure(), std::nullopt, false};
     Verdict verdict{StepOutcome::sent(), doc.object(), false};
+    if (endsLogin(*verdict.reply)) {
+        verdict.outcome = StepOutcome::noKey();
+        verdict.loginEnded = true;
+        return verdict;
+    }
     const std::optional<qint64> code = codeOf(verdict.reply->value(u"code"));
     if (!code) {
         verdict.outcome = StepOutcome::refused();
@@ -74,6 +83,41 @@ Verdict ofJson(Request request, const QByteArray& body, const std::optional<Requ
     }
     verdict.outcome = StepOutcome::refused(int(std::clamp<qint64>(*code, INT_MIN, INT_MAX)));
     return verdict;
+}
+
+bool endsLogin(const QJsonObject& reply)
+{
+    const std::optional<qint64> code = codeOf(reply.value(u"code"));
+    return (!code || *code != 0) && NumberReader::jsonIntegerOrZero(reply.value(u"token_expire").toVariant()) == 1;
+}
+
+bool endLogin(const std::optional<QString>& sentToken)
+{
+    // Only a token the request carried can have ended; logging out a login that was never
+    // asked about would be a logout the service did not say.
+    if (!sentToken || sentToken->isEmpty())
+        return false;
+    ConfigureManager::loginEndedByServiceLater(*sentToken);
+    return true;
+}
+
+bool endLoginIfEnded(const Verdict& verdict, const std::optional<QString>& sentToken)
+{
+    return verdict.loginEnded && endLogin(sentToken);
+}
+
+bool endLoginIfSaid(const QJsonObject& reply, const std::optional<QString>& sentToken)
+{
+    if (!endsLogin(reply))
+        return false;
+    endLogin(sentToken);
+    return true;
+}
+
+bool endLoginIfSaid(const QByteArray& body, const std::optional<QString>& sentToken)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    return doc.isObject() && endLoginIfSaid(doc.object(), sentToken);
 }
 
 Verdict ofStatus(Request request, int status, const std::optional<RequestError>& error)

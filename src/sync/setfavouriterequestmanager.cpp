@@ -81,10 +81,13 @@ void SetFavouriteRequestManager::setFavourite(const HistoryModelPtr& clip, Outco
     const QByteArray body =
         QJsonDocument(QJsonObject{{QStringLiteral("history"), history}}).toJson(QJsonDocument::Compact);
     const quint64 epoch = ReplyLogin::current();
+    const std::optional<QString> sentToken = user_token();
     m_session->jsonTask(QStringLiteral("POST"), QUrl(percentUnescape(combinURL())), body,
-                        [this, clip, epoch, callback = std::move(callback)](const HttpSession::Reply& reply) {
+                        [this, clip, epoch, sentToken, callback = std::move(callback)](const HttpSession::Reply& reply) {
+                            const QByteArray answer = reply.error ? QByteArray() : reply.body;
+                            ReplyVerdict::endLoginIfSaid(answer, sentToken);
                             ReplyLogin::Scope scope(epoch);
-                            handleReply(clip, reply.error ? QByteArray() : reply.body, reply.error, callback);
+                            handleReply(clip, answer, reply.error, callback);
                         });
 }
 
@@ -117,7 +120,11 @@ void SetFavouriteRequestManager::handleReply(const HistoryModelPtr& clip, const 
             state.fileId = QVariant(*server->fileId);
         if (server->favourite)
             state.favourite = QVariant(*server->favourite);
-        state.favouriteTieToServer = true;
+        // Two decisions of the same second tie. The service's answer takes a tie only when it
+        // is the value this request sent (this device's own latest choice, which the rows
+        // here may not hold yet: an unfavouring waits for this answer); a value the service
+        // kept instead is no later than the user's choice here, so the local one stays.
+        state.favouriteTieToServer = server->favourite && *server->favourite == valueOf(clip->favourite());
         state.favouriteToEveryRow = true;
         if (DBKeeper::applyServerState(hash, clip->category().value_or(QString(ClipCategory::History)), state))
             NotificationCenter::defaultCenter().postOnMain(NotificationName::DataChanged);

@@ -20,6 +20,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QMutexLocker>
 #include <QUrl>
 
@@ -83,19 +84,19 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, OutcomeCallback call
         return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::noKey());
     const QString hash = clip->file_hash().value_or(QString());
     if (!isValidFileHash(hash))
-        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::TransferError::failed());
     if (ClipBodyLimit::tooLarge(clip->file_size().toDouble()))
-        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::TransferError::failed());
     const QString keyHash = clip->key_hash().value_or(QString());
     if (keyHash.isEmpty())
-        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::TransferError::failed());
     const auto current = ZeroManager::sharedInstance().currentKeyHash();
     if (!current)
         return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::noKey());
     if (keyHash != *current) {
         // Made under an older key: the server could never hand it to another device.
         DBKeeper::setLocalHistoryOnly(hash);
-        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::TransferError::failed());
     }
 
     const quint64 epoch = ReplyLogin::current();
@@ -109,18 +110,16 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, OutcomeCallback call
             if (!ReplyLogin::holds(epoch))
                 return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::transportFailure());
             if (!reply.isValid() || error) {
-                if (status == 401) {
-                    // Only the login the request was sent for ends; after this scope.
-                    if (sentToken)
-                        ConfigureManager::loginEndedByServiceLater(*sentToken);
-                } else if (status == 404) {
+                const ReplyVerdict::Verdict verdict = ReplyVerdict::ofStatus(
+                    ReplyVerdict::Request::UploadToken, reply.isValid() ? status : HttpSession::kNoStatus, error);
+                // Only the login the request was sent for ends; after this scope.
+                ReplyVerdict::endLoginIfEnded(verdict, sentToken);
+                if (verdict.gone)
                     DBKeeper::setLocalHistoryOnly(hash);
-                }
-                return StepAnswer::onMain(callback, {}, TransferError::failed(),
-                                          ReplyVerdict::ofStatus(ReplyVerdict::Request::UploadToken,
-                                                                 reply.isValid() ? status : HttpSession::kNoStatus, error)
-                                              .outcome);
+                return StepAnswer::onMain(callback, {}, TransferError::failed(), verdict.outcome);
             }
+            if (ReplyVerdict::endLoginIfSaid(QJsonObject::fromVariantMap(reply.toMap()), sentToken))
+                return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::noKey());
             post(clip, reply, epoch, callback);
         });
     });
@@ -132,7 +131,7 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
     const auto form = formFromTokenReply(reply);
     if (!form) {
         spdlog::warn("upload {}: the token reply is not a usable form", hash.toStdString());
-        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::TransferError::failed());
     }
     const ClipType type = ClipType::parse(clip->type());
     QString bodyPath = type.zipped() ? PathHelper::getZipsFilePath(hash)
@@ -141,7 +140,7 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
         ZeroManager& zero = ZeroManager::sharedInstance();
         const auto name = clip->encryptFileNameWithKeyHash(zero.currentKeyHash());
         if (!name)
-            return StepAnswer::onMain(callback, {}, TransferError::notEncrypted(), StepOutcome::refused());
+            return StepAnswer::onMain(callback, {}, TransferError::notEncrypted(), StepOutcome::TransferError::failed());
         const QString encrypted = PathHelper::getEncFilePath(*name);
         bool made = false;
         {
@@ -154,7 +153,7 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
             made = QFile::exists(bodyPath) && zero.encryptFileFrom(bodyPath, encrypted);
         }
         if (!made)
-            return StepAnswer::onMain(callback, {}, TransferError::notEncrypted(), StepOutcome::refused());
+            return StepAnswer::onMain(callback, {}, TransferError::notEncrypted(), StepOutcome::TransferError::failed());
         bodyPath = encrypted;
     }
     QList<HttpSession::FormField> fields;

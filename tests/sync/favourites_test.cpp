@@ -58,7 +58,8 @@ protected:
     }
 };
 
-// The value of larger magnitude wins; a tie goes to the server's answer.
+// The value of larger magnitude wins; a tie the service did not take from this request keeps
+// the local value.
 TEST_F(Favourites, ASetFavouriteReplyIsMergedByMagnitude)
 {
     struct Case {
@@ -68,7 +69,7 @@ TEST_F(Favourites, ASetFavouriteReplyIsMergedByMagnitude)
         bool favouriteRowKept;
     };
     const std::vector<Case> cases = {
-        {100, -100, 0, false}, {100, 200, 200, true},  {200, 100, 200, true},
+        {100, -100, 100, true}, {100, 200, 200, true},  {200, 100, 200, true},
         {100, -50, 100, true}, {100, -300, 0, false}, {100, 0, 100, true},
     };
     qint64 id = 1;
@@ -347,3 +348,43 @@ TEST_F(Favourites, APullWithNoFavouritesSendsAnEmptyMap)
 }
 
 }  // namespace
+
+// A favourite and an unfavouring of one clip in the same second tie. The service's answer
+// takes the tie only when it is what this request sent (this device's own unfavouring, which
+// the rows here wait for); a same-second decision the service kept instead never undoes the
+// user's choice here.
+TEST_F(Favourites, ASameSecondTieGoesToTheServiceOnlyWhenItAnswersWhatWasSent)
+{
+    struct Case {
+        const char* name;
+        qint64 local;
+        qint64 sent;
+        qint64 server;
+        qint64 after;
+        bool favouriteRowKept;
+    };
+    const std::vector<Case> cases = {
+        {"favourited here, the service kept its unfavouring", 100, 100, -100, 100, true},
+        {"unfavoured here, the service took it", 100, -100, -100, 0, false},
+        {"unfavoured here, the service kept its favourite", 100, -100, 100, 100, true},
+    };
+    qint64 id = 40;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString text = QStringLiteral("same second %1").arg(id);
+        const QString hash = md5HexOfString(text);
+        const HistoryModelPtr clip = favouritedClip(text, id, c.local);
+        const HistoryModelPtr request = clip->copy();
+        request->setFavourite(QVariant(c.sent));
+        answerWith(hash, id, c.server);
+        const SetAnswer answer = set(request);
+        EXPECT_FALSE(answer.error.has_value());
+        EXPECT_EQ(rowOf(hash)->favourite().toLongLong(), c.after);
+        const HistoryModelPtr favouriteRow = rowOf(hash, QString(ClipCategory::Favourite));
+        EXPECT_EQ(favouriteRow != nullptr, c.favouriteRowKept);
+        if (favouriteRow) {
+            EXPECT_EQ(favouriteRow->favourite().toLongLong(), c.after);
+        }
+        ++id;
+    }
+}

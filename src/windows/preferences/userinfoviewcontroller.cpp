@@ -1,7 +1,7 @@
 #include "windows/preferences/userinfoviewcontroller.h"
 
-#include "service/zeromanager.h"
 #include "store/configuremanager.h"
+#include "sync/userlogout.h"
 #include "windows/alerts.h"
 
 #include <QLabel>
@@ -72,10 +72,7 @@ void UserInfoViewController::loginout()
 
 void UserInfoViewController::logout()
 {
-    // The keychain item is named after the user id, which the token's removal leaves known,
-    // but the key must be gone before anything can react to the logout.
-    ZeroManager::sharedInstance().cleanKeyInfo();
-    ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+    UserLogout::logOut();
 }
 
 void UserInfoViewController::encryptButtonClicked()

@@ -20,8 +20,9 @@ public:
     // The logout button: asks first, since the logout removes the local history; confirmed,
     // logs out.
     void loginout();
-    // Drops this user's key (keychain item and key records) while the user id is still
-    // known, then the login token: the logout clean-up and "USER_LOGOUTED" follow.
+    // The user's logout (sync/userlogout.h): the deletes still owed go out first, then this
+    // user's key is dropped while the user id is still known, then the login token: the
+    // logout clean-up and "USER_LOGOUTED" follow.
     void logout();
     // Shows the encryption window.
     void encryptButtonClicked();
