@@ -260,8 +260,7 @@ int PushClipsManager::sendOwedDeletes()
             continue;
         send("DELETE", pushURL() + QStringLiteral("&history_id=") + QString::number(owed.historyId), {},
              [this, hash = owed.fileHash](const QByteArray& body, const std::optional<RequestError>& error) {
-                 m_deletes.land(hash);
-                 m_deletes.end(hash);
+                 const Flights::Landing landing(m_deletes, hash);
                  // The tombstone is gone with the logout: the answer is only logged. A delete
                  // that did not go through leaves the clip on the service.
                  const ReplyVerdict::Verdict verdict = ReplyVerdict::ofJson(ReplyVerdict::Request::Delete, body, error);

@@ -84,19 +84,19 @@ void UploadFileManager::upload(const HistoryModelPtr& clip, OutcomeCallback call
         return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::noKey());
     const QString hash = clip->file_hash().value_or(QString());
     if (!isValidFileHash(hash))
-        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::TransferError::failed());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
     if (ClipBodyLimit::tooLarge(clip->file_size().toDouble()))
-        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::TransferError::failed());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
     const QString keyHash = clip->key_hash().value_or(QString());
     if (keyHash.isEmpty())
-        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::TransferError::failed());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
     const auto current = ZeroManager::sharedInstance().currentKeyHash();
     if (!current)
         return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::noKey());
     if (keyHash != *current) {
         // Made under an older key: the server could never hand it to another device.
         DBKeeper::setLocalHistoryOnly(hash);
-        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::TransferError::failed());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
     }
 
     const quint64 epoch = ReplyLogin::current();
@@ -131,7 +131,7 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
     const auto form = formFromTokenReply(reply);
     if (!form) {
         spdlog::warn("upload {}: the token reply is not a usable form", hash.toStdString());
-        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::TransferError::failed());
+        return StepAnswer::onMain(callback, {}, TransferError::failed(), StepOutcome::refused());
     }
     const ClipType type = ClipType::parse(clip->type());
     QString bodyPath = type.zipped() ? PathHelper::getZipsFilePath(hash)
@@ -140,7 +140,7 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
         ZeroManager& zero = ZeroManager::sharedInstance();
         const auto name = clip->encryptFileNameWithKeyHash(zero.currentKeyHash());
         if (!name)
-            return StepAnswer::onMain(callback, {}, TransferError::notEncrypted(), StepOutcome::TransferError::failed());
+            return StepAnswer::onMain(callback, {}, TransferError::notEncrypted(), StepOutcome::refused());
         const QString encrypted = PathHelper::getEncFilePath(*name);
         bool made = false;
         {
@@ -153,7 +153,7 @@ void UploadFileManager::post(const HistoryModelPtr& clip, const QVariant& reply,
             made = QFile::exists(bodyPath) && zero.encryptFileFrom(bodyPath, encrypted);
         }
         if (!made)
-            return StepAnswer::onMain(callback, {}, TransferError::notEncrypted(), StepOutcome::TransferError::failed());
+            return StepAnswer::onMain(callback, {}, TransferError::notEncrypted(), StepOutcome::refused());
         bodyPath = encrypted;
     }
     QList<HttpSession::FormField> fields;
