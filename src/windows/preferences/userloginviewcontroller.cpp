@@ -235,6 +235,23 @@ void UserloginViewController::startStep(int mode)
     }
 }
 
+void UserloginViewController::afterPublicKey(std::function<void()> then, std::function<void(QWidget*)> refused)
+{
+    QPointer<UserloginViewController> self(this);
+    QPointer<QWidget> window = this->window();
+    auto syncManager = std::make_shared<SyncPublicKeyRequestManager>();
+    syncManager->request([=](const QVariant& result, int status, const std::optional<RequestError>& error) {
+        if (!error && result.isValid())
+            return then();
+        if (self)
+            self->m_loginButton->setEnabled(true);
+        if (isTransportFailure(status, error))
+            showNetworkFailure(window);
+        else
+            refused(window);
+    });
+}
+
 void UserloginViewController::loginFlow()
 {
     const QString address = email();
@@ -245,32 +262,24 @@ void UserloginViewController::loginFlow()
     QPointer<QWidget> window = this->window();
     const PreferencesServices services = m_services;
     const std::shared_ptr<LoginRequestManager> login = m_login;
-    auto syncManager = std::make_shared<SyncPublicKeyRequestManager>();
-    syncManager->request([=](const QVariant& result, int status, const std::optional<RequestError>& error) {
-        if (error || !result.isValid()) {
-            if (self)
-                self->m_loginButton->setEnabled(true);
-            if (isTransportFailure(status, error))
-                showNetworkFailure(window);
-            else
-                showLoginFailure(window, address);
-            return;
-        }
-        login->user = address;
-        login->passwd = password;
-        login->request([=](const QVariant& reply, int loginStatus, const std::optional<RequestError>& loginError) {
-            if (self)
-                self->m_loginButton->setEnabled(true);
-            if (!loginError && codeIs(reply, 0)) {
-                afterLogin(services);
-                return;
-            }
-            if (isTransportFailure(loginStatus, loginError))
-                showNetworkFailure(window);
-            else
-                showLoginFailure(window, address);
-        });
-    });
+    afterPublicKey(
+        [=] {
+            login->user = address;
+            login->passwd = password;
+            login->request([=](const QVariant& reply, int loginStatus, const std::optional<RequestError>& loginError) {
+                if (self)
+                    self->m_loginButton->setEnabled(true);
+                if (!loginError && codeIs(reply, 0)) {
+                    afterLogin(services);
+                    return;
+                }
+                if (isTransportFailure(loginStatus, loginError))
+                    showNetworkFailure(window);
+                else
+                    showLoginFailure(window, address);
+            });
+        },
+        [address](QWidget* window) { showLoginFailure(window, address); });
 }
 
 void UserloginViewController::alertDidEndWithReturnCode(int code)
@@ -287,32 +296,26 @@ void UserloginViewController::registerFlow(const QString& address, const QString
     QPointer<QWidget> window = this->window();
     const PreferencesServices services = m_services;
     const std::shared_ptr<RegisterRequestManager> regis = m_regis;
-    auto syncManager = std::make_shared<SyncPublicKeyRequestManager>();
-    syncManager->request([=](const QVariant& result, int status, const std::optional<RequestError>& error) {
-        if (error || !result.isValid()) {
-            if (self)
-                self->m_loginButton->setEnabled(true);
-            if (isTransportFailure(status, error))
-                showNetworkFailure(window);
-            else
-                showAlertOn(window, QStringLiteral("知道了"), QStringLiteral("网络错误"));
-            return;
-        }
-        regis->username = address;
-        regis->passwd = password;
-        regis->request([=](const QVariant& reply, int registerStatus, const std::optional<RequestError>& registerError) {
-            if (self)
-                self->m_loginButton->setEnabled(true);
-            if (isTransportFailure(registerStatus, registerError))
-                showNetworkFailure(window);
-            if (registerError)
-                return;
-            if (codeIs(reply, 0))
-                afterLogin(services);
-            else if (codeIs(reply, 1001))
-                showAlertOn(window, QStringLiteral("知道了"), QStringLiteral("邮箱：%1已注册，请更换其他邮箱").arg(address));
-        });
-    });
+    afterPublicKey(
+        [=] {
+            regis->username = address;
+            regis->passwd = password;
+            regis->request([=](const QVariant& reply, int registerStatus,
+                               const std::optional<RequestError>& registerError) {
+                if (self)
+                    self->m_loginButton->setEnabled(true);
+                if (isTransportFailure(registerStatus, registerError))
+                    showNetworkFailure(window);
+                if (registerError)
+                    return;
+                if (codeIs(reply, 0))
+                    afterLogin(services);
+                else if (codeIs(reply, 1001))
+                    showAlertOn(window, QStringLiteral("知道了"),
+                                QStringLiteral("邮箱：%1已注册，请更换其他邮箱").arg(address));
+            });
+        },
+        [](QWidget* window) { showAlertOn(window, QStringLiteral("知道了"), QStringLiteral("网络错误")); });
 }
 
 void UserloginViewController::FindPwdAlertDidEndWithReturnCode(int code)

@@ -51,6 +51,10 @@ private:
     // The chosen mode's first step, after the e-mail was checked.
     void startStep(int mode);
     void loginFlow();
+    // The first step of a login and of a registration: the service's public key. Runs `then`
+    // once it came; otherwise turns the button back on and tells of a network failure, or
+    // calls `refused` with the window the alert belongs to.
+    void afterPublicKey(std::function<void()> then, std::function<void(QWidget*)> refused);
     void alertDidEndWithReturnCode(int code);
     void FindPwdAlertDidEndWithReturnCode(int code);
     void registerFlow(const QString& email, const QString& password);
