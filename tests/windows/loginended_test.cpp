@@ -52,18 +52,7 @@ protected:
     {
         auto* pane = shownPane<UserloginViewController>();
         ASSERT_TRUE(pane);
-        pane->selectPopUpButton()->setCurrentIndex(UserloginViewController::LoginMode);
-        pane->nameField()->setText(email);
-        pane->pwdField()->setText(kPassword);
-        QPointer<UserloginViewController> guard(pane);
-        pane->loginButton()->click();
-        ASSERT_TRUE(testenv::waitUntil(
-            [&] {
-                return alerts->count() == alertsShown && alerts->pendingCount() == 0
-                    && (!guard || guard->loginButton()->isEnabled());
-            },
-            20s))
-            << alerts->texts().join(QLatin1Char('|')).toStdString();
+        pressAndWait(fillLoginPane(pane, UserloginViewController::LoginMode, email, kPassword), alertsShown);
         drainMainQueue();
     }
 

@@ -19,26 +19,7 @@ protected:
 
     UserloginViewController* fill(int mode, const QString& email, const QString& password)
     {
-        UserloginViewController* pane = loginPane();
-        pane->selectPopUpButton()->setCurrentIndex(mode);
-        pane->nameField()->setText(email);
-        pane->pwdField()->setText(password);
-        return pane;
-    }
-
-    // Presses the button and waits until the pane is idle again (or replaced) with `alertsShown`
-    // alerts answered.
-    void pressAndWait(UserloginViewController* pane, int alertsShown)
-    {
-        QPointer<UserloginViewController> guard(pane);
-        pane->loginButton()->click();
-        ASSERT_TRUE(testenv::waitUntil(
-            [&] {
-                return alerts->count() == alertsShown && alerts->pendingCount() == 0
-                    && (!guard || guard->loginButton()->isEnabled());
-            },
-            20s))
-            << alerts->texts().join(QLatin1Char('|')).toStdString();
+        return fillLoginPane(loginPane(), mode, email, password);
     }
 
     static QString sentEmail(const webdouble::RecordedRequest& request)

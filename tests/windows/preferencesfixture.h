@@ -17,9 +17,14 @@
 #include "windows/alerts.h"
 #include "windows/fake/alertsfake.h"
 #include "windows/preferences/settingwindowcontroller.h"
+#include "windows/preferences/userloginviewcontroller.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
 
 #include <memory>
 
@@ -120,6 +125,31 @@ protected:
     {
         server.addAccount(email, password);
         logIn(email, server.issueToken(email));
+    }
+
+    // The login pane's mode (login, register, reset) and its two fields.
+    static UserloginViewController* fillLoginPane(UserloginViewController* pane, int mode, const QString& email,
+                                                  const QString& password)
+    {
+        pane->selectPopUpButton()->setCurrentIndex(mode);
+        pane->nameField()->setText(email);
+        pane->pwdField()->setText(password);
+        return pane;
+    }
+
+    // Presses the login pane's button and waits until the pane is idle again (or replaced)
+    // with `alertsShown` alerts answered.
+    void pressAndWait(UserloginViewController* pane, int alertsShown)
+    {
+        QPointer<UserloginViewController> guard(pane);
+        pane->loginButton()->click();
+        ASSERT_TRUE(testenv::waitUntil(
+            [&] {
+                return alerts->count() == alertsShown && alerts->pendingCount() == 0
+                    && (!guard || guard->loginButton()->isEnabled());
+            },
+            std::chrono::seconds(20)))
+            << alerts->texts().join(QLatin1Char('|')).toStdString();
     }
 
     std::shared_ptr<AlertsFake> alerts = std::make_shared<AlertsFake>();
