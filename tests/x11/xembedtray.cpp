@@ -99,4 +99,15 @@ void XEmbedTray::serve()
         XMapRaised(display, icon);
         XSync(display, False);
     }
+    // An icon window gone before its reparent (Qt makes one anew for the tray's visual) sends
+    // no notice to this window: only windows that are our children now count as docked.
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (m_icons.isEmpty() || !XQueryTree(display, m_window, &root, &parent, &children, &count))
+        return;
+    const QList<unsigned long> docked(children, children + count);
+    XFree(children);
+    if (m_icons.removeIf([&](unsigned long icon) { return !docked.contains(icon); }) > 0)
+        m_changed.restart();
 }
