@@ -11,6 +11,7 @@
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -40,6 +41,10 @@ void UploadWorker::process()
         QMutexLocker lock(&m_mutex);
         m_setAside.clear();
         cancelRetryLocked(true);
+        // What the trigger brought (a copy, an unlock) may be behind the step in flight: it is
+        // looked for once that step ends, however it ends.
+        if (m_isRunning)
+            m_triggeredInFlight = true;
     }
     next();
 }
@@ -104,6 +109,7 @@ void UploadWorker::followLoginLocked()
     m_loginEpoch = epoch;
     ++m_generation;
     m_isRunning = false;
+    m_triggeredInFlight = false;
     m_setAside.clear();
     cancelRetryLocked(true);
 }
@@ -147,6 +153,7 @@ void UploadWorker::complete(const Step& step, const StepOutcome& outcome, const 
     if (step.generation != m_generation)
         return;
     m_isRunning = false;
+    const bool triggered = std::exchange(m_triggeredInFlight, false);
     const quint64 generation = m_generation;
     auto goOn = [this] { dispatch::mainAsync([this] { next(); }); };
     switch (outcome.kind) {
@@ -178,6 +185,8 @@ void UploadWorker::complete(const Step& step, const StepOutcome& outcome, const 
         return goOn();
     case StepOutcome::Kind::NoKey:
         // Parked until the next trigger (an unlock is one); the row keeps its mark.
+        if (triggered)
+            return goOn();
         return;
     case StepOutcome::Kind::TransportFailure:
     case StepOutcome::Kind::Later:
@@ -185,6 +194,9 @@ void UploadWorker::complete(const Step& step, const StepOutcome& outcome, const 
         spdlog::warn("{}: {} not sent ({}{})", m_name, step.hash.toStdString(),
                      outcome.kind == StepOutcome::Kind::Later ? "the service answered " : "no answer",
                      outcome.kind == StepOutcome::Kind::Later ? std::to_string(outcome.code) : std::string());
+        // A trigger met on the way is a try now; a failure of that one arms the retry.
+        if (triggered)
+            return goOn();
         armRetryLocked();
         return;
     }
@@ -217,6 +229,7 @@ void UploadWorker::resetForTesting()
 {
     QMutexLocker lock(&m_mutex);
     m_isRunning = false;
+    m_triggeredInFlight = false;
     m_setAside.clear();
     cancelRetryLocked(true);
     ++m_generation;

@@ -29,7 +29,9 @@
 // Retry: a transport failure or an answer that may pass later (5xx) arms one timer of the
 // worker, 30 s, doubling up to 10 minutes while the failures go on; success and every outside
 // trigger (process) reset it. The timer exists only while a step failed so (nothing runs while
-// nothing is pending); it is made, fired and destroyed on the main queue.
+// nothing is pending); it is made, fired and destroyed on the main queue. A trigger that comes
+// while a step is in flight is kept: once that step ends, whatever its outcome, the worker looks
+// for the next step at once, so a copy made during a failing request does not wait for the retry.
 //
 // Lock order, for all three workers: a worker's own lock, then the database queue, then the
 // request managers' task locks (never the other way round); the timer-source lock last. No
@@ -110,6 +112,8 @@ private:
     // The worker's own lock: 1 in the lock order of docs/ARCHITECTURE.md; never re-entered.
     mutable QMutex m_mutex;
     bool m_isRunning = false;
+    // An outside trigger came while a step was in flight.
+    bool m_triggeredInFlight = false;
     QSet<QString> m_setAside;
     quint64 m_generation = 0;
     quint64 m_loginEpoch = 0;

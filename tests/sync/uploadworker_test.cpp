@@ -112,6 +112,33 @@ TEST_F(UploadWorkers, AFavouriteMadeOfflineGoesOnItsOwnOnceTheServiceIsBack)
     EXPECT_EQ(rowOf(md5HexOfString(text), QString(ClipCategory::Favourite))->favourite().toLongLong(), now);
 }
 
+// A copy made while a post is on its way to a failing service is its own trigger: once the
+// failure comes back the worker tries again at once instead of waiting out the retry timer,
+// and both clips reach the service with no timer left.
+TEST_F(UploadWorkers, ACopyMadeWhileAFailingPostIsOnItsWayGoesWhenThePostEnds)
+{
+    const QString first = QStringLiteral("posted while the service fails");
+    const QString second = QStringLiteral("copied while that post was on its way");
+    auto gate = std::make_shared<webdouble::Gate>();
+    webdouble::Fault failing = webdouble::Fault::held(gate, 1);
+    failing.httpStatus = 503;
+    server.setFault("/push/", failing, "POST");
+    HistoryService& worker = HistoryService::sharedInstance();
+    addTextClip(first, 100)->increase_change_count();
+    worker.process();
+    ASSERT_TRUE(testenv::waitUntil([&] { return gate->arrived() == 1; }));
+
+    addTextClip(second, 101)->increase_change_count();
+    worker.process();
+    gate->open();
+    ASSERT_TRUE(testenv::waitUntil([&] {
+        return serverClip(md5HexOfString(first)) && serverClip(md5HexOfString(second)) && pendingCount() == 0;
+    }, seconds(20)));
+    settle(worker);
+    EXPECT_EQ(worker.retryDelay(), seconds(0));
+    EXPECT_EQ(timers->liveRepeating(), 0) << "nothing pending, no timer";
+}
+
 // Only an answer whose code is 0 confirms a put: without a code, with one that is not an
 // integer, with a refusal or a server failure, the clip stays pending and goes again.
 TEST_F(UploadWorkers, APutAnswerThatIsNotASuccessKeepsTheMark)

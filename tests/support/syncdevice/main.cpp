@@ -28,6 +28,7 @@
 //   state HASH             -> "@@ ok FAVOURITE COPY PENDING": the history row's favourite,
 //                          1 when a favourite copy exists, the rows of the hash still pending
 //   waitsettled HASH       -> "@@ ok" once no row of the hash has a pending change
+//   waitsynced HASH        -> "@@ ok" once the clip's body is here and nothing of it is owed
 //   delete HASH            the menu's delete of the clip
 //   clear                  the menu's clear: on the server, then here
 //   count                  -> "@@ ok N" history rows
@@ -99,6 +100,7 @@ const char* const kHelp =
     "                       its absence or its favourite is here\n"
     "state HASH             a clip's favourite, favourite copy and pending rows\n"
     "waitsettled HASH       answer once no row of the clip is pending\n"
+    "waitsynced HASH        answer once the clip's body is here and nothing of it is owed\n"
     "token                  this device's token\n"
     "quit\n";
 
@@ -349,6 +351,15 @@ void run(const QStringList& words)
                    .arg(row ? DBFetcher::integerFromValue(row->favourite()) : 0)
                    .arg(rowOf(hash, QString(ClipCategory::Favourite)) ? 1 : 0)
                    .arg(pendingRows(hash)));
+    } else if (command == QLatin1String("waitsynced")) {
+        const QString hash = words.value(1);
+        poll([hash] {
+            const auto row = rowOf(hash);
+            if (!row || DBFetcher::integerFromValue(row->local_file_ok()) != 1 || DBKeeper::owesService(hash))
+                return false;
+            answer(QStringLiteral("ok"));
+            return true;
+        });
     } else if (command == QLatin1String("waitsettled")) {
         const QString hash = words.value(1);
         poll([hash] {
