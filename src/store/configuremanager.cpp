@@ -153,6 +153,8 @@ void ConfigureManager::setLogin(const QString& token, const QString& userId, con
         storeValue(kLoginUserId, userId);
         storeValue(kLoginUserEmail, email);
         storeValue(kLoginUserToken, token);
+        // A reply sent under the login before this one writes nothing into this one.
+        ++m_loginEpoch;
     }
     // Another account's history starts from nothing, with or without a logout between.
     if (otherUser)

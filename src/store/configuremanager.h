@@ -59,8 +59,9 @@ public:
     std::optional<Login> currentLogin() const;
     // A non-empty token is stored.
     bool isLogined() const;
-    // Advanced by every login and logout (each setLoginUserToken), before the logout purge. A
-    // sync request keeps the value it was sent under; its reply may write only while it holds.
+    // Advanced by every login and logout (setLogin and each setLoginUserToken), before the
+    // logout purge. A sync request keeps the value it was sent under; its reply may write only
+    // while it holds.
     quint64 loginEpoch() const { return m_loginEpoch.load(); }
     bool isLoginEpoch(quint64 epoch) const { return m_loginEpoch.load() == epoch; }
 

@@ -245,6 +245,25 @@ TEST_F(AccountBoundary, ALogoutUnderAnEndedReplysScopeStillPurges)
     EXPECT_EQ(filesLeft(), QStringList());
 }
 
+// A login is a boundary as a logout is: a reply sent under the login before it (here a post's
+// answer, naming the clip's server id) writes nothing once the user has logged in again.
+TEST_F(AccountBoundary, AReplySentBeforeTheNextLoginWritesNothing)
+{
+    const QString hash = *pendingText(QStringLiteral("posted as the user logs in again"), 1700000200)->file_hash();
+    const quint64 sentUnder = ReplyLogin::current();
+    ConfigureManager::sharedInstance().setLogin(server.issueToken(kEmail), QString::number(userId), kEmail);
+    {
+        ReplyLogin::Scope scope(sentUnder);
+        DBKeeper::ServerState state;
+        state.historyId = QVariant(qint64(77));
+        DBKeeper::applyServerState(hash, QString(ClipCategory::History), state);
+    }
+    const HistoryModelPtr row = rowOf(hash);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(DBFetcher::integerFromValue(row->history_id()), 0);
+    EXPECT_GT(row->change_timestamp().toDouble(), 0) << "still owed to the service";
+}
+
 // The body of a download that arrives as the login ends leaves nothing on disk, plain or
 // sealed, once the logout purge has run.
 TEST_F(AccountBoundary, ALogoutDuringADownloadsDecryptionLeavesNothingPlain)
