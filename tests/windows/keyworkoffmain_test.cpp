@@ -176,6 +176,13 @@ protected:
         UserDefaults::standard().remove(QString(DefaultsKey::CurrentWrapUserIds));
         alerts->clear();
     }
+    // The case prepared and brought to its derivation's start; false when that failed.
+    bool reachedStart(const Flow& c)
+    {
+        prepare();
+        c.reach();
+        return !HasFatalFailure();
+    }
     void finish()
     {
         server.setHold(false);
@@ -194,9 +201,7 @@ TEST_F(KeyWorkOffMain, TheEventLoopRunsWhileEachFlowDerives)
 {
     for (const Flow& c : flows()) {
         SCOPED_TRACE(c.name);
-        prepare();
-        c.reach();
-        if (HasFatalFailure())
+        if (!reachedStart(c))
             return;
         const qsizetype sentBefore = server.kinds().count(c.sends);
         int ticks = 0;
@@ -225,9 +230,7 @@ TEST_F(KeyWorkOffMain, ALogoutAndAnotherLoginDuringEachDerivationLeaveNothing)
 {
     for (const Flow& c : flows()) {
         SCOPED_TRACE(c.name);
-        prepare();
-        c.reach();
-        if (HasFatalFailure())
+        if (!reachedStart(c))
             return;
         const qsizetype sentBefore = server.kinds().count(c.sends);
         c.start();
